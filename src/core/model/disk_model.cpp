@@ -1,0 +1,48 @@
+#include "core/model/disk_model.h"
+
+namespace kestrum {
+
+DiskObjectList& DiskObject::DiskObjects() {
+  if (!diskObjects_) diskObjects_ = std::make_unique<DiskObjectList>();
+  return *diskObjects_;
+}
+
+FileObjectList& DiskObject::LargestFiles() {
+  if (!largestFiles_) largestFiles_ = std::make_unique<FileObjectList>();
+  return *largestFiles_;
+}
+
+void DiskObject::DropScan() {
+  Folder100.reset();
+  diskObjects_.reset();
+}
+
+std::string DiskObject::Label() const {
+  if (Class == "Drive") return Name.empty() ? "(" + Path + ")" : Name + " (" + Path + ")";
+  if (Class == "Root" || Class == "Folder" || Class == "Folder100" || Class == "File")
+    return Name.empty() ? Path : Name;
+  return {};
+}
+
+void DiskObject::SetSubClass(std::optional<int> driveType) {
+  if (Class == "Drive") {
+    if (!driveType) return;
+    static constexpr const char* kSub[] = {"Unknown", "Removable", "Fixed",
+                                           "Network", "CD-ROM",    "RAM Disk"};
+    static constexpr const char* kIcon[] = {"HardDrive", "DisketteDrive", "HardDrive",
+                                            "HardDrive", "CDDrive",       "HardDrive"};
+    const int t = *driveType;
+    if (t < 0 || t > 5) return;
+    SubClass = kSub[t];
+    ClosedIcon = OpenIcon = kIcon[t];
+  } else if (Class == "Root") {
+    ClosedIcon = "MyComputer";
+  } else if (Class == "Folder" || Class == "Folder100") {
+    ClosedIcon = "ClosedFolder";
+    OpenIcon = "OpenFolder";
+  } else if (Class == "File") {
+    ClosedIcon = OpenIcon = "File";
+  }
+}
+
+}  // namespace kestrum

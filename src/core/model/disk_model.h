@@ -1,0 +1,99 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "core/model/keyed_list.h"
+
+namespace kestrum {
+
+// Identifies a node of the folder tree (see views/explorer.h). 0 means "no node".
+using NodeId = std::uint32_t;
+inline constexpr NodeId kNoNode = 0;
+
+// One entry of a drive's largest-files list.
+struct FileObject {
+  std::string Name;  // full path: folder path followed by the file name
+  double Size = 0;
+  double Allocated = 0;
+  std::string key;  // "K" + running number
+};
+
+struct DiskObject;
+inline const std::string& DiskObjectKey(const DiskObject& d);
+inline const std::string& FileObjectKey(const FileObject& f) { return f.key; }
+
+using DiskObjectList = KeyedList<DiskObject, DiskObjectKey>;
+using FileObjectList = KeyedList<FileObject, FileObjectKey>;
+
+// The one record class of the model: root ("Root"), drive ("Drive"), folder ("Folder") and
+// the largest-files pseudo folder ("Folder100"), told apart by Class. Sizes are byte counts;
+// fields beginning with "f" hold a folder's own values, the others subtree totals after the
+// summary. Parent and Node are non-owning back references.
+struct DiskObject {
+  std::string Name;
+  std::string Path;
+  std::string Class;
+  std::string SubClass;
+  std::string ClosedIcon;
+  std::string OpenIcon;
+  double DeviceSize = 0;
+  double UsedSpace = 0;
+  double FreeSpace = 0;
+  double AllocatedSpace = 0;
+  double fUsedSpace = 0;
+  double fAllocatedSpace = 0;
+  std::int32_t AllocationUnit = 0;
+  bool Children = false;
+  DiskObject* Parent = nullptr;
+  NodeId Node = kNoNode;
+  std::int32_t Level = 0;
+  bool RootDirectory = false;
+  std::int32_t FolderCount = 0;
+  std::int32_t FileCount = 0;
+  std::int32_t fFolderCount = 0;
+  std::int32_t fFileCount = 0;
+  std::string FileSystem;
+  std::string RootFolder;
+  double Smallest = 0;
+  std::int32_t SmallestIndex = 0;
+  std::int32_t DeepestLevel = 0;
+
+  // Drive only: every folder of the last scan keyed by Path, root folder first; and the
+  // largest files of that scan. Both are created empty on first use, so folders carry none.
+  DiskObjectList& DiskObjects();
+  FileObjectList& LargestFiles();
+  const DiskObjectList* DiskObjectsIfAny() const { return diskObjects_.get(); }
+  const FileObjectList* LargestFilesIfAny() const { return largestFiles_.get(); }
+  // Drops the folders (and the largest-files folder) of the last scan.
+  void DropScan();
+  // Drive only: the "100 Largest Files" pseudo folder of the last scan. It is not one of the
+  // drive's DiskObjects; the drive owns it so that it lives exactly as long as the scan.
+  std::unique_ptr<DiskObject> Folder100;
+
+  // Drive only: offers one file to the largest-files list (bounded at 100, a single marker
+  // on the first smallest entry). keyCounter numbers the entries' keys ("K" + number); the
+  // scan command resets it, so keys stay unique across the drives of one command.
+  void AddLargest(const std::string& name, double size, double allocated,
+                  std::int32_t& keyCounter);
+
+  // The text shown for the object: a drive "Name (Path)" or "(Path)"; root, folders and files
+  // their Name, or Path when Name is empty; any other class an empty text.
+  std::string Label() const;
+  // Fills SubClass and the two icon keys from Class and, for drives, the type code 0..5.
+  void SetSubClass(std::optional<int> driveType = std::nullopt);
+  // The size the views show: AllocatedSpace while "Allocated" is on, UsedSpace otherwise.
+  double Space(bool showAllocated) const { return showAllocated ? AllocatedSpace : UsedSpace; }
+
+ private:
+  std::unique_ptr<DiskObjectList> diskObjects_;
+  std::unique_ptr<FileObjectList> largestFiles_;
+};
+
+inline const std::string& DiskObjectKey(const DiskObject& d) { return d.Path; }
+
+// The root and the drives, keyed by Path, root first, then the drives in mount-table order.
+using DiskCollection = DiskObjectList;
+
+}  // namespace kestrum

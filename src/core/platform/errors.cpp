@@ -1,0 +1,17 @@
+#include "core/platform/errors.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace kestrum {
+
+int LastApiError() { return errno; }
+
+std::string ErrorText(int code) {
+  char buf[256];
+  // The GNU strerror_r may return a static string instead of filling buf.
+  const char* text = strerror_r(code, buf, sizeof buf);
+  return text ? std::string(text) : std::string("Unknown error ") + std::to_string(code);
+}
+
+}  // namespace kestrum

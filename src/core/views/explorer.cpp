@@ -1,0 +1,360 @@
+#include "core/views/explorer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "core/views/list_data.h"
+
+namespace kestrum {
+
+namespace {
+unsigned char Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
+}  // namespace
+
+bool TextLess(const std::string& a, const std::string& b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const unsigned char x = Fold(static_cast<unsigned char>(a[i]));
+    const unsigned char y = Fold(static_cast<unsigned char>(b[i]));
+    if (x != y) return x < y;
+  }
+  return a.size() < b.size();
+}
+
+std::size_t CExplorer::ValueHash::operator()(const ItemValue& v) const {
+  return std::hash<ItemValue>{}(v);
+}
+
+CExplorer::CExplorer() { ClearNodes(); }
+
+void CExplorer::Init(ListData* listView, std::optional<std::string> image,
+                     std::optional<std::string> selectedImage,
+                     std::optional<std::string> itemImage) {
+  lv_ = listView;
+  image_ = std::move(image);
+  selectedImage_ = std::move(selectedImage);
+  itemImage_ = std::move(itemImage);
+  ClearNodes();
+  if (lv_) ClearItems();
+}
+
+void CExplorer::ClearNodes() {
+  if (observer_) observer_->TreeAboutToBeReset();
+  nodes_.clear();
+  nodes_.emplace_back();  // the invisible top, node 0
+  nodes_[0].Alive = true;
+  liveNodes_ = 0;
+  items_.clear();
+  byNode_.clear();
+  byData_.clear();
+  selected_ = kNoNode;
+  if (observer_) observer_->TreeReset();
+}
+
+const TreeNode* CExplorer::Node(NodeId id) const {
+  return id != kNoNode && id < nodes_.size() && nodes_[id].Alive ? &nodes_[id] : nullptr;
+}
+
+int CExplorer::ChildCount(NodeId id) const {
+  if (id == kNoNode) return static_cast<int>(nodes_[0].Kids.size());
+  const TreeNode* n = Node(id);
+  return n ? static_cast<int>(n->Kids.size()) : 0;
+}
+
+int CExplorer::RowOf(NodeId id) const {
+  const TreeNode* n = Node(id);
+  if (!n) return -1;
+  const auto& sib = nodes_[n->Parent].Kids;
+  const auto it = std::find(sib.begin(), sib.end(), id);
+  return it == sib.end() ? -1 : static_cast<int>(it - sib.begin());
+}
+
+NodeId CExplorer::NewNode(const std::string& text, NodeId parent, std::string image,
+                          std::string selectedImage) {
+  const auto id = static_cast<NodeId>(nodes_.size());
+  auto& kids = nodes_[parent].Kids;
+  auto pos = kids.end();
+  if (parent != kNoNode && nodes_[parent].Sorted)
+    pos = std::upper_bound(kids.begin(), kids.end(), text, [this](const std::string& t, NodeId k) {
+      return TextLess(t, nodes_[k].Text);
+    });
+  const int row = static_cast<int>(pos - kids.begin());
+  if (observer_) observer_->NodeAboutToBeInserted(parent, row);
+  TreeNode n;
+  n.Text = text;
+  n.Image = std::move(image);
+  n.SelectedImage = std::move(selectedImage);
+  n.Parent = parent;
+  n.Alive = true;
+  nodes_.push_back(std::move(n));
+  auto& k2 = nodes_[parent].Kids;  // nodes_ may have moved
+  k2.insert(k2.begin() + row, id);
+  ++liveNodes_;
+  if (observer_) observer_->NodeInserted();
+  return id;
+}
+
+void CExplorer::AddPlaceholder(NodeId node) {
+  if (nodes_[node].Kids.empty()) NewNode(kPlaceholderText, node, {}, {});
+}
+
+bool CExplorer::RemovePlaceholderIfOnlyChild(NodeId node) {
+  const auto& kids = nodes_[node].Kids;
+  if (kids.size() == 1 && nodes_[kids[0]].Text == kPlaceholderText) {
+    RemoveNode(kids[0]);
+    return true;
+  }
+  return false;
+}
+
+NodeId CExplorer::AddNode(const std::string& text, const ItemValue& data, bool hasChildren,
+                          NodeId parent, std::optional<std::string> image,
+                          std::optional<std::string> selectedImage, bool sorted) {
+  if (!image) image = image_;
+  if (!selectedImage) selectedImage = image;
+  if (parent != kNoNode) {
+    if (!Node(parent)) return kNoNode;
+    RemovePlaceholderIfOnlyChild(parent);
+  }
+  const NodeId id = NewNode(text, parent, image.value_or(""), selectedImage.value_or(""));
+  if (sorted) nodes_[id].Sorted = true;
+  if (!IsEmpty(data)) Link(id, data);
+  if (hasChildren) AddPlaceholder(id);
+  return id;
+}
+
+NodeId CExplorer::AddNodeUnder(const ItemValue& parentData, const std::string& text,
+                               const ItemValue& data, bool hasChildren,
+                               std::optional<std::string> image,
+                               std::optional<std::string> selectedImage, bool sorted) {
+  const NodeId parent = NodeOfData(parentData);
+  if (parent == kNoNode) return kNoNode;
+  return AddNode(text, data, hasChildren, parent, std::move(image), std::move(selectedImage),
+                 sorted);
+}
+
+void CExplorer::Collect(NodeId node, std::vector<NodeId>& out) const {
+  // Iterative, so that a tree thousands of levels deep does not exhaust the stack.
+  std::vector<NodeId> stack{node};
+  while (!stack.empty()) {
+    const NodeId n = stack.back();
+    stack.pop_back();
+    out.push_back(n);
+    for (NodeId k : nodes_[n].Kids) stack.push_back(k);
+  }
+}
+
+void CExplorer::RemoveNode(NodeId node) {
+  if (!Node(node)) return;
+  const NodeId parent = nodes_[node].Parent;
+  const int row = RowOf(node);
+  if (observer_) observer_->NodeAboutToBeRemoved(parent, row);
+  std::vector<NodeId> doomed;
+  Collect(node, doomed);
+  for (NodeId n : doomed) {
+    // Links of the descendants go too: a link left on a removed node would keep pointing at
+    // a model object that the next scan frees.
+    DropLink(n);
+    if (selected_ == n) selected_ = kNoNode;
+    TreeNode& t = nodes_[n];
+    t = TreeNode{};
+    --liveNodes_;
+  }
+  auto& sib = nodes_[parent].Kids;
+  sib.erase(sib.begin() + row);
+  if (observer_) observer_->NodeRemoved();
+}
+
+void CExplorer::RemoveNodeByData(const ItemValue& data) {
+  const NodeId n = NodeOfData(data);
+  if (n != kNoNode) RemoveNode(n);
+}
+
+void CExplorer::Link(NodeId node, const ItemValue& value) {
+  const auto slot = static_cast<std::uint32_t>(items_.size());
+  items_.push_back({node, value});
+  byNode_[node] = slot;
+  byData_[value].push_back(slot);
+}
+
+void CExplorer::DropLink(NodeId node) {
+  const auto it = byNode_.find(node);
+  if (it == byNode_.end()) return;
+  const std::uint32_t slot = it->second;
+  byNode_.erase(it);
+  Entry& e = items_[slot];
+  if (auto d = byData_.find(e.Data); d != byData_.end()) {
+    auto& slots = d->second;
+    slots.erase(std::find(slots.begin(), slots.end(), slot));
+    if (slots.empty()) byData_.erase(d);
+  }
+  e = Entry{kNoNode, {}};
+  // Compact when most slots are empty, keeping the order of the rest.
+  if (items_.size() > 64 && byNode_.size() * 4 < items_.size()) {
+    std::vector<Entry> kept;
+    kept.reserve(byNode_.size());
+    for (Entry& x : items_)
+      if (x.Node != kNoNode) kept.push_back(std::move(x));
+    items_ = std::move(kept);
+    byNode_.clear();
+    byData_.clear();
+    for (std::uint32_t i = 0; i < items_.size(); ++i) {
+      byNode_[items_[i].Node] = i;
+      byData_[items_[i].Data].push_back(i);
+    }
+  }
+}
+
+ItemValue CExplorer::ItemData(NodeId node) const {
+  const auto it = byNode_.find(node);
+  return it == byNode_.end() ? ItemValue{} : items_[it->second].Data;
+}
+
+void CExplorer::SetItemData(NodeId node, const ItemValue& value) {
+  if (!Node(node)) return;
+  DropLink(node);
+  if (!IsEmpty(value)) Link(node, value);
+}
+
+NodeId CExplorer::NodeOfData(const ItemValue& data) const {
+  if (IsEmpty(data)) return kNoNode;
+  const auto it = byData_.find(data);
+  return it == byData_.end() || it->second.empty() ? kNoNode : items_[it->second.front()].Node;
+}
+
+std::string CExplorer::FullPath(NodeId node) const {
+  std::vector<const std::string*> parts;
+  for (const TreeNode* n = Node(node); n; n = Node(n->Parent)) parts.push_back(&n->Text);
+  std::string out;
+  for (auto it = parts.rbegin(); it != parts.rend(); ++it) {
+    if (!out.empty() || it != parts.rbegin()) out += kPathSeparator;
+    out += **it;
+  }
+  return out;
+}
+
+NodeId CExplorer::GetNodeFromPath(const std::string& fullPath) const {
+  // Descend along the path: a node matches when its text is the next piece of the path,
+  // followed by the separator or the end. Texts may hold the separator themselves, so every
+  // matching branch is followed; the earliest added node wins.
+  NodeId best = kNoNode;
+  std::vector<std::pair<NodeId, std::size_t>> stack{{kNoNode, 0}};
+  while (!stack.empty()) {
+    auto [parent, offset] = stack.back();
+    stack.pop_back();
+    for (NodeId k : nodes_[parent].Kids) {
+      const std::string& t = nodes_[k].Text;
+      if (fullPath.compare(offset, t.size(), t) != 0) continue;
+      const std::size_t end = offset + t.size();
+      if (end == fullPath.size()) {
+        if (best == kNoNode || k < best) best = k;
+      } else if (end < fullPath.size() && fullPath[end] == kPathSeparator) {
+        stack.push_back({k, end + 1});
+      }
+    }
+  }
+  return best;
+}
+
+void CExplorer::SetSelectedItem(NodeId node) {
+  if (node == kNoNode || Node(node)) selected_ = node;
+}
+
+void CExplorer::TV_Expand(NodeId node) {
+  if (!Node(node)) return;
+  nodes_[node].Expanded = true;
+  if (!RemovePlaceholderIfOnlyChild(node)) return;
+  if (GetChildren) {
+    const ItemValue d = ItemData(node);
+    if (!IsEmpty(d)) GetChildren(d);
+  }
+}
+
+void CExplorer::TV_Collapse(NodeId node) {
+  if (Node(node)) nodes_[node].Expanded = false;
+}
+
+void CExplorer::TV_NodeClick(NodeId node) {
+  const ItemValue d = ItemData(node);
+  if (!IsEmpty(d) && GetItems) GetItems(d);
+}
+
+void CExplorer::TV_KeyDown(int keyCode, int) {
+  if (keyCode == 46 && AllowDelete) RemoveNode(selected_);
+}
+
+void CExplorer::TV_BeforeLabelEdit(bool& cancel) const {
+  if (!AllowRename) cancel = true;
+}
+
+void CExplorer::TV_AfterLabelEdit(bool& cancel, std::string& newString) {
+  const ItemValue d = ItemData(selected_);
+  if (!IsEmpty(d) && RenameNode) RenameNode(d, newString, cancel);
+}
+
+void CExplorer::ClearItems() {
+  if (!lv_) return;
+  lv_->Clear();
+  lv_->SetSorted(false);
+}
+
+std::size_t CExplorer::AddItem(const std::string& text, const std::string& image,
+                               const std::vector<std::string>& subItems) {
+  return AddItem2(text, {}, image, subItems);
+}
+
+std::size_t CExplorer::AddItem2(const std::string& text, const std::string& key,
+                                const std::string& image,
+                                const std::vector<std::string>& subItems) {
+  if (!lv_) return 0;
+  ListRow row;
+  row.Text = text;
+  row.Key = key;
+  row.Icon = row.SmallIcon = image.empty() ? itemImage_.value_or("") : image;
+  row.SubItems = subItems;
+  return lv_->Add(std::move(row));
+}
+
+void CExplorer::RemoveItem(std::size_t index) {
+  if (lv_) lv_->Remove(index);
+}
+
+void CExplorer::RemoveItem(const std::string& key) {
+  if (lv_) lv_->Remove(lv_->IndexOfKey(key));
+}
+
+void CExplorer::SetColumns(const std::vector<std::variant<std::string, double>>& args) {
+  if (!lv_) return;
+  lv_->ClearColumns();
+  auto text = [](const std::variant<std::string, double>& v) {
+    if (const auto* s = std::get_if<std::string>(&v)) return *s;
+    const double d = std::get<double>(v);
+    return d == std::trunc(d) ? std::to_string(static_cast<long long>(d)) : std::to_string(d);
+  };
+  auto number = [](const std::variant<std::string, double>& v) -> double {
+    if (const auto* d = std::get_if<double>(&v)) return std::trunc(*d);
+    try {
+      return std::trunc(std::stod(std::get<std::string>(v)));
+    } catch (...) {
+      return 0;
+    }
+  };
+  for (std::size_t i = 0; i < args.size(); i += 2) {
+    double width;
+    if (i + 1 < args.size()) {
+      width = number(args[i + 1]);
+    } else {
+      const auto& cols = lv_->Columns();
+      width = 2000;
+      if (!cols.empty()) {
+        const double fill =
+            lv_->Width - lv_->ColumnLeft(cols.size() - 1) - cols.back().Width - 730;
+        width = std::max(fill, 2000.0);
+      }
+    }
+    lv_->AddColumn(text(args[i]), width);
+  }
+}
+
+}  // namespace kestrum

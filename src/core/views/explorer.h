@@ -1,0 +1,176 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <variant>
+#include <vector>
+
+#include "core/model/disk_model.h"
+
+namespace kestrum {
+
+class ListData;
+
+// The data a node carries: a model object, a largest-files entry, or a plain value.
+// Objects compare by identity, plain values by value; monostate is "empty".
+using ItemValue = std::variant<std::monostate, DiskObject*, FileObject*, std::string, double>;
+inline bool IsEmpty(const ItemValue& v) {
+  return std::holds_alternative<std::monostate>(v) ||
+         (std::holds_alternative<DiskObject*>(v) && !std::get<DiskObject*>(v)) ||
+         (std::holds_alternative<FileObject*>(v) && !std::get<FileObject*>(v));
+}
+
+// The text of the placeholder child that gives a node an expander before it has children.
+inline constexpr const char* kPlaceholderText = "dummy99999999";
+// Separator between node texts in a node's full path.
+inline constexpr char kPathSeparator = '/';
+
+// One node of the folder tree. Node 0 is the invisible top; its children are the top-level
+// nodes.
+struct TreeNode {
+  std::string Text;
+  std::string Image;
+  std::string SelectedImage;
+  NodeId Parent = kNoNode;
+  std::vector<NodeId> Kids;
+  bool Sorted = false;    // keeps its children in text order
+  bool Expanded = false;
+  bool Alive = false;
+};
+
+// Told about every change of the tree, so that a view can follow it. Row is the 0-based
+// position among the parent's children.
+class TreeObserver {
+ public:
+  virtual ~TreeObserver() = default;
+  virtual void NodeAboutToBeInserted(NodeId parent, int row) = 0;
+  virtual void NodeInserted() = 0;
+  virtual void NodeAboutToBeRemoved(NodeId parent, int row) = 0;
+  virtual void NodeRemoved() = 0;
+  virtual void TreeAboutToBeReset() = 0;
+  virtual void TreeReset() = 0;
+  virtual void NodeChanged(NodeId node) = 0;
+};
+
+// The tree/list adapter: owns the tree's nodes as plain data, links each node to at most
+// one data value, keeps a placeholder child on nodes that may have children, fills the
+// list's rows and columns, and turns the tree's events into GetChildren, GetItems and
+// RenameNode. Lookups by node or by data go through hash indexes. Window thread only.
+class CExplorer {
+ public:
+  bool AllowRename = false;
+  bool AllowDelete = false;
+
+  std::function<void(const ItemValue&)> GetChildren;
+  std::function<void(const ItemValue&)> GetItems;
+  std::function<void(const ItemValue&, std::string& newName, bool& cancel)> RenameNode;
+
+  CExplorer();
+
+  // Binds the list (may be null), stores the default images and clears the tree and list.
+  void Init(ListData* listView, std::optional<std::string> image = std::nullopt,
+            std::optional<std::string> selectedImage = std::nullopt,
+            std::optional<std::string> itemImage = std::nullopt);
+  void SetObserver(TreeObserver* observer) { observer_ = observer; }
+
+  void ClearNodes();
+
+  // Adds a node under parent (kNoNode: top level). When the parent's only child is the
+  // placeholder, the placeholder goes first. A sorted parent keeps its children in text
+  // order (case-insensitive, a new node after its equals). Returns the new node.
+  NodeId AddNode(const std::string& text, const ItemValue& data, bool hasChildren,
+                 NodeId parent = kNoNode, std::optional<std::string> image = std::nullopt,
+                 std::optional<std::string> selectedImage = std::nullopt, bool sorted = false);
+  // The same, with the parent given by its data (the first node carrying it). Returns kNoNode
+  // and adds nothing when no node carries it.
+  NodeId AddNodeUnder(const ItemValue& parentData, const std::string& text, const ItemValue& data,
+                      bool hasChildren, std::optional<std::string> image = std::nullopt,
+                      std::optional<std::string> selectedImage = std::nullopt,
+                      bool sorted = false);
+
+  // Removes a node with its descendants, and their data links.
+  void RemoveNode(NodeId node);
+  // Removes the first node carrying data; nothing when none does.
+  void RemoveNodeByData(const ItemValue& data);
+
+  // The data linked to node; empty when it has none or the node does not exist.
+  ItemValue ItemData(NodeId node) const;
+  // Links value to node; an empty value (or null object) removes the link.
+  void SetItemData(NodeId node, const ItemValue& value);
+  // The first node carrying data, or kNoNode.
+  NodeId NodeOfData(const ItemValue& data) const;
+
+  // The first node, in the order nodes were added, whose full path equals fullPath exactly.
+  NodeId GetNodeFromPath(const std::string& fullPath) const;
+  std::string FullPath(NodeId node) const;
+
+  // Tree events, called by the window.
+  void TV_Expand(NodeId node);
+  void TV_Collapse(NodeId node);
+  void TV_NodeClick(NodeId node);
+  void TV_KeyDown(int keyCode, int shift);
+  void TV_BeforeLabelEdit(bool& cancel) const;
+  void TV_AfterLabelEdit(bool& cancel, std::string& newString);
+
+  // Node access for views.
+  const TreeNode* Node(NodeId id) const;
+  bool Exists(NodeId id) const { return Node(id) != nullptr; }
+  const std::vector<NodeId>& TopLevel() const { return nodes_[0].Kids; }
+  int ChildCount(NodeId id) const;
+  int RowOf(NodeId id) const;  // position among its siblings, -1 when not in the tree
+  NodeId FirstNode() const { return TopLevel().empty() ? kNoNode : TopLevel().front(); }
+  std::size_t NodeCount() const { return liveNodes_; }
+  std::size_t ItemCount() const { return byNode_.size(); }
+
+  NodeId SelectedItem() const { return selected_; }
+  void SetSelectedItem(NodeId node);
+  bool Enabled = true;
+
+  // List rows (the list view must have been given to Init).
+  void ClearItems();
+  std::size_t AddItem(const std::string& text, const std::string& image,
+                      const std::vector<std::string>& subItems);
+  std::size_t AddItem2(const std::string& text, const std::string& key, const std::string& image,
+                       const std::vector<std::string>& subItems);
+  void RemoveItem(std::size_t index);
+  void RemoveItem(const std::string& key);
+  // Columns from name, width, name, width, ... optionally ending with a name alone, which
+  // then fills the view: view width - last column's left - its width - 730, at least 2000.
+  void SetColumns(const std::vector<std::variant<std::string, double>>& args);
+  ListData* LV() const { return lv_; }
+
+ private:
+  struct Entry {
+    NodeId Node;
+    ItemValue Data;
+  };
+  struct ValueHash {
+    std::size_t operator()(const ItemValue& v) const;
+  };
+
+  NodeId NewNode(const std::string& text, NodeId parent, std::string image,
+                 std::string selectedImage);
+  void AddPlaceholder(NodeId node);
+  bool RemovePlaceholderIfOnlyChild(NodeId node);
+  void DropLink(NodeId node);
+  void Link(NodeId node, const ItemValue& value);
+  void Collect(NodeId node, std::vector<NodeId>& out) const;
+
+  std::vector<TreeNode> nodes_;
+  std::size_t liveNodes_ = 0;
+  // Links in the order they were made; slots of removed links stay empty (Node 0).
+  std::vector<Entry> items_;
+  std::unordered_map<NodeId, std::uint32_t> byNode_;
+  std::unordered_map<ItemValue, std::vector<std::uint32_t>, ValueHash> byData_;
+  std::optional<std::string> image_, selectedImage_, itemImage_;
+  ListData* lv_ = nullptr;
+  TreeObserver* observer_ = nullptr;
+  NodeId selected_ = kNoNode;
+};
+
+// Case-insensitive (ASCII) text order used by sorted nodes.
+bool TextLess(const std::string& a, const std::string& b);
+
+}  // namespace kestrum

@@ -1,0 +1,64 @@
+#pragma once
+
+namespace kestrum {
+
+// Twips are the layout's unit: 1440 per inch, converted at the screen's logical DPI.
+inline constexpr int kTwipsPerInch = 1440;
+inline int TwipsToPixels(double twips, double dpi) {
+  return static_cast<int>(twips * dpi / kTwipsPerInch + (twips >= 0 ? 0.5 : -0.5));
+}
+inline double PixelsToTwips(int pixels, double dpi) { return pixels * kTwipsPerInch / dpi; }
+
+struct Rect {
+  double Left = 0, Top = 0, Width = 0, Height = 0;
+  bool operator==(const Rect&) const = default;
+};
+
+// Everything the layout reads from the window, in twips.
+struct LayoutInput {
+  double WindowWidth = 0;   // outer width of the window
+  double InnerHeight = 0;   // height of the client area
+  bool ToolbarVisible = true;
+  double ToolbarHeight = 0;
+  bool StatusBarVisible = true;
+  double StatusBarHeight = 0;
+  double LabelHeight = 0;
+};
+
+struct LayoutResult {
+  double Splitter = 0;  // the splitter position actually used (and the tree's width)
+  Rect Tree, Label, List, Chart, SplitterBar;
+};
+
+namespace layout {
+inline constexpr double kFirstTreeWidth = 3600;
+inline constexpr double kMinWindowWidth = 3000;
+inline constexpr double kSplitterLimit = 500;
+inline constexpr double kTreeListGap = 40;
+inline constexpr double kWidthAllowance = 140;
+inline constexpr double kToolbarGap = 20;
+inline constexpr double kLabelInsetLeft = 20;
+inline constexpr double kLabelInsetWidth = 40;
+inline constexpr double kListOverhang = 20;
+inline constexpr double kChartLeft = 20, kChartWidth = 50, kChartTop = 5, kChartHeight = 45;
+inline constexpr double kDragBarAllowance = 20;
+}  // namespace layout
+
+// Lays the main window out with the splitter at x. On the first layout (firstLayout true,
+// cleared here) the splitter goes to 3600 whatever x was.
+LayoutResult SizeControls(double x, bool& firstLayout, const LayoutInput& in);
+
+// Where the drag bar goes for a mouse at splitter-relative offset mouseX: at least 500 from
+// either edge of the window.
+double DragBarLeft(double splitterLeft, double mouseX, double windowWidth);
+
+// The width a window is given on resize: never below 3000 twips.
+inline double ClampWindowWidth(double width) {
+  return width < layout::kMinWindowWidth ? layout::kMinWindowWidth : width;
+}
+
+// The drag bar shown while the splitter is dragged: at the splitter, half its width, and
+// 20 shorter.
+Rect DragBarRect(const Rect& splitter);
+
+}  // namespace kestrum

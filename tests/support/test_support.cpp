@@ -1,0 +1,58 @@
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace kestrum::test {
+
+TempDir::TempDir() {
+  const char* base = std::getenv("TMPDIR");
+  std::string tmpl = std::string(base && *base ? base : "/tmp") + "/kestrum-test-XXXXXX";
+  if (!::mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+  ::nftw(
+      path_.c_str(),
+      [](const char* p, const struct stat*, int, struct FTW*) {
+        ::chmod(p, 0700);
+        return ::remove(p);
+      },
+      64, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempDir::Mkdir(const std::string& relative) const {
+  std::string full = path_;
+  std::size_t pos = 0;
+  while (pos < relative.size()) {
+    const std::size_t slash = relative.find('/', pos);
+    const std::string part = relative.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    full += "/" + part;
+    ::mkdir(full.c_str(), 0755);
+    if (slash == std::string::npos) break;
+    pos = slash + 1;
+  }
+  return full;
+}
+
+std::string TempDir::Write(const std::string& relative, const std::string& content) const {
+  const std::size_t slash = relative.rfind('/');
+  if (slash != std::string::npos) Mkdir(relative.substr(0, slash));
+  const std::string full = path_ + "/" + relative;
+  const int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) throw std::runtime_error("cannot create " + full);
+  if (!content.empty() && ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+    ::close(fd);
+    throw std::runtime_error("cannot write " + full);
+  }
+  ::close(fd);
+  return full;
+}
+
+}  // namespace kestrum::test
