@@ -1,0 +1,89 @@
+#pragma once
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/model/discovery.h"
+#include "core/views/explorer.h"
+#include "core/views/list_data.h"
+
+namespace kestrum {
+
+// What the main window's rules need of the window itself. frmMain implements it over Qt;
+// tests implement it with a recorder. All calls come on the window thread.
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void SetStatus(const std::string& text) = 0;       // the "Status" panel
+  virtual void SetPathLabel(const std::string& text) = 0;    // lbPathLabel
+  virtual void ShowMessage(const std::string& text) = 0;     // OK box titled with the product
+  virtual void SetTreeEnabled(bool enabled) = 0;
+  virtual void SelectNode(NodeId node) = 0;                  // select and scroll to it
+  virtual void ExpandNode(NodeId node) = 0;                  // expand it; the view then reports
+                                                             // the expansion to the explorer
+  virtual void CloseWindow() = 0;                            // as the window's close box
+  virtual void ShowBars(bool toolbar, bool statusBar) = 0;   // and lay the window out again
+  virtual void SyncToggles() = 0;  // mirror the toggles onto the buttons and menu checks
+};
+
+// The window's switches, held here and mirrored by the two-state buttons and menu checks.
+struct ViewToggles {
+  bool Toolbar = true;
+  bool StatusBar = true;
+  bool CDDrives = false;
+  bool ShowFiles = false;
+  bool Allocated = false;
+};
+
+// The main window's presentation logic: discovery into the tree, the command dispatch of
+// the menus and the toolbar, and the switches. Window thread only.
+class MainPresenter {
+ public:
+  using FileSysFactory = std::function<std::unique_ptr<FileSystemService>()>;
+
+  MainPresenter(MainView& view, FileSysFactory makeFileSys);
+
+  CExplorer& Explorer() { return explorer_; }
+  ListData& List() { return list_; }
+  DiskCollection* DiskList() const { return diskList_.get(); }
+  const FileSystemService* FileSys() const { return fileSys_.get(); }
+  ViewToggles& Toggles() { return toggles_; }
+  const std::string& Status() const { return status_; }
+
+  // Rediscovers the drives and rebuilds the tree; ends with the root selected and expanded
+  // and "Done" in the status line.
+  void LoadDisks();
+  // Discovery proper: a new model and a new tree with "My Computer" and one node per drive.
+  void ScanDisks();
+  // The tree's click handler: shows the selected node's path.
+  void tvTreeView_Click();
+
+  // Dispatches a toolbar click by the button's key; unknown keys do nothing.
+  void tbToolBar_ButtonClick(const std::string& key);
+  // Dispatches a menu entry by its name (menu bar or context menu).
+  void MenuClick(const std::string& name);
+
+  void SetStatus(const std::string& text);
+  // Clears Scanning; the window calls it first when it closes.
+  void Unload();
+
+  // Commands whose work lives in other modules; the window installs them as they come.
+  std::function<void()> OnLoadDisk, OnBackUp, OnRefreshList, OnProperties, OnHelpContents,
+      OnHelpSearch, OnAbout;
+  std::function<void(const std::string& mode)> OnDeleteFiles;
+  std::function<void()> OnZip;
+
+ private:
+  void Toggle(bool& flag);
+
+  MainView& view_;
+  FileSysFactory makeFileSys_;
+  CExplorer explorer_;
+  ListData list_;
+  std::unique_ptr<DiskCollection> diskList_;
+  std::unique_ptr<FileSystemService> fileSys_;
+  ViewToggles toggles_;
+  std::string status_;
+};
+
+}  // namespace kestrum

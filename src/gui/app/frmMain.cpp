@@ -1,0 +1,416 @@
+#include "gui/app/frmMain.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDate>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTime>
+#include <QWindow>
+#include <iostream>
+
+#include "core/platform/settings.h"
+#include "core/views/commands.h"
+#include "core/views/placement.h"
+#include "gui/controls/icons.h"
+#include "gui/controls/text.h"
+#include "kestrum_version.h"
+
+namespace kestrum::gui {
+
+namespace {
+// The window frame the layout's width allowance was made for, used when the window system
+// reports no frame of its own (no window manager).
+constexpr double kNominalFrameTwips = 120;
+}  // namespace
+
+frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFileSys,
+                 QWidget* parent)
+    : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
+  setObjectName("frmMain");
+  if (!makeFileSys) makeFileSys = [] { return std::make_unique<FileSystemService>(); };
+  presenter_ = std::make_unique<MainPresenter>(*this, std::move(makeFileSys));
+
+  surface_ = new QWidget(this);
+  setCentralWidget(surface_);
+
+  toolbar_ = new QToolBar(surface_);
+  toolbar_->setObjectName("tbToolbar");
+  tree_ = new QTreeView(surface_);
+  tree_->setObjectName("tvTreeView");
+  pathLabel_ = new QLabel(surface_);
+  pathLabel_->setObjectName("lbPathLabel");
+  pathLabel_->setTextFormat(Qt::PlainText);
+  pathLabel_->setContentsMargins(2, 3, 2, 3);
+  list_ = new QTreeView(surface_);
+  list_->setObjectName("lvListView");
+  graph_ = new QWidget(surface_);
+  graph_->setObjectName("Graph");
+  graph_->hide();
+  splitter_ = new QWidget(surface_);
+  splitter_->setObjectName("imgSplitter");
+  splitter_->setCursor(Qt::SplitHCursor);
+  splitter_->installEventFilter(this);
+  dragBar_ = new QWidget(surface_);
+  dragBar_->setObjectName("picSplitter");
+  dragBar_->setAutoFillBackground(true);
+  QPalette pal = dragBar_->palette();
+  pal.setColor(QPalette::Window, QColor(128, 128, 128));
+  dragBar_->setPalette(pal);
+  dragBar_->hide();
+  statusBar_ = new QStatusBar(surface_);
+  statusBar_->setObjectName("sbStatusBar");
+  statusBar_->setSizeGripEnabled(false);
+
+  treeModel_ = new TreeModel(presenter_->Explorer(), this);
+  tree_->setModel(treeModel_);
+  tree_->setHeaderHidden(true);
+  tree_->setUniformRowHeights(true);
+  tree_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tree_->installEventFilter(this);
+  listModel_ = new ListModel(presenter_->List(), this);
+  list_->setModel(listModel_);
+  list_->setRootIsDecorated(false);
+  list_->setUniformRowHeights(true);
+  list_->setAlternatingRowColors(true);
+  list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  list_->installEventFilter(this);
+  connect(listModel_, &ListModel::ColumnsReset, this, &frmMain::ApplyColumns);
+
+  CExplorer& ex = presenter_->Explorer();
+  connect(tree_, &QTreeView::expanded, this,
+          [this](const QModelIndex& i) { presenter_->Explorer().TV_Expand(treeModel_->NodeAt(i)); });
+  connect(tree_, &QTreeView::collapsed, this, [this](const QModelIndex& i) {
+    presenter_->Explorer().TV_Collapse(treeModel_->NodeAt(i));
+  });
+  connect(tree_, &QTreeView::clicked, this, [this, &ex](const QModelIndex& i) {
+    ex.SetSelectedItem(treeModel_->NodeAt(i));
+    ex.TV_NodeClick(treeModel_->NodeAt(i));
+    presenter_->tvTreeView_Click();
+  });
+  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+          [this, &ex](const QModelIndex& i) { ex.SetSelectedItem(treeModel_->NodeAt(i)); });
+
+  BuildMenus();
+  BuildToolbar();
+  BuildStatusBar();
+  setWindowTitle(version::Product);
+  setWindowIcon(IconFor(QString("MyComputer")));
+  setMinimumWidth(TwipsToPixels(layout::kMinWindowWidth, Dpi()));
+}
+
+frmMain::~frmMain() {
+  // The models unhook themselves from the presenter's data, which they must outlive.
+  tree_->setModel(nullptr);
+  list_->setModel(nullptr);
+  delete treeModel_;
+  delete listModel_;
+}
+
+double frmMain::Dpi() const {
+  const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+  return s ? s->logicalDotsPerInchX() : 96.0;
+}
+
+double frmMain::ToTwips(int px) const { return PixelsToTwips(px, Dpi()); }
+
+QRect frmMain::ToPixels(const Rect& r) const {
+  const double dpi = Dpi();
+  const int l = TwipsToPixels(r.Left, dpi), t = TwipsToPixels(r.Top, dpi);
+  return QRect(l, t, std::max(0, TwipsToPixels(r.Left + r.Width, dpi) - l),
+               std::max(0, TwipsToPixels(r.Top + r.Height, dpi) - t));
+}
+
+QAction* frmMain::Action(const std::string& name) const {
+  const auto it = actions_.find(name);
+  return it == actions_.end() ? nullptr : it->second;
+}
+
+QAction* frmMain::Button(const std::string& key) const {
+  const auto it = buttons_.find(key);
+  return it == buttons_.end() ? nullptr : it->second;
+}
+
+QLabel* frmMain::Panel(const std::string& key) const {
+  const auto it = panels_.find(key);
+  return it == panels_.end() ? nullptr : it->second;
+}
+
+void frmMain::BuildMenus() {
+  for (const Menu& m : MenuBar()) {
+    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(m.Caption));
+    menu->setObjectName(m.Name);
+    for (const MenuEntry& e : m.Entries) {
+      QAction* a = std::string_view(e.Caption) == "-" ? menu->addSeparator()
+                                                       : menu->addAction(QString::fromUtf8(e.Caption));
+      a->setObjectName(e.Name);
+      actions_[e.Name] = a;
+      if (a->isSeparator()) continue;
+      a->setCheckable(e.Checkable);
+      a->setChecked(e.CheckedAtStart);
+      const std::string name = e.Name;
+      connect(a, &QAction::triggered, this, [this, name] { presenter_->MenuClick(name); });
+    }
+  }
+  // The context menu of the list; the list's click handling pops it up.
+  const Menu& fm = FileMenu();
+  auto* popup = new QMenu(QString::fromUtf8(fm.Caption), this);
+  popup->setObjectName(fm.Name);
+  for (const MenuEntry& e : fm.Entries) {
+    QAction* a = std::string_view(e.Caption) == "-" ? popup->addSeparator()
+                                                     : popup->addAction(QString::fromUtf8(e.Caption));
+    a->setObjectName(e.Name);
+    actions_[e.Name] = a;
+    const std::string name = e.Name;
+    if (!a->isSeparator())
+      connect(a, &QAction::triggered, this, [this, name] { presenter_->MenuClick(name); });
+  }
+}
+
+void frmMain::BuildToolbar() {
+  toolbar_->setMovable(false);
+  toolbar_->setFloatable(false);
+  toolbar_->setIconSize(QSize(24, 24));
+  toolbar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  for (const ToolButton& b : ToolbarButtons()) {
+    QAction* a = toolbar_->addAction(IconFor(QString(b.Image)), QString::fromUtf8(b.Tooltip));
+    a->setObjectName(b.Key);
+    a->setToolTip(QString::fromUtf8(b.Tooltip));
+    a->setCheckable(b.TwoState);
+    buttons_[b.Key] = a;
+    const std::string key = b.Key;
+    connect(a, &QAction::triggered, this, [this, key] { presenter_->tbToolBar_ButtonClick(key); });
+    // The view switches stand apart from the commands around them.
+    if (key == "Stop" || key == "Allocated") toolbar_->addSeparator();
+  }
+}
+
+void frmMain::BuildStatusBar() {
+  auto add = [this](const char* key, int stretch) {
+    auto* l = new QLabel(statusBar_);
+    l->setObjectName(key);
+    l->setTextFormat(Qt::PlainText);
+    l->setContentsMargins(4, 0, 4, 0);
+    if (stretch)
+      statusBar_->addWidget(l, stretch);
+    else
+      statusBar_->addPermanentWidget(l);
+    panels_[key] = l;
+  };
+  add("Status", 1);
+  add("Date", 0);
+  add("Time", 0);
+  UpdateClock();
+  clock_.setInterval(1000);
+  connect(&clock_, &QTimer::timeout, this, &frmMain::UpdateClock);
+  clock_.start();
+}
+
+void frmMain::UpdateClock() {
+  const QLocale loc;
+  panels_["Date"]->setText(loc.toString(QDate::currentDate(), QLocale::ShortFormat));
+  panels_["Time"]->setText(loc.toString(QTime::currentTime(), QLocale::ShortFormat));
+}
+
+void frmMain::Form_Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  setWindowTitle(version::Product);
+  RestorePlacement();
+  show();
+  presenter_->LoadDisks();
+}
+
+void frmMain::RestorePlacement() {
+  IniFile settings;
+  settings.Load(settingsPath_);
+  Placement p = ReadPlacement(settings);
+  const double dpi = Dpi();
+  Placement px{static_cast<double>(TwipsToPixels(p.Left, dpi)),
+               static_cast<double>(TwipsToPixels(p.Top, dpi)),
+               static_cast<double>(TwipsToPixels(p.Width, dpi)),
+               static_cast<double>(TwipsToPixels(p.Height, dpi))};
+  std::vector<Rect> screens;
+  for (const QScreen* s : QGuiApplication::screens()) {
+    const QRect g = s->availableGeometry();
+    screens.push_back({double(g.x()), double(g.y()), double(g.width()), double(g.height())});
+  }
+  Rect primary{0, 0, px.Width, px.Height};
+  if (const QScreen* s = QGuiApplication::primaryScreen()) {
+    const QRect g = s->availableGeometry();
+    primary = {double(g.x()), double(g.y()), double(g.width()), double(g.height())};
+  }
+  px = KeepOnScreen(px, screens, primary);
+  move(static_cast<int>(px.Left), static_cast<int>(px.Top));
+  resize(static_cast<int>(px.Width), static_cast<int>(px.Height));
+  restored_ = p;
+  restoredPx_ = QRect(pos(), size());
+}
+
+void frmMain::SavePlacement() {
+  if (isMinimized()) return;
+  IniFile settings;
+  std::string err;
+  // Keep whatever else the file holds; a garbled file is replaced by a clean one.
+  settings.Load(settingsPath_);
+  const Placement now = QRect(pos(), size()) == restoredPx_
+                            ? restored_
+                            : Placement{ToTwips(pos().x()), ToTwips(pos().y()), ToTwips(width()),
+                                        ToTwips(height())};
+  WritePlacement(settings, now);
+  if (!settings.Save(settingsPath_, &err))
+    std::cerr << "Kestrum: cannot save the window placement: " << err << "\n";
+}
+
+void frmMain::closeEvent(QCloseEvent* e) {
+  presenter_->Unload();
+  SavePlacement();
+  e->accept();
+}
+
+void frmMain::resizeEvent(QResizeEvent* e) {
+  QMainWindow::resizeEvent(e);
+  SizeControls(firstLayout_ ? 0 : layout_.Splitter);
+}
+
+void frmMain::SizeControls(double x) {
+  LayoutInput in;
+  const int frameExtra = frameGeometry().width() - width();
+  in.WindowWidth = ToTwips(surface_->width()) + (frameExtra > 0 ? ToTwips(frameExtra) : kNominalFrameTwips);
+  in.InnerHeight = ToTwips(surface_->height());
+  in.ToolbarVisible = toolbar_->isVisibleTo(this);
+  in.ToolbarHeight = ToTwips(toolbar_->sizeHint().height());
+  in.StatusBarVisible = statusBar_->isVisibleTo(this);
+  in.StatusBarHeight = ToTwips(statusBar_->sizeHint().height());
+  in.LabelHeight = ToTwips(pathLabel_->sizeHint().height());
+  layout_ = kestrum::SizeControls(x, firstLayout_, in);
+
+  const int w = surface_->width();
+  toolbar_->setGeometry(0, 0, w, toolbar_->sizeHint().height());
+  const QRect tree = ToPixels(layout_.Tree);
+  tree_->setGeometry(tree);
+  pathLabel_->setGeometry(ToPixels(layout_.Label));
+  // The list reaches the window's right edge; the layout's allowance was for the frame.
+  QRect list = ToPixels(layout_.List);
+  list_->setGeometry(list);
+  graph_->setGeometry(ToPixels(layout_.Chart));
+  QRect sp = ToPixels(layout_.SplitterBar);
+  sp.setWidth(std::max(sp.width(), 5));  // wide enough to grab
+  splitter_->setGeometry(sp);
+  splitter_->raise();
+  statusBar_->setGeometry(0, surface_->height() - statusBar_->sizeHint().height(), w,
+                          statusBar_->sizeHint().height());
+  presenter_->List().Width = layout_.List.Width;
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == splitter_) {
+    auto* me = static_cast<QMouseEvent*>(event);
+    switch (event->type()) {
+      case QEvent::MouseButtonPress: {
+        const Rect bar = DragBarRect(
+            {layout_.SplitterBar.Left, layout_.SplitterBar.Top, ToTwips(splitter_->width()) , layout_.SplitterBar.Height});
+        QRect r = ToPixels(bar);
+        r.setWidth(std::max(r.width(), 3));
+        dragBar_->setGeometry(r);
+        dragBar_->show();
+        dragBar_->raise();
+        moving_ = true;
+        return true;
+      }
+      case QEvent::MouseMove:
+        if (moving_) {
+          const double left = DragBarLeft(layout_.SplitterBar.Left, ToTwips(qRound(me->position().x())),
+                                          ToTwips(surface_->width()));
+          dragBar_->move(TwipsToPixels(left, Dpi()), dragBar_->y());
+        }
+        return true;
+      case QEvent::MouseButtonRelease:
+        if (moving_) {
+          SizeControls(ToTwips(dragBar_->x()));
+          dragBar_->hide();
+          moving_ = false;
+        }
+        return true;
+      default:
+        return false;
+    }
+  }
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && watched == tree_) {
+      presenter_->tvTreeView_Click();
+      return true;
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::ApplyColumns() {
+  const auto& cols = presenter_->List().Columns();
+  for (std::size_t i = 0; i < cols.size(); ++i)
+    list_->header()->resizeSection(static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()));
+}
+
+void frmMain::SetStatus(const std::string& text) { panels_["Status"]->setText(DisplayText(text)); }
+
+void frmMain::SetPathLabel(const std::string& text) { pathLabel_->setText(DisplayText(text)); }
+
+void frmMain::ShowMessage(const std::string& text) {
+  if (QGuiApplication::platformName() == "offscreen") {
+    // No one can answer a box offscreen (tests, headless runs): report instead of waiting.
+    std::cerr << "Kestrum: " << text << "\n";
+    return;
+  }
+  QMessageBox::information(this, version::Product, DisplayText(text), QMessageBox::Ok);
+}
+
+void frmMain::SetTreeEnabled(bool enabled) {
+  presenter_->Explorer().Enabled = enabled;
+  tree_->setEnabled(enabled);
+}
+
+void frmMain::SelectNode(NodeId node) {
+  const QModelIndex i = treeModel_->IndexOf(node);
+  if (i.isValid()) tree_->setCurrentIndex(i);
+}
+
+void frmMain::ExpandNode(NodeId node) {
+  const QModelIndex i = treeModel_->IndexOf(node);
+  if (!i.isValid()) return;
+  if (tree_->isExpanded(i))
+    presenter_->Explorer().TV_Expand(node);
+  else
+    tree_->expand(i);  // the expanded signal tells the explorer
+}
+
+void frmMain::CloseWindow() { close(); }
+
+void frmMain::ShowBars(bool toolbar, bool statusBar) {
+  toolbar_->setVisible(toolbar);
+  statusBar_->setVisible(statusBar);
+  SizeControls(layout_.Splitter);
+}
+
+void frmMain::SyncToggles() {
+  const ViewToggles& t = presenter_->Toggles();
+  auto set = [](QAction* a, bool on) {
+    if (a && a->isChecked() != on) a->setChecked(on);
+  };
+  set(Action("mnuViewToolbar"), t.Toolbar);
+  set(Action("mnuViewStatusBar"), t.StatusBar);
+  set(Action("mnuViewCD"), t.CDDrives);
+  set(Button("CDDrives"), t.CDDrives);
+  set(Action("mnuViewShowFiles"), t.ShowFiles);
+  set(Button("Files"), t.ShowFiles);
+  set(Action("mnuViewAllocated"), t.Allocated);
+  set(Button("Allocated"), t.Allocated);
+}
+
+}  // namespace kestrum::gui

@@ -1,0 +1,105 @@
+#pragma once
+#include <QLabel>
+#include <QMainWindow>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "core/views/layout.h"
+#include "core/views/main_presenter.h"
+#include "core/views/placement.h"
+#include "gui/controls/list_model.h"
+#include "gui/controls/tree_model.h"
+
+namespace kestrum::gui {
+
+// The main window. It owns the widgets, converts twips at the screen's logical DPI and
+// forwards every event to the presenter, which holds the rules.
+class frmMain : public QMainWindow, public MainView {
+  Q_OBJECT
+ public:
+  // settingsPath: the per-user settings file holding the window placement.
+  explicit frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFileSys = {},
+                   QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  // The load event: caption, placement, show, first discovery.
+  void Form_Load();
+
+  MainPresenter& Presenter() { return *presenter_; }
+  QAction* Action(const std::string& name) const;  // a menu entry by name
+  QAction* Button(const std::string& key) const;   // a toolbar button by key
+  QTreeView* tvTreeView() const { return tree_; }
+  QTreeView* lvListView() const { return list_; }
+  QLabel* lbPathLabel() const { return pathLabel_; }
+  QToolBar* tbToolbar() const { return toolbar_; }
+  QStatusBar* sbStatusBar() const { return statusBar_; }
+  QLabel* Panel(const std::string& key) const;
+  QWidget* imgSplitter() const { return splitter_; }
+  QWidget* picSplitter() const { return dragBar_; }
+  TreeModel* treeModel() const { return treeModel_; }
+  const LayoutResult& LastLayout() const { return layout_; }
+  double Dpi() const;
+
+  // Lays the window out with the splitter at x twips.
+  void SizeControls(double x);
+
+  // MainView
+  void SetStatus(const std::string& text) override;
+  void SetPathLabel(const std::string& text) override;
+  void ShowMessage(const std::string& text) override;
+  void SetTreeEnabled(bool enabled) override;
+  void SelectNode(NodeId node) override;
+  void ExpandNode(NodeId node) override;
+  void CloseWindow() override;
+  void ShowBars(bool toolbar, bool statusBar) override;
+  void SyncToggles() override;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void BuildMenus();
+  void BuildToolbar();
+  void BuildStatusBar();
+  void RestorePlacement();
+  void SavePlacement();
+  void ApplyColumns();
+  void UpdateClock();
+  QRect ToPixels(const Rect& r) const;
+  double ToTwips(int px) const;
+
+  std::string settingsPath_;
+  std::unique_ptr<MainPresenter> presenter_;
+  QWidget* surface_;
+  QToolBar* toolbar_;
+  QTreeView* tree_;
+  QLabel* pathLabel_;
+  QTreeView* list_;
+  QWidget* graph_;
+  QWidget* splitter_;
+  QWidget* dragBar_;
+  QStatusBar* statusBar_;
+  std::map<std::string, QLabel*> panels_;
+  std::map<std::string, QAction*> actions_;
+  std::map<std::string, QAction*> buttons_;
+  TreeModel* treeModel_;
+  ListModel* listModel_;
+  QTimer clock_;
+  LayoutResult layout_;
+  // The placement read at start and the pixel geometry it became: written back unchanged
+  // when the window was not moved, so that rounding to pixels does not creep run by run.
+  Placement restored_;
+  QRect restoredPx_;
+  bool firstLayout_ = true;  // the tree view's "Start" tag
+  bool moving_ = false;
+  bool loaded_ = false;
+};
+
+}  // namespace kestrum::gui

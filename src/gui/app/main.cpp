@@ -1,0 +1,69 @@
+// Kestrum's entry: the trace switch, the headless report, the splash and the main window.
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <string>
+#include <vector>
+
+#include "core/app/start.h"
+#include "core/globals.h"
+#include "core/model/report.h"
+#include "core/platform/settings.h"
+#include "core/trace/trace.h"
+#include "gui/app/frmMain.h"
+#include "gui/ui/frmSplash.h"
+#include "kestrum_version.h"
+
+int main(int argc, char** argv) {
+  using namespace kestrum;
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (const auto status = MaybeRunReport(args)) return *status;
+
+  // SIGINT and SIGTERM arrive through a descriptor the event loop watches, so they close
+  // the window exactly as "Exit" does. They are blocked before any thread starts, so every
+  // thread inherits the mask and none takes them asynchronously.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  const int sigFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+  if (CommandLineAsksForTrace(args)) {
+    TraceOn = true;
+    StartTrace();
+  }
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(version::Product);
+  QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
+                                          .arg(version::Major)
+                                          .arg(version::Minor)
+                                          .arg(version::Revision));
+
+  gui::frmMain mainWindow(UserSettingsPath());
+  QPointer<gui::frmSplash> splash = new gui::frmSplash([&] { mainWindow.Form_Load(); });
+  splash->show();
+
+  QSocketNotifier* notifier = nullptr;
+  if (sigFd >= 0) {
+    notifier = new QSocketNotifier(sigFd, QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, [&] {
+      signalfd_siginfo info;
+      while (read(sigFd, &info, sizeof info) == sizeof info) {
+      }
+      if (splash) splash->close();
+      if (mainWindow.isVisible())
+        mainWindow.close();
+      else
+        QApplication::quit();
+    });
+  }
+  const int rc = QApplication::exec();
+  if (sigFd >= 0) close(sigFd);
+  return rc;
+}
