@@ -1,0 +1,182 @@
+#include "core/views/main_presenter.h"
+
+#include <gtest/gtest.h>
+
+#include "core/app/start.h"
+#include "core/globals.h"
+#include "core/views/commands.h"
+#include "support/test_support.h"
+
+namespace kestrum {
+namespace {
+
+// Records what the rules ask of the window.
+class Recorder : public MainView {
+ public:
+  CExplorer* explorer = nullptr;
+  std::vector<std::string> status, messages, paths;
+  std::vector<NodeId> selected, expanded;
+  int closes = 0, syncs = 0;
+  bool toolbar = true, statusBar = true;
+  void SetStatus(const std::string& t) override { status.push_back(t); }
+  void SetPathLabel(const std::string& t) override { paths.push_back(t); }
+  void ShowMessage(const std::string& t) override { messages.push_back(t); }
+  void SetTreeEnabled(bool) override {}
+  void SelectNode(NodeId n) override { selected.push_back(n); }
+  void ExpandNode(NodeId n) override {
+    expanded.push_back(n);
+    explorer->TV_Expand(n);
+  }
+  void CloseWindow() override { ++closes; }
+  void ShowBars(bool t, bool s) override {
+    toolbar = t;
+    statusBar = s;
+  }
+  void SyncToggles() override { ++syncs; }
+};
+
+struct PresenterTest : ::testing::Test {
+  test::TempDir dir;
+  Recorder view;
+  std::unique_ptr<MainPresenter> p;
+  void SetUp() override {
+    const std::string a = dir.Mkdir("a"), b = dir.Mkdir("b");
+    const std::string table = dir.Write("mountinfo", "1 0 8:1 / " + a + " rw - ext4 /dev/sdz1 rw\n"
+                                                     "2 0 0:9 / " + b + " rw - tmpfs tmpfs rw\n");
+    p = std::make_unique<MainPresenter>(view, [this, table] {
+      VolumeSources s;
+      s.MountTable = table;
+      s.SysBlock = dir.Path() + "/nosys";
+      s.ByLabel = dir.Path() + "/nolabels";
+      return std::make_unique<FileSystemService>(s);
+    });
+    view.explorer = &p->Explorer();
+    Scanning = false;
+  }
+  void TearDown() override { Scanning = false; }
+};
+
+TEST_F(PresenterTest, LoadDisksBuildsTheTreeInTableOrder) {
+  p->LoadDisks();
+  CExplorer& ex = p->Explorer();
+  const NodeId root = ex.FirstNode();
+  ASSERT_NE(root, kNoNode);
+  EXPECT_EQ(ex.Node(root)->Text, "My Computer");
+  ASSERT_EQ(ex.ChildCount(root), 2);
+  // Drives come in mount-table order: the root itself does not sort its children.
+  EXPECT_EQ(ex.Node(ex.Node(root)->Kids[0])->Text, "(" + dir.Path() + "/a)");
+  EXPECT_EQ(ex.Node(ex.Node(root)->Kids[1])->Text, "(" + dir.Path() + "/b)");
+  const NodeId drive = ex.Node(root)->Kids[0];
+  EXPECT_EQ(ex.Node(drive)->Image, "HardDrive");
+  EXPECT_EQ(ex.ChildCount(drive), 1);  // the placeholder: the drive is ready
+  EXPECT_TRUE(ex.Node(drive)->Sorted);
+  DiskObject* d = std::get<DiskObject*>(ex.ItemData(drive));
+  EXPECT_EQ(d->Node, drive);
+  EXPECT_EQ(view.status, (std::vector<std::string>{"Finding disks...", "Done"}));
+  EXPECT_EQ(view.selected, std::vector<NodeId>{root});
+  EXPECT_EQ(view.expanded, std::vector<NodeId>{root});
+  EXPECT_EQ(ex.SelectedItem(), root);
+  EXPECT_EQ(view.paths.back(), "My Computer");
+  EXPECT_FALSE(Scanning);
+
+  // Rediscovery replaces the whole model, and is refused while a scan runs.
+  DiskCollection* before = p->DiskList();
+  Scanning = true;
+  p->MenuClick("mnuScanDisks");
+  EXPECT_EQ(p->DiskList(), before);
+  Scanning = false;
+  p->MenuClick("mnuScanDisks");
+  EXPECT_EQ(p->Explorer().NodeCount(), 5u);  // root, two drives, their placeholders
+}
+
+TEST_F(PresenterTest, GuardedCommandsWaitForTheScan) {
+  int scans = 0, backs = 0, refreshes = 0, zips = 0;
+  std::vector<std::string> deletes;
+  p->OnLoadDisk = [&] { ++scans; };
+  p->OnBackUp = [&] { ++backs; };
+  p->OnRefreshList = [&] { ++refreshes; };
+  p->OnZip = [&] { ++zips; };
+  p->OnDeleteFiles = [&](const std::string& m) { deletes.push_back(m); };
+  Scanning = true;
+  for (const char* k : {"ScanDisks", "Back", "Delete", "Recycle", "Zip"}) p->tbToolBar_ButtonClick(k);
+  for (const char* m : {"mnuFileRecycle", "mnuFileDelete", "mnuFileZip", "mnuViewBackUp"}) p->MenuClick(m);
+  EXPECT_EQ(scans + backs + zips, 0);
+  EXPECT_TRUE(deletes.empty());
+  // The switches still change during a scan, but the list is left alone.
+  p->tbToolBar_ButtonClick("Files");
+  EXPECT_TRUE(p->Toggles().ShowFiles);
+  EXPECT_EQ(refreshes, 0);
+  // The context menu does not test the flag.
+  p->MenuClick("FileMenuDelete");
+  EXPECT_EQ(deletes, std::vector<std::string>{"Delete"});
+  p->tbToolBar_ButtonClick("Stop");
+  EXPECT_FALSE(Scanning);
+  Scanning = true;
+  p->MenuClick("mnuScanStop");
+  EXPECT_FALSE(Scanning);
+
+  for (const char* k : {"ScanDisks", "Back", "Delete", "Recycle", "Zip", "Nothing"})
+    p->tbToolBar_ButtonClick(k);
+  EXPECT_EQ(scans, 1);
+  EXPECT_EQ(backs, 1);
+  EXPECT_EQ(zips, 1);
+  EXPECT_EQ(deletes, (std::vector<std::string>{"Delete", "Delete", "Recycle"}));
+}
+
+TEST_F(PresenterTest, TogglesStayInStepAndBarsRelayout) {
+  const int syncs = view.syncs;
+  p->MenuClick("mnuViewAllocated");
+  EXPECT_TRUE(p->Toggles().Allocated);
+  p->tbToolBar_ButtonClick("Allocated");
+  EXPECT_FALSE(p->Toggles().Allocated);
+  p->MenuClick("mnuViewCD");
+  p->tbToolBar_ButtonClick("CDDrives");
+  EXPECT_FALSE(p->Toggles().CDDrives);
+  EXPECT_EQ(view.syncs, syncs + 4);
+  p->MenuClick("mnuViewToolbar");
+  EXPECT_FALSE(view.toolbar);
+  p->MenuClick("mnuViewStatusBar");
+  EXPECT_FALSE(view.statusBar);
+  p->MenuClick("mnuViewToolbar");
+  EXPECT_TRUE(view.toolbar);
+  p->MenuClick("mnuFileExit");
+  EXPECT_EQ(view.closes, 1);
+}
+
+TEST(Commands, VocabularyAndTwins) {
+  const auto& buttons = ToolbarButtons();
+  ASSERT_EQ(buttons.size(), 9u);
+  std::vector<std::string> keys;
+  for (const auto& b : buttons) keys.push_back(b.Key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"ScanDisks", "Stop", "CDDrives", "Back", "Files",
+                                            "Allocated", "Recycle", "Delete", "Zip"}));
+  EXPECT_EQ(std::string(buttons[2].Image), "CDDrive");
+  EXPECT_EQ(std::string(buttons[4].Image), "File");
+  for (const auto& b : buttons)
+    EXPECT_EQ(b.TwoState, !MenuTwinOf(b.Key).empty()) << b.Key;
+  for (const auto& b : buttons)
+    if (b.TwoState) {
+      EXPECT_EQ(ButtonTwinOf(MenuTwinOf(b.Key)), b.Key);
+    }
+  for (const auto& b : buttons) {
+    bool known = false;
+    for (const auto& k : ImageKeys()) known |= k == b.Image;
+    EXPECT_TRUE(known) << b.Image;
+  }
+  ASSERT_EQ(MenuBar().size(), 3u);
+  EXPECT_EQ(std::string(MenuBar()[0].Entries.back().Caption), "E&xit");
+  EXPECT_EQ(std::string(MenuBar()[2].Entries.back().Caption), "&About Kestrum...");
+  EXPECT_EQ(FileMenu().Entries.size(), 6u);
+}
+
+TEST(StartUp, TraceSwitchAnywhereInAnyCase) {
+  EXPECT_TRUE(CommandLineAsksForTrace({"trace"}));
+  EXPECT_TRUE(CommandLineAsksForTrace({"/TRACE"}));
+  EXPECT_TRUE(CommandLineAsksForTrace({"x", "tracefile.txt"}));
+  EXPECT_TRUE(CommandLineAsksForTrace({"tra", "ce"}) == false);
+  EXPECT_FALSE(CommandLineAsksForTrace({}));
+  EXPECT_FALSE(CommandLineAsksForTrace({"--report", "/tmp"}));
+}
+
+}  // namespace
+}  // namespace kestrum
