@@ -176,8 +176,10 @@ class TestMainWindow : public QObject {
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
     QCOMPARE(p.exitCode(), 0);
     IniFile s;
-    QCOMPARE(s.Load((cfg.path() + "/Kestrum/Kestrum.conf").toStdString()), IniFile::LoadResult::Loaded);
-    for (const char* k : {"MainLeft", "MainTop", "MainWidth", "MainHeight"}) QVERIFY2(s.Get("Settings", k), k);
+    QCOMPARE(s.Load((cfg.path() + "/Kestrum/Kestrum.conf").toStdString()),
+             IniFile::LoadResult::Loaded);
+    for (const char* k : {"MainLeft", "MainTop", "MainWidth", "MainHeight"})
+      QVERIFY2(s.Get("Settings", k), k);
     QCOMPARE(*s.Get("Settings", "MainWidth"), std::string("10000"));
   }
 };

@@ -23,8 +23,8 @@ class TestModels : public QObject {
     const NodeId root = ex.AddNode("My Computer", &objs[0], true);
     QCOMPARE(model.rowCount(), 1);
     QCOMPARE(model.rowCount(model.IndexOf(root)), 1);  // the placeholder
-    const NodeId drive = ex.AddNode("b drive", &objs[1], true, root, std::string("HardDrive"),
-                                    std::nullopt, true);
+    const NodeId drive =
+        ex.AddNode("b drive", &objs[1], true, root, std::string("HardDrive"), std::nullopt, true);
     QCOMPARE(model.rowCount(model.IndexOf(root)), 1);  // the placeholder gave way
     QVERIFY(!model.IndexOf(drive).data(Qt::DecorationRole).value<QIcon>().isNull());
     for (int i = 2; i < 50; ++i)

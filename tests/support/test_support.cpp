@@ -32,7 +32,8 @@ std::string TempDir::Mkdir(const std::string& relative) const {
   std::size_t pos = 0;
   while (pos < relative.size()) {
     const std::size_t slash = relative.find('/', pos);
-    const std::string part = relative.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
+    const std::string part =
+        relative.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
     full += "/" + part;
     ::mkdir(full.c_str(), 0755);
     if (slash == std::string::npos) break;
@@ -47,7 +48,8 @@ std::string TempDir::Write(const std::string& relative, const std::string& conte
   const std::string full = path_ + "/" + relative;
   const int fd = ::open(full.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (fd < 0) throw std::runtime_error("cannot create " + full);
-  if (!content.empty() && ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+  if (!content.empty() &&
+      ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
     ::close(fd);
     throw std::runtime_error("cannot write " + full);
   }

@@ -8,7 +8,7 @@
 namespace kestrum {
 
 std::int32_t DriveAllocUnit(const FileSystemService& fs, const std::string& path) {
-  struct statvfs st{};
+  struct statvfs st {};
   if (fs.StatVolume(path, st) != 0 || st.f_frsize == 0 || st.f_frsize > INT32_MAX) return 1;
   return static_cast<std::int32_t>(st.f_frsize);
 }
@@ -18,7 +18,7 @@ bool GetDriveSpace(const FileSystemService& fs, const std::string& path, double&
   if (TraceOn) Trace("Globals.GetDriveSpace(" + path + ")");
   total = 0;
   free = 0;
-  struct statvfs st{};
+  struct statvfs st {};
   if (const int err = fs.StatVolume(path, st); err != 0) {
     if (report) report("GetDiskFreeSpaceEx failed: " + ErrorText(err));
     return false;
@@ -32,7 +32,7 @@ bool GetDriveSpace(const FileSystemService& fs, const std::string& path, double&
 }
 
 std::string VolumeSerialText(const std::string& rootPath, int* error) {
-  struct statvfs st{};
+  struct statvfs st {};
   if (::statvfs(rootPath.c_str(), &st) != 0) {
     if (error) *error = LastApiError();
     return {};

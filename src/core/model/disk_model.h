@@ -75,8 +75,7 @@ struct DiskObject {
   // Drive only: offers one file to the largest-files list (bounded at 100, a single marker
   // on the first smallest entry). keyCounter numbers the entries' keys ("K" + number); the
   // scan command resets it, so keys stay unique across the drives of one command.
-  void AddLargest(const std::string& name, double size, double allocated,
-                  std::int32_t& keyCounter);
+  void AddLargest(const std::string& name, double size, double allocated, std::int32_t& keyCounter);
 
   // The text shown for the object: a drive "Name (Path)" or "(Path)"; root, folders and files
   // their Name, or Path when Name is empty; any other class an empty text.

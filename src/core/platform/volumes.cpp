@@ -21,7 +21,8 @@ namespace {
 bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 
 bool Under(std::string_view path, std::string_view dir) {
-  return path == dir || (StartsWith(path, dir) && path.size() > dir.size() && path[dir.size()] == '/');
+  return path == dir ||
+         (StartsWith(path, dir) && path.size() > dir.size() && path[dir.size()] == '/');
 }
 
 std::string BaseName(const std::string& p) {
@@ -45,7 +46,8 @@ std::string KernelName(const std::string& device) {
 std::string UnescapeUdev(const std::string& s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x' &&
+        std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
         std::isxdigit(static_cast<unsigned char>(s[i + 3]))) {
       out.push_back(static_cast<char>(std::stoi(s.substr(i + 2, 2), nullptr, 16)));
       i += 3;
@@ -63,18 +65,42 @@ std::string ReadFirstLine(const std::string& path) {
   return line;
 }
 
-constexpr std::array kPseudo = {
-    "proc",      "sysfs",       "devtmpfs",   "devpts",    "cgroup",    "cgroup2",
-    "securityfs", "debugfs",    "tracefs",    "pstore",    "bpf",       "configfs",
-    "fusectl",   "hugetlbfs",   "mqueue",     "autofs",    "binfmt_misc", "rpc_pipefs",
-    "nsfs",      "efivarfs",    "selinuxfs",  "rootfs",    "none",      "squashfs",
-    "nfsd",      "fuse.gvfsd-fuse", "fuse.portal", "fuse.snapfuse", "fuse.xdg-document-portal",
-    "binder"};
+constexpr std::array kPseudo = {"proc",
+                                "sysfs",
+                                "devtmpfs",
+                                "devpts",
+                                "cgroup",
+                                "cgroup2",
+                                "securityfs",
+                                "debugfs",
+                                "tracefs",
+                                "pstore",
+                                "bpf",
+                                "configfs",
+                                "fusectl",
+                                "hugetlbfs",
+                                "mqueue",
+                                "autofs",
+                                "binfmt_misc",
+                                "rpc_pipefs",
+                                "nsfs",
+                                "efivarfs",
+                                "selinuxfs",
+                                "rootfs",
+                                "none",
+                                "squashfs",
+                                "nfsd",
+                                "fuse.gvfsd-fuse",
+                                "fuse.portal",
+                                "fuse.snapfuse",
+                                "fuse.xdg-document-portal",
+                                "binder"};
 
-constexpr std::array kNetwork = {"nfs",  "nfs4",      "cifs",       "smb3",      "smbfs",
-                                 "ceph", "9p",        "afs",        "glusterfs", "fuse.sshfs",
-                                 "sshfs", "fuse.glusterfs", "fuse.davfs2", "davfs", "fuse.rclone",
-                                 "fuse.s3fs", "lustre", "ncpfs", "coda"};
+constexpr std::array kNetwork = {"nfs",         "nfs4",       "cifs",        "smb3",
+                                 "smbfs",       "ceph",       "9p",          "afs",
+                                 "glusterfs",   "fuse.sshfs", "sshfs",       "fuse.glusterfs",
+                                 "fuse.davfs2", "davfs",      "fuse.rclone", "fuse.s3fs",
+                                 "lustre",      "ncpfs",      "coda"};
 
 template <std::size_t N>
 bool In(const std::array<const char*, N>& list, std::string_view v) {
@@ -189,7 +215,8 @@ std::vector<DriveInfo> FileSystemService::Drives() const {
     d.Path = m.Target;
     d.Device = m.Source;
     d.DriveType = ClassifyMount(m, sources_.SysBlock);
-    if (d.DriveType == kDriveCdRom && StartsWith(m.Source, "/dev/")) mountedOptical.insert(KernelName(m.Source));
+    if (d.DriveType == kDriveCdRom && StartsWith(m.Source, "/dev/"))
+      mountedOptical.insert(KernelName(m.Source));
     d.IsReady = IsDirectory(m.Target);
     if (d.IsReady) {
       d.FileSystem = m.FsType;

@@ -21,7 +21,7 @@ enum DriveTypeCode : int {
 
 // What the program knows of one volume before it scans it.
 struct DriveInfo {
-  std::string Path;        // the mount point, or the device of an optical drive without medium
+  std::string Path;  // the mount point, or the device of an optical drive without medium
   int DriveType = kDriveUnknown;
   bool IsReady = false;    // mounted and its mount point is a reachable folder
   std::string VolumeName;  // label, empty when the volume has none

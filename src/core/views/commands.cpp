@@ -65,8 +65,8 @@ const std::vector<ToolButton>& ToolbarButtons() {
 
 const std::vector<std::string>& ImageKeys() {
   static const std::vector<std::string> kKeys = {
-      "MyComputer", "HardDrive", "DisketteDrive", "CDDrive", "ClosedFolder", "OpenFolder", "File",
-      "ScanDisks",  "Stop",      "Back",          "Allocated", "Recycle",    "Delete",     "Zip"};
+      "MyComputer", "HardDrive", "DisketteDrive", "CDDrive",   "ClosedFolder", "OpenFolder", "File",
+      "ScanDisks",  "Stop",      "Back",          "Allocated", "Recycle",      "Delete",     "Zip"};
   return kKeys;
 }
 

@@ -348,8 +348,7 @@ void CExplorer::SetColumns(const std::vector<std::variant<std::string, double>>&
       const auto& cols = lv_->Columns();
       width = 2000;
       if (!cols.empty()) {
-        const double fill =
-            lv_->Width - lv_->ColumnLeft(cols.size() - 1) - cols.back().Width - 730;
+        const double fill = lv_->Width - lv_->ColumnLeft(cols.size() - 1) - cols.back().Width - 730;
         width = std::max(fill, 2000.0);
       }
     }

@@ -35,7 +35,7 @@ struct TreeNode {
   std::string SelectedImage;
   NodeId Parent = kNoNode;
   std::vector<NodeId> Kids;
-  bool Sorted = false;    // keeps its children in text order
+  bool Sorted = false;  // keeps its children in text order
   bool Expanded = false;
   bool Alive = false;
 };
@@ -87,8 +87,7 @@ class CExplorer {
   // and adds nothing when no node carries it.
   NodeId AddNodeUnder(const ItemValue& parentData, const std::string& text, const ItemValue& data,
                       bool hasChildren, std::optional<std::string> image = std::nullopt,
-                      std::optional<std::string> selectedImage = std::nullopt,
-                      bool sorted = false);
+                      std::optional<std::string> selectedImage = std::nullopt, bool sorted = false);
 
   // Removes a node with its descendants, and their data links.
   void RemoveNode(NodeId node);

@@ -36,8 +36,7 @@ std::string FormatSize(double bytes, const std::string& sep) {
       double divisor;
       const char* name;
     };
-    static constexpr Unit kUnits[] = {
-        {1073741824.0, " gb"}, {1048576.0, " mb"}, {1024.0, " kb"}};
+    static constexpr Unit kUnits[] = {{1073741824.0, " gb"}, {1048576.0, " mb"}, {1024.0, " kb"}};
     for (const Unit& u : kUnits) {
       const double t = bytes / u.divisor;
       if (std::trunc(t) > 0) {

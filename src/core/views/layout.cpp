@@ -42,7 +42,8 @@ double DragBarLeft(double splitterLeft, double mouseX, double windowWidth) {
 }
 
 Rect DragBarRect(const Rect& splitter) {
-  return Rect{splitter.Left, splitter.Top, static_cast<double>(static_cast<long>(splitter.Width) / 2),
+  return Rect{splitter.Left, splitter.Top,
+              static_cast<double>(static_cast<long>(splitter.Width) / 2),
               splitter.Height - kDragBarAllowance};
 }
 

@@ -16,8 +16,8 @@ struct Rect {
 
 // Everything the layout reads from the window, in twips.
 struct LayoutInput {
-  double WindowWidth = 0;   // outer width of the window
-  double InnerHeight = 0;   // height of the client area
+  double WindowWidth = 0;  // outer width of the window
+  double InnerHeight = 0;  // height of the client area
   bool ToolbarVisible = true;
   double ToolbarHeight = 0;
   bool StatusBarVisible = true;

@@ -25,8 +25,8 @@ void MainPresenter::ScanDisks() {
                                  std::nullopt, false);
   for (std::size_t i = 2; i <= diskList_->Count(); ++i) {
     DiskObject* d = diskList_->Item(i);
-    d->Node = explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon,
-                                true);
+    d->Node =
+        explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
     if (TraceOn) Trace("  found: " + d->Path + d->Name);
   }
 }
@@ -48,7 +48,8 @@ void MainPresenter::LoadDisks() {
 
 void MainPresenter::tvTreeView_Click() {
   const ItemValue d = explorer_.ItemData(explorer_.SelectedItem());
-  if (const auto* obj = std::get_if<DiskObject*>(&d); obj && *obj) view_.SetPathLabel((*obj)->Label());
+  if (const auto* obj = std::get_if<DiskObject*>(&d); obj && *obj)
+    view_.SetPathLabel((*obj)->Label());
 }
 
 void MainPresenter::Unload() { Scanning = false; }

@@ -14,15 +14,15 @@ namespace kestrum {
 class MainView {
  public:
   virtual ~MainView() = default;
-  virtual void SetStatus(const std::string& text) = 0;       // the "Status" panel
-  virtual void SetPathLabel(const std::string& text) = 0;    // lbPathLabel
-  virtual void ShowMessage(const std::string& text) = 0;     // OK box titled with the product
+  virtual void SetStatus(const std::string& text) = 0;     // the "Status" panel
+  virtual void SetPathLabel(const std::string& text) = 0;  // lbPathLabel
+  virtual void ShowMessage(const std::string& text) = 0;   // OK box titled with the product
   virtual void SetTreeEnabled(bool enabled) = 0;
-  virtual void SelectNode(NodeId node) = 0;                  // select and scroll to it
-  virtual void ExpandNode(NodeId node) = 0;                  // expand it; the view then reports
-                                                             // the expansion to the explorer
-  virtual void CloseWindow() = 0;                            // as the window's close box
-  virtual void ShowBars(bool toolbar, bool statusBar) = 0;   // and lay the window out again
+  virtual void SelectNode(NodeId node) = 0;                 // select and scroll to it
+  virtual void ExpandNode(NodeId node) = 0;                 // expand it; the view then reports
+                                                            // the expansion to the explorer
+  virtual void CloseWindow() = 0;                           // as the window's close box
+  virtual void ShowBars(bool toolbar, bool statusBar) = 0;  // and lay the window out again
   virtual void SyncToggles() = 0;  // mirror the toggles onto the buttons and menu checks
 };
 

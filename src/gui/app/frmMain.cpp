@@ -81,11 +81,13 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   list_->installEventFilter(this);
+  list_->header()->setVisible(false);  // until the list has columns
   connect(listModel_, &ListModel::ColumnsReset, this, &frmMain::ApplyColumns);
 
   CExplorer& ex = presenter_->Explorer();
-  connect(tree_, &QTreeView::expanded, this,
-          [this](const QModelIndex& i) { presenter_->Explorer().TV_Expand(treeModel_->NodeAt(i)); });
+  connect(tree_, &QTreeView::expanded, this, [this](const QModelIndex& i) {
+    presenter_->Explorer().TV_Expand(treeModel_->NodeAt(i));
+  });
   connect(tree_, &QTreeView::collapsed, this, [this](const QModelIndex& i) {
     presenter_->Explorer().TV_Collapse(treeModel_->NodeAt(i));
   });
@@ -147,8 +149,9 @@ void frmMain::BuildMenus() {
     QMenu* menu = menuBar()->addMenu(QString::fromUtf8(m.Caption));
     menu->setObjectName(m.Name);
     for (const MenuEntry& e : m.Entries) {
-      QAction* a = std::string_view(e.Caption) == "-" ? menu->addSeparator()
-                                                       : menu->addAction(QString::fromUtf8(e.Caption));
+      QAction* a = std::string_view(e.Caption) == "-"
+                       ? menu->addSeparator()
+                       : menu->addAction(QString::fromUtf8(e.Caption));
       a->setObjectName(e.Name);
       actions_[e.Name] = a;
       if (a->isSeparator()) continue;
@@ -163,8 +166,9 @@ void frmMain::BuildMenus() {
   auto* popup = new QMenu(QString::fromUtf8(fm.Caption), this);
   popup->setObjectName(fm.Name);
   for (const MenuEntry& e : fm.Entries) {
-    QAction* a = std::string_view(e.Caption) == "-" ? popup->addSeparator()
-                                                     : popup->addAction(QString::fromUtf8(e.Caption));
+    QAction* a = std::string_view(e.Caption) == "-"
+                     ? popup->addSeparator()
+                     : popup->addAction(QString::fromUtf8(e.Caption));
     a->setObjectName(e.Name);
     actions_[e.Name] = a;
     const std::string name = e.Name;
@@ -259,10 +263,10 @@ void frmMain::SavePlacement() {
   std::string err;
   // Keep whatever else the file holds; a garbled file is replaced by a clean one.
   settings.Load(settingsPath_);
-  const Placement now = QRect(pos(), size()) == restoredPx_
-                            ? restored_
-                            : Placement{ToTwips(pos().x()), ToTwips(pos().y()), ToTwips(width()),
-                                        ToTwips(height())};
+  const Placement now =
+      QRect(pos(), size()) == restoredPx_
+          ? restored_
+          : Placement{ToTwips(pos().x()), ToTwips(pos().y()), ToTwips(width()), ToTwips(height())};
   WritePlacement(settings, now);
   if (!settings.Save(settingsPath_, &err))
     std::cerr << "Kestrum: cannot save the window placement: " << err << "\n";
@@ -282,7 +286,8 @@ void frmMain::resizeEvent(QResizeEvent* e) {
 void frmMain::SizeControls(double x) {
   LayoutInput in;
   const int frameExtra = frameGeometry().width() - width();
-  in.WindowWidth = ToTwips(surface_->width()) + (frameExtra > 0 ? ToTwips(frameExtra) : kNominalFrameTwips);
+  in.WindowWidth =
+      ToTwips(surface_->width()) + (frameExtra > 0 ? ToTwips(frameExtra) : kNominalFrameTwips);
   in.InnerHeight = ToTwips(surface_->height());
   in.ToolbarVisible = toolbar_->isVisibleTo(this);
   in.ToolbarHeight = ToTwips(toolbar_->sizeHint().height());
@@ -311,11 +316,10 @@ void frmMain::SizeControls(double x) {
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
   if (watched == splitter_) {
-    auto* me = static_cast<QMouseEvent*>(event);
     switch (event->type()) {
       case QEvent::MouseButtonPress: {
-        const Rect bar = DragBarRect(
-            {layout_.SplitterBar.Left, layout_.SplitterBar.Top, ToTwips(splitter_->width()) , layout_.SplitterBar.Height});
+        const Rect bar = DragBarRect({layout_.SplitterBar.Left, layout_.SplitterBar.Top,
+                                      ToTwips(splitter_->width()), layout_.SplitterBar.Height});
         QRect r = ToPixels(bar);
         r.setWidth(std::max(r.width(), 3));
         dragBar_->setGeometry(r);
@@ -326,8 +330,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
       }
       case QEvent::MouseMove:
         if (moving_) {
-          const double left = DragBarLeft(layout_.SplitterBar.Left, ToTwips(qRound(me->position().x())),
-                                          ToTwips(surface_->width()));
+          const auto* me = static_cast<QMouseEvent*>(event);
+          const double left =
+              DragBarLeft(layout_.SplitterBar.Left, ToTwips(qRound(me->position().x())),
+                          ToTwips(surface_->width()));
           dragBar_->move(TwipsToPixels(left, Dpi()), dragBar_->y());
         }
         return true;
@@ -354,6 +360,7 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 
 void frmMain::ApplyColumns() {
   const auto& cols = presenter_->List().Columns();
+  list_->header()->setVisible(!cols.empty());
   for (std::size_t i = 0; i < cols.size(); ++i)
     list_->header()->resizeSection(static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()));
 }

@@ -40,10 +40,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(version::Product);
-  QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                          .arg(version::Major)
-                                          .arg(version::Minor)
-                                          .arg(version::Revision));
+  QApplication::setApplicationVersion(
+      QStringLiteral("%1.%2.%3").arg(version::Major).arg(version::Minor).arg(version::Revision));
 
   gui::frmMain mainWindow(UserSettingsPath());
   QPointer<gui::frmSplash> splash = new gui::frmSplash([&] { mainWindow.Form_Load(); });

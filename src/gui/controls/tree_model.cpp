@@ -61,7 +61,7 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
       return DisplayText(n->Text);
     case Qt::DecorationRole:
       return IconFor(n->Expanded || explorer_.SelectedItem() == NodeAt(index) ? n->SelectedImage
-                                                                               : n->Image);
+                                                                              : n->Image);
     default:
       return {};
   }

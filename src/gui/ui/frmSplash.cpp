@@ -27,7 +27,8 @@ frmSplash::frmSplash(std::function<void()> handOver, QWidget* parent)
   auto* frame = new QFrame(this);
   frame->setObjectName("fraMainFrame");
   frame->setFrameShape(QFrame::StyledPanel);
-  frame->setStyleSheet("#fraMainFrame { background: palette(base); border: 1px solid palette(mid); }");
+  frame->setStyleSheet(
+      "#fraMainFrame { background: palette(base); border: 1px solid palette(mid); }");
   outer->addWidget(frame);
   auto* v = new QVBoxLayout(frame);
   v->setContentsMargins(32, 24, 32, 20);

@@ -60,7 +60,8 @@ struct Fixture {
     dir.Write("dev/sda1", "");
     dir.Write("dev/sdb1", "");
     dir.Mkdir("dev/disk/by-label");
-    symlink((dir.Path() + "/dev/sda1").c_str(), (dir.Path() + "/dev/disk/by-label/Big\\x20Data").c_str());
+    symlink((dir.Path() + "/dev/sda1").c_str(),
+            (dir.Path() + "/dev/disk/by-label/Big\\x20Data").c_str());
     src.SysBlock = dir.Path() + "/sys/block";
     src.ByLabel = dir.Path() + "/dev/disk/by-label";
   }
@@ -77,21 +78,38 @@ struct Fixture {
 TEST(Discovery, ClassifiesFiltersAndKeepsTableOrder) {
   Fixture f;
   const std::string t = f.dir.Path();
-  f.Table("1 0 0:30 / / rw - overlay overlay rw,lowerdir=/x\n"
-          "2 1 0:4 / /proc rw - proc proc rw\n"
-          "3 1 0:5 / /sys rw - sysfs sysfs rw\n"
-          "4 1 0:6 / /dev/shm rw - tmpfs tmpfs rw\n"
-          "5 1 0:7 / /run/user/1000 rw - tmpfs tmpfs rw\n"
-          "6 1 8:1 / " + f.data + " rw - ext4 /dev/sda1 rw\n"
-          "7 1 8:1 /sub " + t + "/bind rw - ext4 " + t + "/dev/sda1 rw\n"
-          "8 1 8:17 / " + f.usb + " rw - vfat /dev/sdb1 rw\n"
-          "9 1 8:33 / " + f.Escape(f.space) + " rw - exfat /dev/sdc1 rw\n"
-          "10 1 0:40 / " + f.nfs + " rw - nfs4 server:/export rw\n"
-          "11 1 0:41 / " + f.tmp + " rw - tmpfs tmpfs rw\n"
-          "12 1 11:0 / " + f.cd + " ro - iso9660 /dev/sr0 ro\n"
-          "13 1 7:0 / /snap/core/1 ro - squashfs /dev/loop0 ro\n"
-          "14 1 0:42 / " + t + "/gone rw - fuse.sshfs me@host:/ rw\n"
-          "15 1 0:43 / /var/lib/docker/overlay2/x/merged rw - overlay overlay rw\n");
+  f.Table(
+      "1 0 0:30 / / rw - overlay overlay rw,lowerdir=/x\n"
+      "2 1 0:4 / /proc rw - proc proc rw\n"
+      "3 1 0:5 / /sys rw - sysfs sysfs rw\n"
+      "4 1 0:6 / /dev/shm rw - tmpfs tmpfs rw\n"
+      "5 1 0:7 / /run/user/1000 rw - tmpfs tmpfs rw\n"
+      "6 1 8:1 / " +
+      f.data +
+      " rw - ext4 /dev/sda1 rw\n"
+      "7 1 8:1 /sub " +
+      t + "/bind rw - ext4 " + t +
+      "/dev/sda1 rw\n"
+      "8 1 8:17 / " +
+      f.usb +
+      " rw - vfat /dev/sdb1 rw\n"
+      "9 1 8:33 / " +
+      f.Escape(f.space) +
+      " rw - exfat /dev/sdc1 rw\n"
+      "10 1 0:40 / " +
+      f.nfs +
+      " rw - nfs4 server:/export rw\n"
+      "11 1 0:41 / " +
+      f.tmp +
+      " rw - tmpfs tmpfs rw\n"
+      "12 1 11:0 / " +
+      f.cd +
+      " ro - iso9660 /dev/sr0 ro\n"
+      "13 1 7:0 / /snap/core/1 ro - squashfs /dev/loop0 ro\n"
+      "14 1 0:42 / " +
+      t +
+      "/gone rw - fuse.sshfs me@host:/ rw\n"
+      "15 1 0:43 / /var/lib/docker/overlay2/x/merged rw - overlay overlay rw\n");
   FakeVolumes fs(f.src);
   const auto drives = fs.Drives();
   std::vector<std::string> paths;
@@ -112,8 +130,10 @@ TEST(Discovery, ClassifiesFiltersAndKeepsTableOrder) {
 
 TEST(Discovery, LaterMountOnTheSamePointWins) {
   Fixture f;
-  f.Table("1 0 8:1 / " + f.data + " rw - ext4 /dev/sda1 rw\n"
-          "2 0 0:50 / " + f.data + " rw - tmpfs tmpfs rw\n");
+  f.Table("1 0 8:1 / " + f.data +
+          " rw - ext4 /dev/sda1 rw\n"
+          "2 0 0:50 / " +
+          f.data + " rw - tmpfs tmpfs rw\n");
   FakeVolumes fs(f.src);
   const auto drives = fs.Drives();
   ASSERT_EQ(drives.size(), 3u);  // the tmpfs, then the two optical drives
@@ -122,8 +142,10 @@ TEST(Discovery, LaterMountOnTheSamePointWins) {
 
 TEST(Discovery, ModelTakesSizesAndReportsFailures) {
   Fixture f;
-  f.Table("6 1 8:1 / " + f.data + " rw - ext4 /dev/sda1 rw\n"
-          "8 1 8:17 / " + f.usb + " rw - vfat /dev/sdb1 rw\n");
+  f.Table("6 1 8:1 / " + f.data +
+          " rw - ext4 /dev/sda1 rw\n"
+          "8 1 8:17 / " +
+          f.usb + " rw - vfat /dev/sdb1 rw\n");
   FakeVolumes fs(f.src);
   fs.failing[f.usb] = EACCES;
   std::vector<std::string> messages;

@@ -26,7 +26,8 @@ TEST(Explorer, PlaceholderComesAndGoes) {
   ex.AddNode("x", {}, true, c);
   ex.AddNode("y", {}, false, c);
   EXPECT_EQ(KidTexts(ex, c).size(), 2u);
-  EXPECT_EQ(KidTexts(ex, ex.GetNodeFromPath("root/child/x")), std::vector<std::string>{kPlaceholderText});
+  EXPECT_EQ(KidTexts(ex, ex.GetNodeFromPath("root/child/x")),
+            std::vector<std::string>{kPlaceholderText});
 }
 
 TEST(Explorer, PlaceholderBesideOtherChildrenStays) {
@@ -43,7 +44,8 @@ TEST(Explorer, SortedParentKeepsTextOrderCaseInsensitively) {
   const NodeId top = ex.AddNode("top", {}, false, kNoNode, std::nullopt, std::nullopt, false);
   const NodeId s = ex.AddNode("sorted", {}, false, top, std::nullopt, std::nullopt, true);
   for (const char* t : {"delta", "Alpha", "charlie", "bravo", "alpha"}) ex.AddNode(t, {}, false, s);
-  EXPECT_EQ(KidTexts(ex, s), (std::vector<std::string>{"Alpha", "alpha", "bravo", "charlie", "delta"}));
+  EXPECT_EQ(KidTexts(ex, s),
+            (std::vector<std::string>{"Alpha", "alpha", "bravo", "charlie", "delta"}));
   // The unsorted parent keeps insertion order.
   ex.AddNode("b", {}, false, top);
   ex.AddNode("a", {}, false, top);

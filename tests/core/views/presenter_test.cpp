@@ -1,10 +1,9 @@
-#include "core/views/main_presenter.h"
-
 #include <gtest/gtest.h>
 
 #include "core/app/start.h"
 #include "core/globals.h"
 #include "core/views/commands.h"
+#include "core/views/main_presenter.h"
 #include "support/test_support.h"
 
 namespace kestrum {
@@ -41,8 +40,10 @@ struct PresenterTest : ::testing::Test {
   std::unique_ptr<MainPresenter> p;
   void SetUp() override {
     const std::string a = dir.Mkdir("a"), b = dir.Mkdir("b");
-    const std::string table = dir.Write("mountinfo", "1 0 8:1 / " + a + " rw - ext4 /dev/sdz1 rw\n"
-                                                     "2 0 0:9 / " + b + " rw - tmpfs tmpfs rw\n");
+    const std::string table = dir.Write("mountinfo", "1 0 8:1 / " + a +
+                                                         " rw - ext4 /dev/sdz1 rw\n"
+                                                         "2 0 0:9 / " +
+                                                         b + " rw - tmpfs tmpfs rw\n");
     p = std::make_unique<MainPresenter>(view, [this, table] {
       VolumeSources s;
       s.MountTable = table;
@@ -98,8 +99,10 @@ TEST_F(PresenterTest, GuardedCommandsWaitForTheScan) {
   p->OnZip = [&] { ++zips; };
   p->OnDeleteFiles = [&](const std::string& m) { deletes.push_back(m); };
   Scanning = true;
-  for (const char* k : {"ScanDisks", "Back", "Delete", "Recycle", "Zip"}) p->tbToolBar_ButtonClick(k);
-  for (const char* m : {"mnuFileRecycle", "mnuFileDelete", "mnuFileZip", "mnuViewBackUp"}) p->MenuClick(m);
+  for (const char* k : {"ScanDisks", "Back", "Delete", "Recycle", "Zip"})
+    p->tbToolBar_ButtonClick(k);
+  for (const char* m : {"mnuFileRecycle", "mnuFileDelete", "mnuFileZip", "mnuViewBackUp"})
+    p->MenuClick(m);
   EXPECT_EQ(scans + backs + zips, 0);
   EXPECT_TRUE(deletes.empty());
   // The switches still change during a scan, but the list is left alone.
@@ -152,8 +155,7 @@ TEST(Commands, VocabularyAndTwins) {
                                             "Allocated", "Recycle", "Delete", "Zip"}));
   EXPECT_EQ(std::string(buttons[2].Image), "CDDrive");
   EXPECT_EQ(std::string(buttons[4].Image), "File");
-  for (const auto& b : buttons)
-    EXPECT_EQ(b.TwoState, !MenuTwinOf(b.Key).empty()) << b.Key;
+  for (const auto& b : buttons) EXPECT_EQ(b.TwoState, !MenuTwinOf(b.Key).empty()) << b.Key;
   for (const auto& b : buttons)
     if (b.TwoState) {
       EXPECT_EQ(ButtonTwinOf(MenuTwinOf(b.Key)), b.Key);
