@@ -73,26 +73,75 @@ int CExplorer::RowOf(NodeId id) const {
 NodeId CExplorer::NewNode(const std::string& text, NodeId parent, std::string image,
                           std::string selectedImage) {
   const auto id = static_cast<NodeId>(nodes_.size());
+  const bool detached = parent != kNoNode && nodes_[parent].Detached;
   auto& kids = nodes_[parent].Kids;
   auto pos = kids.end();
-  if (parent != kNoNode && nodes_[parent].Sorted)
+  // A detached subtree is sorted once when it is attached.
+  if (!detached && parent != kNoNode && nodes_[parent].Sorted)
     pos = std::upper_bound(kids.begin(), kids.end(), text, [this](const std::string& t, NodeId k) {
       return TextLess(t, nodes_[k].Text);
     });
   const int row = static_cast<int>(pos - kids.begin());
-  if (observer_) observer_->NodeAboutToBeInserted(parent, row);
+  if (observer_ && !detached) observer_->NodeAboutToBeInserted(parent, row);
   TreeNode n;
   n.Text = text;
   n.Image = std::move(image);
   n.SelectedImage = std::move(selectedImage);
   n.Parent = parent;
   n.Alive = true;
+  n.Detached = detached;
   nodes_.push_back(std::move(n));
   auto& k2 = nodes_[parent].Kids;  // nodes_ may have moved
   k2.insert(k2.begin() + row, id);
   ++liveNodes_;
-  if (observer_) observer_->NodeInserted();
+  if (observer_ && !detached) observer_->NodeInserted();
   return id;
+}
+
+NodeId CExplorer::AddDetachedNode(const std::string& text, const ItemValue& data,
+                                  bool hasChildren, std::optional<std::string> image,
+                                  std::optional<std::string> selectedImage, bool sorted) {
+  if (!image) image = image_;
+  if (!selectedImage) selectedImage = image;
+  const auto id = static_cast<NodeId>(nodes_.size());
+  TreeNode n;
+  n.Text = text;
+  n.Image = image.value_or("");
+  n.SelectedImage = selectedImage.value_or("");
+  n.Alive = true;
+  n.Detached = true;
+  n.Sorted = sorted;
+  nodes_.push_back(std::move(n));
+  ++liveNodes_;
+  if (!IsEmpty(data)) Link(id, data);
+  if (hasChildren) AddPlaceholder(id);
+  return id;
+}
+
+void CExplorer::AttachNode(NodeId detached, NodeId parent) {
+  if (!Node(detached) || !nodes_[detached].Detached || nodes_[detached].Parent != kNoNode) return;
+  if (parent != kNoNode && (!Node(parent) || nodes_[parent].Detached)) return;
+  std::vector<NodeId> sub;
+  Collect(detached, sub);
+  for (NodeId n : sub) {
+    TreeNode& t = nodes_[n];
+    t.Detached = false;
+    if (t.Sorted && t.Kids.size() > 1)
+      std::stable_sort(t.Kids.begin(), t.Kids.end(), [this](NodeId a, NodeId b) {
+        return TextLess(nodes_[a].Text, nodes_[b].Text);
+      });
+  }
+  if (parent != kNoNode) RemovePlaceholderIfOnlyChild(parent);
+  auto& kids = nodes_[parent].Kids;
+  auto pos = kids.end();
+  if (parent != kNoNode && nodes_[parent].Sorted)
+    pos = std::upper_bound(kids.begin(), kids.end(), nodes_[detached].Text,
+                           [this](const std::string& t, NodeId k) { return TextLess(t, nodes_[k].Text); });
+  const int row = static_cast<int>(pos - kids.begin());
+  if (observer_) observer_->NodeAboutToBeInserted(parent, row);
+  nodes_[detached].Parent = parent;
+  kids.insert(kids.begin() + row, detached);
+  if (observer_) observer_->NodeInserted();
 }
 
 void CExplorer::AddPlaceholder(NodeId node) {
@@ -148,8 +197,10 @@ void CExplorer::Collect(NodeId node, std::vector<NodeId>& out) const {
 void CExplorer::RemoveNode(NodeId node) {
   if (!Node(node)) return;
   const NodeId parent = nodes_[node].Parent;
-  const int row = RowOf(node);
-  if (observer_) observer_->NodeAboutToBeRemoved(parent, row);
+  const bool detachedTop = nodes_[node].Detached && parent == kNoNode;
+  const bool quiet = nodes_[node].Detached;
+  const int row = detachedTop ? -1 : RowOf(node);
+  if (observer_ && !quiet) observer_->NodeAboutToBeRemoved(parent, row);
   std::vector<NodeId> doomed;
   Collect(node, doomed);
   for (NodeId n : doomed) {
@@ -161,9 +212,11 @@ void CExplorer::RemoveNode(NodeId node) {
     t = TreeNode{};
     --liveNodes_;
   }
-  auto& sib = nodes_[parent].Kids;
-  sib.erase(sib.begin() + row);
-  if (observer_) observer_->NodeRemoved();
+  if (!detachedTop) {
+    auto& sib = nodes_[parent].Kids;
+    sib.erase(sib.begin() + row);
+  }
+  if (observer_ && !quiet) observer_->NodeRemoved();
 }
 
 void CExplorer::RemoveNodeByData(const ItemValue& data) {

@@ -38,6 +38,7 @@ struct TreeNode {
   bool Sorted = false;  // keeps its children in text order
   bool Expanded = false;
   bool Alive = false;
+  bool Detached = false;  // in a subtree built apart from the tree (see AddDetachedNode)
 };
 
 // Told about every change of the tree, so that a view can follow it. Row is the 0-based
@@ -88,6 +89,17 @@ class CExplorer {
   NodeId AddNodeUnder(const ItemValue& parentData, const std::string& text, const ItemValue& data,
                       bool hasChildren, std::optional<std::string> image = std::nullopt,
                       std::optional<std::string> selectedImage = std::nullopt, bool sorted = false);
+
+  // Builds a subtree apart from the tree, so that a scan's many folders reach the view as
+  // one insertion: AddDetachedNode makes its top, AddNode under it (or under its
+  // descendants) adds the rest without telling the observer, and AttachNode puts the whole
+  // subtree under parent exactly as if each node had been added there one by one (sorted
+  // parents sort their children once, keeping equal texts in the order they came).
+  NodeId AddDetachedNode(const std::string& text, const ItemValue& data, bool hasChildren,
+                         std::optional<std::string> image = std::nullopt,
+                         std::optional<std::string> selectedImage = std::nullopt,
+                         bool sorted = false);
+  void AttachNode(NodeId detached, NodeId parent);
 
   // Removes a node with its descendants, and their data links.
   void RemoveNode(NodeId node);

@@ -251,3 +251,72 @@ TEST(ListData, SortOnceThenAppend) {
 
 }  // namespace
 }  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+struct CountingObserver : TreeObserver {
+  int inserts = 0, removes = 0;
+  void NodeAboutToBeInserted(NodeId, int) override { ++inserts; }
+  void NodeInserted() override {}
+  void NodeAboutToBeRemoved(NodeId, int) override { ++removes; }
+  void NodeRemoved() override {}
+  void TreeAboutToBeReset() override {}
+  void TreeReset() override {}
+  void NodeChanged(NodeId) override {}
+};
+
+// The shape of a subtree as text, children in order.
+std::string Shape(const CExplorer& ex, NodeId n) {
+  std::string out = ex.Node(n)->Text + "(";
+  for (NodeId k : ex.Node(n)->Kids) out += Shape(ex, k) + ",";
+  return out + ")";
+}
+
+TEST(Explorer, DetachedSubtreeAttachesAsIfAddedOneByOne) {
+  const std::vector<std::pair<int, std::string>> folders = {
+      {0, "b"}, {0, "A"}, {1, "z"}, {1, "y"}, {0, "a"}, {4, "q"}, {0, "B"}};
+  DiskObject objs[8];
+  CExplorer direct, batched;
+  CountingObserver counter;
+  batched.SetObserver(&counter);
+  const NodeId d1 = direct.AddNode("drive", {}, true, kNoNode, std::nullopt, std::nullopt, true);
+  const NodeId d2 = batched.AddNode("drive", {}, true, kNoNode, std::nullopt, std::nullopt, true);
+  const int before = counter.inserts;
+
+  std::vector<NodeId> n1{direct.AddNode("root", &objs[0], true, d1, std::nullopt, std::nullopt, true)};
+  std::vector<NodeId> n2{batched.AddDetachedNode("root", &objs[0], true, std::nullopt, std::nullopt, true)};
+  for (std::size_t i = 0; i < folders.size(); ++i) {
+    const auto& [parent, text] = folders[i];
+    n1.push_back(direct.AddNode(text, &objs[i + 1], false, n1[parent], std::nullopt, std::nullopt, true));
+    n2.push_back(batched.AddNode(text, &objs[i + 1], false, n2[parent], std::nullopt, std::nullopt, true));
+  }
+  EXPECT_EQ(counter.inserts, before);  // nothing shown yet
+  EXPECT_EQ(batched.ChildCount(d2), 1);  // the drive still has its placeholder
+  batched.AttachNode(n2[0], d2);
+  EXPECT_EQ(counter.inserts, before + 1);
+  EXPECT_EQ(counter.removes, 1);  // the placeholder
+  EXPECT_EQ(Shape(batched, d2), Shape(direct, d1));
+  EXPECT_EQ(batched.NodeOfData(&objs[6]), n2[6]);
+  EXPECT_EQ(batched.FullPath(n2[6]), "drive/root/b/y/q");
+  EXPECT_EQ(batched.GetNodeFromPath("drive/root/b/y/q"), n2[6]);
+  // Attaching twice, or under a detached node, does nothing.
+  batched.AttachNode(n2[0], d2);
+  EXPECT_EQ(batched.ChildCount(d2), 1);
+}
+
+TEST(Explorer, DetachedSubtreeCanBeDroppedUnseen) {
+  CExplorer ex;
+  CountingObserver counter;
+  ex.SetObserver(&counter);
+  DiskObject a, b;
+  const NodeId top = ex.AddDetachedNode("top", &a, false);
+  ex.AddNode("kid", &b, false, top);
+  ex.RemoveNode(top);
+  EXPECT_EQ(counter.inserts + counter.removes, 0);
+  EXPECT_EQ(ex.NodeCount(), 0u);
+  EXPECT_EQ(ex.NodeOfData(&b), kNoNode);
+}
+
+}  // namespace
+}  // namespace kestrum
