@@ -44,6 +44,26 @@ class TestModels : public QObject {
     QCOMPARE(model.rowCount(), 0);
   }
 
+  void detachedSubtreeArrivesInOneInsertion() {
+    CExplorer ex;
+    gui::TreeModel model(ex);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+    const NodeId drive = ex.AddNode("drive", {}, true, kNoNode, std::nullopt, std::nullopt, true);
+    const NodeId top = ex.AddDetachedNode("root", {}, true, std::nullopt, std::nullopt, true);
+    NodeId parent = top;
+    for (int i = 0; i < 500; ++i)
+      parent = ex.AddNode(std::to_string(i), {}, i % 7 == 0, i % 5 ? parent : top, std::nullopt,
+                          std::nullopt, true);
+    const int before = inserted.count();
+    ex.AttachNode(top, drive);
+    QCOMPARE(inserted.count(), before + 1);
+    QCOMPARE(model.rowCount(model.IndexOf(drive)), 1);
+    QVERIFY(model.rowCount(model.IndexOf(top)) > 1);
+    ex.RemoveNode(top);
+    QCOMPARE(model.rowCount(model.IndexOf(drive)), 0);
+  }
+
   void nonUtf8NamesAreShownNotLost() {
     CExplorer ex;
     gui::TreeModel model(ex);

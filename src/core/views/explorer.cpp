@@ -98,8 +98,8 @@ NodeId CExplorer::NewNode(const std::string& text, NodeId parent, std::string im
   return id;
 }
 
-NodeId CExplorer::AddDetachedNode(const std::string& text, const ItemValue& data,
-                                  bool hasChildren, std::optional<std::string> image,
+NodeId CExplorer::AddDetachedNode(const std::string& text, const ItemValue& data, bool hasChildren,
+                                  std::optional<std::string> image,
                                   std::optional<std::string> selectedImage, bool sorted) {
   if (!image) image = image_;
   if (!selectedImage) selectedImage = image;
@@ -135,8 +135,9 @@ void CExplorer::AttachNode(NodeId detached, NodeId parent) {
   auto& kids = nodes_[parent].Kids;
   auto pos = kids.end();
   if (parent != kNoNode && nodes_[parent].Sorted)
-    pos = std::upper_bound(kids.begin(), kids.end(), nodes_[detached].Text,
-                           [this](const std::string& t, NodeId k) { return TextLess(t, nodes_[k].Text); });
+    pos = std::upper_bound(
+        kids.begin(), kids.end(), nodes_[detached].Text,
+        [this](const std::string& t, NodeId k) { return TextLess(t, nodes_[k].Text); });
   const int row = static_cast<int>(pos - kids.begin());
   if (observer_) observer_->NodeAboutToBeInserted(parent, row);
   nodes_[detached].Parent = parent;

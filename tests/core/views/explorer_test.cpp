@@ -274,8 +274,8 @@ std::string Shape(const CExplorer& ex, NodeId n) {
 }
 
 TEST(Explorer, DetachedSubtreeAttachesAsIfAddedOneByOne) {
-  const std::vector<std::pair<int, std::string>> folders = {
-      {0, "b"}, {0, "A"}, {1, "z"}, {1, "y"}, {0, "a"}, {4, "q"}, {0, "B"}};
+  const std::vector<std::pair<int, std::string>> folders = {{0, "b"}, {0, "A"}, {1, "z"}, {1, "y"},
+                                                            {0, "a"}, {4, "q"}, {0, "B"}};
   DiskObject objs[8];
   CExplorer direct, batched;
   CountingObserver counter;
@@ -284,14 +284,18 @@ TEST(Explorer, DetachedSubtreeAttachesAsIfAddedOneByOne) {
   const NodeId d2 = batched.AddNode("drive", {}, true, kNoNode, std::nullopt, std::nullopt, true);
   const int before = counter.inserts;
 
-  std::vector<NodeId> n1{direct.AddNode("root", &objs[0], true, d1, std::nullopt, std::nullopt, true)};
-  std::vector<NodeId> n2{batched.AddDetachedNode("root", &objs[0], true, std::nullopt, std::nullopt, true)};
+  std::vector<NodeId> n1{
+      direct.AddNode("root", &objs[0], true, d1, std::nullopt, std::nullopt, true)};
+  std::vector<NodeId> n2{
+      batched.AddDetachedNode("root", &objs[0], true, std::nullopt, std::nullopt, true)};
   for (std::size_t i = 0; i < folders.size(); ++i) {
     const auto& [parent, text] = folders[i];
-    n1.push_back(direct.AddNode(text, &objs[i + 1], false, n1[parent], std::nullopt, std::nullopt, true));
-    n2.push_back(batched.AddNode(text, &objs[i + 1], false, n2[parent], std::nullopt, std::nullopt, true));
+    n1.push_back(
+        direct.AddNode(text, &objs[i + 1], false, n1[parent], std::nullopt, std::nullopt, true));
+    n2.push_back(
+        batched.AddNode(text, &objs[i + 1], false, n2[parent], std::nullopt, std::nullopt, true));
   }
-  EXPECT_EQ(counter.inserts, before);  // nothing shown yet
+  EXPECT_EQ(counter.inserts, before);    // nothing shown yet
   EXPECT_EQ(batched.ChildCount(d2), 1);  // the drive still has its placeholder
   batched.AttachNode(n2[0], d2);
   EXPECT_EQ(counter.inserts, before + 1);
