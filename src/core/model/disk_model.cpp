@@ -17,6 +17,19 @@ void DiskObject::DropScan() {
   diskObjects_.reset();
 }
 
+void DiskObject::AdoptScan(DiskObject& result) {
+  diskObjects_ = std::move(result.diskObjects_);
+  largestFiles_ = std::move(result.largestFiles_);
+  Folder100 = std::move(result.Folder100);
+  Smallest = result.Smallest;
+  SmallestIndex = result.SmallestIndex;
+  DeepestLevel = result.DeepestLevel;
+  if (diskObjects_)
+    for (const auto& f : *diskObjects_)
+      if (f->Parent == &result) f->Parent = this;
+  if (Folder100 && Folder100->Parent == &result) Folder100->Parent = this;
+}
+
 std::string DiskObject::Label() const {
   if (Class == "Drive") return Name.empty() ? "(" + Path + ")" : Name + " (" + Path + ")";
   if (Class == "Root" || Class == "Folder" || Class == "Folder100" || Class == "File")

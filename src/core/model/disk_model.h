@@ -68,6 +68,11 @@ struct DiskObject {
   const FileObjectList* LargestFilesIfAny() const { return largestFiles_.get(); }
   // Drops the folders (and the largest-files folder) of the last scan.
   void DropScan();
+  // Drive only: takes over the folders, largest files, largest-files folder, Smallest,
+  // SmallestIndex and DeepestLevel of result (a detached drive object that a scan filled),
+  // dropping those of the last scan. The root folder's Parent is pointed at this drive.
+  // result is left without a scan.
+  void AdoptScan(DiskObject& result);
   // Drive only: the "100 Largest Files" pseudo folder of the last scan. It is not one of the
   // drive's DiskObjects; the drive owns it so that it lives exactly as long as the scan.
   std::unique_ptr<DiskObject> Folder100;

@@ -1,7 +1,62 @@
 #include "core/model/report.h"
 
+#include <sys/stat.h>
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "core/globals.h"
+#include "core/model/discovery.h"
+#include "core/model/report_format.h"
+#include "core/model/scan.h"
+#include "core/model/summary.h"
+#include "core/trace/trace.h"
+
 namespace kestrum {
 
-std::optional<int> MaybeRunReport(const std::vector<std::string>&) { return std::nullopt; }
+namespace {
+
+bool IsTraceWord(const std::string& a) {
+  if (a.size() != 5) return false;
+  std::string l;
+  for (char c : a) l += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return l == "trace";
+}
+
+}  // namespace
+
+std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
+  std::size_t at = args.size();
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (args[i] == "--report") at = i;
+  if (at == args.size()) return std::nullopt;
+  for (const auto& a : args)
+    if (IsTraceWord(a) && !TraceOn) {
+      TraceOn = true;
+      StartTrace();
+    }
+  if (at + 1 >= args.size()) {
+    std::fputs("kestrum: --report needs a folder\n", stderr);
+    return 2;
+  }
+  const std::string& given = args[at + 1];
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(given.c_str(), nullptr), &std::free);
+  struct stat st{};
+  if (!real || ::stat(real.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "kestrum: %s is not a folder\n", given.c_str());
+    return 2;
+  }
+  FileSystemService fs;
+  std::string out;
+  const bool ok = RunReport(fs, real.get(), out, [](const std::string& m) {
+    std::fprintf(stderr, "%s\n", m.c_str());
+  });
+  std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fflush(stdout);
+  return ok ? 0 : 1;
+}
 
 }  // namespace kestrum

@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "core/model/discovery.h"
+#include "core/model/disk_model.h"
+
+namespace kestrum {
+
+// A byte string as the report writes it: backslash as "\\", TAB "\t", LF "\n", CR "\r",
+// any other byte below 0x20 and 0x7F as "\xHH" (upper-case hex); every other byte as is.
+std::string EscapeReportText(std::string_view text);
+// A byte count or count as plain decimal integer text.
+std::string ReportNumber(double value);
+
+// The report of a scanned drive (DiskObjects summarised, Folder100 built): one "drive"
+// line, one "folder" line per DiskObjects entry in order, one "largest" line per
+// LargestFiles entry in stored order and one "folder100" line; TAB-separated fields.
+void FormatReport(const DiskObject& drive, std::string& out);
+
+// Scans canonicalPath (an absolute folder path without trailing "/", or "/") as a drive's
+// root folder and appends its report to out. Capacity, free space, file system and
+// allocation unit are those of the volume holding the folder; the drive's Path is the
+// folder's path. Messages a window would show go to report. False when the folder could
+// not be opened.
+bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
+               const MessageSink& report);
+
+}  // namespace kestrum

@@ -1,0 +1,302 @@
+#include "core/model/scan.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "core/globals.h"
+#include "core/model/largest.h"
+#include "core/trace/trace.h"
+#include "core/views/format.h"
+
+namespace kestrum {
+
+std::uint32_t LinuxAttributes(mode_t mode, const char* name) {
+  if (S_ISREG(mode)) {
+    std::uint32_t a = kAttrNormal;
+    if (!(mode & S_IWUSR)) a |= kAttrReadOnly;
+    if (name[0] == '.') a |= kAttrHidden;
+    return a;
+  }
+  if (S_ISDIR(mode)) return kAttrDirectory;
+  if (S_ISLNK(mode)) return kAttrReparsePoint;
+  return kAttrDevice;
+}
+
+double AllocatedSize(double size, std::int32_t unit) {
+  const double u = unit < 1 ? 1.0 : static_cast<double>(unit);
+  return std::ceil(size / u) * u;
+}
+
+int DirectoryReader::OpenAt(int dirFd, const char* name) {
+  return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+}
+
+int DirectoryReader::OpenRoot(const std::string& path) {
+  return ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+}
+
+long DirectoryReader::ReadEntries(int dirFd, char* buffer, std::size_t size) {
+  return ::syscall(SYS_getdents64, dirFd, buffer, size);
+}
+
+int DirectoryReader::StatAt(int dirFd, const char* name, struct stat& out) {
+  return ::fstatat(dirFd, name, &out, AT_SYMLINK_NOFOLLOW);
+}
+
+namespace {
+
+// The kernel's record layout for getdents64.
+struct Dirent64 {
+  std::uint64_t d_ino;
+  std::int64_t d_off;
+  unsigned short d_reclen;
+  unsigned char d_type;
+  char d_name[1];
+};
+
+// Directories kept open at once along the current path; deeper ancestors are closed and
+// reopened through ".." on the way back, so any depth fits in the descriptor limit.
+constexpr std::size_t kMaxOpenFolders = 64;
+
+// One folder on the walk's stack: its object and the subfolders still to be entered.
+struct Frame {
+  int fd = -1;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  DiskObject* folder = nullptr;
+  std::string names;  // subfolder names, each ended by NUL, in listing order
+  std::size_t next = 0;  // offset of the next name in names
+};
+
+class Walker {
+ public:
+  Walker(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options)
+      : drive_(drive), keyCounter_(keyCounter), options_(options),
+        reader_(options.Reader ? *options.Reader : defaultReader_) {
+    chunk_.resize(64 * 1024);
+  }
+  ~Walker() {
+    for (Frame& f : stack_)
+      if (f.fd >= 0) ::close(f.fd);
+  }
+
+  bool Run() {
+    const int rootFd = reader_.OpenRoot(drive_.RootFolder);
+    struct stat st{};
+    if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
+    DiskObject* root = ScanFolder(rootFd, drive_.RootFolder, std::string(), &drive_, true);
+    while (!stack_.empty()) {
+      Frame& top = stack_.back();
+      if (top.next < top.names.size() && Scanning.load(std::memory_order_relaxed)) {
+        const char* name = top.names.c_str() + top.next;
+        const std::size_t len = std::strlen(name);
+        top.next += len + 1;
+        const int fd = reader_.OpenAt(top.fd, name);
+        DiskObject* parent = top.folder;
+        // Both strings are built before the call: it may grow the stack and move top.
+        std::string childName(name, len);
+        std::string childPath = parent->Path;
+        childPath.append(childName).push_back('/');
+        ScanFolder(fd, std::move(childPath), std::move(childName), parent, false);
+        LimitOpenFolders();
+      } else {
+        Leave();
+      }
+    }
+    Add100Folder(root->Path, root->Name, *root, drive_, currentLevel_);
+    return rootFd >= 0;
+  }
+
+ private:
+  // Creates the folder's object, reads its entries, counts its files and, when it has
+  // subfolders, pushes it on the stack (taking over fd). Closes fd otherwise.
+  DiskObject* ScanFolder(int fd, std::string path, std::string name, DiskObject* parent,
+                         bool isRoot) {
+    if (TraceOn) Trace("Globals.ScanFolder(" + name + ")");
+    ++currentLevel_;
+    if (drive_.DeepestLevel < currentLevel_) drive_.DeepestLevel = currentLevel_;
+    auto obj = std::make_unique<DiskObject>();
+    obj->Class = "Folder";
+    obj->Name = std::move(name);
+    obj->Parent = parent;
+    obj->SetSubClass();
+    obj->RootDirectory = isRoot;
+    obj->Level = currentLevel_;
+    obj->Path = std::move(path);
+    if (obj->Path.empty() || obj->Path.back() != '/') obj->Path += '/';
+    obj->AllocationUnit = drive_.AllocationUnit;
+    DiskObject* folder = drive_.DiskObjects().Add(std::move(obj));
+    if (!folder) {  // a second folder under a path already taken cannot happen on one walk
+      if (fd >= 0) ::close(fd);
+      --currentLevel_;
+      return nullptr;
+    }
+
+    const bool readable = fd >= 0 && ReadListing(fd);
+    Frame frame;
+    std::int32_t subfolders = 0;
+    if (readable) {
+      subfolders = ListSubfolders(fd, frame.names);
+      ScanFiles(fd, *folder);
+    }
+    folder->FolderCount = subfolders;
+    folder->fFolderCount = subfolders;
+    // A folder that cannot be read may still hold folders: it keeps its expander.
+    folder->Children = subfolders > 0 || !readable;
+    if (options_.Progress) options_.Progress->Folders.fetch_add(1, std::memory_order_relaxed);
+    if (options_.AfterFolder) options_.AfterFolder(*folder);
+
+    if (subfolders > 0) {
+      struct stat st{};
+      ::fstat(fd, &st);
+      frame.fd = fd;
+      frame.dev = st.st_dev;
+      frame.ino = st.st_ino;
+      frame.folder = folder;
+      stack_.push_back(std::move(frame));
+    } else {
+      if (fd >= 0) ::close(fd);
+      --currentLevel_;
+    }
+    return folder;
+  }
+
+  // Reads every entry of the folder into listing_ as type byte, name, NUL; "." and ".."
+  // left out. False when nothing could be read at all.
+  bool ReadListing(int fd) {
+    listing_.clear();
+    bool any = false;
+    for (;;) {
+      const long n = reader_.ReadEntries(fd, chunk_.data(), chunk_.size());
+      if (n < 0) return any;
+      if (n == 0) return true;
+      any = true;
+      for (long off = 0; off < n;) {
+        const auto* d = reinterpret_cast<const Dirent64*>(chunk_.data() + off);
+        off += d->d_reclen;
+        const char* nm = d->d_name;
+        if (nm[0] == '.' && (nm[1] == 0 || (nm[1] == '.' && nm[2] == 0))) continue;
+        listing_.push_back(static_cast<char>(d->d_type));
+        listing_.insert(listing_.end(), nm, nm + std::strlen(nm) + 1);
+      }
+    }
+  }
+
+  // Appends the names of the folder's subfolders on the drive's file system to names.
+  std::int32_t ListSubfolders(int fd, std::string& names) {
+    std::int32_t count = 0;
+    for (std::size_t i = 0; i < listing_.size();) {
+      const auto type = static_cast<unsigned char>(listing_[i]);
+      const char* nm = listing_.data() + i + 1;
+      const std::size_t len = std::strlen(nm);
+      i += len + 2;
+      if (type != DT_DIR && type != DT_UNKNOWN) continue;
+      struct stat st{};
+      if (reader_.StatAt(fd, nm, st) != 0 || !S_ISDIR(st.st_mode)) continue;
+      if (st.st_dev != driveDev_) continue;  // a mount point: another drive's folder
+      names.append(nm, len + 1);
+      ++count;
+    }
+    return count;
+  }
+
+  // Counts and sizes the folder's files, offering each to the largest-files list.
+  void ScanFiles(int fd, DiskObject& folder) {
+    if (TraceOn) Trace("Globals.ScanFiles(" + folder.Name + ")");
+    if (TraceOn) Trace("Globals.Firstfile(" + folder.Path + "*)");
+    std::int64_t counted = 0;
+    const std::int32_t unit = drive_.AllocationUnit;
+    for (std::size_t i = 0; i < listing_.size();) {
+      if (!Scanning.load(std::memory_order_relaxed)) break;
+      const auto type = static_cast<unsigned char>(listing_[i]);
+      const char* nm = listing_.data() + i + 1;
+      const std::size_t len = std::strlen(nm);
+      i += len + 2;
+      // Entries whose type already says they are no file are never counted; a stat would
+      // only confirm it.
+      if (type != DT_REG && type != DT_UNKNOWN) continue;
+      struct stat st{};
+      if (reader_.StatAt(fd, nm, st) != 0) continue;  // vanished since the listing
+      const auto size = static_cast<double>(st.st_size);
+      if (TraceOn) Trace("Globals.Nextfile(" + std::string(nm, len) + "," + PlainNumber(size) + ")");
+      if (!IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
+      ++counted;
+      const double allocated = AllocatedSize(size, unit);
+      folder.UsedSpace += size;
+      folder.fUsedSpace += size;
+      folder.AllocatedSpace += allocated;
+      folder.fAllocatedSpace += allocated;
+      ++folder.FileCount;
+      ++folder.fFileCount;
+      // Only a file that would enter the list pays for its full path.
+      if (size > 0 && (drive_.LargestFiles().Count() < kLargestBound || size > drive_.Smallest)) {
+        scratch_.assign(folder.Path);
+        scratch_.append(nm, len);
+        drive_.AddLargest(scratch_, size, allocated, keyCounter_);
+      }
+    }
+    if (options_.Progress) options_.Progress->Files.fetch_add(counted, std::memory_order_relaxed);
+  }
+
+  // Closes the descriptor of the ancestor that has just fallen out of the open window.
+  void LimitOpenFolders() {
+    if (stack_.size() <= kMaxOpenFolders) return;
+    Frame& f = stack_[stack_.size() - 1 - kMaxOpenFolders];
+    if (f.fd >= 0) {
+      ::close(f.fd);
+      f.fd = -1;
+    }
+  }
+
+  // Finishes the top folder and makes its parent the top again, reopening the parent through
+  // ".." when its descriptor was closed. A parent that is no longer where it was (moved
+  // during the scan) is not read further.
+  void Leave() {
+    Frame done = std::move(stack_.back());
+    stack_.pop_back();
+    --currentLevel_;
+    if (!stack_.empty() && stack_.back().fd < 0) {
+      Frame& p = stack_.back();
+      const int fd = done.fd >= 0 ? reader_.OpenAt(done.fd, "..") : -1;
+      struct stat st{};
+      if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == p.dev && st.st_ino == p.ino) {
+        p.fd = fd;
+      } else {
+        if (fd >= 0) ::close(fd);
+        p.next = p.names.size();
+        p.fd = -1;
+        if (TraceOn) Trace("Globals.ScanFolder-lost folder " + p.folder->Path);
+      }
+    }
+    if (done.fd >= 0) ::close(done.fd);
+  }
+
+  DiskObject& drive_;
+  std::int32_t& keyCounter_;
+  const ScanOptions& options_;
+  DirectoryReader defaultReader_;
+  DirectoryReader& reader_;
+  dev_t driveDev_ = 0;
+  std::int32_t currentLevel_ = 0;
+  std::vector<Frame> stack_;
+  std::vector<char> chunk_;
+  std::vector<char> listing_;
+  std::string scratch_;
+};
+
+}  // namespace
+
+bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options) {
+  if (!drive.RootFolder.empty() && drive.RootFolder.back() != '/') drive.RootFolder += '/';
+  Walker w(drive, keyCounter, options);
+  return w.Run();
+}
+
+}  // namespace kestrum

@@ -1,0 +1,80 @@
+#pragma once
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/model/disk_model.h"
+
+namespace kestrum {
+
+// Attribute bits of the directory search, as the Linux file types map onto them.
+inline constexpr std::uint32_t kAttrReadOnly = 0x1;
+inline constexpr std::uint32_t kAttrHidden = 0x2;
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrDevice = 0x40;
+inline constexpr std::uint32_t kAttrNormal = 0x80;
+inline constexpr std::uint32_t kAttrReparsePoint = 0x400;
+// An entry is counted as a file when it has no attribute bit outside this mask.
+inline constexpr std::uint32_t kCountedMask = 0xA7;
+
+// Attributes of an entry: a regular file is normal, read-only without owner write permission
+// and hidden when its name starts with "."; a directory is a directory; a symbolic link a
+// reparse point; devices, FIFOs and sockets a device.
+std::uint32_t LinuxAttributes(mode_t mode, const char* name);
+inline bool IsCountedFile(std::uint32_t attributes) { return (attributes & ~kCountedMask) == 0; }
+
+// Allocated size: size rounded up to whole units (0 stays 0, n units stay n units). A unit
+// below 1 is taken as 1.
+double AllocatedSize(double size, std::int32_t unit);
+
+// Counters read by the progress line while a scan runs, from any thread.
+struct ScanProgress {
+  std::atomic<std::int64_t> Folders{0};
+  std::atomic<std::int64_t> Files{0};
+};
+
+// How the scan reads directories. The default reads the real file system; tests override
+// one call to make a folder unreadable or a file vanish. Every call may run on the scan's
+// worker thread.
+class DirectoryReader {
+ public:
+  virtual ~DirectoryReader() = default;
+  // Opens the folder name (one path component) relative to the folder open as dirFd, never
+  // following a symbolic link. -1 with errno set on failure.
+  virtual int OpenAt(int dirFd, const char* name);
+  // Opens the scan's root folder by its full path. -1 with errno set on failure.
+  virtual int OpenRoot(const std::string& path);
+  // Reads raw linux_dirent64 records into buffer (getdents64). Bytes read, 0 at the end,
+  // -1 on failure.
+  virtual long ReadEntries(int dirFd, char* buffer, std::size_t size);
+  // lstat of name relative to dirFd. 0, or -1 with errno set.
+  virtual int StatAt(int dirFd, const char* name, struct stat& out);
+};
+
+// What a scan may be told from outside.
+struct ScanOptions {
+  DirectoryReader* Reader = nullptr;  // null: the real file system
+  ScanProgress* Progress = nullptr;   // null: not counted
+  // Runs after each folder object is complete (its own files read), on the scan's thread;
+  // tests use it to clear Scanning after N folders. Also where a caller may yield.
+  std::function<void(const DiskObject& folder)> AfterFolder;
+};
+
+// Scans the folder tree under drive.RootFolder (a path ending in "/") depth first into the
+// detached drive object drive: its DiskObjects get one "Folder" object per folder in
+// creation order (root first, Level 1, Parent = drive), LargestFiles the largest files
+// (keys numbered through keyCounter), Folder100 the "100 Largest Files" folder, and
+// DeepestLevel the deepest Level (at least 1 once the root is read). Folders' own totals
+// are filled; the summary is the caller's (see summary.h). Uses drive.AllocationUnit.
+// Never leaves the root folder's file system, never follows a symbolic link, keeps no more
+// than a bounded number of directories open and does not recurse, so depth and path length
+// are limited only by memory. Stops early, with a consistent partial result, when Scanning
+// is found false before a subfolder or a file. Returns false when the root folder cannot be
+// opened (drive then holds an empty root folder object, Children true, and Folder100).
+// Never touches the tree: nodes are made when the window thread attaches the result.
+bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options = {});
+
+}  // namespace kestrum

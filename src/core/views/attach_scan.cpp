@@ -1,0 +1,38 @@
+#include "core/views/attach_scan.h"
+
+#include <vector>
+
+#include "core/globals.h"
+#include "core/trace/trace.h"
+
+namespace kestrum {
+
+void RemoveDriveSubtree(CExplorer& explorer, const DiskObject& drive) {
+  const TreeNode* node = explorer.Node(drive.Node);
+  if (!node || node->Kids.empty()) return;
+  if (TraceOn) Trace("frmMain.LoadSingleDisk-remove node");
+  // Copied: RemoveNode changes the list it would be iterating.
+  const std::vector<NodeId> kids = node->Kids;
+  for (NodeId k : kids) explorer.RemoveNode(k);
+}
+
+namespace {
+
+NodeId AddFolderNode(CExplorer& explorer, DiskObject& f) {
+  const NodeId parentNode = f.Parent ? f.Parent->Node : kNoNode;
+  return explorer.AddNode(f.Label(), ItemValue(&f), f.Children, parentNode, f.ClosedIcon,
+                          f.OpenIcon, true);
+}
+
+}  // namespace
+
+void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result) {
+  RemoveDriveSubtree(explorer, drive);
+  drive.AdoptScan(result);
+  drive.UsedSpace = result.UsedSpace;
+  drive.AllocatedSpace = result.AllocatedSpace;
+  for (const auto& f : drive.DiskObjects()) f->Node = AddFolderNode(explorer, *f);
+  if (drive.Folder100) drive.Folder100->Node = AddFolderNode(explorer, *drive.Folder100);
+}
+
+}  // namespace kestrum

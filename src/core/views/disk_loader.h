@@ -1,0 +1,132 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "core/model/discovery.h"
+#include "core/model/disk_model.h"
+#include "core/model/scan.h"
+#include "core/platform/volumes.h"
+#include "core/views/explorer.h"
+
+namespace kestrum {
+
+// What the loading flow needs of the main window. Every call except PostToWindow is made on
+// the window thread.
+class LoaderWindow {
+ public:
+  virtual ~LoaderWindow() = default;
+  virtual void SetStatus(const std::string& text) = 0;
+  virtual void ClearPathLabel() = 0;
+  virtual void ShowMessage(const std::string& text) = 0;  // a message box
+  virtual void SetTreeEnabled(bool enabled) = 0;
+  virtual void ClearList() = 0;
+  // Starts or stops the one-second timer that shows DiskLoader::ProgressLine().
+  virtual void SetProgressTimer(bool running) = 0;
+  // The command is over: the adapter's selection is already the first node (the root); the
+  // window shows it selected and expanded and runs the tree's click handler.
+  virtual void ShowRoot() = 0;
+  // Called from the worker thread: runs task later on the window thread, tasks in the order
+  // they were posted (Qt: QMetaObject::invokeMethod(window, task, Qt::QueuedConnection)).
+  virtual void PostToWindow(std::function<void()> task) = 0;
+};
+
+// Readiness and capacity of a drive, asked on the worker thread. The default asks the
+// system; tests stand in for it.
+class DriveSource {
+ public:
+  virtual ~DriveSource() = default;
+  virtual bool IsReady(const std::string& path) const = 0;
+  virtual std::int32_t AllocUnit(const std::string& path) const = 0;
+  // Capacity and free bytes; on failure both 0 and the message sent to report.
+  virtual void Space(const std::string& path, double& total, double& free,
+                     const MessageSink& report) const = 0;
+};
+
+class SystemDriveSource : public DriveSource {
+ public:
+  explicit SystemDriveSource(const FileSystemService& fs) : fs_(fs) {}
+  bool IsReady(const std::string& path) const override;
+  std::int32_t AllocUnit(const std::string& path) const override;
+  void Space(const std::string& path, double& total, double& free,
+             const MessageSink& report) const override;
+
+ private:
+  const FileSystemService& fs_;
+};
+
+// The scan commands of the main window: one drive, or every ready drive under the root,
+// scanned on a worker thread; each finished drive is attached to the model and the tree on
+// the window thread (see attach_scan.h), in the order the drives were scanned.
+//
+// Threads: construct, call LoadDisk, Stop, Busy, ProgressLine and destroy on the window
+// thread. The worker only reads its own copy of each drive's facts and writes the detached
+// result; every change of the model, the tree and the window is posted to the window thread.
+//
+// While Busy() is true the window must refuse every command that changes the model
+// (discovery, delete, recycle, another scan): drives held by the running command are
+// changed when its posted results arrive, even after Stop.
+class DiskLoader {
+ public:
+  DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSource& drives);
+  // Stops a running scan (clears Scanning), waits for the worker and drops results not yet
+  // attached: what closing the window needs.
+  ~DiskLoader();
+  DiskLoader(const DiskLoader&) = delete;
+  DiskLoader& operator=(const DiskLoader&) = delete;
+
+  // "ScanDisks": scans the selected object when it is a drive (a drive that is not ready
+  // gets "Drive not ready..." and nothing else), or every ready drive of disks when it is the
+  // root; anything else scans nothing. includeCd: the "CDDrives" button or "Include &CD
+  // drives" is on; otherwise CD-ROM drives only get fresh capacity and zero totals. Returns
+  // false, doing nothing, when a command is still busy. The final steps ("Done", tree
+  // enabled, root selected, ShowRoot, then OnFinished) run on the window thread when the
+  // worker is done; disks and selected must stay alive until then.
+  bool LoadDisk(DiskObject* selected, DiskCollection& disks, bool includeCd);
+  // "Stop" and "S&top Scan": clears Scanning; the drive being scanned keeps its partial,
+  // summarised result and no further drive is started.
+  void Stop();
+  // True from LoadDisk until its final steps have run on the window thread.
+  bool Busy() const { return busy_; }
+  // TargetDisk + " folders scanned: " + folders + " for " + files + " files".
+  std::string ProgressLine() const;
+
+  // Runs on the window thread after the final steps of each command.
+  std::function<void()> OnFinished;
+  // Test seams, passed to every scan: directory reading and a hook after each folder.
+  DirectoryReader* Reader = nullptr;
+  std::function<void(const DiskObject&)> AfterFolder;
+
+ private:
+  // What the worker knows of one drive: a copy taken on the window thread.
+  struct Plan {
+    DiskObject* Drive;
+    std::string Path, RootFolder, Label, SubClass;
+  };
+  void Work(std::vector<Plan> plan, bool allDrives, bool includeCd);
+  void LoadSingleDisk(const Plan& p, bool includeCd);
+  void Post(std::function<void()> task);
+  void FinalSteps();
+  void JoinWorker();
+
+  LoaderWindow& window_;
+  CExplorer& explorer_;
+  const DriveSource& drives_;
+  std::thread worker_;
+  bool busy_ = false;
+  std::int32_t keyCounter_ = 0;  // LargestKeyCounter of the running command
+  ScanProgress progress_;
+  mutable std::mutex targetMutex_;
+  std::string targetDisk_;
+  // Posted tasks hold a weak reference: after destruction they do nothing.
+  std::shared_ptr<DiskLoader*> alive_;
+};
+
+// The progress line from its parts.
+std::string ProgressText(const std::string& targetDisk, std::int64_t folders, std::int64_t files);
+
+}  // namespace kestrum

@@ -1,0 +1,11 @@
+// The headless report alone, without the window: "kestrum-report --report PATH [trace]".
+#include <string>
+#include <vector>
+
+#include "core/model/report.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (const auto status = kestrum::MaybeRunReport(args)) return *status;
+  return 2;
+}

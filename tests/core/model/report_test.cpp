@@ -1,0 +1,103 @@
+#include <gtest/gtest.h>
+
+#include <set>
+#include <sstream>
+
+#include "core/model/report.h"
+#include "core/model/report_format.h"
+#include "support/test_support.h"
+
+namespace kestrum {
+namespace {
+
+using test::TempDir;
+
+std::vector<std::vector<std::string>> Records(const std::string& out) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::size_t pos = 0;
+    for (;;) {
+      const std::size_t tab = line.find('\t', pos);
+      f.push_back(line.substr(pos, tab - pos));
+      if (tab == std::string::npos) break;
+      pos = tab + 1;
+    }
+    rows.push_back(f);
+  }
+  return rows;
+}
+
+TEST(ReportFormat, Escaping) {
+  EXPECT_EQ(EscapeReportText("a\\b\tc\nd\re"), "a\\\\b\\tc\\nd\\re");
+  EXPECT_EQ(EscapeReportText(std::string("\x01\x1f\x7f x", 5)), "\\x01\\x1F\\x7F x");
+  EXPECT_EQ(EscapeReportText("\xff\xc3\xa9\"'"), "\xff\xc3\xa9\"'");
+  EXPECT_EQ(ReportNumber(0), "0");
+  EXPECT_EQ(ReportNumber(1e15 + 3), "1000000000000003");
+  EXPECT_EQ(ReportNumber(4096), "4096");
+}
+
+TEST(Report, RecordsOfAScannedFolder) {
+  TempDir t;
+  t.Write("a", std::string(100, 'a'));
+  t.Write("sub/new\nline", std::string(3, 'b'));
+  t.Write("sub/empty", "");
+  std::string out;
+  FileSystemService fs;
+  ASSERT_TRUE(RunReport(fs, t.Path(), out, {}));
+  const auto rows = Records(out);
+  ASSERT_EQ(rows.size(), 1u + 2u + 2u + 1u);
+  const auto& drive = rows[0];
+  ASSERT_EQ(drive.size(), 8u);
+  EXPECT_EQ(drive[0], "drive");
+  EXPECT_EQ(drive[1], t.Path());
+  EXPECT_GT(std::stod(drive[2]), 0);
+  const double unit = std::stod(drive[6]);
+  EXPECT_GE(unit, 1);
+  EXPECT_EQ(drive[4], "103");
+  EXPECT_FALSE(drive[7].empty());  // the file system of the volume holding it
+  const auto& root = rows[1];
+  ASSERT_EQ(root.size(), 11u);
+  EXPECT_EQ(root[0], "folder");
+  EXPECT_EQ(root[1], t.Path() + "/");
+  EXPECT_EQ(root[2], "1");
+  EXPECT_EQ(root[3], "103");
+  EXPECT_EQ(root[5], "3");  // FileCount
+  EXPECT_EQ(root[6], "1");  // FolderCount
+  EXPECT_EQ(root[9], "1");  // fFileCount
+  EXPECT_EQ(rows[2][1], t.Path() + "/sub/");
+  EXPECT_EQ(rows[2][2], "2");
+  EXPECT_EQ(rows[3][0], "largest");
+  std::set<std::string> names{rows[3][4], rows[4][4]};
+  EXPECT_TRUE(names.count(t.Path() + "/sub/new\\nline"));
+  EXPECT_EQ(rows[5][0], "folder100");
+  EXPECT_EQ(rows[5][1], t.Path() + "/100 Largest Files");
+  EXPECT_EQ(rows[5][2], "2");
+  EXPECT_EQ(rows[5][3], "103");
+}
+
+TEST(Report, ArgumentsAndBadPath) {
+  EXPECT_EQ(MaybeRunReport({}), std::nullopt);
+  EXPECT_EQ(MaybeRunReport({"trace"}), std::nullopt);
+  TempDir t;
+  const std::string file = t.Write("plain", "x");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/nothing"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", file}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report"}), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+
+  // A relative, non-canonical PATH is reported under its canonical path.
+  t.Mkdir("x/y");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/x/../x//y/."}), 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("folder\t" + t.Path() + "/x/y/\t1\t"), out.find('\n') + 1);
+}
+
+}  // namespace
+}  // namespace kestrum
