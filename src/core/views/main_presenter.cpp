@@ -39,6 +39,10 @@ void MainPresenter::LoadDisks() {
   ScanDisks();
   Scanning = false;
   SetStatus("Done");
+  ShowRoot();
+}
+
+void MainPresenter::ShowRoot() {
   const NodeId root = explorer_.FirstNode();
   explorer_.SetSelectedItem(root);
   view_.SelectNode(root);
@@ -64,21 +68,21 @@ void MainPresenter::tbToolBar_ButtonClick(const std::string& key) {
     if (f) f();
   };
   if (key == "ScanDisks") {
-    if (!Scanning) call(OnLoadDisk);
+    if (!Refused()) call(OnLoadDisk);
   } else if (key == "Stop") {
     Scanning = false;
   } else if (key == "Back") {
-    if (!Scanning) call(OnBackUp);
+    if (!Refused()) call(OnBackUp);
   } else if (key == "CDDrives") {
     Toggle(toggles_.CDDrives);
   } else if (key == "Files" || key == "Allocated") {
     // The list follows the switch only when no scan is changing the model under it.
     Toggle(key == "Files" ? toggles_.ShowFiles : toggles_.Allocated);
-    if (!Scanning) call(OnRefreshList);
+    if (!Refused()) call(OnRefreshList);
   } else if (key == "Delete" || key == "Recycle") {
-    if (!Scanning && OnDeleteFiles) OnDeleteFiles(key);
+    if (!Refused() && OnDeleteFiles) OnDeleteFiles(key);
   } else if (key == "Zip") {
-    if (!Scanning) call(OnZip);
+    if (!Refused()) call(OnZip);
   }
 }
 
@@ -88,13 +92,13 @@ void MainPresenter::MenuClick(const std::string& name) {
   };
   if (name == "mnuScanDisks") {
     // Rediscovery would replace the model under a running scan, so it waits for the scan.
-    if (!Scanning) LoadDisks();
+    if (!Refused()) LoadDisks();
   } else if (name == "mnuScanStop") {
     Scanning = false;
   } else if (name == "mnuFileRecycle" || name == "mnuFileDelete") {
-    if (!Scanning && OnDeleteFiles) OnDeleteFiles(name == "mnuFileDelete" ? "Delete" : "Recycle");
+    if (!Refused() && OnDeleteFiles) OnDeleteFiles(name == "mnuFileDelete" ? "Delete" : "Recycle");
   } else if (name == "mnuFileZip") {
-    if (!Scanning) call(OnZip);
+    if (!Refused()) call(OnZip);
   } else if (name == "mnuFileProp" || name == "FileMenuProperties") {
     call(OnProperties);
   } else if (name == "mnuFileExit") {
@@ -108,9 +112,9 @@ void MainPresenter::MenuClick(const std::string& name) {
     Toggle(toggles_.CDDrives);
   } else if (name == "mnuViewShowFiles" || name == "mnuViewAllocated") {
     Toggle(name == "mnuViewShowFiles" ? toggles_.ShowFiles : toggles_.Allocated);
-    if (!Scanning) call(OnRefreshList);
+    if (!Refused()) call(OnRefreshList);
   } else if (name == "mnuViewBackUp") {
-    if (!Scanning) call(OnBackUp);
+    if (!Refused()) call(OnBackUp);
   } else if (name == "mnuHelpContents") {
     call(OnHelpContents);
   } else if (name == "mnuHelpSearch") {

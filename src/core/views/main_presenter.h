@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "core/globals.h"
 #include "core/model/discovery.h"
 #include "core/views/explorer.h"
 #include "core/views/list_data.h"
@@ -57,6 +58,8 @@ class MainPresenter {
   void ScanDisks();
   // The tree's click handler: shows the selected node's path.
   void tvTreeView_Click();
+  // Selects the first node (the root), expands it and runs the tree's click handler.
+  void ShowRoot();
 
   // Dispatches a toolbar click by the button's key; unknown keys do nothing.
   void tbToolBar_ButtonClick(const std::string& key);
@@ -72,9 +75,13 @@ class MainPresenter {
       OnHelpSearch, OnAbout;
   std::function<void(const std::string& mode)> OnDeleteFiles;
   std::function<void()> OnZip;
+  // True while a scan command still has results to attach, even after Stop; commands that
+  // change the model are refused until it is false.
+  std::function<bool()> Busy;
 
  private:
   void Toggle(bool& flag);
+  bool Refused() const { return Scanning || (Busy && Busy()); }
 
   MainView& view_;
   FileSysFactory makeFileSys_;

@@ -34,7 +34,22 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
     : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
   setObjectName("frmMain");
   if (!makeFileSys) makeFileSys = [] { return std::make_unique<FileSystemService>(); };
+  driveFs_ = makeFileSys();
   presenter_ = std::make_unique<MainPresenter>(*this, std::move(makeFileSys));
+  driveSource_ = std::make_unique<SystemDriveSource>(*driveFs_);
+  loader_ = std::make_unique<DiskLoader>(*this, presenter_->Explorer(), *driveSource_);
+  presenter_->Busy = [this] { return loader_ && loader_->Busy(); };
+  presenter_->OnLoadDisk = [this] {
+    if (!loader_ || !presenter_->DiskList()) return;
+    const ItemValue sel = presenter_->Explorer().ItemData(presenter_->Explorer().SelectedItem());
+    DiskObject* obj =
+        std::holds_alternative<DiskObject*>(sel) ? std::get<DiskObject*>(sel) : nullptr;
+    loader_->LoadDisk(obj, *presenter_->DiskList(), presenter_->Toggles().CDDrives);
+  };
+  progressTimer_.setInterval(1000);
+  connect(&progressTimer_, &QTimer::timeout, this, [this] {
+    if (loader_) SetStatus(loader_->ProgressLine());
+  });
 
   surface_ = new QWidget(this);
   setCentralWidget(surface_);
@@ -274,6 +289,9 @@ void frmMain::SavePlacement() {
 
 void frmMain::closeEvent(QCloseEvent* e) {
   presenter_->Unload();
+  // Stops and joins a running scan before the placement is saved and the model goes.
+  progressTimer_.stop();
+  loader_.reset();
   SavePlacement();
   e->accept();
 }
@@ -398,6 +416,21 @@ void frmMain::ExpandNode(NodeId node) {
 }
 
 void frmMain::CloseWindow() { close(); }
+
+void frmMain::ClearList() { presenter_->Explorer().ClearItems(); }
+
+void frmMain::SetProgressTimer(bool running) {
+  if (running)
+    progressTimer_.start();
+  else
+    progressTimer_.stop();
+}
+
+void frmMain::ShowRoot() { presenter_->ShowRoot(); }
+
+void frmMain::PostToWindow(std::function<void()> task) {
+  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
 
 void frmMain::ShowBars(bool toolbar, bool statusBar) {
   toolbar_->setVisible(toolbar);

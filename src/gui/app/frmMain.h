@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "core/views/disk_loader.h"
 #include "core/views/layout.h"
 #include "core/views/main_presenter.h"
 #include "core/views/placement.h"
@@ -19,7 +20,7 @@ namespace kestrum::gui {
 
 // The main window. It owns the widgets, converts twips at the screen's logical DPI and
 // forwards every event to the presenter, which holds the rules.
-class frmMain : public QMainWindow, public MainView {
+class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   Q_OBJECT
  public:
   // settingsPath: the per-user settings file holding the window placement.
@@ -59,6 +60,16 @@ class frmMain : public QMainWindow, public MainView {
   void ShowBars(bool toolbar, bool statusBar) override;
   void SyncToggles() override;
 
+  // LoaderWindow
+  void ClearPathLabel() override { SetPathLabel(""); }
+  void ClearList() override;
+  void SetProgressTimer(bool running) override;
+  void ShowRoot() override;
+  void PostToWindow(std::function<void()> task) override;
+
+  DiskLoader* Loader() const { return loader_.get(); }
+  QTimer& ProgressTimer() { return progressTimer_; }
+
  protected:
   void closeEvent(QCloseEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
@@ -77,6 +88,12 @@ class frmMain : public QMainWindow, public MainView {
 
   std::string settingsPath_;
   std::unique_ptr<MainPresenter> presenter_;
+  // The loader's own view of the volumes: it outlives every rediscovery.
+  std::unique_ptr<FileSystemService> driveFs_;
+  std::unique_ptr<SystemDriveSource> driveSource_;
+  // Declared after the presenter: destroyed first, joining its worker while the model lives.
+  std::unique_ptr<DiskLoader> loader_;
+  QTimer progressTimer_;
   QWidget* surface_;
   QToolBar* toolbar_;
   QTreeView* tree_;
