@@ -13,7 +13,6 @@
 #include "core/globals.h"
 #include "core/model/largest.h"
 #include "core/trace/trace.h"
-#include "core/views/format.h"
 
 namespace kestrum {
 
@@ -212,6 +211,7 @@ class Walker {
     if (TraceOn) Trace("Globals.ScanFiles(" + folder.Name + ")");
     if (TraceOn) Trace("Globals.Firstfile(" + folder.Path + "*)");
     std::int64_t counted = 0;
+    bool first = true;
     const std::int32_t unit = drive_.AllocationUnit;
     for (std::size_t i = 0; i < listing_.size();) {
       if (!Scanning.load(std::memory_order_relaxed)) break;
@@ -225,7 +225,8 @@ class Walker {
       struct stat st{};
       if (reader_.StatAt(fd, nm, st) != 0) continue;  // vanished since the listing
       const auto size = static_cast<double>(st.st_size);
-      if (TraceOn) Trace("Globals.Nextfile(" + std::string(nm, len) + "," + PlainNumber(size) + ")");
+      if (TraceOn) TraceEntry(first, std::string(nm, len), st.st_size);
+      first = false;
       if (!IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
       ++counted;
       const double allocated = AllocatedSize(size, unit);
@@ -243,6 +244,16 @@ class Walker {
       }
     }
     if (options_.Progress) options_.Progress->Files.fetch_add(counted, std::memory_order_relaxed);
+  }
+
+  static void TraceEntry(bool first, const std::string& name, off_t size) {
+    const auto u = static_cast<std::uint64_t>(size);
+    const std::string sz = std::to_string(u);
+    if (first)
+      Trace("Globals.Firstfile(" + name + "," + sz + ")");
+    else
+      Trace("Globals.Nextfile(" + name + "," + sz + "," + std::to_string(u >> 32) + "," +
+            std::to_string(u & 0xFFFFFFFFu) + ")");
   }
 
   // Closes the descriptor of the ancestor that has just fallen out of the open window.
