@@ -31,8 +31,21 @@ void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result) {
   drive.AdoptScan(result);
   drive.UsedSpace = result.UsedSpace;
   drive.AllocatedSpace = result.AllocatedSpace;
-  for (const auto& f : drive.DiskObjects()) f->Node = AddFolderNode(explorer, *f);
+  // The root folder's subtree is built apart and reaches the view as one insertion, with
+  // each folder's children sorted once instead of at every insertion.
+  DiskObject* rootFolder = nullptr;
+  explorer.Reserve(drive.DiskObjects().Count() + 1);
+  for (const auto& f : drive.DiskObjects()) {
+    if (!rootFolder) {
+      rootFolder = f.get();
+      f->Node = explorer.AddDetachedNode(f->Label(), ItemValue(f.get()), f->Children, f->ClosedIcon,
+                                         f->OpenIcon, true);
+    } else {
+      f->Node = AddFolderNode(explorer, *f);
+    }
+  }
   if (drive.Folder100) drive.Folder100->Node = AddFolderNode(explorer, *drive.Folder100);
+  if (rootFolder) explorer.AttachNode(rootFolder->Node, drive.Node);
 }
 
 }  // namespace kestrum

@@ -46,8 +46,9 @@ void CExplorer::ClearNodes() {
   nodes_[0].Alive = true;
   liveNodes_ = 0;
   items_.clear();
-  byNode_.clear();
-  byData_.clear();
+  liveItems_ = 0;
+  firstByData_.clear();
+  moreByData_.clear();
   selected_ = kNoNode;
   if (observer_) observer_->TreeReset();
 }
@@ -225,44 +226,62 @@ void CExplorer::RemoveNodeByData(const ItemValue& data) {
   if (n != kNoNode) RemoveNode(n);
 }
 
+void CExplorer::Reserve(std::size_t moreNodes) {
+  nodes_.reserve(nodes_.size() + moreNodes);
+  items_.reserve(items_.size() + moreNodes);
+  firstByData_.reserve(firstByData_.size() + moreNodes);
+}
+
 void CExplorer::Link(NodeId node, const ItemValue& value) {
   const auto slot = static_cast<std::uint32_t>(items_.size());
   items_.push_back({node, value});
-  byNode_[node] = slot;
-  byData_[value].push_back(slot);
+  nodes_[node].Item = slot;
+  ++liveItems_;
+  if (!firstByData_.try_emplace(value, slot).second) moreByData_[value].push_back(slot);
 }
 
 void CExplorer::DropLink(NodeId node) {
-  const auto it = byNode_.find(node);
-  if (it == byNode_.end()) return;
-  const std::uint32_t slot = it->second;
-  byNode_.erase(it);
+  const std::uint32_t slot = nodes_[node].Item;
+  if (slot == UINT32_MAX) return;
+  nodes_[node].Item = UINT32_MAX;
+  --liveItems_;
   Entry& e = items_[slot];
-  if (auto d = byData_.find(e.Data); d != byData_.end()) {
-    auto& slots = d->second;
-    slots.erase(std::find(slots.begin(), slots.end(), slot));
-    if (slots.empty()) byData_.erase(d);
+  const auto first = firstByData_.find(e.Data);
+  const auto more = moreByData_.find(e.Data);
+  if (first != firstByData_.end() && first->second == slot) {
+    if (more != moreByData_.end()) {
+      first->second = more->second.front();
+      more->second.erase(more->second.begin());
+      if (more->second.empty()) moreByData_.erase(more);
+    } else {
+      firstByData_.erase(first);
+    }
+  } else if (more != moreByData_.end()) {
+    auto& v = more->second;
+    v.erase(std::find(v.begin(), v.end(), slot));
+    if (v.empty()) moreByData_.erase(more);
   }
   e = Entry{kNoNode, {}};
   // Compact when most slots are empty, keeping the order of the rest.
-  if (items_.size() > 64 && byNode_.size() * 4 < items_.size()) {
+  if (items_.size() > 64 && liveItems_ * 4 < items_.size()) {
     std::vector<Entry> kept;
-    kept.reserve(byNode_.size());
+    kept.reserve(liveItems_);
     for (Entry& x : items_)
       if (x.Node != kNoNode) kept.push_back(std::move(x));
     items_ = std::move(kept);
-    byNode_.clear();
-    byData_.clear();
+    firstByData_.clear();
+    moreByData_.clear();
     for (std::uint32_t i = 0; i < items_.size(); ++i) {
-      byNode_[items_[i].Node] = i;
-      byData_[items_[i].Data].push_back(i);
+      nodes_[items_[i].Node].Item = i;
+      if (!firstByData_.try_emplace(items_[i].Data, i).second)
+        moreByData_[items_[i].Data].push_back(i);
     }
   }
 }
 
 ItemValue CExplorer::ItemData(NodeId node) const {
-  const auto it = byNode_.find(node);
-  return it == byNode_.end() ? ItemValue{} : items_[it->second].Data;
+  const TreeNode* n = Node(node);
+  return n && n->Item != UINT32_MAX ? items_[n->Item].Data : ItemValue{};
 }
 
 void CExplorer::SetItemData(NodeId node, const ItemValue& value) {
@@ -273,8 +292,8 @@ void CExplorer::SetItemData(NodeId node, const ItemValue& value) {
 
 NodeId CExplorer::NodeOfData(const ItemValue& data) const {
   if (IsEmpty(data)) return kNoNode;
-  const auto it = byData_.find(data);
-  return it == byData_.end() || it->second.empty() ? kNoNode : items_[it->second.front()].Node;
+  const auto it = firstByData_.find(data);
+  return it == firstByData_.end() ? kNoNode : items_[it->second].Node;
 }
 
 std::string CExplorer::FullPath(NodeId node) const {

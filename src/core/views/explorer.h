@@ -1,4 +1,5 @@
 #pragma once
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -38,7 +39,8 @@ struct TreeNode {
   bool Sorted = false;  // keeps its children in text order
   bool Expanded = false;
   bool Alive = false;
-  bool Detached = false;  // in a subtree built apart from the tree (see AddDetachedNode)
+  bool Detached = false;            // in a subtree built apart from the tree (see AddDetachedNode)
+  std::uint32_t Item = UINT32_MAX;  // slot of its data link, UINT32_MAX when it has none
 };
 
 // Told about every change of the tree, so that a view can follow it. Row is the 0-based
@@ -133,7 +135,9 @@ class CExplorer {
   int RowOf(NodeId id) const;  // position among its siblings, -1 when not in the tree
   NodeId FirstNode() const { return TopLevel().empty() ? kNoNode : TopLevel().front(); }
   std::size_t NodeCount() const { return liveNodes_; }
-  std::size_t ItemCount() const { return byNode_.size(); }
+  std::size_t ItemCount() const { return liveItems_; }
+  // Makes room for this many more nodes, ahead of a large batch.
+  void Reserve(std::size_t moreNodes);
 
   NodeId SelectedItem() const { return selected_; }
   void SetSelectedItem(NodeId node);
@@ -173,8 +177,11 @@ class CExplorer {
   std::size_t liveNodes_ = 0;
   // Links in the order they were made; slots of removed links stay empty (Node 0).
   std::vector<Entry> items_;
-  std::unordered_map<NodeId, std::uint32_t> byNode_;
-  std::unordered_map<ItemValue, std::vector<std::uint32_t>, ValueHash> byData_;
+  std::size_t liveItems_ = 0;
+  // The earliest link of each value, and the later ones (ascending) of values that several
+  // nodes carry.
+  std::unordered_map<ItemValue, std::uint32_t, ValueHash> firstByData_;
+  std::unordered_map<ItemValue, std::vector<std::uint32_t>, ValueHash> moreByData_;
   std::optional<std::string> image_, selectedImage_, itemImage_;
   ListData* lv_ = nullptr;
   TreeObserver* observer_ = nullptr;
