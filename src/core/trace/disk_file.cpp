@@ -72,7 +72,7 @@ std::string RunningExe() {
 }
 
 bool IsFile(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
@@ -110,7 +110,8 @@ double LeadingNumber(const std::string& text) {
     }
   }
   if (!digits) return 0;
-  if (i + 1 < text.size() && (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
+  if (i + 1 < text.size() &&
+      (text[i] == 'e' || text[i] == 'E' || text[i] == 'd' || text[i] == 'D')) {
     std::size_t j = i + 1;
     std::string exp = "e";
     if (j < text.size() && (text[j] == '+' || text[j] == '-')) exp += text[j++];
@@ -368,7 +369,7 @@ bool DiskFile::WriteLine(const std::string& buffer) {
 
 std::int64_t DiskFile::FileSize(const std::optional<std::string>& fileName) {
   return Trapped("FileSize", [&]() -> std::int64_t {
-    struct stat st{};
+    struct stat st {};
     std::string name;
     if (fileName) {
       name = AutoPath(*fileName);
@@ -510,7 +511,8 @@ bool DiskFile::ReadLine(std::string& buffer) {
 }
 
 bool DiskFile::ReadBytes(std::string& buffer, std::int32_t length) {
-  if (TraceEnabled()) Trace("DiskFile(" + NameOnly() + ").ReadBytes(" + std::to_string(length) + ")");
+  if (TraceEnabled())
+    Trace("DiskFile(" + NameOnly() + ").ReadBytes(" + std::to_string(length) + ")");
   ClearError();
   return Trapped("ReadBytes", [&] {
     if (!isOpen_) Raise(kNotOpen, "File is not open", "ReadBytes");
@@ -588,18 +590,24 @@ std::string DiskFile::VarLine(const std::vector<Var>& varList) {
     std::visit(
         [&](const auto& v) {
           using T = std::decay_t<decltype(v)>;
-          if constexpr (std::is_same_v<T, VarEmpty>) line += "\"\"";
-          else if constexpr (std::is_same_v<T, std::string>) line += "\"" + v + "\"";
-          else if constexpr (std::is_same_v<T, std::uint8_t>) line += "\"" + std::to_string(v) + "\"";
-          else if constexpr (std::is_same_v<T, bool>) line += v ? "\"True\"" : "\"False\"";
-          else if constexpr (std::is_same_v<T, VarDate>) line += "\"" + GeneralDate(v.when) + "\"";
+          if constexpr (std::is_same_v<T, VarEmpty>)
+            line += "\"\"";
+          else if constexpr (std::is_same_v<T, std::string>)
+            line += "\"" + v + "\"";
+          else if constexpr (std::is_same_v<T, std::uint8_t>)
+            line += "\"" + std::to_string(v) + "\"";
+          else if constexpr (std::is_same_v<T, bool>)
+            line += v ? "\"True\"" : "\"False\"";
+          else if constexpr (std::is_same_v<T, VarDate>)
+            line += "\"" + GeneralDate(v.when) + "\"";
           else if constexpr (std::is_same_v<T, std::int16_t> || std::is_same_v<T, std::int32_t>)
             line += std::to_string(v);
           else if constexpr (std::is_same_v<T, float>) {
             char buf[32];
             std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(v));
             line += buf;
-          } else if constexpr (std::is_same_v<T, double>) line += PlainNumber(v);
+          } else if constexpr (std::is_same_v<T, double>)
+            line += PlainNumber(v);
         },
         varList[i]);
   }
@@ -640,7 +648,8 @@ bool DiskFile::CopyFile(const std::string& source, const std::string& dest, bool
     const std::string to = AutoPath(dest);
     const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) RaiseErrno(errno, "DiskFile.CopyFile");
-    const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0644);
+    const int out =
+        ::open(to.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (overwrite ? O_TRUNC : O_EXCL), 0644);
     if (out < 0) {
       const int err = errno;
       ::close(in);

@@ -45,9 +45,13 @@ std::string GeneralDate(std::time_t when);
 // fraction and exponent. 0 when the text starts with no number.
 double LeadingNumber(const std::string& text);
 
-// The next token of text (see the line-file documentation in disk_file.cpp). position is
-// 1-based and advanced; 0 after the last token. foundDelimiter receives the delimiter that
-// ended the token, or "" when none did.
+// The next token of text from the 1-based position, which is advanced past the delimiter
+// that ended it; foundDelimiter receives that delimiter ("" when the text ended first). Any
+// single character of delimiters ends a token; with honourQuotes a section opened by " or '
+// runs to the same character and its delimiters do not count (the quotes stay in the
+// token). An empty text, a position past the end or 0 gives "" and sets position to 0; an
+// empty delimiter list gives the rest of the text and position 0. So "a,,b" yields "a", "",
+// "b", then "" with position 0.
 std::string NextToken(const std::string& text, long& position, const std::string& delimiters,
                       std::string& foundDelimiter, bool honourQuotes = false);
 

@@ -61,7 +61,7 @@ void ParseKernelRelease(const std::string& release, int& major, int& minor, int&
 }
 
 bool GetNTVersion(OsVersion& os, const SystemHooks& hooks) {
-  struct utsname u{};
+  struct utsname u {};
   if (::uname(&u) != 0) {
     hooks.Message("GetNTVersion failed: " + ErrorText(LastApiError()));
     return false;
@@ -82,7 +82,7 @@ std::string GetUserName(const SystemHooks& hooks) {
   std::string result = "None";
   const uid_t uid = ::getuid();
   const std::string key = "password database entry of uid " + std::to_string(uid);
-  struct passwd pw{};
+  struct passwd pw {};
   struct passwd* found = nullptr;
   std::vector<char> buf(16384);
   const int rc = ::getpwuid_r(uid, &pw, buf.data(), buf.size(), &found);
@@ -105,7 +105,8 @@ std::string GetOrgName(const SystemHooks& hooks) {
     result = env;
   } else {
     const std::string path = hooks.MachineSettings();
-    const std::string key = (path.empty() ? std::string("Kestrum/Kestrum.conf") : path) + " [Globals]";
+    const std::string key =
+        (path.empty() ? std::string("Kestrum/Kestrum.conf") : path) + " [Globals]";
     IniFile ini;
     std::string err;
     const auto loaded = path.empty() ? IniFile::LoadResult::Missing : ini.Load(path, &err);

@@ -1,5 +1,6 @@
 #include "core/trace/trace.h"
 
+#include <cctype>
 #include <cstdint>
 
 #include "core/model/discovery.h"
@@ -26,14 +27,12 @@ SystemFacts GatherSystemFacts(const SystemHooks& hooks) {
 std::vector<std::string> TraceHeaderLines(const SystemFacts& f, const std::string& startedAt) {
   using namespace version;
   return {
-      std::string("========== ") + Product + " Trace started at " + startedAt +
-          " ===============",
+      std::string("========== ") + Product + " Trace started at " + startedAt + " ===============",
       "Version " + std::to_string(Major) + "." + std::to_string(Minor) + "." +
           std::to_string(Revision) + "    " + Comments,
       std::string(Company) + "  " + Copyright,
-      "OS version: " + std::to_string(f.os.major) + "." + std::to_string(f.os.minor) +
-          "  Build: " + std::to_string(f.os.build) + "  Note: " + f.os.note +
-          "  System: " + f.computer,
+      "OS version: " + std::to_string(f.os.major) + "." + std::to_string(f.os.minor) + "  Build: " +
+          std::to_string(f.os.build) + "  Note: " + f.os.note + "  System: " + f.computer,
       "Owner: " + f.owner + "  Organization: " + f.organization,
       "System disk: " + f.systemDisk + " (" + f.serial + ")",
       "",
@@ -76,12 +75,12 @@ std::string EscapeTraceText(std::string_view m) {
 TraceLog::TraceLog(TraceEnvironment env) : env_(std::move(env)) {}
 
 void TraceLog::SetEnvironment(TraceEnvironment env) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   env_ = std::move(env);
 }
 
 void TraceLog::Start() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   StartLocked();
 }
 
@@ -123,7 +122,7 @@ void TraceLog::StartLocked() {
 }
 
 void TraceLog::Write(std::string_view message) {
-  std::lock_guard lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   if (!file_) StartLocked();
   if (!file_->IsOpen()) return;
   try {
@@ -140,18 +139,31 @@ void TraceLog::Write(std::string_view message) {
 }
 
 bool TraceLog::IsOpen() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return file_ && file_->IsOpen();
 }
 
 int TraceLog::AutoExtensionSetting() {
-  std::lock_guard lock(mutex_);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   return autoExtension_;
 }
 
 TraceLog& ProcessTraceLog() {
   static TraceLog log;
   return log;
+}
+
+bool CommandLineWantsTrace(std::string_view commandLine) {
+  static constexpr std::string_view kWord = "trace";
+  if (commandLine.size() < kWord.size()) return false;
+  for (std::size_t i = 0; i + kWord.size() <= commandLine.size(); ++i) {
+    std::size_t k = 0;
+    while (k < kWord.size() &&
+           std::tolower(static_cast<unsigned char>(commandLine[i + k])) == kWord[k])
+      ++k;
+    if (k == kWord.size()) return true;
+  }
+  return false;
 }
 
 void ConfigureTrace(SystemHooks hooks) {

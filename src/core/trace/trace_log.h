@@ -34,9 +34,9 @@ std::string EscapeTraceText(std::string_view message);
 // What a trace log needs from its surroundings. Empty members mean the running program's.
 struct TraceEnvironment {
   SystemHooks hooks;
-  std::string exePath;                           // empty: /proc/self/exe
-  DiskFile::Clock clock;                         // empty: the system clock
-  DiskFile::ThreadIdSource threadId;             // empty: the calling thread's id
+  std::string exePath;                                   // empty: /proc/self/exe
+  DiskFile::Clock clock;                                 // empty: the system clock
+  DiskFile::ThreadIdSource threadId;                     // empty: the calling thread's id
   std::function<SystemFacts(const SystemHooks&)> facts;  // empty: GatherSystemFacts
 };
 
@@ -61,7 +61,9 @@ class TraceLog {
 
  private:
   void StartLocked();
-  std::mutex mutex_;
+  // Recursive because starting gathers facts and shows messages that may trace; such a
+  // nested line finds the new log not yet open and is dropped instead of deadlocking.
+  std::recursive_mutex mutex_;
   TraceEnvironment env_;
   std::unique_ptr<DiskFile> file_;
   int autoExtension_ = 0;
@@ -70,6 +72,9 @@ class TraceLog {
 // The program's own log, used by Trace and StartTrace; a function-local static created on
 // first use and destroyed (closing its file) as the process ends.
 TraceLog& ProcessTraceLog();
+
+// True when the command line holds "trace" anywhere, in any letter case.
+bool CommandLineWantsTrace(std::string_view commandLine);
 
 // Installs the message sink and fatal handler of the program's log; call before StartTrace.
 void ConfigureTrace(SystemHooks hooks);

@@ -19,7 +19,7 @@ std::string Slurp(const std::string& path) {
 }
 
 bool Exists(const std::string& p) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(p.c_str(), &st) == 0;
 }
 
@@ -151,7 +151,7 @@ TEST_F(DiskFileTest, PrefixesAndHeaders) {
   EXPECT_EQ(Slurp(P("p.log")),
             "H1\n\nbare\nquoted-but-no-prefix\n\"(412)2026-12-07 11:02:22\", all\n"
             "(412)2026-12-07 11:02:22\n");
-  // The header goes at the top of a file opened for reading too? No: reading cannot write,
+  // The header is written for every access mode; a file opened for reading cannot take it,
   // so the open fails with the system's error and the object stays closed.
   EXPECT_FALSE(f.OpenFile(P("p.log"), 0, DiskFile::kForReading));
   EXPECT_FALSE(f.IsOpen());

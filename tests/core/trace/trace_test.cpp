@@ -153,7 +153,7 @@ TEST_F(TraceLogTest, FailingWriteStopsTracingAfterOneMessage) {
   log.Start();
   std::ifstream in(Log(), std::ios::ate);
   const auto headerSize = static_cast<rlim_t>(in.tellg());
-  struct rlimit old{};
+  struct rlimit old {};
   ::getrlimit(RLIMIT_FSIZE, &old);
   const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
   struct rlimit small = old;
@@ -198,9 +198,32 @@ TEST_F(TraceLogTest, LinesFromManyThreadsStayWhole) {
   EXPECT_EQ(seen.size(), static_cast<std::size_t>(kThreads * kLines));
 }
 
+TEST_F(TraceLogTest, TracingWhileStartingDoesNotDeadlock) {
+  TraceEnvironment env = Env();
+  TraceLog* self = nullptr;
+  env.facts = [&self](const SystemHooks& h) {
+    self->Write("Globals.GetOrgName=nested");
+    return FixedFacts(h);
+  };
+  env.hooks.machineSettings = dir.Path() + "/missing.conf";
+  TraceLog log(env);
+  self = &log;
+  log.Write("first");
+  const auto lines = Lines(Log());
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[7], Prefix() + "first");
+}
+
+TEST(CommandLineWantsTrace, AnyCaseAnywhere) {
+  for (const char* yes : {"trace", "/trace", "-Trace", "mytraces.txt", "kestrum TRACE"})
+    EXPECT_TRUE(CommandLineWantsTrace(yes)) << yes;
+  for (const char* no : {"", "trac", "tr ace", "kestrum"})
+    EXPECT_FALSE(CommandLineWantsTrace(no)) << no;
+}
+
 TEST(LeadingInt32, RoundsHalvesToEvenAndRejectsWideNumbers) {
   const std::pair<const char*, int> cases[] = {
-      {"2000000", 2000000}, {"false", 0}, {"", 0},  {" 1", 1},  {"2.5", 2},
+      {"2000000", 2000000}, {"false", 0}, {"", 0},     {" 1", 1},    {"2.5", 2},
       {"3.5", 4},           {"-0.5", 0},  {"1.5x", 2}, {"-2.5", -2}, {"2147483647", 2147483647},
   };
   for (const auto& [text, want] : cases) {
@@ -239,7 +262,8 @@ TEST_F(SystemFactsTest, OrganizationSourcesAndMessages) {
   ::unsetenv("ORGANIZATION");
   EXPECT_EQ(GetOrgName(hooks), "None");
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], "Globals.GetOrgName: RegOpenKey failed: " + settings + " [Globals] not found");
+  EXPECT_EQ(messages[0],
+            "Globals.GetOrgName: RegOpenKey failed: " + settings + " [Globals] not found");
   dir.Write("Kestrum.conf", "[Globals]\nOther=1\n");
   EXPECT_EQ(GetOrgName(hooks), "None");
   EXPECT_EQ(messages.back(), "Globals.GetOrgName failed: RegisteredOrganization not found");
@@ -276,7 +300,8 @@ TEST_F(SystemFactsTest, MachineFacts) {
   const SystemFacts f = GatherSystemFacts(hooks);
   EXPECT_TRUE(fatals.empty());
   EXPECT_FALSE(f.serial.empty());
-  EXPECT_TRUE(std::regex_match(TraceHeaderLines(f, "d t")[5], std::regex(R"(System disk: / \(-?\d+\))")));
+  EXPECT_TRUE(
+      std::regex_match(TraceHeaderLines(f, "d t")[5], std::regex(R"(System disk: / \(-?\d+\))")));
 }
 
 }  // namespace
