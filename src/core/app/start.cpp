@@ -1,7 +1,6 @@
 #include "core/app/start.h"
 
-#include <algorithm>
-#include <cctype>
+#include "core/trace/trace_log.h"
 
 namespace kestrum {
 
@@ -11,9 +10,7 @@ bool CommandLineAsksForTrace(const std::vector<std::string>& args) {
     if (!line.empty()) line += ' ';
     line += a;
   }
-  std::transform(line.begin(), line.end(), line.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return line.find("trace") != std::string::npos;
+  return CommandLineWantsTrace(line);
 }
 
 }  // namespace kestrum

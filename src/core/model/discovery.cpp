@@ -2,8 +2,8 @@
 
 #include "core/globals.h"
 #include "core/platform/errors.h"
+#include "core/platform/numbers.h"
 #include "core/trace/trace.h"
-#include "core/views/format.h"
 
 namespace kestrum {
 
@@ -29,16 +29,6 @@ bool GetDriveSpace(const FileSystemService& fs, const std::string& path, double&
   if (TraceOn)
     Trace("Globals.GetDriveSpace(size=" + PlainNumber(total) + ",free=" + PlainNumber(free) + ")");
   return true;
-}
-
-std::string VolumeSerialText(const std::string& rootPath, int* error) {
-  struct statvfs st {};
-  if (::statvfs(rootPath.c_str(), &st) != 0) {
-    if (error) *error = LastApiError();
-    return {};
-  }
-  if (error) *error = 0;
-  return std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(st.f_fsid)));
 }
 
 std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,

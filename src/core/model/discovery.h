@@ -22,11 +22,6 @@ std::int32_t DriveAllocUnit(const FileSystemService& fs, const std::string& path
 bool GetDriveSpace(const FileSystemService& fs, const std::string& path, double& total,
                    double& free, const MessageSink& report);
 
-// The volume serial of the file system holding rootPath as signed 32-bit decimal text:
-// the low 32 bits of its statvfs f_fsid. Empty with error set when statvfs fails; the caller
-// decides whether that is fatal.
-std::string VolumeSerialText(const std::string& rootPath, int* error = nullptr);
-
 // The model of one discovery: the root "My Computer" and one drive per volume, in order.
 // Tree nodes are not made here (see views/explorer.h); Node stays kNoNode.
 std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,

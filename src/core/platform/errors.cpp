@@ -11,7 +11,8 @@ std::string ErrorText(int code) {
   char buf[256];
   // The GNU strerror_r may return a static string instead of filling buf.
   const char* text = strerror_r(code, buf, sizeof buf);
-  return text ? std::string(text) : std::string("Unknown error ") + std::to_string(code);
+  return "(" + std::to_string(code) + ") " +
+         (text ? std::string(text) : "Unknown error " + std::to_string(code));
 }
 
 }  // namespace kestrum

@@ -7,7 +7,8 @@ namespace kestrum {
 // failing call, before anything else can overwrite errno.
 int LastApiError();
 
-// The system's message text for an errno value, for example "No such file or directory".
+// "(" + code + ") " + the system's message text for an errno value, for example
+// "(2) No such file or directory". Linux texts carry no line break.
 std::string ErrorText(int code);
 
 }  // namespace kestrum

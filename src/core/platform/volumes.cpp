@@ -14,6 +14,8 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/platform/errors.h"
+
 namespace kestrum {
 
 namespace {
@@ -165,6 +167,16 @@ int ClassifyMount(const MountEntry& m, const std::string& sysBlock) {
   if (t == "overlay" || t == "fuse-overlayfs" || t == "zfs" || t == "btrfs" || t == "bcachefs")
     return kDriveFixed;
   return kDriveUnknown;
+}
+
+std::string VolumeSerialText(const std::string& rootPath, int* error) {
+  struct statvfs st {};
+  if (::statvfs(rootPath.c_str(), &st) != 0) {
+    if (error) *error = LastApiError();
+    return {};
+  }
+  if (error) *error = 0;
+  return std::to_string(static_cast<std::int32_t>(static_cast<std::uint32_t>(st.f_fsid)));
 }
 
 FileSystemService::FileSystemService(VolumeSources sources) : sources_(std::move(sources)) {}

@@ -9,6 +9,11 @@
 
 namespace kestrum {
 
+// The volume serial of the file system holding rootPath as signed 32-bit decimal text:
+// the low 32 bits of its statvfs f_fsid. Empty with error set when statvfs fails; the caller
+// decides whether that is fatal.
+std::string VolumeSerialText(const std::string& rootPath, int* error = nullptr);
+
 // Drive type codes, as the model's SetSubClass takes them.
 enum DriveTypeCode : int {
   kDriveUnknown = 0,

@@ -16,7 +16,7 @@
 #include "core/globals.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace.h"
-#include "core/views/format.h"
+#include "core/platform/numbers.h"
 
 namespace kestrum {
 

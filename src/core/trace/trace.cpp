@@ -3,7 +3,7 @@
 #include <cctype>
 #include <cstdint>
 
-#include "core/model/discovery.h"
+#include "core/platform/volumes.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace_log.h"
 #include "kestrum_version.h"

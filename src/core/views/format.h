@@ -1,14 +1,12 @@
 #pragma once
 #include <string>
 
+#include "core/platform/numbers.h"
+
 namespace kestrum {
 
 // The decimal separator of the user's locale (LC_NUMERIC), "." when the locale has none.
 std::string DecimalSeparator();
-
-// A number as plain decimal text: no grouping, no decimals for a whole number, otherwise
-// up to 15 significant digits.
-std::string PlainNumber(double value, const std::string& decimalSeparator = ".");
 
 // Byte count as " b", " kb", " mb" or " gb" text (binary units, two decimals cut, not
 // rounded, shown as "#.0#"); 0 gives "0 b"; there is no unit above gb.

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "core/model/report.h"
 #include "core/platform/settings.h"
 #include "core/trace/trace.h"
+#include "core/trace/trace_log.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmSplash.h"
 #include "kestrum_version.h"
@@ -33,15 +37,33 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   const int sigFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
-  if (CommandLineAsksForTrace(args)) {
-    TraceOn = true;
-    StartTrace();
-  }
-
   QApplication app(argc, argv);
   QApplication::setApplicationName(version::Product);
   QApplication::setApplicationVersion(
       QStringLiteral("%1.%2.%3").arg(version::Major).arg(version::Minor).arg(version::Revision));
+
+  // The trace log's messages become boxes; a box nobody can answer (offscreen) goes to
+  // standard error instead.
+  const bool canAsk = QGuiApplication::platformName() != "offscreen";
+  SystemHooks hooks;
+  hooks.message = [canAsk](const std::string& text) {
+    if (canAsk)
+      QMessageBox::information(nullptr, version::Product, QString::fromStdString(text));
+    else
+      std::fprintf(stderr, "Kestrum: %s\n", text.c_str());
+  };
+  hooks.fatal = [canAsk](const std::string& text) {
+    if (canAsk)
+      QMessageBox::critical(nullptr, version::Product, QString::fromStdString(text));
+    else
+      std::fprintf(stderr, "Kestrum: %s\n", text.c_str());
+    std::_Exit(1);
+  };
+  ConfigureTrace(std::move(hooks));
+  if (CommandLineAsksForTrace(args)) {
+    TraceOn = true;
+    StartTrace();
+  }
 
   gui::frmMain mainWindow(UserSettingsPath());
   QPointer<gui::frmSplash> splash = new gui::frmSplash([&] { mainWindow.Form_Load(); });

@@ -173,7 +173,7 @@ TEST(Discovery, ModelTakesSizesAndReportsFailures) {
   EXPECT_EQ(usb->AllocationUnit, 1);  // its unit could not be read either
   EXPECT_EQ(usb->ClosedIcon, "DisketteDrive");
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0], "GetDiskFreeSpaceEx failed: Permission denied");
+  EXPECT_EQ(messages[0], "GetDiskFreeSpaceEx failed: (13) Permission denied");
 
   const DiskObject* empty = list->Find("/dev/sr0");
   ASSERT_NE(empty, nullptr);
