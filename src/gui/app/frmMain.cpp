@@ -159,37 +159,25 @@ QLabel* frmMain::Panel(const std::string& key) const {
   return it == panels_.end() ? nullptr : it->second;
 }
 
-void frmMain::BuildMenus() {
-  for (const Menu& m : MenuBar()) {
-    QMenu* menu = menuBar()->addMenu(QString::fromUtf8(m.Caption));
-    menu->setObjectName(m.Name);
-    for (const MenuEntry& e : m.Entries) {
-      QAction* a = std::string_view(e.Caption) == "-"
-                       ? menu->addSeparator()
-                       : menu->addAction(QString::fromUtf8(e.Caption));
-      a->setObjectName(e.Name);
-      actions_[e.Name] = a;
-      if (a->isSeparator()) continue;
-      a->setCheckable(e.Checkable);
-      a->setChecked(e.CheckedAtStart);
-      const std::string name = e.Name;
-      connect(a, &QAction::triggered, this, [this, name] { presenter_->MenuClick(name); });
-    }
-  }
-  // The context menu of the list; the list's click handling pops it up.
-  const Menu& fm = FileMenu();
-  auto* popup = new QMenu(QString::fromUtf8(fm.Caption), this);
-  popup->setObjectName(fm.Name);
-  for (const MenuEntry& e : fm.Entries) {
-    QAction* a = std::string_view(e.Caption) == "-"
-                     ? popup->addSeparator()
-                     : popup->addAction(QString::fromUtf8(e.Caption));
+void frmMain::AddEntries(QMenu* menu, const Menu& m) {
+  menu->setObjectName(m.Name);
+  for (const MenuEntry& e : m.Entries) {
+    QAction* a = std::string_view(e.Caption) == "-" ? menu->addSeparator()
+                                                    : menu->addAction(QString::fromUtf8(e.Caption));
     a->setObjectName(e.Name);
     actions_[e.Name] = a;
+    if (a->isSeparator()) continue;
+    a->setCheckable(e.Checkable);
+    a->setChecked(e.CheckedAtStart);
     const std::string name = e.Name;
-    if (!a->isSeparator())
-      connect(a, &QAction::triggered, this, [this, name] { presenter_->MenuClick(name); });
+    connect(a, &QAction::triggered, this, [this, name] { presenter_->MenuClick(name); });
   }
+}
+
+void frmMain::BuildMenus() {
+  for (const Menu& m : MenuBar()) AddEntries(menuBar()->addMenu(QString::fromUtf8(m.Caption)), m);
+  // The context menu of the list; the list's click handling pops it up.
+  AddEntries(new QMenu(QString::fromUtf8(FileMenu().Caption), this), FileMenu());
 }
 
 void frmMain::BuildToolbar() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "core/views/commands.h"
 #include "core/views/disk_loader.h"
 #include "core/views/layout.h"
 #include "core/views/main_presenter.h"
@@ -77,6 +78,7 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
 
  private:
   void BuildMenus();
+  void AddEntries(QMenu* menu, const Menu& m);
   void BuildToolbar();
   void BuildStatusBar();
   void RestorePlacement();
