@@ -33,6 +33,18 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
   for (std::size_t i = 0; i < args.size(); ++i)
     if (args[i] == "--report") at = i;
   if (at == args.size()) return std::nullopt;
+  unsigned threads = 0;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] != "--threads") continue;
+    char* end = nullptr;
+    const char* v = i + 1 < args.size() ? args[i + 1].c_str() : "";
+    const unsigned long n = std::strtoul(v, &end, 10);
+    if (end == v || *end != 0 || n == 0 || n > 64) {
+      std::fputs("kestrum: --threads needs a number from 1 to 64\n", stderr);
+      return 2;
+    }
+    threads = static_cast<unsigned>(n);
+  }
   for (const auto& a : args)
     if (IsTraceWord(a) && !TraceOn) {
       TraceOn = true;
@@ -53,7 +65,7 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
   std::string out;
   const bool ok = RunReport(fs, real.get(), out, [](const std::string& m) {
     std::fprintf(stderr, "%s\n", m.c_str());
-  });
+  }, threads);
   std::fwrite(out.data(), 1, out.size(), stdout);
   std::fflush(stdout);
   return ok ? 0 : 1;

@@ -95,7 +95,7 @@ void FormatReport(const DiskObject& drive, std::string& out) {
 }
 
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
-               const MessageSink& report) {
+               const MessageSink& report, unsigned threads) {
   DiskObject drive;
   drive.Class = "Drive";
   drive.Path = canonicalPath;
@@ -120,7 +120,9 @@ bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, st
   GetDriveSpace(fs, canonicalPath, drive.DeviceSize, drive.FreeSpace, report);
   std::int32_t keyCounter = 0;
   Scanning = true;
-  const bool ok = ScanDrive(drive, keyCounter);
+  ScanOptions options;
+  options.Threads = threads;
+  const bool ok = ScanDrive(drive, keyCounter, options);
   Scanning = false;
   SummarizeSizes(drive);
   if (!ok && report) report("Cannot read " + drive.RootFolder);

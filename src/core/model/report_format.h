@@ -22,8 +22,8 @@ void FormatReport(const DiskObject& drive, std::string& out);
 // root folder and appends its report to out. Capacity, free space, file system and
 // allocation unit are those of the volume holding the folder; the drive's Path is the
 // folder's path. Messages a window would show go to report. False when the folder could
-// not be opened.
+// not be opened. threads is the scan's thread count (0: the default, see ScanOptions).
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
-               const MessageSink& report);
+               const MessageSink& report, unsigned threads = 0);
 
 }  // namespace kestrum

@@ -7,11 +7,14 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "core/globals.h"
 #include "core/model/largest.h"
+#include "core/model/parallel_scan.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -304,8 +307,25 @@ class Walker {
 
 }  // namespace
 
+unsigned ScanThreads(const ScanOptions& options) {
+  constexpr unsigned kMaxThreads = 64;
+  unsigned n = options.Threads;
+  if (n == 0) {
+    if (const char* env = std::getenv("KESTRUM_SCAN_THREADS")) {
+      char* end = nullptr;
+      const long v = std::strtol(env, &end, 10);
+      if (end != env && *end == 0 && v > 0) n = static_cast<unsigned>(v > kMaxThreads ? kMaxThreads : v);
+    }
+  }
+  if (n == 0) n = std::thread::hardware_concurrency();
+  if (n == 0) n = 1;
+  return n > kMaxThreads ? kMaxThreads : n;
+}
+
 bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options) {
   if (!drive.RootFolder.empty() && drive.RootFolder.back() != '/') drive.RootFolder += '/';
+  const unsigned threads = TraceOn ? 1 : ScanThreads(options);
+  if (threads > 1) return ScanDriveParallel(drive, keyCounter, options, threads);
   Walker w(drive, keyCounter, options);
   return w.Run();
 }

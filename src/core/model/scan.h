@@ -61,7 +61,16 @@ struct ScanOptions {
   // Runs after each folder object is complete (its own files read), on the scan's thread;
   // tests use it to clear Scanning after N folders. Also where a caller may yield.
   std::function<void(const DiskObject& folder)> AfterFolder;
+  // Threads that read directories: 1 reads on the calling thread alone (for spinning disks),
+  // more read ahead in parallel while the calling thread assembles the result. 0 takes
+  // KESTRUM_SCAN_THREADS from the environment when it holds a positive number, else one
+  // thread per core. With tracing on the scan reads on one thread, so the trace keeps the
+  // walk's order. The result never depends on this number.
+  unsigned Threads = 0;
 };
+
+// The thread count a scan with these options uses (at least 1, at most 64).
+unsigned ScanThreads(const ScanOptions& options);
 
 // Scans the folder tree under drive.RootFolder (a path ending in "/") depth first into the
 // detached drive object drive: its DiskObjects get one "Folder" object per folder in
@@ -75,6 +84,9 @@ struct ScanOptions {
 // is found false before a subfolder or a file. Returns false when the root folder cannot be
 // opened (drive then holds an empty root folder object, Children true, and Folder100).
 // Never touches the tree: nodes are made when the window thread attaches the result.
+// With several threads a stop ends the scan between two folders: the result is the first
+// folders of the depth-first order, each with all its own files (the root folder always
+// exists, with the files read before the stop).
 bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options = {});
 
 }  // namespace kestrum
