@@ -130,7 +130,6 @@ class ParallelWalk {
  private:
   struct Scratch {
     std::vector<char> chunk = std::vector<char>(64 * 1024);
-    std::vector<char> listing;
   };
 
   // The calling thread: makes the folders in depth-first order, reading the next one itself
@@ -223,30 +222,29 @@ class ParallelWalk {
     pending_.splice(at, subs);
   }
 
-  // Reads the folder open as fd (or -1) into node as the one-thread walk would: its listing,
-  // the subfolders on the drive's file system, then its files, stopping at the first file
-  // after a stop. Keeps fd in node.dir when there are subfolders, closes it otherwise.
+  // Reads the folder open as fd (or -1) into node with what the one-thread walk finds in it:
+  // its subfolders on the drive's file system and its files in listing order, the files
+  // only until a stop. One pass over the entries, each stated once: the one-thread walk's
+  // two passes see the same entries in the same order. Keeps fd in node.dir when there are
+  // subfolders, closes it otherwise.
   void ReadFolder(int fd, Node& node, Scratch& s) const {
     Record& r = node.record;
-    r.readable = fd >= 0 && ReadListing(fd, s);
-    if (r.readable) {
-      r.subfolders = ListSubfolders(fd, s, node.subNames);
-      ReadFiles(fd, s, r);
-    }
+    r.readable = fd >= 0 && ReadEntries(fd, node, s);
     if (r.subfolders > 0) {
       node.dir = std::make_unique<DirHandle>();
-      struct stat st{};
-      ::fstat(fd, &st);
       node.dir->fd = fd;
-      node.dir->dev = st.st_dev;
-      node.dir->ino = st.st_ino;
     } else if (fd >= 0) {
       ::close(fd);
     }
   }
 
-  bool ReadListing(int fd, Scratch& s) const {
-    s.listing.clear();
+  // False when nothing could be read at all.
+  bool ReadEntries(int fd, Node& node, Scratch& s) const {
+    Record& r = node.record;
+    const std::int32_t unit = drive_.AllocationUnit;
+    // A file no larger than the smallest of a full list never enters it, and that smallest
+    // only grows: such a file keeps no name.
+    const double floor = entryFloor_.load(std::memory_order_relaxed);
     bool any = false;
     for (;;) {
       const long n = reader_.ReadEntries(fd, s.chunk.data(), s.chunk.size());
@@ -258,51 +256,28 @@ class ParallelWalk {
         off += d->d_reclen;
         const char* nm = d->d_name;
         if (nm[0] == '.' && (nm[1] == 0 || (nm[1] == '.' && nm[2] == 0))) continue;
-        s.listing.push_back(static_cast<char>(d->d_type));
-        s.listing.insert(s.listing.end(), nm, nm + std::strlen(nm) + 1);
-      }
-    }
-  }
-
-  std::int32_t ListSubfolders(int fd, const Scratch& s, std::string& names) const {
-    std::int32_t count = 0;
-    for (std::size_t i = 0; i < s.listing.size();) {
-      const auto type = static_cast<unsigned char>(s.listing[i]);
-      const char* nm = s.listing.data() + i + 1;
-      const std::size_t len = std::strlen(nm);
-      i += len + 2;
-      if (type != DT_DIR && type != DT_UNKNOWN) continue;
-      struct stat st{};
-      if (reader_.StatAt(fd, nm, st) != 0 || !S_ISDIR(st.st_mode)) continue;
-      if (st.st_dev != driveDev_) continue;
-      names.append(nm, len + 1);
-      ++count;
-    }
-    return count;
-  }
-
-  void ReadFiles(int fd, const Scratch& s, Record& r) const {
-    const std::int32_t unit = drive_.AllocationUnit;
-    // A file no larger than the smallest of a full list never enters it, and that smallest
-    // only grows: such a file keeps no name.
-    const double floor = entryFloor_.load(std::memory_order_relaxed);
-    for (std::size_t i = 0; i < s.listing.size();) {
-      if (!Scanning.load(std::memory_order_relaxed)) break;
-      const auto type = static_cast<unsigned char>(s.listing[i]);
-      const char* nm = s.listing.data() + i + 1;
-      const std::size_t len = std::strlen(nm);
-      i += len + 2;
-      if (type != DT_REG && type != DT_UNKNOWN) continue;
-      struct stat st{};
-      if (reader_.StatAt(fd, nm, st) != 0) continue;
-      if (!IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
-      const auto size = static_cast<double>(st.st_size);
-      ++r.files;
-      r.used += size;
-      r.allocated += AllocatedSize(size, unit);
-      if (size > 0 && size > floor) {
-        r.candidateSizes.push_back(size);
-        r.candidateNames.append(nm, len + 1);
+        const unsigned char type = d->d_type;
+        if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) continue;
+        const bool files = Scanning.load(std::memory_order_relaxed);
+        if (type == DT_REG && !files) continue;
+        struct stat st{};
+        if (reader_.StatAt(fd, nm, st) != 0) continue;
+        const std::size_t len = std::strlen(nm);
+        if (S_ISDIR(st.st_mode)) {
+          if (type == DT_REG || st.st_dev != driveDev_) continue;
+          node.subNames.append(nm, len + 1);
+          ++r.subfolders;
+          continue;
+        }
+        if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
+        const auto size = static_cast<double>(st.st_size);
+        ++r.files;
+        r.used += size;
+        r.allocated += AllocatedSize(size, unit);
+        if (size > 0 && size > floor) {
+          r.candidateSizes.push_back(size);
+          r.candidateNames.append(nm, len + 1);
+        }
       }
     }
   }
@@ -375,6 +350,11 @@ class ParallelWalk {
     DirHandle& d = *frames_[frames_.size() - 1 - kMaxOpenFolders].dir;
     std::lock_guard lock(mutex_);
     if (d.fd < 0 || d.closeWhenFree) return;
+    // Who the folder is, so that the way back through ".." can tell it is the same.
+    struct stat st{};
+    ::fstat(d.fd, &st);
+    d.dev = st.st_dev;
+    d.ino = st.st_ino;
     if (d.pins > 0) {
       d.closeWhenFree = true;
       return;

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -12,11 +13,16 @@
 
 namespace kestrum {
 
-std::string EscapeReportText(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
+namespace {
+
+bool NeedsEscape(unsigned char c) { return c == '\\' || c < 0x20 || c == 0x7F; }
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  std::size_t plain = 0;
+  while (plain < text.size() && !NeedsEscape(static_cast<unsigned char>(text[plain]))) ++plain;
+  out.append(text.data(), plain);
+  for (std::size_t i = plain; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
     switch (c) {
       case '\\': out += "\\\\"; break;
       case '\t': out += "\\t"; break;
@@ -28,68 +34,97 @@ std::string EscapeReportText(std::string_view text) {
           std::snprintf(buf, sizeof buf, "\\x%02X", c);
           out += buf;
         } else {
-          out += ch;
+          out += text[i];
         }
     }
   }
-  return out;
 }
 
-std::string ReportNumber(double value) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.0f", std::trunc(value));
-  return buf;
+void AppendNumber(std::string& out, double value) {
+  const double t = std::trunc(value);
+  // Whole numbers of the model print exactly as integers; anything else (-0, huge, not a
+  // number) takes the general conversion, which gives the same text for the rest.
+  if (std::fabs(t) < 9.0e15 && !(t == 0 && std::signbit(t))) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(t));
+    out.append(buf, r.ptr);
+    return;
+  }
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.0f", t);
+  out += buf;
 }
 
-namespace {
-
-void Field(std::string& out, const std::string& text) {
+void Field(std::string& out, std::string_view text) {
   out += '\t';
-  out += text;
+  AppendEscaped(out, text);
+}
+
+void Field(std::string& out, double value) {
+  out += '\t';
+  AppendNumber(out, value);
 }
 
 }  // namespace
 
+std::string EscapeReportText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendEscaped(out, text);
+  return out;
+}
+
+std::string ReportNumber(double value) {
+  std::string out;
+  AppendNumber(out, value);
+  return out;
+}
+
 void FormatReport(const DiskObject& drive, std::string& out) {
   out += "drive";
-  Field(out, EscapeReportText(drive.Path));
-  Field(out, ReportNumber(drive.DeviceSize));
-  Field(out, ReportNumber(drive.FreeSpace));
-  Field(out, ReportNumber(drive.UsedSpace));
-  Field(out, ReportNumber(drive.AllocatedSpace));
-  Field(out, ReportNumber(drive.AllocationUnit));
-  Field(out, EscapeReportText(drive.FileSystem));
+  Field(out, drive.Path);
+  Field(out, static_cast<double>(drive.DeviceSize));
+  Field(out, static_cast<double>(drive.FreeSpace));
+  Field(out, static_cast<double>(drive.UsedSpace));
+  Field(out, static_cast<double>(drive.AllocatedSpace));
+  Field(out, static_cast<double>(drive.AllocationUnit));
+  Field(out, drive.FileSystem);
   out += '\n';
+  if (const auto* folders = drive.DiskObjectsIfAny()) {
+    std::size_t size = out.size();
+    for (const auto& f : *folders) size += f->Path.size() + 120;
+    out.reserve(size + 100 * 200);
+  }
   if (const auto* folders = drive.DiskObjectsIfAny())
     for (const auto& f : *folders) {
       out += "folder";
-      Field(out, EscapeReportText(f->Path));
-      Field(out, ReportNumber(f->Level));
-      Field(out, ReportNumber(f->UsedSpace));
-      Field(out, ReportNumber(f->AllocatedSpace));
-      Field(out, ReportNumber(f->FileCount));
-      Field(out, ReportNumber(f->FolderCount));
-      Field(out, ReportNumber(f->fUsedSpace));
-      Field(out, ReportNumber(f->fAllocatedSpace));
-      Field(out, ReportNumber(f->fFileCount));
-      Field(out, ReportNumber(f->fFolderCount));
+      Field(out, f->Path);
+      Field(out, static_cast<double>(f->Level));
+      Field(out, static_cast<double>(f->UsedSpace));
+      Field(out, static_cast<double>(f->AllocatedSpace));
+      Field(out, static_cast<double>(f->FileCount));
+      Field(out, static_cast<double>(f->FolderCount));
+      Field(out, static_cast<double>(f->fUsedSpace));
+      Field(out, static_cast<double>(f->fAllocatedSpace));
+      Field(out, static_cast<double>(f->fFileCount));
+      Field(out, static_cast<double>(f->fFolderCount));
       out += '\n';
     }
   if (const auto* largest = drive.LargestFilesIfAny())
     for (const auto& e : *largest) {
       out += "largest";
-      Field(out, EscapeReportText(e->key));
-      Field(out, ReportNumber(e->Size));
-      Field(out, ReportNumber(e->Allocated));
-      Field(out, EscapeReportText(e->Name));
+      Field(out, e->key);
+      Field(out, static_cast<double>(e->Size));
+      Field(out, static_cast<double>(e->Allocated));
+      Field(out, e->Name);
       out += '\n';
     }
   if (drive.Folder100) {
     out += "folder100";
-    Field(out, EscapeReportText(drive.Folder100->Path));
-    Field(out, ReportNumber(drive.Folder100->fFileCount));
-    Field(out, ReportNumber(drive.Folder100->UsedSpace));
-    Field(out, ReportNumber(drive.Folder100->AllocatedSpace));
+    Field(out, drive.Folder100->Path);
+    Field(out, static_cast<double>(drive.Folder100->fFileCount));
+    Field(out, static_cast<double>(drive.Folder100->UsedSpace));
+    Field(out, static_cast<double>(drive.Folder100->AllocatedSpace));
     out += '\n';
   }
 }

@@ -37,6 +37,30 @@ TEST(ReportFormat, Escaping) {
   EXPECT_EQ(ReportNumber(0), "0");
   EXPECT_EQ(ReportNumber(1e15 + 3), "1000000000000003");
   EXPECT_EQ(ReportNumber(4096), "4096");
+  EXPECT_EQ(ReportNumber(-0.0), "-0");
+  EXPECT_EQ(ReportNumber(-12.7), "-12");
+  EXPECT_EQ(ReportNumber(3e20), "300000000000000000000");
+  EXPECT_EQ(ReportNumber(9007199254740993.0), "9007199254740992");
+}
+
+// The report of a tree is the same text on one thread and on several, but for the free
+// space, which other programs change between two runs.
+TEST(Report, SameOnOneAndSeveralThreads) {
+  TempDir t;
+  for (int i = 0; i < 40; ++i)
+    t.Write("d" + std::to_string(i % 7) + "/e" + std::to_string(i % 3) + "/f" + std::to_string(i),
+            std::string(static_cast<std::size_t>(i % 5) * 1000, 'x'));
+  FileSystemService fs;
+  auto withoutFree = [](std::string out) {
+    auto rows = Records(out);
+    rows[0][3].clear();
+    return rows;
+  };
+  std::string one, many;
+  ASSERT_TRUE(RunReport(fs, t.Path(), one, {}, 1));
+  ASSERT_TRUE(RunReport(fs, t.Path(), many, {}, 4));
+  EXPECT_EQ(withoutFree(one), withoutFree(many));
+  EXPECT_GT(withoutFree(one).size(), 40u);
 }
 
 TEST(Report, RecordsOfAScannedFolder) {
@@ -88,6 +112,9 @@ TEST(Report, ArgumentsAndBadPath) {
   EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/nothing"}), 2);
   EXPECT_EQ(MaybeRunReport({"--report", file}), 2);
   EXPECT_EQ(MaybeRunReport({"--report"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads", "0"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads", "2x"}), 2);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
   EXPECT_NE(testing::internal::GetCapturedStderr(), "");
 
