@@ -50,7 +50,7 @@ struct DirHandle {
   int fd = -1;
   dev_t dev = 0;
   ino_t ino = 0;
-  int pins = 0;               // readers opening a subfolder through fd right now
+  int pins = 0;                // readers opening a subfolder through fd right now
   bool closeWhenFree = false;  // closed by the walk while pinned: the last reader closes it
 };
 
@@ -71,8 +71,8 @@ struct Node {
   enum class State { Pending, Reading, Read };
   State state = State::Pending;
   std::string name;
-  DirHandle* parentDir = nullptr;   // the parent's handle; owned by the parent's frame
-  std::unique_ptr<DirHandle> dir;   // this folder, open when it has subfolders
+  DirHandle* parentDir = nullptr;  // the parent's handle; owned by the parent's frame
+  std::unique_ptr<DirHandle> dir;  // this folder, open when it has subfolders
   Record record;
   std::string subNames;  // subfolder names, each ended by NUL, in listing order
 };
@@ -90,8 +90,11 @@ class ParallelWalk {
  public:
   ParallelWalk(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options,
                unsigned threads)
-      : drive_(drive), keyCounter_(keyCounter), options_(options),
-        reader_(options.Reader ? *options.Reader : defaultReader_), threads_(threads) {}
+      : drive_(drive),
+        keyCounter_(keyCounter),
+        options_(options),
+        reader_(options.Reader ? *options.Reader : defaultReader_),
+        threads_(threads) {}
 
   ~ParallelWalk() {
     {
@@ -108,7 +111,7 @@ class ParallelWalk {
 
   bool Run() {
     const int rootFd = reader_.OpenRoot(drive_.RootFolder);
-    struct stat st{};
+    struct stat st {};
     if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
     Scratch scratch;
     Node root;
@@ -260,7 +263,7 @@ class ParallelWalk {
         if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) continue;
         const bool files = Scanning.load(std::memory_order_relaxed);
         if (type == DT_REG && !files) continue;
-        struct stat st{};
+        struct stat st {};
         if (reader_.StatAt(fd, nm, st) != 0) continue;
         const std::size_t len = std::strlen(nm);
         if (S_ISDIR(st.st_mode)) {
@@ -351,7 +354,7 @@ class ParallelWalk {
     std::lock_guard lock(mutex_);
     if (d.fd < 0 || d.closeWhenFree) return;
     // Who the folder is, so that the way back through ".." can tell it is the same.
-    struct stat st{};
+    struct stat st {};
     ::fstat(d.fd, &st);
     d.dev = st.st_dev;
     d.ino = st.st_ino;
@@ -374,7 +377,7 @@ class ParallelWalk {
       DirHandle& p = *frames_.back().dir;
       if (p.fd < 0 && done.dir->fd >= 0) {
         const int fd = reader_.OpenAt(done.dir->fd, "..");
-        struct stat st{};
+        struct stat st {};
         if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == p.dev && st.st_ino == p.ino)
           p.fd = fd;
         else if (fd >= 0)
@@ -396,7 +399,7 @@ class ParallelWalk {
 
   std::mutex mutex_;
   std::condition_variable wake_;
-  NodeList pending_;          // known folders not yet made, in depth-first order
+  NodeList pending_;           // known folders not yet made, in depth-first order
   std::size_t readAhead_ = 0;  // read and not yet made
   bool finished_ = false;
   std::vector<std::thread> helpers_;

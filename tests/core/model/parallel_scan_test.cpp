@@ -322,7 +322,8 @@ TEST(ParallelScan, StopFromAnotherThreadLeavesADepthFirstPrefix) {
     EXPECT_EQ(part.Item(1)->FileCount, files);
     EXPECT_EQ(part.Item(1)->FolderCount, folders);
     ASSERT_TRUE(r.drive.Folder100);
-    EXPECT_EQ(r.drive.Folder100->fFileCount, static_cast<std::int32_t>(r.drive.LargestFiles().Count()));
+    EXPECT_EQ(r.drive.Folder100->fFileCount,
+              static_cast<std::int32_t>(r.drive.LargestFiles().Count()));
   }
 }
 
