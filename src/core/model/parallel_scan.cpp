@@ -375,6 +375,9 @@ class ParallelWalk {
     std::lock_guard lock(mutex_);
     if (!frames_.empty()) {
       DirHandle& p = *frames_.back().dir;
+      // The parent is the walk's top again: a close still waiting for a reader to let go
+      // of it must not happen now, or its remaining subfolders would find it closed.
+      p.closeWhenFree = false;
       if (p.fd < 0 && done.dir->fd >= 0) {
         const int fd = reader_.OpenAt(done.dir->fd, "..");
         struct stat st {};
