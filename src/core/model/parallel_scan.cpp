@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 
 // How the parallel scan keeps the one-thread result: helpers only read folders, into
@@ -31,17 +32,6 @@ namespace kestrum {
 
 namespace {
 
-struct Dirent64 {
-  std::uint64_t d_ino;
-  std::int64_t d_off;
-  unsigned short d_reclen;
-  unsigned char d_type;
-  char d_name[1];
-};
-
-// Directories the walk keeps open along its path; deeper ancestors are closed and reopened
-// through ".." on the way back, as in the one-thread walk.
-constexpr std::size_t kMaxOpenFolders = 64;
 // Folders read ahead and not yet made. Bounds memory and open descriptors.
 constexpr std::size_t kMaxReadAhead = 256;
 
@@ -254,25 +244,20 @@ class ParallelWalk {
       if (n < 0) return any;
       if (n == 0) return true;
       any = true;
-      for (long off = 0; off < n;) {
-        const auto* d = reinterpret_cast<const Dirent64*>(s.chunk.data() + off);
-        off += d->d_reclen;
-        const char* nm = d->d_name;
-        if (nm[0] == '.' && (nm[1] == 0 || (nm[1] == '.' && nm[2] == 0))) continue;
-        const unsigned char type = d->d_type;
-        if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) continue;
+      ForEachDirent(s.chunk.data(), n, [&](unsigned char type, const char* nm) {
+        if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) return;
         const bool files = Scanning.load(std::memory_order_relaxed);
-        if (type == DT_REG && !files) continue;
+        if (type == DT_REG && !files) return;
         struct stat st {};
-        if (reader_.StatAt(fd, nm, st) != 0) continue;
+        if (reader_.StatAt(fd, nm, st) != 0) return;
         const std::size_t len = std::strlen(nm);
         if (S_ISDIR(st.st_mode)) {
-          if (type == DT_REG || st.st_dev != driveDev_) continue;
+          if (type == DT_REG || st.st_dev != driveDev_) return;
           node.subNames.append(nm, len + 1);
           ++r.subfolders;
-          continue;
+          return;
         }
-        if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
+        if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(st.st_mode, nm))) return;
         const auto size = static_cast<double>(st.st_size);
         ++r.files;
         r.used += size;
@@ -281,7 +266,7 @@ class ParallelWalk {
           r.candidateSizes.push_back(size);
           r.candidateNames.append(nm, len + 1);
         }
-      }
+      });
     }
   }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/globals.h"
+#include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 #include "core/model/parallel_scan.h"
 #include "core/trace/trace.h"
@@ -54,33 +55,22 @@ int DirectoryReader::StatAt(int dirFd, const char* name, struct stat& out) {
 
 namespace {
 
-// The kernel's record layout for getdents64.
-struct Dirent64 {
-  std::uint64_t d_ino;
-  std::int64_t d_off;
-  unsigned short d_reclen;
-  unsigned char d_type;
-  char d_name[1];
-};
-
-// Directories kept open at once along the current path; deeper ancestors are closed and
-// reopened through ".." on the way back, so any depth fits in the descriptor limit.
-constexpr std::size_t kMaxOpenFolders = 64;
-
 // One folder on the walk's stack: its object and the subfolders still to be entered.
 struct Frame {
   int fd = -1;
   dev_t dev = 0;
   ino_t ino = 0;
   DiskObject* folder = nullptr;
-  std::string names;  // subfolder names, each ended by NUL, in listing order
+  std::string names;     // subfolder names, each ended by NUL, in listing order
   std::size_t next = 0;  // offset of the next name in names
 };
 
 class Walker {
  public:
   Walker(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options)
-      : drive_(drive), keyCounter_(keyCounter), options_(options),
+      : drive_(drive),
+        keyCounter_(keyCounter),
+        options_(options),
         reader_(options.Reader ? *options.Reader : defaultReader_) {
     chunk_.resize(64 * 1024);
   }
@@ -91,7 +81,7 @@ class Walker {
 
   bool Run() {
     const int rootFd = reader_.OpenRoot(drive_.RootFolder);
-    struct stat st{};
+    struct stat st {};
     if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
     DiskObject* root = ScanFolder(rootFd, drive_.RootFolder, std::string(), &drive_, true);
     while (!stack_.empty()) {
@@ -156,7 +146,7 @@ class Walker {
     if (options_.AfterFolder) options_.AfterFolder(*folder);
 
     if (subfolders > 0) {
-      struct stat st{};
+      struct stat st {};
       ::fstat(fd, &st);
       frame.fd = fd;
       frame.dev = st.st_dev;
@@ -180,14 +170,10 @@ class Walker {
       if (n < 0) return any;
       if (n == 0) return true;
       any = true;
-      for (long off = 0; off < n;) {
-        const auto* d = reinterpret_cast<const Dirent64*>(chunk_.data() + off);
-        off += d->d_reclen;
-        const char* nm = d->d_name;
-        if (nm[0] == '.' && (nm[1] == 0 || (nm[1] == '.' && nm[2] == 0))) continue;
-        listing_.push_back(static_cast<char>(d->d_type));
+      ForEachDirent(chunk_.data(), n, [this](unsigned char type, const char* nm) {
+        listing_.push_back(static_cast<char>(type));
         listing_.insert(listing_.end(), nm, nm + std::strlen(nm) + 1);
-      }
+      });
     }
   }
 
@@ -200,7 +186,7 @@ class Walker {
       const std::size_t len = std::strlen(nm);
       i += len + 2;
       if (type != DT_DIR && type != DT_UNKNOWN) continue;
-      struct stat st{};
+      struct stat st {};
       if (reader_.StatAt(fd, nm, st) != 0 || !S_ISDIR(st.st_mode)) continue;
       if (st.st_dev != driveDev_) continue;  // a mount point: another drive's folder
       names.append(nm, len + 1);
@@ -225,7 +211,7 @@ class Walker {
       // Entries whose type already says they are no file are never counted; a stat would
       // only confirm it.
       if (type != DT_REG && type != DT_UNKNOWN) continue;
-      struct stat st{};
+      struct stat st {};
       if (reader_.StatAt(fd, nm, st) != 0) continue;  // vanished since the listing
       const auto size = static_cast<double>(st.st_size);
       if (TraceOn) TraceEntry(first, std::string(nm, len), st.st_size);
@@ -279,7 +265,7 @@ class Walker {
     if (!stack_.empty() && stack_.back().fd < 0) {
       Frame& p = stack_.back();
       const int fd = done.fd >= 0 ? reader_.OpenAt(done.fd, "..") : -1;
-      struct stat st{};
+      struct stat st {};
       if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == p.dev && st.st_ino == p.ino) {
         p.fd = fd;
       } else {
@@ -314,7 +300,8 @@ unsigned ScanThreads(const ScanOptions& options) {
     if (const char* env = std::getenv("KESTRUM_SCAN_THREADS")) {
       char* end = nullptr;
       const long v = std::strtol(env, &end, 10);
-      if (end != env && *end == 0 && v > 0) n = static_cast<unsigned>(v > kMaxThreads ? kMaxThreads : v);
+      if (end != env && *end == 0 && v > 0)
+        n = static_cast<unsigned>(v > kMaxThreads ? kMaxThreads : v);
     }
   }
   if (n == 0) n = std::thread::hardware_concurrency();
