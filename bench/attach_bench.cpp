@@ -17,18 +17,18 @@ int main(int argc, char** argv) {
   DiskCollection disks;
   auto root = std::make_unique<DiskObject>();
   root->Class = "Root";
-  root->Path = "My Computer";
+  root->SetPath("My Computer");
   DiskObject* r = disks.Add(std::move(root));
   r->Node = explorer.AddNode(r->Label(), ItemValue(r), true);
   auto drive = std::make_unique<DiskObject>();
   drive->Class = "Drive";
-  drive->Path = argv[1];
+  drive->SetPath(argv[1]);
   DiskObject* d = disks.Add(std::move(drive));
   d->Node = explorer.AddNode(d->Label(), ItemValue(d), true, r->Node);
 
   DiskObject result;
   result.Class = "Drive";
-  result.Path = argv[1];
+  result.SetPath(argv[1]);
   result.RootFolder = std::string(argv[1]) + "/";
   result.AllocationUnit = 4096;
   std::int32_t keys = 0;

@@ -37,7 +37,7 @@ std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,
   auto rootObj = std::make_unique<DiskObject>();
   rootObj->Class = "Root";
   rootObj->SetSubClass();
-  rootObj->Path = "My Computer";
+  rootObj->SetPath("My Computer");
   rootObj->Children = true;
   DiskObject* root = list->Add(std::move(rootObj));
 
@@ -46,12 +46,12 @@ std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,
     d->Class = "Drive";
     d->Parent = root;
     d->SetSubClass(info.DriveType);
-    d->Path = info.Path;
+    d->SetPath(info.Path);
     d->AllocationUnit = info.IsReady ? DriveAllocUnit(fs, info.Path) : 1;
     d->Children = info.IsReady;
     if (info.IsReady) {
       d->Name = info.VolumeName;
-      GetDriveSpace(fs, d->Path, d->DeviceSize, d->FreeSpace, report);
+      GetDriveSpace(fs, d->OwnPath(), d->DeviceSize, d->FreeSpace, report);
       d->UsedSpace = d->DeviceSize - d->FreeSpace;
       d->AllocatedSpace = d->UsedSpace;
       d->FileSystem = info.FileSystem;

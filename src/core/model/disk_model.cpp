@@ -2,8 +2,93 @@
 
 namespace kestrum {
 
-DiskObjectList& DiskObject::DiskObjects() {
-  if (!diskObjects_) diskObjects_ = std::make_unique<DiskObjectList>();
+FolderList::FolderList() = default;
+FolderList::~FolderList() = default;
+
+std::size_t FolderList::ChildKeyHash::operator()(const ChildKey& k) const noexcept {
+  const std::size_t h = std::hash<std::string_view>{}(k.name);
+  return h ^ (std::hash<const void*>{}(k.parent) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+}
+
+DiskObject* FolderList::Add(std::unique_ptr<DiskObject> folder) {
+  // The root folder is found by position; its parent (the drive) changes when a finished
+  // scan is handed over, so it is kept out of the parent-and-name index.
+  if (!items_.empty() &&
+      !children_.try_emplace(ChildKey{folder->Parent, folder->Name}, folder.get()).second)
+    return nullptr;
+  items_.push_back(std::move(folder));
+  return items_.back().get();
+}
+
+DiskObject* FolderList::Find(std::string_view path) const {
+  if (items_.empty()) return nullptr;
+  DiskObject* at = items_.front().get();
+  const std::string& rootPath = at->OwnPath();
+  if (path.substr(0, rootPath.size()) != rootPath) return nullptr;
+  path.remove_prefix(rootPath.size());
+  while (!path.empty()) {
+    const std::size_t slash = path.find('/');
+    if (slash == 0 || slash == std::string_view::npos) return nullptr;
+    const auto it = children_.find(ChildKey{at, path.substr(0, slash)});
+    if (it == children_.end()) return nullptr;
+    at = it->second;
+    path.remove_prefix(slash + 1);
+  }
+  return at;
+}
+
+void FolderList::ForEachWithPath(
+    const std::function<void(const DiskObject&, const std::string&)>& visit) const {
+  // Creation order is depth first, so the path of the folder last seen at each level is a
+  // prefix of the next folder's path: keep the ancestors' path lengths on a stack.
+  std::string path;
+  std::vector<std::pair<const DiskObject*, std::size_t>> open;
+  for (const auto& f : items_) {
+    while (!open.empty() && open.back().first != f->Parent) open.pop_back();
+    if (open.empty()) {
+      path = f->Path();
+    } else {
+      path.resize(open.back().second);
+      path += f->Name;
+      path += '/';
+    }
+    open.emplace_back(f.get(), path.size());
+    visit(*f, path);
+  }
+}
+
+void FolderList::Clear() {
+  children_.clear();
+  items_.clear();
+}
+
+void FolderList::Reserve(std::size_t n) {
+  items_.reserve(n);
+  children_.reserve(n);
+}
+
+std::string DiskObject::Path() const {
+  if (!path_.empty() || !Parent) return path_;
+  // Walk up to the nearest object that holds its path; iterative, for very deep trees.
+  std::vector<const DiskObject*> chain;
+  std::size_t length = 0;
+  const DiskObject* o = this;
+  for (; o && o->path_.empty(); o = o->Parent) {
+    chain.push_back(o);
+    length += o->Name.size() + 1;
+  }
+  std::string out;
+  out.reserve((o ? o->path_.size() : 0) + length);
+  if (o) out = o->path_;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    out += (*it)->Name;
+    out += '/';
+  }
+  return out;
+}
+
+FolderList& DiskObject::DiskObjects() {
+  if (!diskObjects_) diskObjects_ = std::make_unique<FolderList>();
   return *diskObjects_;
 }
 
@@ -31,9 +116,9 @@ void DiskObject::AdoptScan(DiskObject& result) {
 }
 
 std::string DiskObject::Label() const {
-  if (Class == "Drive") return Name.empty() ? "(" + Path + ")" : Name + " (" + Path + ")";
+  if (Class == "Drive") return Name.empty() ? "(" + path_ + ")" : Name + " (" + path_ + ")";
   if (Class == "Root" || Class == "Folder" || Class == "Folder100" || Class == "File")
-    return Name.empty() ? Path : Name;
+    return Name.empty() ? Path() : Name;
   return {};
 }
 

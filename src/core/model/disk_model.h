@@ -1,8 +1,13 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "core/model/keyed_list.h"
 
@@ -27,13 +32,57 @@ inline const std::string& FileObjectKey(const FileObject& f) { return f.key; }
 using DiskObjectList = KeyedList<DiskObject, DiskObjectKey>;
 using FileObjectList = KeyedList<FileObject, FileObjectKey>;
 
+// The folders of one scan of a drive, in creation order (the root folder first), with lookup
+// by full path. Only the root folder holds its path; every other folder is keyed by its parent
+// and its Name, so the list costs memory in the number of folders, not in the sum of their
+// path lengths, however deep the tree. A folder's Name and Parent must not change once added.
+class FolderList {
+ public:
+  FolderList();
+  ~FolderList();
+  FolderList(const FolderList&) = delete;
+  FolderList& operator=(const FolderList&) = delete;
+
+  std::size_t Count() const { return items_.size(); }
+  bool Empty() const { return items_.empty(); }
+  // Appends folder; returns the stored folder, or nullptr when its parent already holds a
+  // folder of that Name (folder is dropped). The first folder added is the root folder.
+  DiskObject* Add(std::unique_ptr<DiskObject> folder);
+  // 1-based position; nullptr outside 1..Count().
+  DiskObject* Item(std::size_t position) const {
+    return position >= 1 && position <= items_.size() ? items_[position - 1].get() : nullptr;
+  }
+  // The folder whose Path is path exactly (ending in "/"), or nullptr. Costs one lookup per
+  // path component below the root folder.
+  DiskObject* Find(std::string_view path) const;
+  // Calls visit(folder, path) for every folder in order. Paths are built as the walk goes,
+  // so the whole pass costs the length of the paths it hands out, not the depth times that.
+  void ForEachWithPath(const std::function<void(const DiskObject&, const std::string&)>& visit) const;
+  void Clear();
+  void Reserve(std::size_t n);
+
+  auto begin() const { return items_.begin(); }
+  auto end() const { return items_.end(); }
+
+ private:
+  struct ChildKey {
+    const DiskObject* parent;
+    std::string_view name;
+    bool operator==(const ChildKey&) const = default;
+  };
+  struct ChildKeyHash {
+    std::size_t operator()(const ChildKey& k) const noexcept;
+  };
+  std::vector<std::unique_ptr<DiskObject>> items_;
+  std::unordered_map<ChildKey, DiskObject*, ChildKeyHash> children_;
+};
+
 // The one record class of the model: root ("Root"), drive ("Drive"), folder ("Folder") and
 // the largest-files pseudo folder ("Folder100"), told apart by Class. Sizes are byte counts;
 // fields beginning with "f" hold a folder's own values, the others subtree totals after the
 // summary. Parent and Node are non-owning back references.
 struct DiskObject {
   std::string Name;
-  std::string Path;
   std::string Class;
   std::string SubClass;
   std::string ClosedIcon;
@@ -60,11 +109,21 @@ struct DiskObject {
   std::int32_t SmallestIndex = 0;
   std::int32_t DeepestLevel = 0;
 
+  // The object's full path: "My Computer" for the root, the mount point for a drive, and for
+  // folders the path ending in "/". The root, drives, a drive's root folder and the
+  // largest-files folder hold theirs (SetPath); any other folder has none of its own and
+  // derives its path from its parent's and its Name, so that a tree n levels deep costs
+  // memory in n rather than n squared. Costs one step per level for a derived path.
+  std::string Path() const;
+  // The path the object holds itself; empty for a folder whose path is derived.
+  const std::string& OwnPath() const { return path_; }
+  void SetPath(std::string path) { path_ = std::move(path); }
+
   // Drive only: every folder of the last scan keyed by Path, root folder first; and the
   // largest files of that scan. Both are created empty on first use, so folders carry none.
-  DiskObjectList& DiskObjects();
+  FolderList& DiskObjects();
   FileObjectList& LargestFiles();
-  const DiskObjectList* DiskObjectsIfAny() const { return diskObjects_.get(); }
+  const FolderList* DiskObjectsIfAny() const { return diskObjects_.get(); }
   const FileObjectList* LargestFilesIfAny() const { return largestFiles_.get(); }
   // Drops the folders (and the largest-files folder) of the last scan.
   void DropScan();
@@ -91,11 +150,12 @@ struct DiskObject {
   double Space(bool showAllocated) const { return showAllocated ? AllocatedSpace : UsedSpace; }
 
  private:
-  std::unique_ptr<DiskObjectList> diskObjects_;
+  std::string path_;
+  std::unique_ptr<FolderList> diskObjects_;
   std::unique_ptr<FileObjectList> largestFiles_;
 };
 
-inline const std::string& DiskObjectKey(const DiskObject& d) { return d.Path; }
+inline const std::string& DiskObjectKey(const DiskObject& d) { return d.OwnPath(); }
 
 // The root and the drives, keyed by Path, root first, then the drives in mount-table order.
 using DiskCollection = DiskObjectList;

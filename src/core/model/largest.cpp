@@ -58,7 +58,7 @@ DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootNam
   f->SetSubClass();
   f->RootDirectory = false;
   f->Level = currentLevel;
-  f->Path = rootPath + kLargestFolderName;
+  f->SetPath(rootPath + kLargestFolderName);
   f->AllocationUnit = drive.AllocationUnit;
   const FileObjectList& list = drive.LargestFiles();
   f->fFileCount = static_cast<std::int32_t>(list.Count());

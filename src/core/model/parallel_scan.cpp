@@ -74,6 +74,7 @@ struct Frame {
   DiskObject* folder = nullptr;  // null below a folder that could not be made
   std::unique_ptr<DirHandle> dir;
   std::int32_t remaining = 0;
+  std::size_t pathSize = 0;  // length of the folder's path, a prefix of the walk's path_
 };
 
 class ParallelWalk {
@@ -106,17 +107,19 @@ class ParallelWalk {
     Scratch scratch;
     Node root;
     ReadFolder(rootFd, root, scratch);
-    DiskObject* rootObject = Make(root, drive_.RootFolder, std::string(), &drive_, true);
+    path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
+    DiskObject* rootObject = Make(root, std::string(), &drive_, true);
     if (root.record.subfolders > 0) {
       std::lock_guard lock(mutex_);
       SpliceSubfolders(root, pending_.begin());
-      frames_.push_back(Frame{rootObject, std::move(root.dir), root.record.subfolders});
+      frames_.push_back(
+          Frame{rootObject, std::move(root.dir), root.record.subfolders, path_.size()});
     }
     for (unsigned i = 1; i < threads_ && !pending_.empty(); ++i)
       helpers_.emplace_back([this] { Help(); });
     Walk(scratch);
     std::int32_t level = 0;
-    Add100Folder(rootObject->Path, rootObject->Name, *rootObject, drive_, level);
+    Add100Folder(rootObject->Path(), rootObject->Name, *rootObject, drive_, level);
     return rootFd >= 0;
   }
 
@@ -271,9 +274,9 @@ class ParallelWalk {
   }
 
   // Makes the folder object of a read folder and offers its files, as the one-thread walk
-  // does when it meets the folder. Null when the path is taken already.
-  DiskObject* Make(Node& node, std::string path, std::string name, DiskObject* parent,
-                   bool isRoot) {
+  // does when it meets the folder. Null when the path is taken already. path_ holds the
+  // folder's path; only the root folder keeps it.
+  DiskObject* Make(Node& node, std::string name, DiskObject* parent, bool isRoot) {
     const std::int32_t level = static_cast<std::int32_t>(frames_.size()) + 1;
     if (drive_.DeepestLevel < level) drive_.DeepestLevel = level;
     auto obj = std::make_unique<DiskObject>();
@@ -283,8 +286,7 @@ class ParallelWalk {
     obj->SetSubClass();
     obj->RootDirectory = isRoot;
     obj->Level = level;
-    obj->Path = std::move(path);
-    if (obj->Path.empty() || obj->Path.back() != '/') obj->Path += '/';
+    if (isRoot) obj->SetPath(path_);
     obj->AllocationUnit = drive_.AllocationUnit;
     DiskObject* folder = drive_.DiskObjects().Add(std::move(obj));
     if (!folder) return nullptr;
@@ -301,7 +303,7 @@ class ParallelWalk {
       const std::size_t len = std::strlen(nm);
       at += len + 1;
       if (drive_.LargestFiles().Count() < kLargestBound || size > drive_.Smallest) {
-        scratch_.assign(folder->Path);
+        scratch_.assign(path_);
         scratch_.append(nm, len);
         drive_.AddLargest(scratch_, size, AllocatedSize(size, unit), keyCounter_);
       }
@@ -321,13 +323,11 @@ class ParallelWalk {
     Frame& top = frames_.back();
     --top.remaining;
     DiskObject* folder = nullptr;
-    if (top.folder) {
-      std::string path = top.folder->Path;
-      path.append(node.name).push_back('/');
-      folder = Make(node, std::move(path), node.name, top.folder, false);
-    }
+    path_.resize(top.pathSize);
+    path_.append(node.name).push_back('/');
+    if (top.folder) folder = Make(node, node.name, top.folder, false);
     if (node.record.subfolders > 0) {
-      frames_.push_back(Frame{folder, std::move(node.dir), node.record.subfolders});
+      frames_.push_back(Frame{folder, std::move(node.dir), node.record.subfolders, path_.size()});
       LimitOpenFolders();
     }
     while (!frames_.empty() && frames_.back().remaining == 0) Leave();
@@ -393,6 +393,7 @@ class ParallelWalk {
   std::vector<std::thread> helpers_;
 
   std::vector<Frame> frames_;  // the walk's path; only the calling thread touches it
+  std::string path_;           // the path of the folder being made, ending in "/"
   std::string scratch_;
 };
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "core/model/report_format.h"
 #include "core/model/scan.h"
 #include "core/model/summary.h"
+#include "core/platform/errors.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -62,12 +64,26 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
     return 2;
   }
   FileSystemService fs;
-  std::string out;
-  const bool ok = RunReport(fs, real.get(), out, [](const std::string& m) {
-    std::fprintf(stderr, "%s\n", m.c_str());
-  }, threads);
-  std::fwrite(out.data(), 1, out.size(), stdout);
-  std::fflush(stdout);
+  int writeError = 0;
+  const ReportSink toStdout = [&writeError](std::string_view piece) {
+    if (std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size()) return true;
+    writeError = errno;
+    return false;
+  };
+  bool writeFailed = false;
+  const bool ok = RunReport(
+      fs, real.get(), toStdout,
+      [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, threads,
+      writeFailed);
+  if (!writeFailed && std::fflush(stdout) != 0) {
+    writeFailed = true;
+    writeError = errno;
+  }
+  if (writeFailed) {
+    // A report cut short must not pass for a whole one: a full disk says so and fails.
+    std::fprintf(stderr, "kestrum: cannot write the report: %s\n", ErrorText(writeError).c_str());
+    return 1;
+  }
   return ok ? 0 : 1;
 }
 

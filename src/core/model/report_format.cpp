@@ -80,60 +80,73 @@ std::string ReportNumber(double value) {
   return out;
 }
 
-void FormatReport(const DiskObject& drive, std::string& out) {
+namespace {
+
+// Writes the report into out, handing out over to sink (when there is one) whenever it holds
+// a megabyte or more. False once sink has failed; nothing more is written then.
+bool WriteReport(const DiskObject& drive, std::string& out, const ReportSink* sink) {
+  constexpr std::size_t kPiece = 1 << 20;
+  bool ok = true;
+  auto line = [&] {
+    out += '\n';
+    if (sink && ok && out.size() >= kPiece) {
+      ok = (*sink)(out);
+      out.clear();
+    }
+  };
   out += "drive";
-  Field(out, drive.Path);
+  Field(out, drive.OwnPath());
   Field(out, static_cast<double>(drive.DeviceSize));
   Field(out, static_cast<double>(drive.FreeSpace));
   Field(out, static_cast<double>(drive.UsedSpace));
   Field(out, static_cast<double>(drive.AllocatedSpace));
   Field(out, static_cast<double>(drive.AllocationUnit));
   Field(out, drive.FileSystem);
-  out += '\n';
-  if (const auto* folders = drive.DiskObjectsIfAny()) {
-    std::size_t size = out.size();
-    for (const auto& f : *folders) size += f->Path.size() + 120;
-    out.reserve(size + 100 * 200);
-  }
+  line();
   if (const auto* folders = drive.DiskObjectsIfAny())
-    for (const auto& f : *folders) {
+    folders->ForEachWithPath([&](const DiskObject& f, const std::string& path) {
+      if (!ok) return;
       out += "folder";
-      Field(out, f->Path);
-      Field(out, static_cast<double>(f->Level));
-      Field(out, static_cast<double>(f->UsedSpace));
-      Field(out, static_cast<double>(f->AllocatedSpace));
-      Field(out, static_cast<double>(f->FileCount));
-      Field(out, static_cast<double>(f->FolderCount));
-      Field(out, static_cast<double>(f->fUsedSpace));
-      Field(out, static_cast<double>(f->fAllocatedSpace));
-      Field(out, static_cast<double>(f->fFileCount));
-      Field(out, static_cast<double>(f->fFolderCount));
-      out += '\n';
-    }
+      Field(out, path);
+      Field(out, static_cast<double>(f.Level));
+      Field(out, static_cast<double>(f.UsedSpace));
+      Field(out, static_cast<double>(f.AllocatedSpace));
+      Field(out, static_cast<double>(f.FileCount));
+      Field(out, static_cast<double>(f.FolderCount));
+      Field(out, static_cast<double>(f.fUsedSpace));
+      Field(out, static_cast<double>(f.fAllocatedSpace));
+      Field(out, static_cast<double>(f.fFileCount));
+      Field(out, static_cast<double>(f.fFolderCount));
+      line();
+    });
   if (const auto* largest = drive.LargestFilesIfAny())
     for (const auto& e : *largest) {
+      if (!ok) break;
       out += "largest";
       Field(out, e->key);
       Field(out, static_cast<double>(e->Size));
       Field(out, static_cast<double>(e->Allocated));
       Field(out, e->Name);
-      out += '\n';
+      line();
     }
-  if (drive.Folder100) {
+  if (drive.Folder100 && ok) {
     out += "folder100";
-    Field(out, drive.Folder100->Path);
+    Field(out, drive.Folder100->Path());
     Field(out, static_cast<double>(drive.Folder100->fFileCount));
     Field(out, static_cast<double>(drive.Folder100->UsedSpace));
     Field(out, static_cast<double>(drive.Folder100->AllocatedSpace));
-    out += '\n';
+    line();
   }
+  if (sink && ok && !out.empty()) ok = (*sink)(out);
+  if (sink) out.clear();
+  return ok;
 }
 
-bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
-               const MessageSink& report, unsigned threads) {
-  DiskObject drive;
+// Scans canonicalPath as a drive's root folder into drive. False when it cannot be opened.
+bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath,
+                   DiskObject& drive, const MessageSink& report, unsigned threads) {
   drive.Class = "Drive";
-  drive.Path = canonicalPath;
+  drive.SetPath(canonicalPath);
   drive.RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
   // The file system is that of the mount whose device the folder is on; among several
   // (bind mounts) the one whose mount point is the longest prefix of the path.
@@ -161,7 +174,32 @@ bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, st
   Scanning = false;
   SummarizeSizes(drive);
   if (!ok && report) report("Cannot read " + drive.RootFolder);
+  return ok;
+}
+
+}  // namespace
+
+void FormatReport(const DiskObject& drive, std::string& out) { WriteReport(drive, out, nullptr); }
+
+bool FormatReport(const DiskObject& drive, const ReportSink& sink) {
+  std::string out;
+  return WriteReport(drive, out, &sink);
+}
+
+bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
+               const MessageSink& report, unsigned threads) {
+  DiskObject drive;
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads);
   FormatReport(drive, out);
+  return ok;
+}
+
+bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
+               const ReportSink& sink, const MessageSink& report, unsigned threads,
+               bool& writeFailed) {
+  DiskObject drive;
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads);
+  writeFailed = !FormatReport(drive, sink);
   return ok;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,14 @@ std::string ReportNumber(double value);
 // LargestFiles entry in stored order and one "folder100" line; TAB-separated fields.
 void FormatReport(const DiskObject& drive, std::string& out);
 
+// Takes the next piece of a report; false when it could not be written, which ends the report.
+using ReportSink = std::function<bool(std::string_view)>;
+
+// As above, but hands the text to sink in pieces of about a megabyte as it goes, so that the
+// report of a very deep tree (whose paths alone may run to gigabytes) is never held whole.
+// False when sink failed.
+bool FormatReport(const DiskObject& drive, const ReportSink& sink);
+
 // Scans canonicalPath (an absolute folder path without trailing "/", or "/") as a drive's
 // root folder and appends its report to out. Capacity, free space, file system and
 // allocation unit are those of the volume holding the folder; the drive's Path is the
@@ -25,5 +34,10 @@ void FormatReport(const DiskObject& drive, std::string& out);
 // not be opened. threads is the scan's thread count (0: the default, see ScanOptions).
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
                const MessageSink& report, unsigned threads = 0);
+
+// As above, writing the report through sink. writeFailed is set when sink failed.
+bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
+               const ReportSink& sink, const MessageSink& report, unsigned threads,
+               bool& writeFailed);
 
 }  // namespace kestrum

@@ -61,8 +61,9 @@ struct Frame {
   dev_t dev = 0;
   ino_t ino = 0;
   DiskObject* folder = nullptr;
-  std::string names;     // subfolder names, each ended by NUL, in listing order
-  std::size_t next = 0;  // offset of the next name in names
+  std::string names;         // subfolder names, each ended by NUL, in listing order
+  std::size_t next = 0;      // offset of the next name in names
+  std::size_t pathSize = 0;  // length of the folder's path, a prefix of the walk's path_
 };
 
 class Walker {
@@ -83,7 +84,8 @@ class Walker {
     const int rootFd = reader_.OpenRoot(drive_.RootFolder);
     struct stat st {};
     if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
-    DiskObject* root = ScanFolder(rootFd, drive_.RootFolder, std::string(), &drive_, true);
+    path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
+    DiskObject* root = ScanFolder(rootFd, std::string(), &drive_, true);
     while (!stack_.empty()) {
       Frame& top = stack_.back();
       if (top.next < top.names.size() && Scanning.load(std::memory_order_relaxed)) {
@@ -92,25 +94,25 @@ class Walker {
         top.next += len + 1;
         const int fd = reader_.OpenAt(top.fd, name);
         DiskObject* parent = top.folder;
-        // Both strings are built before the call: it may grow the stack and move top.
+        // Built before the call: it may grow the stack and move top.
         std::string childName(name, len);
-        std::string childPath = parent->Path;
-        childPath.append(childName).push_back('/');
-        ScanFolder(fd, std::move(childPath), std::move(childName), parent, false);
+        path_.resize(top.pathSize);
+        path_.append(childName).push_back('/');
+        ScanFolder(fd, std::move(childName), parent, false);
         LimitOpenFolders();
       } else {
         Leave();
       }
     }
-    Add100Folder(root->Path, root->Name, *root, drive_, currentLevel_);
+    Add100Folder(root->Path(), root->Name, *root, drive_, currentLevel_);
     return rootFd >= 0;
   }
 
  private:
   // Creates the folder's object, reads its entries, counts its files and, when it has
-  // subfolders, pushes it on the stack (taking over fd). Closes fd otherwise.
-  DiskObject* ScanFolder(int fd, std::string path, std::string name, DiskObject* parent,
-                         bool isRoot) {
+  // subfolders, pushes it on the stack (taking over fd). Closes fd otherwise. path_ holds
+  // the folder's path; only the root folder keeps it.
+  DiskObject* ScanFolder(int fd, std::string name, DiskObject* parent, bool isRoot) {
     if (TraceOn) Trace("Globals.ScanFolder(" + name + ")");
     ++currentLevel_;
     if (drive_.DeepestLevel < currentLevel_) drive_.DeepestLevel = currentLevel_;
@@ -121,8 +123,7 @@ class Walker {
     obj->SetSubClass();
     obj->RootDirectory = isRoot;
     obj->Level = currentLevel_;
-    obj->Path = std::move(path);
-    if (obj->Path.empty() || obj->Path.back() != '/') obj->Path += '/';
+    if (isRoot) obj->SetPath(path_);
     obj->AllocationUnit = drive_.AllocationUnit;
     DiskObject* folder = drive_.DiskObjects().Add(std::move(obj));
     if (!folder) {  // a second folder under a path already taken cannot happen on one walk
@@ -152,6 +153,7 @@ class Walker {
       frame.dev = st.st_dev;
       frame.ino = st.st_ino;
       frame.folder = folder;
+      frame.pathSize = path_.size();
       stack_.push_back(std::move(frame));
     } else {
       if (fd >= 0) ::close(fd);
@@ -198,7 +200,7 @@ class Walker {
   // Counts and sizes the folder's files, offering each to the largest-files list.
   void ScanFiles(int fd, DiskObject& folder) {
     if (TraceOn) Trace("Globals.ScanFiles(" + folder.Name + ")");
-    if (TraceOn) Trace("Globals.Firstfile(" + folder.Path + "*)");
+    if (TraceOn) Trace("Globals.Firstfile(" + path_ + "*)");
     std::int64_t counted = 0;
     bool first = true;
     const std::int32_t unit = drive_.AllocationUnit;
@@ -227,7 +229,7 @@ class Walker {
       ++folder.fFileCount;
       // Only a file that would enter the list pays for its full path.
       if (size > 0 && (drive_.LargestFiles().Count() < kLargestBound || size > drive_.Smallest)) {
-        scratch_.assign(folder.Path);
+        scratch_.assign(path_);
         scratch_.append(nm, len);
         drive_.AddLargest(scratch_, size, allocated, keyCounter_);
       }
@@ -272,7 +274,7 @@ class Walker {
         if (fd >= 0) ::close(fd);
         p.next = p.names.size();
         p.fd = -1;
-        if (TraceOn) Trace("Globals.ScanFolder-lost folder " + p.folder->Path);
+        if (TraceOn) Trace("Globals.ScanFolder-lost folder " + p.folder->Path());
       }
     }
     if (done.fd >= 0) ::close(done.fd);
@@ -288,6 +290,7 @@ class Walker {
   std::vector<Frame> stack_;
   std::vector<char> chunk_;
   std::vector<char> listing_;
+  std::string path_;  // the path of the folder being read, ending in "/"
   std::string scratch_;
 };
 

@@ -7,7 +7,7 @@ namespace kestrum {
 
 void SummarizeSizes(DiskObject& drive) {
   if (TraceOn) Trace("Globals.SummarizeSizes");
-  DiskObjectList& folders = drive.DiskObjects();
+  FolderList& folders = drive.DiskObjects();
   // One backward pass over creation order instead of one pass per level: every child comes
   // after its parent, so its totals are complete when it is added. The sums are whole byte
   // counts, exact in a double, so the order of additions cannot change them, and a tree

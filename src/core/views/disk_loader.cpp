@@ -69,11 +69,11 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
   window_.SetTreeEnabled(false);
   std::vector<Plan> plan;
   auto planOf = [](DiskObject* d) {
-    return Plan{d, d->Path, d->RootFolder, d->Label(), d->SubClass};
+    return Plan{d, d->OwnPath(), d->RootFolder, d->Label(), d->SubClass};
   };
   bool allDrives = false;
   if (selected && selected->Class == "Drive") {
-    if (!drives_.IsReady(selected->Path)) {
+    if (!drives_.IsReady(selected->OwnPath())) {
       window_.SetStatus("Drive not ready...");
       window_.SetTreeEnabled(true);
       return true;
@@ -132,7 +132,7 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   progress_.Files = 0;
   Post([this, text = "Scanning disk " + p.Label + "..."] { window_.SetStatus(text); });
   result->Class = "Drive";
-  result->Path = p.Path;
+  result->SetPath(p.Path);
   result->RootFolder = p.RootFolder.empty() ? p.Path + "/" : p.RootFolder;
   result->AllocationUnit = drives_.AllocUnit(p.Path);
   ScanOptions options;

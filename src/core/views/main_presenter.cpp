@@ -27,7 +27,7 @@ void MainPresenter::ScanDisks() {
     DiskObject* d = diskList_->Item(i);
     d->Node =
         explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
-    if (TraceOn) Trace("  found: " + d->Path + d->Name);
+    if (TraceOn) Trace("  found: " + d->OwnPath() + d->Name);
   }
 }
 

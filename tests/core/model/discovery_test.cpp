@@ -218,7 +218,7 @@ TEST(Discovery, RealMachineHasARootVolume) {
 TEST(DiskModel, LabelsAndSubClasses) {
   DiskObject d;
   d.Class = "Drive";
-  d.Path = "/mnt/a";
+  d.SetPath("/mnt/a");
   EXPECT_EQ(d.Label(), "(/mnt/a)");
   d.Name = "Archive";
   EXPECT_EQ(d.Label(), "Archive (/mnt/a)");
@@ -231,7 +231,7 @@ TEST(DiskModel, LabelsAndSubClasses) {
 
   DiskObject folder;
   folder.Class = "Folder";
-  folder.Path = "/mnt/a/x/";
+  folder.SetPath("/mnt/a/x/");
   EXPECT_EQ(folder.Label(), "/mnt/a/x/");
   folder.SetSubClass();
   EXPECT_EQ(folder.ClosedIcon, "ClosedFolder");
@@ -245,6 +245,49 @@ TEST(DiskModel, LabelsAndSubClasses) {
   d.AllocatedSpace = 12;
   EXPECT_EQ(d.Space(false), 10);
   EXPECT_EQ(d.Space(true), 12);
+}
+
+// Folders below the root folder hold no path; the list finds them by path all the same.
+TEST(DiskModel, FolderListDerivesAndFindsPaths) {
+  DiskObject drive;
+  drive.SetPath("/mnt/a");
+  FolderList& list = drive.DiskObjects();
+  auto folder = [&](DiskObject* parent, const std::string& name) {
+    auto o = std::make_unique<DiskObject>();
+    o->Class = "Folder";
+    o->Name = name;
+    o->Parent = parent;
+    if (parent == &drive) o->SetPath("/mnt/a/");
+    return list.Add(std::move(o));
+  };
+  DiskObject* root = folder(&drive, "");
+  DiskObject* x = folder(root, "x");
+  DiskObject* odd = folder(x, "sp ace\n\xff");
+  DiskObject* y = folder(root, "y");
+  ASSERT_TRUE(root && x && odd && y);
+  EXPECT_EQ(folder(root, "x"), nullptr);  // one name once under one parent
+  EXPECT_NE(folder(odd, "x"), nullptr);   // the same name elsewhere is another folder
+  EXPECT_EQ(list.Count(), 5u);
+
+  EXPECT_EQ(odd->Path(), "/mnt/a/x/sp ace\n\xff/");
+  EXPECT_EQ(odd->Label(), "sp ace\n\xff");
+  EXPECT_EQ(root->Label(), "/mnt/a/");
+  EXPECT_EQ(list.Find("/mnt/a/"), root);
+  EXPECT_EQ(list.Find("/mnt/a/x/sp ace\n\xff/"), odd);
+  EXPECT_EQ(list.Find("/mnt/a/x/sp ace\n\xff/x/"), list.Item(5));
+  EXPECT_EQ(list.Find("/mnt/a/y/"), y);
+  for (const char* missing : {"/mnt/a/x", "/mnt/a//x/", "/mnt/a/z/", "/mnt/b/", "", "/mnt/a/y/x/"})
+    EXPECT_EQ(list.Find(missing), nullptr) << missing;
+
+  std::vector<std::string> walked;
+  list.ForEachWithPath([&](const DiskObject& f, const std::string& path) {
+    EXPECT_EQ(path, f.Path());
+    walked.push_back(path);
+  });
+  EXPECT_EQ(walked, (std::vector<std::string>{"/mnt/a/", "/mnt/a/x/", "/mnt/a/x/sp ace\n\xff/",
+                                              "/mnt/a/y/", "/mnt/a/x/sp ace\n\xff/x/"}));
+  list.Clear();
+  EXPECT_EQ(list.Find("/mnt/a/"), nullptr);
 }
 
 }  // namespace

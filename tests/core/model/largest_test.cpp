@@ -72,7 +72,7 @@ TEST(Add100Folder, TotalsOfTheListAndLevel) {
   DiskObject* f = Add100Folder("/r/", "", root, drive, level);
   ASSERT_EQ(f, drive.Folder100.get());
   EXPECT_EQ(f->Name, "100 Largest Files");
-  EXPECT_EQ(f->Path, "/r/100 Largest Files");
+  EXPECT_EQ(f->Path(), "/r/100 Largest Files");
   EXPECT_EQ(f->Level, 1);
   EXPECT_EQ(level, 1);
   EXPECT_EQ(drive.DeepestLevel, 1);
@@ -87,9 +87,10 @@ TEST(Add100Folder, TotalsOfTheListAndLevel) {
 TEST(SummarizeSizes, FolderCountsRollUp) {
   // root with two subfolders, one of which has three.
   DiskObject drive;
-  auto add = [&](DiskObject* parent, const std::string& path, int level, int subs) {
+  auto add = [&](DiskObject* parent, const std::string& name, int level, int subs) {
     auto o = std::make_unique<DiskObject>();
-    o->Path = path;
+    if (level == 1) o->SetPath("/");
+    o->Name = name;
     o->Level = level;
     o->Parent = parent;
     o->FolderCount = o->fFolderCount = subs;
@@ -97,10 +98,10 @@ TEST(SummarizeSizes, FolderCountsRollUp) {
     o->UsedSpace = o->fUsedSpace = 10;
     return drive.DiskObjects().Add(std::move(o));
   };
-  DiskObject* r = add(&drive, "/", 1, 2);
-  DiskObject* a = add(r, "/a/", 2, 3);
-  for (int i = 0; i < 3; ++i) add(a, "/a/" + std::to_string(i) + "/", 3, 0);
-  DiskObject* b = add(r, "/b/", 2, 0);
+  DiskObject* r = add(&drive, "", 1, 2);
+  DiskObject* a = add(r, "a", 2, 3);
+  for (int i = 0; i < 3; ++i) add(a, std::to_string(i), 3, 0);
+  DiskObject* b = add(r, "b", 2, 0);
   drive.DeepestLevel = 3;
   SummarizeSizes(drive);
   EXPECT_EQ(r->FolderCount, 5);
@@ -117,7 +118,7 @@ TEST(SummarizeSizes, FolderCountsRollUp) {
 TEST(SummarizeSizes, OnlyRootTakesItsOwnTotals) {
   DiskObject drive;
   auto o = std::make_unique<DiskObject>();
-  o->Path = "/";
+  o->SetPath("/");
   o->Level = 1;
   o->Parent = &drive;
   o->UsedSpace = 7;

@@ -80,7 +80,7 @@ struct World {
   DiskObject* Add(const std::string& cls, const std::string& path, const std::string& sub) {
     auto d = std::make_unique<DiskObject>();
     d->Class = cls;
-    d->Path = path;
+    d->SetPath(path);
     d->SubClass = sub;
     d->RootFolder = cls == "Drive" ? path + "/" : "";
     DiskObject* p = disks->Add(std::move(d));

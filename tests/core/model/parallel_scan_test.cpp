@@ -35,7 +35,7 @@ struct Result {
 Result ScanWith(const std::string& root, unsigned threads, ScanOptions o = {}) {
   Result r;
   r.drive.Class = "Drive";
-  r.drive.Path = root;
+  r.drive.SetPath(root);
   r.drive.RootFolder = root + "/";
   r.drive.AllocationUnit = 4096;
   ScanProgress p;
@@ -51,22 +51,22 @@ Result ScanWith(const std::string& root, unsigned threads, ScanOptions o = {}) {
 }
 
 void ExpectSameFolder(const DiskObject& a, const DiskObject& b) {
-  EXPECT_EQ(a.Path, b.Path);
-  EXPECT_EQ(a.Name, b.Name) << a.Path;
-  EXPECT_EQ(a.Class, b.Class) << a.Path;
-  EXPECT_EQ(a.SubClass, b.SubClass) << a.Path;
-  EXPECT_EQ(a.Level, b.Level) << a.Path;
-  EXPECT_EQ(a.RootDirectory, b.RootDirectory) << a.Path;
-  EXPECT_EQ(a.Children, b.Children) << a.Path;
-  EXPECT_EQ(a.AllocationUnit, b.AllocationUnit) << a.Path;
-  EXPECT_EQ(a.UsedSpace, b.UsedSpace) << a.Path;
-  EXPECT_EQ(a.AllocatedSpace, b.AllocatedSpace) << a.Path;
-  EXPECT_EQ(a.FileCount, b.FileCount) << a.Path;
-  EXPECT_EQ(a.FolderCount, b.FolderCount) << a.Path;
-  EXPECT_EQ(a.fUsedSpace, b.fUsedSpace) << a.Path;
-  EXPECT_EQ(a.fAllocatedSpace, b.fAllocatedSpace) << a.Path;
-  EXPECT_EQ(a.fFileCount, b.fFileCount) << a.Path;
-  EXPECT_EQ(a.fFolderCount, b.fFolderCount) << a.Path;
+  EXPECT_EQ(a.Path(), b.Path());
+  EXPECT_EQ(a.Name, b.Name) << a.Path();
+  EXPECT_EQ(a.Class, b.Class) << a.Path();
+  EXPECT_EQ(a.SubClass, b.SubClass) << a.Path();
+  EXPECT_EQ(a.Level, b.Level) << a.Path();
+  EXPECT_EQ(a.RootDirectory, b.RootDirectory) << a.Path();
+  EXPECT_EQ(a.Children, b.Children) << a.Path();
+  EXPECT_EQ(a.AllocationUnit, b.AllocationUnit) << a.Path();
+  EXPECT_EQ(a.UsedSpace, b.UsedSpace) << a.Path();
+  EXPECT_EQ(a.AllocatedSpace, b.AllocatedSpace) << a.Path();
+  EXPECT_EQ(a.FileCount, b.FileCount) << a.Path();
+  EXPECT_EQ(a.FolderCount, b.FolderCount) << a.Path();
+  EXPECT_EQ(a.fUsedSpace, b.fUsedSpace) << a.Path();
+  EXPECT_EQ(a.fAllocatedSpace, b.fAllocatedSpace) << a.Path();
+  EXPECT_EQ(a.fFileCount, b.fFileCount) << a.Path();
+  EXPECT_EQ(a.fFolderCount, b.fFolderCount) << a.Path();
 }
 
 // Everything a scan produces, compared field by field.
@@ -84,7 +84,7 @@ void ExpectSame(Result& one, Result& many) {
       EXPECT_EQ(fb.Parent, &b);
     } else {
       ASSERT_TRUE(fa.Parent && fb.Parent);
-      EXPECT_EQ(fa.Parent->Path, fb.Parent->Path) << fa.Path;
+      EXPECT_EQ(fa.Parent->Path(), fb.Parent->Path()) << fa.Path();
     }
   }
   ASSERT_EQ(a.LargestFiles().Count(), b.LargestFiles().Count());
@@ -280,7 +280,7 @@ TEST(ParallelScan, StopFromAnotherThreadLeavesADepthFirstPrefix) {
     o.Threads = 3;
     Result r;
     r.drive.Class = "Drive";
-    r.drive.Path = t.Path();
+    r.drive.SetPath(t.Path());
     r.drive.RootFolder = t.Path() + "/";
     r.drive.AllocationUnit = 4096;
     Scanning = true;
@@ -301,13 +301,13 @@ TEST(ParallelScan, StopFromAnotherThreadLeavesADepthFirstPrefix) {
     for (std::size_t i = 1; i <= part.Count(); ++i) {
       const DiskObject& p = *part.Item(i);
       const DiskObject& f = *all.Item(i);
-      EXPECT_EQ(p.Path, f.Path);
+      EXPECT_EQ(p.Path(), f.Path());
       EXPECT_EQ(p.Level, f.Level);
       EXPECT_EQ(p.fFolderCount, f.fFolderCount);
       if (i > 1) {
         // Every folder made after the root has all its own files.
-        EXPECT_EQ(p.fFileCount, f.fFileCount) << p.Path;
-        EXPECT_EQ(p.fUsedSpace, f.fUsedSpace) << p.Path;
+        EXPECT_EQ(p.fFileCount, f.fFileCount) << p.Path();
+        EXPECT_EQ(p.fUsedSpace, f.fUsedSpace) << p.Path();
       }
     }
     // The summary of the partial tree: the root's totals are the sum of the folders made.

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <set>
 #include <sstream>
@@ -124,6 +128,62 @@ TEST(Report, ArgumentsAndBadPath) {
   EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/x/../x//y/."}), 0);
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.find("folder\t" + t.Path() + "/x/y/\t1\t"), out.find('\n') + 1);
+}
+
+// A long report goes out in pieces that join to the whole text; a write that fails ends it.
+TEST(Report, WrittenInPiecesAndStoppedByAFailedWrite) {
+  DiskObject drive;
+  drive.Class = "Drive";
+  drive.SetPath("/m");
+  auto root = std::make_unique<DiskObject>();
+  root->SetPath("/m/");
+  root->Parent = &drive;
+  DiskObject* parent = drive.DiskObjects().Add(std::move(root));
+  for (int i = 0; i < 40000; ++i) {
+    auto f = std::make_unique<DiskObject>();
+    f->Name = "folder-with-a-longer-name-" + std::to_string(i);
+    f->Parent = parent;
+    f->Level = 2;
+    drive.DiskObjects().Add(std::move(f));
+  }
+  std::string whole;
+  FormatReport(drive, whole);
+  ASSERT_GT(whole.size(), 2u << 20);
+  std::string joined;
+  int pieces = 0;
+  EXPECT_TRUE(FormatReport(drive, [&](std::string_view p) {
+    ++pieces;
+    joined += p;
+    return true;
+  }));
+  EXPECT_EQ(joined, whole);
+  EXPECT_GE(pieces, 2);
+  pieces = 0;
+  EXPECT_FALSE(FormatReport(drive, [&](std::string_view) { return ++pieces < 2; }));
+  EXPECT_EQ(pieces, 2);
+}
+
+// Standard output on a full disk: the report fails with a message instead of exiting 0.
+TEST(Report, FullDiskIsAFailure) {
+  TempDir t;
+  t.Write("a/b", "x");
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  const int full = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  ::dup2(full, 1);
+  ::close(full);
+  testing::internal::CaptureStderr();
+  const auto status = MaybeRunReport({"--report", t.Path()});
+  const std::string err = testing::internal::GetCapturedStderr();
+  std::fflush(stdout);
+  std::clearerr(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find("kestrum: cannot write the report: (28) No space left on device"),
+            std::string::npos)
+      << err;
 }
 
 }  // namespace

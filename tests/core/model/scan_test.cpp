@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,7 +26,7 @@ using test::TempDir;
 DiskObject DriveAt(const std::string& root, std::int32_t unit = 4096) {
   DiskObject d;
   d.Class = "Drive";
-  d.Path = root;
+  d.SetPath(root);
   d.RootFolder = root + "/";
   d.AllocationUnit = unit;
   return d;
@@ -74,12 +75,12 @@ void ExpectConsistent(DiskObject& drive) {
   }
   for (const auto& f : list) {
     const auto& s = sums[f.get()];
-    EXPECT_EQ(f->UsedSpace, std::get<0>(s)) << f->Path;
-    EXPECT_EQ(f->AllocatedSpace, std::get<1>(s)) << f->Path;
-    EXPECT_EQ(f->FileCount, std::get<2>(s)) << f->Path;
-    EXPECT_EQ(f->FolderCount, std::get<3>(s)) << f->Path;
+    EXPECT_EQ(f->UsedSpace, std::get<0>(s)) << f->Path();
+    EXPECT_EQ(f->AllocatedSpace, std::get<1>(s)) << f->Path();
+    EXPECT_EQ(f->FileCount, std::get<2>(s)) << f->Path();
+    EXPECT_EQ(f->FolderCount, std::get<3>(s)) << f->Path();
     if (f->Level > 1) {
-      EXPECT_EQ(f->Level, f->Parent->Level + 1) << f->Path;
+      EXPECT_EQ(f->Level, f->Parent->Level + 1) << f->Path();
     }
   }
 }
@@ -119,7 +120,7 @@ TEST(ScanDrive, TotalsLevelsAndOrder) {
   ASSERT_EQ(d.DiskObjects().Count(), 5u);
   const std::string root = t.Path() + "/";
   const DiskObject& rf = *d.DiskObjects().Item(1);
-  EXPECT_EQ(rf.Path, root);
+  EXPECT_EQ(rf.Path(), root);
   EXPECT_EQ(rf.Level, 1);
   EXPECT_TRUE(rf.RootDirectory);
   EXPECT_EQ(rf.Parent, &d);
@@ -156,13 +157,13 @@ TEST(ScanDrive, TotalsLevelsAndOrder) {
     if (prev) {
       for (const DiskObject* p = prev; p && p != f->Parent; p = p->Parent) closed.insert(p);
     }
-    EXPECT_FALSE(closed.count(f->Parent)) << f->Path;
+    EXPECT_FALSE(closed.count(f->Parent)) << f->Path();
     prev = f.get();
   }
 
   ASSERT_EQ(d.LargestFiles().Count(), 3u);
   ASSERT_TRUE(d.Folder100);
-  EXPECT_EQ(d.Folder100->Path, root + "100 Largest Files");
+  EXPECT_EQ(d.Folder100->Path(), root + "100 Largest Files");
   EXPECT_EQ(d.Folder100->Class, "Folder100");
   EXPECT_EQ(d.Folder100->Parent, &rf);
   EXPECT_EQ(d.Folder100->Level, 1);
@@ -226,13 +227,67 @@ TEST(ScanDrive, DeepTreeBeyondPathMax) {
   auto& d = r.drive;
   EXPECT_EQ(d.DiskObjects().Count(), static_cast<std::size_t>(depth + 1));
   EXPECT_EQ(d.DeepestLevel, depth + 1);
-  EXPECT_GT(d.DiskObjects().Item(depth + 1)->Path.size(), static_cast<std::size_t>(PATH_MAX));
+  EXPECT_GT(d.DiskObjects().Item(depth + 1)->Path().size(), static_cast<std::size_t>(PATH_MAX));
   EXPECT_EQ(d.DiskObjects().Item(1)->FileCount, depth);
   EXPECT_EQ(d.DiskObjects().Item(1)->FolderCount, depth);
   EXPECT_EQ(d.LargestFiles().Count(), 100u);
   ExpectConsistent(d);
   // The temporary folder's own clean-up walks by path and stops at PATH_MAX.
   EXPECT_EQ(std::system(("rm -rf '" + t.Path() + "/deep-name'").c_str()), 0);
+}
+
+// A hundred thousand levels: no recursion on the stack, and memory in the number of
+// folders. Were each folder to hold its full path, the paths alone would take 10 GB.
+TEST(ScanDrive, HundredThousandLevels) {
+  TempDir t;
+  const int depth = 100000;
+  int fd = ::open(t.Path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < depth; ++i) {
+    const int f = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(f, 0);
+    ASSERT_EQ(::write(f, "x", 1), 1);
+    ::close(f);
+    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
+    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+  }
+  ::close(fd);
+  std::string deepest = t.Path() + "/";
+  for (int i = 0; i < depth; ++i) deepest += "d/";
+  for (unsigned threads : {1u, 2u}) {
+    struct rusage before {};
+    ::getrusage(RUSAGE_SELF, &before);
+    ScanRun r{DriveAt(t.Path())};
+    ScanOptions o;
+    o.Threads = threads;
+    Scan(r, o);
+    struct rusage after {};
+    ::getrusage(RUSAGE_SELF, &after);
+    auto& d = r.drive;
+    ASSERT_TRUE(r.ok);
+    ASSERT_EQ(d.DiskObjects().Count(), static_cast<std::size_t>(depth + 1));
+    EXPECT_EQ(d.DeepestLevel, depth + 1);
+    const DiskObject& top = *d.DiskObjects().Item(1);
+    EXPECT_EQ(top.FileCount, depth);
+    EXPECT_EQ(top.FolderCount, depth);
+    EXPECT_EQ(top.UsedSpace, depth);
+    EXPECT_EQ(top.AllocatedSpace, 4096.0 * depth);
+    const DiskObject* last = d.DiskObjects().Item(depth + 1);
+    EXPECT_EQ(d.DiskObjects().Find(deepest), last);
+    EXPECT_EQ(last->Path(), deepest);
+    EXPECT_EQ(last->Level, depth + 1);
+    EXPECT_EQ(d.LargestFiles().Count(), 100u);
+    std::string hundredth = t.Path() + "/";
+    for (int i = 0; i < 99; ++i) hundredth += "d/";
+    EXPECT_EQ(d.LargestFiles().Item(100)->Name, hundredth + "f");
+    ExpectConsistent(d);
+    // Peak memory may not grow by more than half a gigabyte (it grows by about 100 MB).
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 512L * 1024) << threads << " threads";
+  }
+  EXPECT_EQ(std::system(("rm -rf '" + t.Path() + "/d'").c_str()), 0);
 }
 
 TEST(ScanDrive, StopAfterNFoldersLeavesConsistentPartialTree) {
