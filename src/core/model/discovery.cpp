@@ -15,7 +15,7 @@ std::int32_t DriveAllocUnit(const FileSystemService& fs, const std::string& path
 
 bool GetDriveSpace(const FileSystemService& fs, const std::string& path, double& total,
                    double& free, const MessageSink& report) {
-  if (TraceOn) Trace("Globals.GetDriveSpace(" + path + ")");
+  if (Tracing()) Trace("Globals.GetDriveSpace(" + path + ")");
   total = 0;
   free = 0;
   struct statvfs st {};
@@ -26,7 +26,7 @@ bool GetDriveSpace(const FileSystemService& fs, const std::string& path, double&
   const double unit = static_cast<double>(st.f_frsize ? st.f_frsize : st.f_bsize);
   total = static_cast<double>(st.f_blocks) * unit;
   free = static_cast<double>(st.f_bfree) * unit;
-  if (TraceOn)
+  if (Tracing())
     Trace("Globals.GetDriveSpace(size=" + PlainNumber(total) + ",free=" + PlainNumber(free) + ")");
   return true;
 }

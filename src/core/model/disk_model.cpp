@@ -11,17 +11,22 @@ std::size_t FolderList::ChildKeyHash::operator()(const ChildKey& k) const noexce
 }
 
 DiskObject* FolderList::Add(std::unique_ptr<DiskObject> folder) {
-  // The root folder is found by position; its parent (the drive) changes when a finished
-  // scan is handed over, so it is kept out of the parent-and-name index.
-  if (!items_.empty() &&
-      !children_.try_emplace(ChildKey{folder->Parent, folder->Name}, folder.get()).second)
-    return nullptr;
   items_.push_back(std::move(folder));
   return items_.back().get();
 }
 
+void FolderList::Index(DiskObject* folder) const {
+  children_.try_emplace(ChildKey{folder->Parent, folder->Name}, folder);
+}
+
 DiskObject* FolderList::Find(std::string_view path) const {
   if (items_.empty()) return nullptr;
+  // The root folder is found by position; its parent (the drive) changes when a finished
+  // scan is handed over, so it stays out of the parent-and-name index.
+  if (indexed_ < items_.size()) {
+    children_.reserve(items_.size());
+    for (; indexed_ < items_.size(); ++indexed_) Index(items_[indexed_].get());
+  }
   DiskObject* at = items_.front().get();
   const std::string& rootPath = at->OwnPath();
   if (path.substr(0, rootPath.size()) != rootPath) return nullptr;
@@ -60,12 +65,10 @@ void FolderList::ForEachWithPath(
 void FolderList::Clear() {
   children_.clear();
   items_.clear();
+  indexed_ = 1;
 }
 
-void FolderList::Reserve(std::size_t n) {
-  items_.reserve(n);
-  children_.reserve(n);
-}
+void FolderList::Reserve(std::size_t n) { items_.reserve(n); }
 
 std::string DiskObject::Path() const {
   if (!path_.empty() || !Parent) return path_;

@@ -36,6 +36,8 @@ using FileObjectList = KeyedList<FileObject, FileObjectKey>;
 // by full path. Only the root folder holds its path; every other folder is keyed by its parent
 // and its Name, so the list costs memory in the number of folders, not in the sum of their
 // path lengths, however deep the tree. A folder's Name and Parent must not change once added.
+// The key index is built on the first Find, so a scan that only appends never pays for it;
+// Find is therefore not safe to call from two threads at once.
 class FolderList {
  public:
   FolderList();
@@ -45,8 +47,9 @@ class FolderList {
 
   std::size_t Count() const { return items_.size(); }
   bool Empty() const { return items_.empty(); }
-  // Appends folder; returns the stored folder, or nullptr when its parent already holds a
-  // folder of that Name (folder is dropped). The first folder added is the root folder.
+  // Appends folder and returns it. The first folder added is the root folder. As
+  // directory names are unique within a folder, so no second folder of one Name under one
+  // parent comes from a scan; were one added, Find would return the first.
   DiskObject* Add(std::unique_ptr<DiskObject> folder);
   // 1-based position; nullptr outside 1..Count().
   DiskObject* Item(std::size_t position) const {
@@ -73,8 +76,10 @@ class FolderList {
   struct ChildKeyHash {
     std::size_t operator()(const ChildKey& k) const noexcept;
   };
+  void Index(DiskObject* folder) const;
   std::vector<std::unique_ptr<DiskObject>> items_;
-  std::unordered_map<ChildKey, DiskObject*, ChildKeyHash> children_;
+  mutable std::unordered_map<ChildKey, DiskObject*, ChildKeyHash> children_;
+  mutable std::size_t indexed_ = 1;  // items_ before this position are in children_
 };
 
 // The one record class of the model: root ("Root"), drive ("Drive"), folder ("Folder") and

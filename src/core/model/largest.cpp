@@ -48,7 +48,7 @@ void DiskObject::AddLargest(const std::string& name, double size, double allocat
 
 DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootName,
                          DiskObject& rootObject, DiskObject& drive, std::int32_t& currentLevel) {
-  if (TraceOn) Trace("Globals.Add100Folder(" + rootName + ")");
+  if (Tracing()) Trace("Globals.Add100Folder(" + rootName + ")");
   ++currentLevel;
   if (drive.DeepestLevel < currentLevel) drive.DeepestLevel = currentLevel;
   auto f = std::make_unique<DiskObject>();

@@ -113,7 +113,7 @@ class Walker {
   // subfolders, pushes it on the stack (taking over fd). Closes fd otherwise. path_ holds
   // the folder's path; only the root folder keeps it.
   DiskObject* ScanFolder(int fd, std::string name, DiskObject* parent, bool isRoot) {
-    if (TraceOn) Trace("Globals.ScanFolder(" + name + ")");
+    if (Tracing()) Trace("Globals.ScanFolder(" + name + ")");
     ++currentLevel_;
     if (drive_.DeepestLevel < currentLevel_) drive_.DeepestLevel = currentLevel_;
     auto obj = std::make_unique<DiskObject>();
@@ -199,8 +199,8 @@ class Walker {
 
   // Counts and sizes the folder's files, offering each to the largest-files list.
   void ScanFiles(int fd, DiskObject& folder) {
-    if (TraceOn) Trace("Globals.ScanFiles(" + folder.Name + ")");
-    if (TraceOn) Trace("Globals.Firstfile(" + path_ + "*)");
+    if (Tracing()) Trace("Globals.ScanFiles(" + folder.Name + ")");
+    if (Tracing()) Trace("Globals.Firstfile(" + path_ + "*)");
     std::int64_t counted = 0;
     bool first = true;
     const std::int32_t unit = drive_.AllocationUnit;
@@ -216,7 +216,7 @@ class Walker {
       struct stat st {};
       if (reader_.StatAt(fd, nm, st) != 0) continue;  // vanished since the listing
       const auto size = static_cast<double>(st.st_size);
-      if (TraceOn) TraceEntry(first, std::string(nm, len), st.st_size);
+      if (Tracing()) TraceEntry(first, std::string(nm, len), st.st_size);
       first = false;
       if (!IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
       ++counted;
@@ -274,7 +274,7 @@ class Walker {
         if (fd >= 0) ::close(fd);
         p.next = p.names.size();
         p.fd = -1;
-        if (TraceOn) Trace("Globals.ScanFolder-lost folder " + p.folder->Path());
+        if (Tracing()) Trace("Globals.ScanFolder-lost folder " + p.folder->Path());
       }
     }
     if (done.fd >= 0) ::close(done.fd);

@@ -6,7 +6,7 @@
 namespace kestrum {
 
 void SummarizeSizes(DiskObject& drive) {
-  if (TraceOn) Trace("Globals.SummarizeSizes");
+  if (Tracing()) Trace("Globals.SummarizeSizes");
   FolderList& folders = drive.DiskObjects();
   // One backward pass over creation order instead of one pass per level: every child comes
   // after its parent, so its totals are complete when it is added. The sums are whole byte

@@ -124,7 +124,7 @@ std::string GetOrgName(const SystemHooks& hooks) {
       hooks.Message("Globals.GetOrgName failed: RegisteredOrganization not found");
     }
   }
-  if (TraceOn) Trace("Globals.GetOrgName=" + result);
+  if (Tracing()) Trace("Globals.GetOrgName=" + result);
   return result;
 }
 

@@ -10,7 +10,7 @@ namespace kestrum {
 void RemoveDriveSubtree(CExplorer& explorer, const DiskObject& drive) {
   const TreeNode* node = explorer.Node(drive.Node);
   if (!node || node->Kids.empty()) return;
-  if (TraceOn) Trace("frmMain.LoadSingleDisk-remove node");
+  if (Tracing()) Trace("frmMain.LoadSingleDisk-remove node");
   // Copied: RemoveNode changes the list it would be iterating.
   const std::vector<NodeId> kids = node->Kids;
   for (NodeId k : kids) explorer.RemoveNode(k);
@@ -20,8 +20,8 @@ namespace {
 
 NodeId AddFolderNode(CExplorer& explorer, DiskObject& f) {
   const NodeId parentNode = f.Parent ? f.Parent->Node : kNoNode;
-  return explorer.AddNode(f.Label(), ItemValue(&f), f.Children, parentNode, f.ClosedIcon,
-                          f.OpenIcon, true);
+  return explorer.AddNode(f.Label(), ItemValue(&f), false, parentNode, f.ClosedIcon, f.OpenIcon,
+                          true);
 }
 
 }  // namespace
@@ -38,13 +38,17 @@ void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result) {
   for (const auto& f : drive.DiskObjects()) {
     if (!rootFolder) {
       rootFolder = f.get();
-      f->Node = explorer.AddDetachedNode(f->Label(), ItemValue(f.get()), f->Children, f->ClosedIcon,
+      f->Node = explorer.AddDetachedNode(f->Label(), ItemValue(f.get()), false, f->ClosedIcon,
                                          f->OpenIcon, true);
     } else {
       f->Node = AddFolderNode(explorer, *f);
     }
   }
   if (drive.Folder100) drive.Folder100->Node = AddFolderNode(explorer, *drive.Folder100);
+  // Folders that may hold folders but got none in the tree (unreadable, or a stop came
+  // first) keep their expander.
+  for (const auto& f : drive.DiskObjects())
+    if (f->Children && explorer.ChildCount(f->Node) == 0) explorer.AddExpander(f->Node);
   if (rootFolder) explorer.AttachNode(rootFolder->Node, drive.Node);
 }
 

@@ -62,7 +62,7 @@ void DiskLoader::Post(std::function<void()> task) {
 
 bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool includeCd) {
   if (busy_) return false;
-  if (TraceOn) Trace("frmMain.LoadDisk");
+  if (Tracing()) Trace("frmMain.LoadDisk");
   JoinWorker();  // the previous command's worker has posted its last task already
   keyCounter_ = 0;
   window_.ClearList();
@@ -106,7 +106,7 @@ void DiskLoader::Work(std::vector<Plan> plan, bool allDrives, bool includeCd) {
 }
 
 void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
-  if (TraceOn) Trace("frmMain.LoadSingleDisk(" + p.Path + ")");
+  if (Tracing()) Trace("frmMain.LoadSingleDisk(" + p.Path + ")");
   auto result = std::make_shared<DiskObject>();
   drives_.Space(p.Path, result->DeviceSize, result->FreeSpace, [this](const std::string& m) {
     Post([this, m] { window_.ShowMessage(m); });
@@ -142,7 +142,7 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   ScanDrive(*result, keyCounter_, options);
   Post([this] { window_.SetStatus("Summarizing disk space..."); });
   SummarizeSizes(*result);
-  if (TraceOn) {
+  if (Tracing()) {
     Trace("  device size=" + PlainNumber(result->DeviceSize));
     Trace("  free space =" + PlainNumber(result->FreeSpace));
     Trace("  used space =" + PlainNumber(result->UsedSpace));

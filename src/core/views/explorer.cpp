@@ -127,9 +127,12 @@ void CExplorer::AttachNode(NodeId detached, NodeId parent) {
   for (NodeId n : sub) {
     TreeNode& t = nodes_[n];
     t.Detached = false;
+    // Equal texts keep the order they were added in: ids grow with it. A plain sort on
+    // (text, id) gives the stable order without a stable sort's buffer per folder.
     if (t.Sorted && t.Kids.size() > 1)
-      std::stable_sort(t.Kids.begin(), t.Kids.end(), [this](NodeId a, NodeId b) {
-        return TextLess(nodes_[a].Text, nodes_[b].Text);
+      std::sort(t.Kids.begin(), t.Kids.end(), [this](NodeId a, NodeId b) {
+        if (TextLess(nodes_[a].Text, nodes_[b].Text)) return true;
+        return !TextLess(nodes_[b].Text, nodes_[a].Text) && a < b;
       });
   }
   if (parent != kNoNode) RemovePlaceholderIfOnlyChild(parent);

@@ -102,6 +102,12 @@ class CExplorer {
                          std::optional<std::string> selectedImage = std::nullopt,
                          bool sorted = false);
   void AttachNode(NodeId detached, NodeId parent);
+  // Gives a node that has no children the placeholder child that shows an expander, as
+  // AddNode's hasChildren does; a batch adds its nodes without and calls this for the nodes
+  // left childless, instead of making and removing a placeholder per parent.
+  void AddExpander(NodeId node) {
+    if (Node(node)) AddPlaceholder(node);
+  }
 
   // Removes a node with its descendants, and their data links.
   void RemoveNode(NodeId node);

@@ -14,7 +14,7 @@ void MainPresenter::SetStatus(const std::string& text) {
 }
 
 void MainPresenter::ScanDisks() {
-  if (TraceOn) Trace("Globals.ScanDisks");
+  if (Tracing()) Trace("Globals.ScanDisks");
   // The adapter is reset rather than replaced, so the window's models stay bound to it.
   explorer_.Init(&list_);
   diskList_.reset();
@@ -27,12 +27,12 @@ void MainPresenter::ScanDisks() {
     DiskObject* d = diskList_->Item(i);
     d->Node =
         explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
-    if (TraceOn) Trace("  found: " + d->OwnPath() + d->Name);
+    if (Tracing()) Trace("  found: " + d->OwnPath() + d->Name);
   }
 }
 
 void MainPresenter::LoadDisks() {
-  if (TraceOn) Trace("frmMain.LoadDisks");
+  if (Tracing()) Trace("frmMain.LoadDisks");
   Scanning = true;
   SetStatus("Finding disks...");
   view_.SetPathLabel("");

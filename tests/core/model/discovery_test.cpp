@@ -265,9 +265,9 @@ TEST(DiskModel, FolderListDerivesAndFindsPaths) {
   DiskObject* odd = folder(x, "sp ace\n\xff");
   DiskObject* y = folder(root, "y");
   ASSERT_TRUE(root && x && odd && y);
-  EXPECT_EQ(folder(root, "x"), nullptr);  // one name once under one parent
-  EXPECT_NE(folder(odd, "x"), nullptr);   // the same name elsewhere is another folder
-  EXPECT_EQ(list.Count(), 5u);
+  EXPECT_EQ(list.Find("/mnt/a/x/"), x);
+  EXPECT_NE(folder(odd, "x"), nullptr);  // the same name elsewhere is another folder, and
+                                         // one added after the first Find is found too
 
   EXPECT_EQ(odd->Path(), "/mnt/a/x/sp ace\n\xff/");
   EXPECT_EQ(odd->Label(), "sp ace\n\xff");
@@ -275,6 +275,8 @@ TEST(DiskModel, FolderListDerivesAndFindsPaths) {
   EXPECT_EQ(list.Find("/mnt/a/"), root);
   EXPECT_EQ(list.Find("/mnt/a/x/sp ace\n\xff/"), odd);
   EXPECT_EQ(list.Find("/mnt/a/x/sp ace\n\xff/x/"), list.Item(5));
+  folder(root, "x");  // a second "x" under root cannot hide the first
+  EXPECT_EQ(list.Find("/mnt/a/x/"), x);
   EXPECT_EQ(list.Find("/mnt/a/y/"), y);
   for (const char* missing : {"/mnt/a/x", "/mnt/a//x/", "/mnt/a/z/", "/mnt/b/", "", "/mnt/a/y/x/"})
     EXPECT_EQ(list.Find(missing), nullptr) << missing;
@@ -285,7 +287,8 @@ TEST(DiskModel, FolderListDerivesAndFindsPaths) {
     walked.push_back(path);
   });
   EXPECT_EQ(walked, (std::vector<std::string>{"/mnt/a/", "/mnt/a/x/", "/mnt/a/x/sp ace\n\xff/",
-                                              "/mnt/a/y/", "/mnt/a/x/sp ace\n\xff/x/"}));
+                                              "/mnt/a/y/", "/mnt/a/x/sp ace\n\xff/x/",
+                                              "/mnt/a/x/"}));
   list.Clear();
   EXPECT_EQ(list.Find("/mnt/a/"), nullptr);
 }

@@ -1,0 +1,176 @@
+// Times the window on big trees (run it offscreen: QT_QPA_PLATFORM=offscreen).
+//   window_bench scan ROOT   the window's whole scan of ROOT as its only drive, from the
+//                            "ScanDisks" button to "Done"; prints the seconds.
+//   window_bench tree ROOT   scans ROOT on this thread, then times on the window thread the
+//                            attach of the scanned drive to the tree, and expanding, scrolling
+//                            and collapsing in the tree view, each step painted at once.
+#include <QApplication>
+#include <QAction>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/globals.h"
+#include "core/model/scan.h"
+#include "core/model/summary.h"
+#include "core/views/attach_scan.h"
+#include "gui/app/frmMain.h"
+
+using namespace kestrum;
+
+namespace {
+
+// A window whose only volume is ROOT, through a mount table of its own.
+std::unique_ptr<gui::frmMain> WindowOver(const QTemporaryDir& tmp, const QString& root) {
+  const QString table = tmp.filePath("mountinfo");
+  QFile t(table);
+  if (t.open(QIODevice::WriteOnly))
+    t.write(QString("1 0 0:77 / %1 rw - ext4 /dev/sdz9 rw\n").arg(root).toUtf8());
+  t.close();
+  const std::string tableStd = table.toStdString(), base = tmp.path().toStdString();
+  auto w = std::make_unique<gui::frmMain>(tmp.filePath("Kestrum.conf").toStdString(),
+                                          [tableStd, base] {
+                                            VolumeSources s;
+                                            s.MountTable = tableStd;
+                                            s.SysBlock = base + "/nosys";
+                                            s.ByLabel = base + "/nolabel";
+                                            return std::make_unique<FileSystemService>(s);
+                                          });
+  w->resize(900, 700);
+  w->Form_Load();
+  return w;
+}
+
+QModelIndex DriveIndex(gui::frmMain& w) {
+  return w.treeModel()->index(0, 0, w.treeModel()->index(0, 0));
+}
+
+void Paint(gui::frmMain& w) {
+  QCoreApplication::processEvents();
+  w.tvTreeView()->viewport()->repaint();
+}
+
+// Slowest and median of a series of step times in milliseconds.
+void Summary(const char* what, std::vector<double> ms) {
+  if (ms.empty()) return;
+  std::sort(ms.begin(), ms.end());
+  std::printf("%-34s steps %6zu  median %7.2f ms  slowest %7.2f ms\n", what, ms.size(),
+              ms[ms.size() / 2], ms.back());
+}
+
+int Scan(const QString& root) {
+  QTemporaryDir tmp;
+  auto w = WindowOver(tmp, root);
+  const QModelIndex d = DriveIndex(*w);
+  w->tvTreeView()->setCurrentIndex(d);
+  w->Presenter().Explorer().SetSelectedItem(w->treeModel()->NodeAt(d));
+  QElapsedTimer clock;
+  clock.start();
+  w->Button("ScanDisks")->trigger();
+  while (w->Loader()->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  Paint(*w);
+  std::printf("window scan %.3f s  status \"%s\"\n", clock.nsecsElapsed() / 1e9,
+              w->Panel("Status")->text().toUtf8().constData());
+  return 0;
+}
+
+int Tree(const QString& root) {
+  QTemporaryDir tmp;
+  auto w = WindowOver(tmp, root);
+  DiskObject* drive = nullptr;
+  for (const auto& o : *w->Presenter().DiskList())
+    if (o->Class == "Drive") drive = o.get();
+  if (!drive) return 1;
+  DiskObject result;
+  result.Class = "Drive";
+  result.SetPath(root.toStdString());
+  result.RootFolder = root.toStdString() + "/";
+  result.AllocationUnit = 4096;
+  std::int32_t keys = 0;
+  Scanning = true;
+  ScanDrive(result, keys);
+  Scanning = false;
+  SummarizeSizes(result);
+  const std::size_t folders = result.DiskObjects().Count();
+
+  QTreeView* view = w->tvTreeView();
+  gui::TreeModel* model = w->treeModel();
+  QElapsedTimer clock;
+  clock.start();
+  AttachScan(w->Presenter().Explorer(), *drive, result);
+  Paint(*w);
+  std::printf("folders %zu  attach and paint %.3f s\n", folders, clock.nsecsElapsed() / 1e9);
+
+  auto timed = [&](auto&& step) {
+    clock.restart();
+    step();
+    Paint(*w);
+    return clock.nsecsElapsed() / 1e6;
+  };
+  std::vector<double> ms;
+  const QModelIndex driveIndex = DriveIndex(*w);
+  ms.push_back(timed([&] { view->expand(driveIndex); }));
+  const QModelIndex rootFolder = model->index(0, 0, driveIndex);
+  ms.push_back(timed([&] { view->expand(rootFolder); }));
+  Summary("expand drive, root folder", ms);
+
+  // Open folders depth first, the way a user digs, until many rows are showing.
+  ms.clear();
+  std::vector<QModelIndex> stack{rootFolder};
+  std::vector<QModelIndex> opened;
+  while (!stack.empty() && opened.size() < 3000) {
+    const QModelIndex at = stack.back();
+    stack.pop_back();
+    const int rows = model->rowCount(at);
+    for (int r = rows - 1; r >= 0; --r) stack.push_back(model->index(r, 0, at));
+    if (at != rootFolder && rows > 0) {
+      ms.push_back(timed([&] { view->expand(at); }));
+      opened.push_back(at);
+    }
+  }
+  Summary("expand one folder (3000 folders)", ms);
+
+  ms.clear();
+  QScrollBar* bar = view->verticalScrollBar();
+  std::printf("rows showing: scroll range %d, page %d\n", bar->maximum(), bar->pageStep());
+  for (int i = 0; i < 400 && bar->value() < bar->maximum(); ++i)
+    ms.push_back(timed([&] { bar->setValue(bar->value() + bar->pageStep()); }));
+  Summary("scroll one page", ms);
+  ms.clear();
+  for (int i = 0; i < 200; ++i)
+    ms.push_back(timed([&] { bar->setValue(static_cast<int>((i * 7919L) % (bar->maximum() + 1))); }));
+  Summary("jump to a random place", ms);
+
+  ms.clear();
+  ms.push_back(timed([&] { view->collapse(rootFolder); }));
+  ms.push_back(timed([&] { view->expand(rootFolder); }));
+  Summary("collapse, re-expand root folder", ms);
+  ms.clear();
+  for (auto it = opened.rbegin(); it != opened.rend() && ms.size() < 3000; ++it)
+    ms.push_back(timed([&] { view->collapse(*it); }));
+  Summary("collapse one folder", ms);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  if (argc < 3) {
+    std::fprintf(stderr, "usage: window_bench scan|tree ROOT\n");
+    return 2;
+  }
+  const std::string mode = argv[1];
+  const QString root = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
+  if (mode == "scan") return Scan(root);
+  if (mode == "tree") return Tree(root);
+  std::fprintf(stderr, "usage: window_bench scan|tree ROOT\n");
+  return 2;
+}
