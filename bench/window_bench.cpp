@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <memory>
@@ -73,8 +74,15 @@ int Scan(const QString& root) {
   w->Presenter().Explorer().SetSelectedItem(w->treeModel()->NodeAt(d));
   QElapsedTimer clock;
   clock.start();
+  // The window thread idles in its event loop, as it does for a user, until the scan is done.
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    if (!w->Loader()->Busy()) loop.quit();
+  });
+  poll.start(10);
   w->Button("ScanDisks")->trigger();
-  while (w->Loader()->Busy()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+  loop.exec();
   Paint(*w);
   std::printf("window scan %.3f s  status \"%s\"\n", clock.nsecsElapsed() / 1e9,
               w->Panel("Status")->text().toUtf8().constData());
