@@ -28,6 +28,12 @@ std::size_t CExplorer::ValueHash::operator()(const ItemValue& v) const {
 
 CExplorer::CExplorer() { ClearNodes(); }
 
+std::string_view CExplorer::Intern(std::string_view key) {
+  auto it = imageKeys_.find(key);
+  if (it == imageKeys_.end()) it = imageKeys_.emplace(key).first;
+  return *it;
+}
+
 void CExplorer::Init(ListData* listView, std::optional<std::string> image,
                      std::optional<std::string> selectedImage,
                      std::optional<std::string> itemImage) {
@@ -86,8 +92,8 @@ NodeId CExplorer::NewNode(const std::string& text, NodeId parent, std::string im
   if (observer_ && !detached) observer_->NodeAboutToBeInserted(parent, row);
   TreeNode n;
   n.Text = text;
-  n.Image = std::move(image);
-  n.SelectedImage = std::move(selectedImage);
+  n.Image = Intern(image);
+  n.SelectedImage = Intern(selectedImage);
   n.Parent = parent;
   n.Alive = true;
   n.Detached = detached;
@@ -107,8 +113,8 @@ NodeId CExplorer::AddDetachedNode(const std::string& text, const ItemValue& data
   const auto id = static_cast<NodeId>(nodes_.size());
   TreeNode n;
   n.Text = text;
-  n.Image = image.value_or("");
-  n.SelectedImage = selectedImage.value_or("");
+  n.Image = Intern(image.value_or(""));
+  n.SelectedImage = Intern(selectedImage.value_or(""));
   n.Alive = true;
   n.Detached = true;
   n.Sorted = sorted;

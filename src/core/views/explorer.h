@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <variant>
 #include <vector>
@@ -32,8 +34,9 @@ inline constexpr char kPathSeparator = '/';
 // nodes.
 struct TreeNode {
   std::string Text;
-  std::string Image;
-  std::string SelectedImage;
+  // Image keys, interned by the explorer: a handful of keys serve every node.
+  std::string_view Image;
+  std::string_view SelectedImage;
   NodeId Parent = kNoNode;
   std::vector<NodeId> Kids;
   bool Sorted = false;  // keeps its children in text order
@@ -71,6 +74,9 @@ class CExplorer {
   std::function<void(const ItemValue&, std::string& newName, bool& cancel)> RenameNode;
 
   CExplorer();
+  // Nodes refer to the explorer's own image keys, so an explorer is never copied.
+  CExplorer(const CExplorer&) = delete;
+  CExplorer& operator=(const CExplorer&) = delete;
 
   // Binds the list (may be null), stores the default images and clears the tree and list.
   void Init(ListData* listView, std::optional<std::string> image = std::nullopt,
@@ -189,6 +195,9 @@ class CExplorer {
   std::unordered_map<ItemValue, std::uint32_t, ValueHash> firstByData_;
   std::unordered_map<ItemValue, std::vector<std::uint32_t>, ValueHash> moreByData_;
   std::optional<std::string> image_, selectedImage_, itemImage_;
+  // The image keys nodes refer to; nodes of a set never move, and keys are never dropped.
+  std::set<std::string, std::less<>> imageKeys_;
+  std::string_view Intern(std::string_view key);
   ListData* lv_ = nullptr;
   TreeObserver* observer_ = nullptr;
   NodeId selected_ = kNoNode;
