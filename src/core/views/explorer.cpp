@@ -1,5 +1,7 @@
 #include "core/views/explorer.h"
 
+#include <cstdint>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -24,6 +26,63 @@ bool TextLess(const std::string& a, const std::string& b) {
 
 std::size_t CExplorer::ValueHash::operator()(const ItemValue& v) const {
   return std::hash<ItemValue>{}(v);
+}
+
+std::uint32_t CExplorer::HashOf(const ItemValue& v) {
+  // Pointer hashes are the addresses, whose low bits are all alike: mix before masking.
+  return static_cast<std::uint32_t>((std::hash<ItemValue>{}(v) * 0x9E3779B97F4A7C15ULL) >> 32);
+}
+
+std::size_t CExplorer::FindFirst(const ItemValue& v, std::uint32_t hash) const {
+  if (firstByData_.empty()) return SIZE_MAX;
+  const std::size_t mask = firstByData_.size() - 1;
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const Bucket& b = firstByData_[i];
+    if (b.Slot == UINT32_MAX) return SIZE_MAX;
+    if (b.Hash == hash && items_[b.Slot].Data == v) return i;
+  }
+}
+
+void CExplorer::ResizeFirsts(std::size_t links) {
+  std::size_t size = 16;
+  while (size < links * 2) size *= 2;
+  if (size <= firstByData_.size()) return;
+  std::vector<Bucket> old = std::move(firstByData_);
+  firstByData_.assign(size, Bucket{});
+  const std::size_t mask = size - 1;
+  for (const Bucket& b : old) {
+    if (b.Slot == UINT32_MAX) continue;
+    std::size_t i = b.Hash & mask;
+    while (firstByData_[i].Slot != UINT32_MAX) i = (i + 1) & mask;
+    firstByData_[i] = b;
+  }
+}
+
+bool CExplorer::AddFirst(const ItemValue& v, std::uint32_t slot) {
+  const std::uint32_t hash = HashOf(v);
+  if (FindFirst(v, hash) != SIZE_MAX) return false;
+  ResizeFirsts(firstCount_ + 1);
+  const std::size_t mask = firstByData_.size() - 1;
+  std::size_t i = hash & mask;
+  while (firstByData_[i].Slot != UINT32_MAX) i = (i + 1) & mask;
+  firstByData_[i] = Bucket{slot, hash};
+  ++firstCount_;
+  return true;
+}
+
+void CExplorer::EraseBucket(std::size_t at) {
+  // Shift later members of the probe run back, so that no lookup stops early at the hole.
+  const std::size_t mask = firstByData_.size() - 1;
+  std::size_t hole = at;
+  for (std::size_t j = (at + 1) & mask; firstByData_[j].Slot != UINT32_MAX; j = (j + 1) & mask) {
+    const std::size_t home = firstByData_[j].Hash & mask;
+    const bool staysPut = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+    if (staysPut) continue;
+    firstByData_[hole] = firstByData_[j];
+    hole = j;
+  }
+  firstByData_[hole] = Bucket{};
+  --firstCount_;
 }
 
 CExplorer::CExplorer() { ClearNodes(); }
@@ -54,6 +113,7 @@ void CExplorer::ClearNodes() {
   items_.clear();
   liveItems_ = 0;
   firstByData_.clear();
+  firstCount_ = 0;
   moreByData_.clear();
   selected_ = kNoNode;
   if (observer_) observer_->TreeReset();
@@ -238,7 +298,7 @@ void CExplorer::RemoveNodeByData(const ItemValue& data) {
 void CExplorer::Reserve(std::size_t moreNodes) {
   nodes_.reserve(nodes_.size() + moreNodes);
   items_.reserve(items_.size() + moreNodes);
-  firstByData_.reserve(firstByData_.size() + moreNodes);
+  ResizeFirsts(firstCount_ + moreNodes);
 }
 
 void CExplorer::Link(NodeId node, const ItemValue& value) {
@@ -246,7 +306,7 @@ void CExplorer::Link(NodeId node, const ItemValue& value) {
   items_.push_back({node, value});
   nodes_[node].Item = slot;
   ++liveItems_;
-  if (!firstByData_.try_emplace(value, slot).second) moreByData_[value].push_back(slot);
+  if (!AddFirst(value, slot)) moreByData_[value].push_back(slot);
 }
 
 void CExplorer::DropLink(NodeId node) {
@@ -255,15 +315,15 @@ void CExplorer::DropLink(NodeId node) {
   nodes_[node].Item = UINT32_MAX;
   --liveItems_;
   Entry& e = items_[slot];
-  const auto first = firstByData_.find(e.Data);
+  const std::size_t first = FindFirst(e.Data, HashOf(e.Data));
   const auto more = moreByData_.find(e.Data);
-  if (first != firstByData_.end() && first->second == slot) {
+  if (first != SIZE_MAX && firstByData_[first].Slot == slot) {
     if (more != moreByData_.end()) {
-      first->second = more->second.front();
+      firstByData_[first].Slot = more->second.front();
       more->second.erase(more->second.begin());
       if (more->second.empty()) moreByData_.erase(more);
     } else {
-      firstByData_.erase(first);
+      EraseBucket(first);
     }
   } else if (more != moreByData_.end()) {
     auto& v = more->second;
@@ -279,11 +339,12 @@ void CExplorer::DropLink(NodeId node) {
       if (x.Node != kNoNode) kept.push_back(std::move(x));
     items_ = std::move(kept);
     firstByData_.clear();
+    firstCount_ = 0;
     moreByData_.clear();
+    ResizeFirsts(items_.size());
     for (std::uint32_t i = 0; i < items_.size(); ++i) {
       nodes_[items_[i].Node].Item = i;
-      if (!firstByData_.try_emplace(items_[i].Data, i).second)
-        moreByData_[items_[i].Data].push_back(i);
+      if (!AddFirst(items_[i].Data, i)) moreByData_[items_[i].Data].push_back(i);
     }
   }
 }
@@ -301,8 +362,8 @@ void CExplorer::SetItemData(NodeId node, const ItemValue& value) {
 
 NodeId CExplorer::NodeOfData(const ItemValue& data) const {
   if (IsEmpty(data)) return kNoNode;
-  const auto it = firstByData_.find(data);
-  return it == firstByData_.end() ? kNoNode : items_[it->second].Node;
+  const std::size_t at = FindFirst(data, HashOf(data));
+  return at == SIZE_MAX ? kNoNode : items_[firstByData_[at].Slot].Node;
 }
 
 std::string CExplorer::FullPath(NodeId node) const {

@@ -190,9 +190,21 @@ class CExplorer {
   // Links in the order they were made; slots of removed links stay empty (Node 0).
   std::vector<Entry> items_;
   std::size_t liveItems_ = 0;
-  // The earliest link of each value, and the later ones (ascending) of values that several
-  // nodes carry.
-  std::unordered_map<ItemValue, std::uint32_t, ValueHash> firstByData_;
+  // The earliest link of each value: an open-addressing table of link slots (linear
+  // probing, deletion by shifting back), the values read from items_. Eight bytes a link,
+  // and no allocation per link, which a million-folder scan would feel.
+  struct Bucket {
+    std::uint32_t Slot = UINT32_MAX;  // UINT32_MAX: free
+    std::uint32_t Hash = 0;
+  };
+  std::vector<Bucket> firstByData_;
+  std::size_t firstCount_ = 0;
+  static std::uint32_t HashOf(const ItemValue& v);
+  std::size_t FindFirst(const ItemValue& v, std::uint32_t hash) const;  // bucket, or SIZE_MAX
+  bool AddFirst(const ItemValue& v, std::uint32_t slot);  // false when v has a first link
+  void EraseBucket(std::size_t at);
+  void ResizeFirsts(std::size_t links);
+  // The later links (ascending) of values that several nodes carry.
   std::unordered_map<ItemValue, std::vector<std::uint32_t>, ValueHash> moreByData_;
   std::optional<std::string> image_, selectedImage_, itemImage_;
   // The image keys nodes refer to; nodes of a set never move, and keys are never dropped.

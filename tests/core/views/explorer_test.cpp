@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+
 #include "core/views/list_data.h"
 
 namespace kestrum {
@@ -128,6 +131,47 @@ TEST(Explorer, ManyNodesBeyondSixteenBitIndexes) {
   ex.RemoveNodeByData(&objs[40000]);
   EXPECT_EQ(ex.NodeOfData(&objs[40001]), static_cast<NodeId>(40000 + 3));
   EXPECT_EQ(ex.ChildCount(top), 69999);
+}
+
+// Links made and dropped at random, several nodes sharing values, across the table's growth
+// and compaction: the node found for a value is always the holder of its earliest live link.
+TEST(Explorer, DataLookupFollowsRandomLinkChurn) {
+  CExplorer ex;
+  std::vector<DiskObject> objs(300);
+  std::vector<NodeId> nodes;
+  for (int i = 0; i < 3000; ++i) nodes.push_back(ex.AddNode("n", {}, false));
+  std::uint64_t seed = 12345;
+  auto next = [&seed](std::uint64_t n) {
+    seed = seed * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::size_t>((seed >> 33) % n);
+  };
+  std::vector<std::pair<NodeId, const DiskObject*>> order;  // live links, oldest first
+  auto drop = [&order](NodeId n) {
+    order.erase(std::remove_if(order.begin(), order.end(), [n](auto& l) { return l.first == n; }),
+                order.end());
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const NodeId n = nodes[next(nodes.size())];
+    drop(n);
+    if (next(3) == 0) {
+      ex.SetItemData(n, {});
+    } else {
+      DiskObject* o = &objs[next(objs.size())];
+      ex.SetItemData(n, o);
+      order.emplace_back(n, o);
+    }
+    if (round % 500 != 499) continue;
+    for (DiskObject& o : objs) {
+      NodeId expected = kNoNode;
+      for (const auto& [node, obj] : order)
+        if (obj == &o) {
+          expected = node;
+          break;
+        }
+      ASSERT_EQ(ex.NodeOfData(&o), expected) << "round " << round;
+    }
+  }
+  EXPECT_EQ(ex.ItemCount(), order.size());
 }
 
 TEST(Explorer, ExpandRaisesGetChildrenOnlyForPlaceholder) {
