@@ -68,8 +68,6 @@ void FolderList::Clear() {
   indexed_ = 1;
 }
 
-void FolderList::Reserve(std::size_t n) { items_.reserve(n); }
-
 std::string DiskObject::Path() const {
   if (!path_.empty() || !Parent) return path_;
   // Walk up to the nearest object that holds its path; iterative, for very deep trees.

@@ -62,7 +62,6 @@ class FolderList {
   // so the whole pass costs the length of the paths it hands out, not the depth times that.
   void ForEachWithPath(const std::function<void(const DiskObject&, const std::string&)>& visit) const;
   void Clear();
-  void Reserve(std::size_t n);
 
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }

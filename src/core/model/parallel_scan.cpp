@@ -71,7 +71,7 @@ using NodeList = std::list<Node>;
 
 // One made folder on the walk's path with subfolders still to make.
 struct Frame {
-  DiskObject* folder = nullptr;  // null below a folder that could not be made
+  DiskObject* folder = nullptr;
   std::unique_ptr<DirHandle> dir;
   std::int32_t remaining = 0;
   std::size_t pathSize = 0;  // length of the folder's path, a prefix of the walk's path_
@@ -274,22 +274,10 @@ class ParallelWalk {
   }
 
   // Makes the folder object of a read folder and offers its files, as the one-thread walk
-  // does when it meets the folder. Null when the path is taken already. path_ holds the
-  // folder's path; only the root folder keeps it.
+  // does when it meets the folder. path_ holds the folder's path.
   DiskObject* Make(Node& node, std::string name, DiskObject* parent, bool isRoot) {
     const std::int32_t level = static_cast<std::int32_t>(frames_.size()) + 1;
-    if (drive_.DeepestLevel < level) drive_.DeepestLevel = level;
-    auto obj = std::make_unique<DiskObject>();
-    obj->Class = "Folder";
-    obj->Name = std::move(name);
-    obj->Parent = parent;
-    obj->SetSubClass();
-    obj->RootDirectory = isRoot;
-    obj->Level = level;
-    if (isRoot) obj->SetPath(path_);
-    obj->AllocationUnit = drive_.AllocationUnit;
-    DiskObject* folder = drive_.DiskObjects().Add(std::move(obj));
-    if (!folder) return nullptr;
+    DiskObject* folder = AddScannedFolder(drive_, std::move(name), parent, isRoot, level, path_);
     const Record& r = node.record;
     folder->UsedSpace = folder->fUsedSpace = r.used;
     folder->AllocatedSpace = folder->fAllocatedSpace = r.allocated;
@@ -322,10 +310,9 @@ class ParallelWalk {
   void MakeNext(Node& node) {
     Frame& top = frames_.back();
     --top.remaining;
-    DiskObject* folder = nullptr;
     path_.resize(top.pathSize);
     path_.append(node.name).push_back('/');
-    if (top.folder) folder = Make(node, node.name, top.folder, false);
+    DiskObject* folder = Make(node, std::move(node.name), top.folder, false);
     if (node.record.subfolders > 0) {
       frames_.push_back(Frame{folder, std::move(node.dir), node.record.subfolders, path_.size()});
       LimitOpenFolders();

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "core/model/disk_model.h"
 #include "core/model/scan.h"
@@ -13,5 +14,11 @@ namespace kestrum {
 // it at another point, always between two folders of the depth-first order.
 bool ScanDriveParallel(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options,
                        unsigned threads);
+
+// Both walks: appends a new folder object to drive's DiskObjects (class, icons, level and
+// allocation unit set, totals 0) and raises DeepestLevel to level. Only the root folder
+// keeps a path of its own, rootPath; the others derive theirs from parent and name.
+DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* parent, bool isRoot,
+                             std::int32_t level, const std::string& rootPath);
 
 }  // namespace kestrum

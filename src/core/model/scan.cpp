@@ -53,6 +53,21 @@ int DirectoryReader::StatAt(int dirFd, const char* name, struct stat& out) {
   return ::fstatat(dirFd, name, &out, AT_SYMLINK_NOFOLLOW);
 }
 
+DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* parent, bool isRoot,
+                             std::int32_t level, const std::string& rootPath) {
+  if (drive.DeepestLevel < level) drive.DeepestLevel = level;
+  auto obj = std::make_unique<DiskObject>();
+  obj->Class = "Folder";
+  obj->Name = std::move(name);
+  obj->Parent = parent;
+  obj->SetSubClass();
+  obj->RootDirectory = isRoot;
+  obj->Level = level;
+  if (isRoot) obj->SetPath(rootPath);
+  obj->AllocationUnit = drive.AllocationUnit;
+  return drive.DiskObjects().Add(std::move(obj));
+}
+
 namespace {
 
 // One folder on the walk's stack: its object and the subfolders still to be entered.
@@ -115,22 +130,8 @@ class Walker {
   DiskObject* ScanFolder(int fd, std::string name, DiskObject* parent, bool isRoot) {
     if (Tracing()) Trace("Globals.ScanFolder(" + name + ")");
     ++currentLevel_;
-    if (drive_.DeepestLevel < currentLevel_) drive_.DeepestLevel = currentLevel_;
-    auto obj = std::make_unique<DiskObject>();
-    obj->Class = "Folder";
-    obj->Name = std::move(name);
-    obj->Parent = parent;
-    obj->SetSubClass();
-    obj->RootDirectory = isRoot;
-    obj->Level = currentLevel_;
-    if (isRoot) obj->SetPath(path_);
-    obj->AllocationUnit = drive_.AllocationUnit;
-    DiskObject* folder = drive_.DiskObjects().Add(std::move(obj));
-    if (!folder) {  // a second folder under a path already taken cannot happen on one walk
-      if (fd >= 0) ::close(fd);
-      --currentLevel_;
-      return nullptr;
-    }
+    DiskObject* folder =
+        AddScannedFolder(drive_, std::move(name), parent, isRoot, currentLevel_, path_);
 
     const bool readable = fd >= 0 && ReadListing(fd);
     Frame frame;

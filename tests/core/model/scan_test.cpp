@@ -85,6 +85,25 @@ void ExpectConsistent(DiskObject& drive) {
   }
 }
 
+// A chain of depth folders named name under root, one 1-byte file "f" in each but the last.
+// Built through descriptors, as the paths soon pass PATH_MAX.
+void MakeChain(const std::string& root, int depth, const char* name) {
+  int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  for (int i = 0; i < depth; ++i) {
+    const int f = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(f, 0);
+    ASSERT_EQ(::write(f, "x", 1), 1);
+    ::close(f);
+    ASSERT_EQ(::mkdirat(fd, name, 0755), 0);
+    const int next = ::openat(fd, name, O_RDONLY | O_DIRECTORY);
+    ::close(fd);
+    ASSERT_GE(next, 0);
+    fd = next;
+  }
+  ::close(fd);
+}
+
 TEST(ScanRules, AttributesAndAllocation) {
   EXPECT_EQ(LinuxAttributes(S_IFREG | 0644, "a"), kAttrNormal);
   EXPECT_EQ(LinuxAttributes(S_IFREG | 0444, ".a"), kAttrNormal | kAttrReadOnly | kAttrHidden);
@@ -208,20 +227,7 @@ TEST(ScanDrive, OddEntriesAndNames) {
 TEST(ScanDrive, DeepTreeBeyondPathMax) {
   TempDir t;
   const int depth = 1500;  // paths grow to about 16 KB, far beyond PATH_MAX
-  int fd = ::open(t.Path().c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
-  for (int i = 0; i < depth; ++i) {
-    const int f = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(f, 0);
-    ASSERT_EQ(::write(f, "x", 1), 1);
-    ::close(f);
-    ASSERT_EQ(::mkdirat(fd, "deep-name", 0755), 0);
-    const int next = ::openat(fd, "deep-name", O_RDONLY | O_DIRECTORY);
-    ::close(fd);
-    ASSERT_GE(next, 0);
-    fd = next;
-  }
-  ::close(fd);
+  ASSERT_NO_FATAL_FAILURE(MakeChain(t.Path(), depth, "deep-name"));
   ScanRun r{DriveAt(t.Path())};
   Scan(r);
   auto& d = r.drive;
@@ -241,20 +247,7 @@ TEST(ScanDrive, DeepTreeBeyondPathMax) {
 TEST(ScanDrive, HundredThousandLevels) {
   TempDir t;
   const int depth = 100000;
-  int fd = ::open(t.Path().c_str(), O_RDONLY | O_DIRECTORY);
-  ASSERT_GE(fd, 0);
-  for (int i = 0; i < depth; ++i) {
-    const int f = ::openat(fd, "f", O_WRONLY | O_CREAT, 0644);
-    ASSERT_GE(f, 0);
-    ASSERT_EQ(::write(f, "x", 1), 1);
-    ::close(f);
-    ASSERT_EQ(::mkdirat(fd, "d", 0755), 0);
-    const int next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY);
-    ::close(fd);
-    ASSERT_GE(next, 0);
-    fd = next;
-  }
-  ::close(fd);
+  ASSERT_NO_FATAL_FAILURE(MakeChain(t.Path(), depth, "d"));
   std::string deepest = t.Path() + "/";
   for (int i = 0; i < depth; ++i) deepest += "d/";
   for (unsigned threads : {1u, 2u}) {
