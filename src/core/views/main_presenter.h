@@ -50,6 +50,11 @@ class MainPresenter {
   const FileSystemService* FileSys() const { return fileSys_.get(); }
   ViewToggles& Toggles() { return toggles_; }
   const std::string& Status() const { return status_; }
+  // The node the list shows (`SelectedNode`): kNoNode before the first listing.
+  NodeId SelectedNode() const { return selectedNode_; }
+  // True while a listing is read and not yet shown; commands that act on rows refuse to run
+  // then, since the finished listing would change the rows they were given.
+  bool ListingPending() const { return listingPending_; }
 
   // Rediscovers the drives and rebuilds the tree; ends with the root selected and expanded
   // and "Done" in the status line.
@@ -91,6 +96,8 @@ class MainPresenter {
   std::unique_ptr<FileSystemService> fileSys_;
   ViewToggles toggles_;
   std::string status_;
+  NodeId selectedNode_ = kNoNode;
+  bool listingPending_ = false;
 };
 
 }  // namespace kestrum
