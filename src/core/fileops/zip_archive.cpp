@@ -38,7 +38,8 @@ int RealOpenAt(int dirFd, const char* name, int flags) { return ::openat(dirFd, 
 ssize_t RealRead(int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); }
 
 bool IsAscii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(), [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
+  return std::all_of(s.begin(), s.end(),
+                     [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
 }
 
 // Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
@@ -169,7 +170,8 @@ class FolderChain {
         return -1;
       }
       levels_.push_back({std::string(names[i]), std::move(fd)});
-      if (levels_.size() > kOpenFolderWindow) levels_[levels_.size() - kOpenFolderWindow - 1].Fd.Reset();
+      if (levels_.size() > kOpenFolderWindow)
+        levels_[levels_.size() - kOpenFolderWindow - 1].Fd.Reset();
     }
     return levels_.back().Fd.Get();
   }
@@ -204,8 +206,13 @@ class Writer {
  public:
   Writer(const std::string& target, const std::vector<ZipItem>& items, const ZipEvents& events,
          const ZipCompression& compression, const ZipSystemCalls& calls)
-      : target_(target), items_(items), events_(events), compression_(compression),
-        calls_(calls), walkChain_(calls), readChain_(calls) {}
+      : target_(target),
+        items_(items),
+        events_(events),
+        compression_(compression),
+        calls_(calls),
+        walkChain_(calls),
+        readChain_(calls) {}
 
   ZipOutcome Run();
 
@@ -218,7 +225,9 @@ class Writer {
       events_.Major(current_, pct);
     }
   }
-  bool Cancelled() const { return events_.Cancel && events_.Cancel->load(std::memory_order_relaxed); }
+  bool Cancelled() const {
+    return events_.Cancel && events_.Cancel->load(std::memory_order_relaxed);
+  }
 
  private:
   bool OpenArchive(ZipOutcome& out);
@@ -291,7 +300,7 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
         s.Fd = calls_.OpenAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (s.Fd < 0) error = errno;
       }
-      struct stat st{};
+      struct stat st {};
       if (s.Fd >= 0 && (::fstat(s.Fd, &st) != 0 || !S_ISREG(st.st_mode))) {
         error = S_ISREG(st.st_mode) ? errno : EINVAL;
         ::close(s.Fd);
@@ -323,8 +332,9 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
         return -1;
       }
       s.Done += static_cast<std::uint64_t>(n);
-      const int pct = s.Size == 0 ? 100
-                                  : static_cast<int>(std::min<std::uint64_t>(s.Done, s.Size) * 100 / s.Size);
+      const int pct =
+          s.Size == 0 ? 100
+                      : static_cast<int>(std::min<std::uint64_t>(s.Done, s.Size) * 100 / s.Size);
       if (pct != s.Percent && events_.Minor) {
         s.Percent = pct;
         events_.Minor(current_, pct);
@@ -364,7 +374,7 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
 bool Writer::OpenArchive(ZipOutcome& out) {
   const SplitPath split = SplitLastName(target_);
   targetName_ = split.Name;
-  struct stat dirSt{};
+  struct stat dirSt {};
   if (::stat(split.Folder.c_str(), &dirSt) != 0 || ::access(split.Folder.c_str(), W_OK) != 0) {
     out.Code = kZipOpenFailed;
     out.Message = "Cannot write in the folder " + split.Folder + ": " + ErrorText(errno);
@@ -372,7 +382,7 @@ bool Writer::OpenArchive(ZipOutcome& out) {
   }
   targetDirDev_ = dirSt.st_dev;
   targetDirIno_ = dirSt.st_ino;
-  struct stat st{};
+  struct stat st {};
   if (::stat(target_.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) {
       out.Code = kZipOpenFailed;
@@ -391,7 +401,9 @@ bool Writer::OpenArchive(ZipOutcome& out) {
     archiveIno_ = st.st_ino;
   }
   int code = 0;
-  za_ = zip_open(target_.c_str(), ZIP_CREATE, &code);
+  // An empty file is taken as an empty archive, as zip's own tools take it.
+  const int flags = ZIP_CREATE | (hadArchive_ && st.st_size == 0 ? ZIP_TRUNCATE : 0);
+  za_ = zip_open(target_.c_str(), flags, &code);
   if (!za_) {
     out.Code = kZipOpenFailed;
     out.Message = "Cannot open the archive " + target_ + ": " + ZipCodeText(code);
@@ -410,7 +422,8 @@ zip_int64_t Writer::Place(const std::string& entry, zip_source_t* src, bool fold
   const auto found = existing_.find(entry);
   if (found != existing_.end()) {
     if (folder) return static_cast<zip_int64_t>(found->second);
-    if (zip_file_replace(za_, found->second, src, 0) == 0) return static_cast<zip_int64_t>(found->second);
+    if (zip_file_replace(za_, found->second, src, 0) == 0)
+      return static_cast<zip_int64_t>(found->second);
   } else {
     const zip_int64_t index = folder ? zip_dir_add(za_, entry.c_str(), NameFlags(entry))
                                      : zip_file_add(za_, entry.c_str(), src, NameFlags(entry));
@@ -432,8 +445,8 @@ zip_int64_t Writer::Place(const std::string& entry, zip_source_t* src, bool fold
 
 void Writer::SetAttributes(zip_uint64_t index, const struct stat& st) {
   zip_uint32_t attributes = static_cast<zip_uint32_t>(st.st_mode & 0xFFFF) << 16;
-  if (S_ISDIR(st.st_mode)) attributes |= 0x10;                   // the MS-DOS folder bit
-  if ((st.st_mode & S_IWUSR) == 0) attributes |= 0x01;           // and its read-only bit
+  if (S_ISDIR(st.st_mode)) attributes |= 0x10;          // the MS-DOS folder bit
+  if ((st.st_mode & S_IWUSR) == 0) attributes |= 0x01;  // and its read-only bit
   zip_file_set_external_attributes(za_, index, 0, ZIP_OPSYS_UNIX, attributes);
   zip_file_set_mtime(za_, index, st.st_mtime, 0);
   // The DOS time above is local and has two-second steps; this field keeps the exact second.
@@ -442,7 +455,8 @@ void Writer::SetAttributes(zip_uint64_t index, const struct stat& st) {
   if (st.st_mtime >= 0 && st.st_mtime <= 0xFFFFFFFFLL) {
     const auto t = static_cast<std::uint32_t>(st.st_mtime);
     const zip_uint8_t field[5] = {1, static_cast<zip_uint8_t>(t), static_cast<zip_uint8_t>(t >> 8),
-                                  static_cast<zip_uint8_t>(t >> 16), static_cast<zip_uint8_t>(t >> 24)};
+                                  static_cast<zip_uint8_t>(t >> 16),
+                                  static_cast<zip_uint8_t>(t >> 24)};
     zip_file_extra_field_set(za_, index, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, field,
                              sizeof field, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
   }
@@ -464,7 +478,8 @@ void Writer::AddFile(std::uint32_t item, int dirFd, const std::string& rel, cons
     LeaveOut(DiskPath(item, rel), ErrorText(errno));
     return;
   }
-  std::string head(std::min<std::uint64_t>(kProbeBytes, static_cast<std::uint64_t>(st.st_size)), '\0');
+  std::string head(std::min<std::uint64_t>(kProbeBytes, static_cast<std::uint64_t>(st.st_size)),
+                   '\0');
   std::size_t got = 0;
   while (got < head.size()) {
     const ssize_t n = calls_.Read(fd.Get(), head.data() + got, head.size() - got);
@@ -503,7 +518,8 @@ void Writer::AddFile(std::uint32_t item, int dirFd, const std::string& rel, cons
   const zip_int64_t index = Place(entry, src, false);
   if (index < 0) return;
   const auto i = static_cast<zip_uint64_t>(index);
-  const bool store = st.st_size == 0 || (compression_.StoreCompressed && LooksCompressed(name, head));
+  const bool store =
+      st.st_size == 0 || (compression_.StoreCompressed && LooksCompressed(name, head));
   zip_set_file_compression(za_, i, store ? ZIP_CM_STORE : ZIP_CM_DEFLATE,
                            store ? 0 : static_cast<zip_uint32_t>(compression_.Level));
   SetAttributes(i, st);
@@ -575,7 +591,7 @@ std::vector<std::string> Writer::ReadFolder(std::uint32_t item, const std::strin
   std::vector<std::string> subs;
   int error = 0;
   const int fd = walkChain_.Open(bases_[item], rel, &error);
-  struct stat dirSt{};
+  struct stat dirSt {};
   if (fd < 0 || ::fstat(fd, &dirSt) != 0) {
     LeaveOut(DiskPath(item, rel), ErrorText(fd < 0 ? error : errno));
     return subs;
@@ -601,7 +617,7 @@ std::vector<std::string> Writer::ReadFolder(std::uint32_t item, const std::strin
   std::string childRel = rel;
   for (const std::string& name : names) {
     if (Cancelled() || failed_) break;
-    struct stat st{};
+    struct stat st {};
     childRel.resize(rel.size());
     childRel += name;
     if (::fstatat(fd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
@@ -617,7 +633,8 @@ void Writer::AddItem(std::uint32_t index) {
   const ZipItem& it = items_[index];
   int error = 0;
   const int fd = walkChain_.Open(bases_[index], "", &error);
-  struct stat dirSt{}, st{};
+  struct stat dirSt {
+  }, st{};
   if (fd < 0 || ::fstat(fd, &dirSt) != 0) {
     LeaveOut(it.Folder + it.Name, ErrorText(fd < 0 ? error : errno));
     return;
@@ -674,7 +691,8 @@ ZipOutcome Writer::Run() {
 
   current_.clear();
   zip_register_progress_callback_with_state(
-      za_, 0.001, [](zip_t*, double fraction, void* ud) { static_cast<Writer*>(ud)->Progress(fraction); },
+      za_, 0.001,
+      [](zip_t*, double fraction, void* ud) { static_cast<Writer*>(ud)->Progress(fraction); },
       nullptr, this);
   zip_register_cancel_callback_with_state(
       za_, [](zip_t*, void* ud) { return static_cast<Writer*>(ud)->Cancelled() ? 1 : 0; }, nullptr,
@@ -731,12 +749,13 @@ ZipOutcome WriteZipArchive(const std::string& target, const std::vector<ZipItem>
 
 bool LooksCompressed(std::string_view name, std::string_view head) {
   static constexpr std::array<std::string_view, 52> kExtensions = {
-      "7z",   "aac",  "apk",  "avi",  "avif", "br",   "bz2",  "cab",   "deb",  "docx", "epub",
-      "flac", "gif",  "gz",   "heic", "jar",  "jpeg", "jpg",  "jxl",   "lz",   "lz4",  "lzma",
-      "m4a",  "m4v",  "mkv",  "mov",  "mp3",  "mp4",  "odp",  "ods",   "odt",  "ogg",  "opus",
-      "png",  "pptx", "rar",  "rpm",  "snap", "tbz2", "tgz",  "txz",   "webm", "webp", "whl",
-      "woff", "woff2", "xlsx", "xz",  "zip",  "zst",  "squashfs", "cbz"};
-  if (const std::size_t dot = name.rfind('.'); dot != std::string_view::npos && dot + 1 < name.size()) {
+      "7z",   "aac",   "apk",  "avi",  "avif", "br",   "bz2",      "cab", "deb",  "docx", "epub",
+      "flac", "gif",   "gz",   "heic", "jar",  "jpeg", "jpg",      "jxl", "lz",   "lz4",  "lzma",
+      "m4a",  "m4v",   "mkv",  "mov",  "mp3",  "mp4",  "odp",      "ods", "odt",  "ogg",  "opus",
+      "png",  "pptx",  "rar",  "rpm",  "snap", "tbz2", "tgz",      "txz", "webm", "webp", "whl",
+      "woff", "woff2", "xlsx", "xz",   "zip",  "zst",  "squashfs", "cbz"};
+  if (const std::size_t dot = name.rfind('.');
+      dot != std::string_view::npos && dot + 1 < name.size()) {
     std::string ext(name.substr(dot + 1));
     if (ext.size() <= 8) {
       for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -748,10 +767,12 @@ bool LooksCompressed(std::string_view name, std::string_view head) {
   };
   using namespace std::string_view_literals;
   if (starts("\x1f\x8b"sv) || starts("PK\x03\x04"sv) || starts("\x89PNG"sv) ||
-      starts("\xff\xd8\xff"sv) || starts("\xfd" "7zXZ\x00"sv) || starts("BZh"sv) ||
-      starts("\x28\xb5\x2f\xfd"sv) || starts("7z\xbc\xaf\x27\x1c"sv) || starts("ftyp"sv, 4) ||
-      starts("OggS"sv) || starts("fLaC"sv) || starts("\x1a\x45\xdf\xa3"sv) || starts("GIF8"sv) ||
-      starts("Rar!"sv) || starts("ID3"sv))
+      starts("\xff\xd8\xff"sv) ||
+      starts("\xfd"
+             "7zXZ\x00"sv) ||
+      starts("BZh"sv) || starts("\x28\xb5\x2f\xfd"sv) || starts("7z\xbc\xaf\x27\x1c"sv) ||
+      starts("ftyp"sv, 4) || starts("OggS"sv) || starts("fLaC"sv) || starts("\x1a\x45\xdf\xa3"sv) ||
+      starts("GIF8"sv) || starts("Rar!"sv) || starts("ID3"sv))
     return true;
   if (head.size() < 4096) return false;
   // Deflate gains little on data whose bytes are spread almost evenly; text sits near 4 to 6

@@ -14,14 +14,14 @@ namespace kestrum {
 
 // The result codes of one zip run (16-bit, as the zip window reads them):
 enum ZipResultCode : std::uint16_t {
-  kZipDone = 0,          // the archive holds every item
-  kZipLeftOut = 1,       // the archive was written, but some items were left out (listed)
+  kZipDone = 0,           // the archive holds every item
+  kZipLeftOut = 1,        // the archive was written, but some items were left out (listed)
   kZipTargetRefused = 2,  // the target name is empty, ends in "/" or names a folder
-  kZipOpenFailed = 3,    // the target cannot be opened or created: not a zip archive,
-                         // unreadable, its folder missing or not writable
-  kZipWriteFailed = 4,   // writing the archive failed (full disk, a read error while
-                         // writing, a failed close); any earlier archive is untouched
-  kZipCancelled = 9,     // cancelled; any earlier archive is untouched, no new one is left
+  kZipOpenFailed = 3,     // the target cannot be opened or created: not a zip archive,
+                          // unreadable, its folder missing or not writable
+  kZipWriteFailed = 4,    // writing the archive failed (full disk, a read error while
+                          // writing, a failed close); any earlier archive is untouched
+  kZipCancelled = 9,      // cancelled; any earlier archive is untouched, no new one is left
 };
 
 // One item that is not in the archive, with why.

@@ -63,9 +63,33 @@ std::optional<std::string> ResolveZipTarget(std::string_view typed, std::string_
     path = WithSlash(std::string(baseFolder));
     path += typed;
   }
-  struct stat st{};
+  struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return std::nullopt;
   return path;
+}
+
+ZipCommandStart StartZipCommand(const ListData& list, const CExplorer& explorer, NodeId listed,
+                                bool busy, const std::string& homeFolder) {
+  ZipCommandStart start;
+  bool anySelected = false;
+  for (const ListRow& row : list.Rows()) anySelected = anySelected || row.Selected;
+  if (!anySelected) return start;
+  if (busy) {
+    start.What = ZipCommandStart::Refused;
+    start.Text = kZipRefusedBusy;
+    return start;
+  }
+  const TargetSelection selection = SelectFileTargets(list, explorer, listed);
+  if (selection.Targets.empty()) {
+    start.Text = NothingToActOn(selection);
+    start.What = start.Text.empty() ? ZipCommandStart::Nothing : ZipCommandStart::NotAllowed;
+    return start;
+  }
+  const ItemValue data = explorer.ItemData(listed);
+  DiskObject* const* object = std::get_if<DiskObject*>(&data);
+  start.What = ZipCommandStart::OpenWindow;
+  start.Request = BuildZipRequest(selection, ZipPathOf(object ? *object : nullptr), homeFolder);
+  return start;
 }
 
 std::string HomeFolder() {

@@ -52,6 +52,26 @@ inline constexpr const char* kTargetIncorrect = "Target zip file name incorrect"
 // in baseFolder. Dots are kept as typed; the system resolves them when the file is opened.
 std::optional<std::string> ResolveZipTarget(std::string_view typed, std::string_view baseFolder);
 
+// What the zip command does with the rows it was given.
+struct ZipCommandStart {
+  enum Kind {
+    Nothing,     // no row selected: nothing happens
+    Refused,     // a command or a listing is running: Text is the status line
+    NotAllowed,  // rows were selected but none is a real file or folder: Text is the message
+    OpenWindow,  // open the zip window with Request
+  } What = Nothing;
+  std::string Text;
+  ZipRequest Request;
+};
+
+// The status line of a zip command given while another command or a listing runs.
+inline constexpr const char* kZipRefusedBusy = "Zip refused: another command is running";
+
+// The zip command's rules over the list's selection: list shows the node listed; busy is
+// true while a scan or another long command runs or a listing is pending.
+ZipCommandStart StartZipCommand(const ListData& list, const CExplorer& explorer, NodeId listed,
+                                bool busy, const std::string& homeFolder);
+
 // The user's home folder, "/"-ended: $HOME, else the password database, else "/".
 std::string HomeFolder();
 

@@ -14,11 +14,14 @@
 #include <QWindow>
 #include <iostream>
 
+#include "core/fileops/zip_request.h"
 #include "core/platform/settings.h"
+#include "core/trace/trace.h"
 #include "core/views/commands.h"
 #include "core/views/placement.h"
 #include "gui/controls/icons.h"
 #include "gui/controls/text.h"
+#include "gui/ui/frmZip.h"
 #include "kestrum_version.h"
 
 namespace kestrum::gui {
@@ -46,6 +49,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
         std::holds_alternative<DiskObject*>(sel) ? std::get<DiskObject*>(sel) : nullptr;
     loader_->LoadDisk(obj, *presenter_->DiskList(), presenter_->Toggles().CDDrives);
   };
+  presenter_->OnZip = [this] { ZipFiles(); };
   progressTimer_.setInterval(1000);
   connect(&progressTimer_, &QTimer::timeout, this, [this] {
     if (loader_) SetStatus(loader_->ProgressLine());
@@ -276,12 +280,32 @@ void frmMain::SavePlacement() {
 }
 
 void frmMain::closeEvent(QCloseEvent* e) {
+  // A zip still running is cancelled and waited for before anything else goes.
+  if (zipWindow_) zipWindow_->CloseForOwner();
   presenter_->Unload();
   // Stops and joins a running scan before the placement is saved and the model goes.
   progressTimer_.stop();
   loader_.reset();
   SavePlacement();
   e->accept();
+}
+
+void frmMain::ZipFiles() {
+  if (Tracing()) Trace("frmMain.ZipFiles");
+  if (zipWindow_) return;
+  const bool busy = Scanning || (presenter_->Busy && presenter_->Busy()) ||
+                    presenter_->ListingPending();
+  ZipCommandStart start = StartZipCommand(presenter_->List(), presenter_->Explorer(),
+                                          presenter_->SelectedNode(), busy, HomeFolder());
+  if (start.What == ZipCommandStart::Refused) SetStatus(start.Text);
+  if (start.What == ZipCommandStart::NotAllowed) ShowMessage(start.Text);
+  if (start.What != ZipCommandStart::OpenWindow) return;
+  frmZip window(std::move(start.Request), this);
+  zipWindow_ = &window;
+  window.exec();
+  zipWindow_ = nullptr;
+  // Not when the main window itself is closing, which ended the zip window.
+  if (window.FilesZipped() && isVisible() && presenter_->OnRefreshList) presenter_->OnRefreshList();
 }
 
 void frmMain::resizeEvent(QResizeEvent* e) {

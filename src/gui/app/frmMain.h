@@ -19,6 +19,8 @@
 
 namespace kestrum::gui {
 
+class frmZip;
+
 // The main window. It owns the widgets, converts twips at the screen's logical DPI and
 // forwards every event to the presenter, which holds the rules.
 class frmMain : public QMainWindow, public MainView, public LoaderWindow {
@@ -46,6 +48,12 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   TreeModel* treeModel() const { return treeModel_; }
   const LayoutResult& LastLayout() const { return layout_; }
   double Dpi() const;
+
+  // The zip command: the selected rows into the modal zip window, the list rebuilt after it
+  // when a zip ran.
+  void ZipFiles();
+  // The zip window while it is open (tests drive it), else nullptr.
+  frmZip* ZipWindow() const { return zipWindow_; }
 
   // Lays the window out with the splitter at x twips.
   void SizeControls(double x);
@@ -119,6 +127,7 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   bool firstLayout_ = true;  // the tree view's "Start" tag
   bool moving_ = false;
   bool loaded_ = false;
+  frmZip* zipWindow_ = nullptr;
 };
 
 }  // namespace kestrum::gui

@@ -229,10 +229,17 @@ TEST_F(ZipTreeTest, WritesTheTreeAsItIsOnDisk) {
   const auto entries = ReadBack(target);
   std::set<std::string> names;
   for (const auto& [name, e] : entries) names.insert(name);
-  const std::set<std::string> expected = {
-      "a.txt", "Old/", "Old/sub/", "Old/sub/file.txt", "Old/quote \"q\"\nnl.txt",
-      "Old/caf\xc3\xa9.txt", "Old/bad\xff\xfe.txt", "Old/empty/", "Old/link", "Old/dangling",
-      "Old/loop"};
+  const std::set<std::string> expected = {"a.txt",
+                                          "Old/",
+                                          "Old/sub/",
+                                          "Old/sub/file.txt",
+                                          "Old/quote \"q\"\nnl.txt",
+                                          "Old/caf\xc3\xa9.txt",
+                                          "Old/bad\xff\xfe.txt",
+                                          "Old/empty/",
+                                          "Old/link",
+                                          "Old/dangling",
+                                          "Old/loop"};
   EXPECT_EQ(names, expected);
   EXPECT_EQ(entries.at("Old/sub/file.txt").Data, std::string(100000, 'x'));
   EXPECT_EQ(entries.at("Old/sub/file.txt").Method, ZIP_CM_DEFLATE);
