@@ -31,7 +31,9 @@ constexpr std::size_t kMaxEntryName = 0xFFFF;
 // Folder descriptors kept open along the path last opened: deeper trees reopen from the
 // nearest open folder above, so that no tree can use up the process's descriptors.
 constexpr std::size_t kOpenFolderWindow = 64;
-// The extra field that carries the modification time in whole seconds, UTC.
+// The extra field that carries the modification time in whole seconds, UTC. Kestrum writes
+// only the two-second local time every reader knows: the field would cost every entry of a
+// large archive memory until it is written.
 constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
 
 int RealOpenAt(int dirFd, const char* name, int flags) { return ::openat(dirFd, name, flags); }
@@ -189,17 +191,17 @@ class FolderChain {
 
 class Writer;
 
-// A file's data, read when the archive is written. Owned by libzip, freed through FREE.
+// A file's data, read when the archive is written. Owned by libzip, freed through FREE. Kept
+// small, since an archive of many files holds one per file until it is written: the path is
+// a slice of the writer's name store, and the state of reading lives in the writer, which
+// reads one file at a time.
 struct FileSource {
   Writer* W = nullptr;
+  std::uint64_t RelAt = 0;  // the path below the item's folder, in the writer's name store
+  std::uint32_t RelSize = 0;
   std::uint32_t Item = 0;
-  std::string Rel;  // path below the item's folder
   std::uint64_t Size = 0;
   time_t Mtime = 0;
-  int Fd = -1;
-  std::uint64_t Done = 0;
-  int Percent = -1;
-  zip_error_t Error;
 };
 
 class Writer {
@@ -270,10 +272,17 @@ class Writer {
   std::string targetName_;
   // Names already in an earlier archive, by their exact bytes, for replacing them.
   std::unordered_map<std::string, zip_uint64_t> existing_;
+  zip_uint64_t earlierEntries_ = 0;
   std::vector<ZipLeftOutItem> leftOut_;
   std::uint64_t entries_ = 0;
   std::string current_;
   int majorPercent_ = -1;
+  // The file being read while writing, and the error of the last failed source call.
+  int readFd_ = -1;
+  std::uint64_t readDone_ = 0;
+  int readPercent_ = -1;
+  zip_error_t sourceError_;
+  std::string names_;       // the paths of every file added, one after the other
   std::string failedPath_;  // the file whose reading failed while writing
   bool failed_ = false;     // a libzip call failed while adding: the run fails
   std::string failure_;
@@ -288,65 +297,69 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
   switch (cmd) {
     case ZIP_SOURCE_OPEN: {
       if (Cancelled()) {
-        zip_error_set(&s.Error, ZIP_ER_CANCELLED, 0);
+        zip_error_set(&sourceError_, ZIP_ER_CANCELLED, 0);
         return -1;
       }
-      const std::size_t slash = s.Rel.rfind('/');
-      const std::string folder = slash == std::string::npos ? "" : s.Rel.substr(0, slash + 1);
-      const std::string name = s.Rel.substr(slash == std::string::npos ? 0 : slash + 1);
+      const std::string rel = names_.substr(s.RelAt, s.RelSize);
+      const std::size_t slash = rel.rfind('/');
+      const std::string folder = slash == std::string::npos ? "" : rel.substr(0, slash + 1);
+      const std::string name = rel.substr(slash == std::string::npos ? 0 : slash + 1);
       int error = 0;
       const int dirFd = readChain_.Open(bases_[s.Item], folder, &error);
+      int fd = -1;
       if (dirFd >= 0) {
-        s.Fd = calls_.OpenAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (s.Fd < 0) error = errno;
+        fd = calls_.OpenAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0) error = errno;
       }
       struct stat st {};
-      if (s.Fd >= 0 && (::fstat(s.Fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        error = S_ISREG(st.st_mode) ? errno : EINVAL;
-        ::close(s.Fd);
-        s.Fd = -1;
+      if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+        error = EINVAL;  // no longer a regular file
+        ::close(fd);
+        fd = -1;
       }
-      if (s.Fd < 0) {
-        failedPath_ = DiskPath(s.Item, s.Rel);
-        zip_error_set(&s.Error, ZIP_ER_OPEN, error);
+      if (fd < 0) {
+        failedPath_ = DiskPath(s.Item, rel);
+        zip_error_set(&sourceError_, ZIP_ER_OPEN, error);
         return -1;
       }
-      s.Done = 0;
-      s.Percent = -1;
-      current_ = EntryOf(s.Item, s.Rel);
+      if (readFd_ >= 0) ::close(readFd_);
+      readFd_ = fd;
+      readDone_ = 0;
+      readPercent_ = -1;
+      current_ = EntryOf(s.Item, rel);
       if (events_.Minor) events_.Minor(current_, 0);
       return 0;
     }
     case ZIP_SOURCE_READ: {
       if (Cancelled()) {
-        zip_error_set(&s.Error, ZIP_ER_CANCELLED, 0);
+        zip_error_set(&sourceError_, ZIP_ER_CANCELLED, 0);
         return -1;
       }
       ssize_t n;
       do {
-        n = calls_.Read(s.Fd, data, len);
+        n = calls_.Read(readFd_, data, len);
       } while (n < 0 && errno == EINTR);
       if (n < 0) {
-        failedPath_ = DiskPath(s.Item, s.Rel);
-        zip_error_set(&s.Error, ZIP_ER_READ, errno);
+        failedPath_ = DiskPath(s.Item, names_.substr(s.RelAt, s.RelSize));
+        zip_error_set(&sourceError_, ZIP_ER_READ, errno);
         return -1;
       }
-      s.Done += static_cast<std::uint64_t>(n);
+      readDone_ += static_cast<std::uint64_t>(n);
       const int pct =
           s.Size == 0 ? 100
-                      : static_cast<int>(std::min<std::uint64_t>(s.Done, s.Size) * 100 / s.Size);
-      if (pct != s.Percent && events_.Minor) {
-        s.Percent = pct;
+                      : static_cast<int>(std::min<std::uint64_t>(readDone_, s.Size) * 100 / s.Size);
+      if (pct != readPercent_ && events_.Minor) {
+        readPercent_ = pct;
         events_.Minor(current_, pct);
       }
       return n;
     }
     case ZIP_SOURCE_CLOSE:
-      if (s.Fd >= 0) ::close(s.Fd);
-      s.Fd = -1;
+      if (readFd_ >= 0) ::close(readFd_);
+      readFd_ = -1;
       return 0;
     case ZIP_SOURCE_STAT: {
-      auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &s.Error);
+      auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, len, &sourceError_);
       if (!st) return -1;
       zip_stat_init(st);
       st->size = s.Size;
@@ -355,10 +368,8 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
       return sizeof(zip_stat_t);
     }
     case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&s.Error, data, len);
+      return zip_error_to_data(&sourceError_, data, len);
     case ZIP_SOURCE_FREE:
-      if (s.Fd >= 0) ::close(s.Fd);
-      zip_error_fini(&s.Error);
       delete &s;
       return 0;
     case ZIP_SOURCE_SUPPORTS:
@@ -366,7 +377,7 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
                                             ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
                                             ZIP_SOURCE_SUPPORTS, -1);
     default:
-      zip_error_set(&s.Error, ZIP_ER_OPNOTSUPP, 0);
+      zip_error_set(&sourceError_, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
@@ -410,6 +421,7 @@ bool Writer::OpenArchive(ZipOutcome& out) {
     return false;
   }
   const zip_int64_t n = zip_get_num_entries(za_, 0);
+  earlierEntries_ = static_cast<zip_uint64_t>(std::max<zip_int64_t>(n, 0));
   existing_.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(n, 0)));
   for (zip_int64_t i = 0; i < n; ++i) {
     if (const char* name = zip_get_name(za_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW))
@@ -427,10 +439,7 @@ zip_int64_t Writer::Place(const std::string& entry, zip_source_t* src, bool fold
   } else {
     const zip_int64_t index = folder ? zip_dir_add(za_, entry.c_str(), NameFlags(entry))
                                      : zip_file_add(za_, entry.c_str(), src, NameFlags(entry));
-    if (index >= 0) {
-      existing_.emplace(entry, static_cast<zip_uint64_t>(index));
-      return index;
-    }
+    if (index >= 0) return index;
   }
   if (src) zip_source_free(src);
   if (zip_error_code_zip(zip_get_error(za_)) == ZIP_ER_EXISTS) {
@@ -449,17 +458,11 @@ void Writer::SetAttributes(zip_uint64_t index, const struct stat& st) {
   if ((st.st_mode & S_IWUSR) == 0) attributes |= 0x01;  // and its read-only bit
   zip_file_set_external_attributes(za_, index, 0, ZIP_OPSYS_UNIX, attributes);
   zip_file_set_mtime(za_, index, st.st_mtime, 0);
-  // The DOS time above is local and has two-second steps; this field keeps the exact second.
-  zip_file_extra_field_delete_by_id(za_, index, kExtendedTimestamp, ZIP_EXTRA_FIELD_ALL,
-                                    ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
-  if (st.st_mtime >= 0 && st.st_mtime <= 0xFFFFFFFFLL) {
-    const auto t = static_cast<std::uint32_t>(st.st_mtime);
-    const zip_uint8_t field[5] = {1, static_cast<zip_uint8_t>(t), static_cast<zip_uint8_t>(t >> 8),
-                                  static_cast<zip_uint8_t>(t >> 16),
-                                  static_cast<zip_uint8_t>(t >> 24)};
-    zip_file_extra_field_set(za_, index, kExtendedTimestamp, ZIP_EXTRA_FIELD_NEW, field,
-                             sizeof field, ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
-  }
+  // An entry replaced in an earlier archive may carry an exact time of its own from another
+  // tool, which readers prefer to the time above: it would be the old file's.
+  if (index < earlierEntries_)
+    zip_file_extra_field_delete_by_id(za_, index, kExtendedTimestamp, ZIP_EXTRA_FIELD_ALL,
+                                      ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
 }
 
 void Writer::AddFolderEntry(const std::string& entry, const struct stat& st) {
@@ -497,15 +500,14 @@ void Writer::AddFile(std::uint32_t item, int dirFd, const std::string& rel, cons
   auto* s = new FileSource;
   s->W = this;
   s->Item = item;
-  s->Rel = rel;
+  s->RelAt = names_.size();
+  s->RelSize = static_cast<std::uint32_t>(rel.size());
   s->Size = static_cast<std::uint64_t>(st.st_size);
   s->Mtime = st.st_mtime;
-  zip_error_init(&s->Error);
   zip_error_t error;
   zip_error_init(&error);
   zip_source_t* src = zip_source_function_create(SourceCallback, s, &error);
   if (!src) {
-    zip_error_fini(&s->Error);
     delete s;
     if (!failed_) {
       failed_ = true;
@@ -515,6 +517,7 @@ void Writer::AddFile(std::uint32_t item, int dirFd, const std::string& rel, cons
     return;
   }
   zip_error_fini(&error);
+  names_ += rel;
   const zip_int64_t index = Place(entry, src, false);
   if (index < 0) return;
   const auto i = static_cast<zip_uint64_t>(index);
