@@ -90,6 +90,7 @@ class TestZipWindow : public QObject {
         QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(c->objectName()));
     }
     QCOMPARE(f.w->TargetFileBox()->text(), QString::fromStdString(f.base));
+    Shot(f, "zip-idle.png");
   }
 
   void refusedTargetsZipNothing() {
@@ -117,6 +118,7 @@ class TestZipWindow : public QObject {
     QCOMPARE(f.w->ZipStatusCtrl1()->Percent(), 100);
     QVERIFY(f.messages.isEmpty());
     QCOMPARE(f.Files(), QStringList{"out.zip"});
+    Shot(f, "zip-done.png");
     QTest::mouseClick(f.w->OKButton(), Qt::LeftButton);
     QVERIFY(!f.w->isVisible());
     QCOMPARE(f.w->result(), int(QDialog::Accepted));
@@ -199,6 +201,13 @@ class TestZipWindow : public QObject {
   }
 
  private:
+  // KESTRUM_SHOTS=folder saves what the window looks like, for a person to check.
+  static void Shot(Fixture& f, const char* name) {
+    const QString folder = qEnvironmentVariable("KESTRUM_SHOTS");
+    if (folder.isEmpty()) return;
+    QTest::qWait(50);
+    f.w->grab().save(folder + "/" + name);
+  }
   static QString tmp(Fixture& f) { return f.tmp.path() + "/data"; }
 };
 

@@ -66,6 +66,7 @@ frmZip::frmZip(ZipRequest request, QWidget* owner) : QDialog(owner), request_(st
   browseButton_->setToolTip("Select target zip file or directory");
   browseButton_->setAccessibleName("Select target zip file or directory");
   browseButton_->setAutoDefault(false);
+  browseButton_->setMaximumWidth(browseButton_->fontMetrics().horizontalAdvance("M***M") * 2);
   label2_ = new QLabel(
       "Select or type Target Zip File name above then click OK to zip selected files. Click "
       "CANCEL to stop zip operation. When done, click OK to close window.",
