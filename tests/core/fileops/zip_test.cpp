@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -452,6 +453,53 @@ TEST(ZipArchiveTest, DeepTreesAndIncompressibleData) {
   EXPECT_EQ(runner.Major().Percent, 100);
   const std::string py = PythonCheck(target, dir.Path());
   EXPECT_EQ(py.find("FAILED"), std::string::npos) << py;
+}
+
+TEST(ZipArchiveTest, MountPointsBelowAreNotEntered) {
+  TempDir dir;
+  dir.Write("top/here.txt", "here");
+  const std::string mountPoint = dir.Mkdir("top/mounted");
+  if (::mount("none", mountPoint.c_str(), "tmpfs", 0, "size=1m") != 0)
+    GTEST_SKIP() << "no right to mount a file system here";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { ::umount2(path.c_str(), MNT_DETACH); }
+  } unmount{mountPoint};
+  dir.Write("top/mounted/elsewhere.txt", "on another file system");
+  const std::string target = dir.Path() + "/m.zip";
+  const ZipOutcome out = Zip(target, {Item(dir.Path(), "top", true)});
+  ASSERT_EQ(out.Code, kZipLeftOut);
+  ASSERT_EQ(out.LeftOut.size(), 1u);
+  EXPECT_EQ(out.LeftOut[0].Path, mountPoint);
+  EXPECT_EQ(out.LeftOut[0].Reason, "on another file system: not entered");
+  const auto entries = ReadBack(target);
+  EXPECT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries.count("top/here.txt"), 1u);
+}
+
+// A sparse file over 4 GiB: slow (it is read and compressed in full), so only on request.
+TEST(ZipArchiveTest, FilesOver4GiBUseZip64) {
+  if (!std::getenv("KESTRUM_BIG_TESTS")) GTEST_SKIP() << "set KESTRUM_BIG_TESTS=1 to run";
+  TempDir dir;
+  dir.Mkdir("big");
+  const std::string path = dir.Path() + "/big/huge.bin";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+  ASSERT_GE(fd, 0);
+  const off_t size = (4LL << 30) + 12345;
+  ASSERT_EQ(::pwrite(fd, "end", 3, size - 3), 3);
+  ::close(fd);
+  const std::string target = dir.Path() + "/big.zip";
+  ASSERT_EQ(Zip(target, {Item(dir.Path(), "big", true)}).Code, kZipDone);
+  int error = 0;
+  zip_t* za = zip_open(target.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
+  ASSERT_NE(za, nullptr);
+  zip_stat_t st;
+  ASSERT_EQ(zip_stat(za, "big/huge.bin", ZIP_FL_ENC_RAW, &st), 0);
+  EXPECT_EQ(st.size, static_cast<zip_uint64_t>(size));
+  zip_discard(za);
+  if (HaveTool("unzip")) {
+    EXPECT_EQ(std::system(("unzip -tqq '" + target + "' >/dev/null").c_str()), 0);
+  }
 }
 
 TEST(ZipArchiveTest, MoreThan65535EntriesUseZip64) {
