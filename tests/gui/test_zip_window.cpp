@@ -8,6 +8,8 @@
 #include <chrono>
 #include <thread>
 
+#include "core/globals.h"
+#include "core/trace/trace.h"
 #include "gui/ui/frmZip.h"
 
 using namespace kestrum;
@@ -122,6 +124,25 @@ class TestZipWindow : public QObject {
     QTest::mouseClick(f.w->OKButton(), Qt::LeftButton);
     QVERIFY(!f.w->isVisible());
     QCOMPARE(f.w->result(), int(QDialog::Accepted));
+  }
+
+  void okIsTraced() {
+    TraceOn = true;
+    StartTrace();
+    Fixture f;
+    const std::string target = f.base + "t.zip";
+    f.w->TargetFileBox()->setText(QString::fromStdString(target));
+    QTest::mouseClick(f.w->OKButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Busy(), 10000);
+    TraceOn = false;
+    QFile log(QCoreApplication::applicationDirPath() + "/" +
+              QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName() + ".tra");
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QByteArray text = log.readAll();
+    const qsizetype ok = text.indexOf(": frmZip.OKButton\n");
+    QVERIFY(ok >= 0);
+    QVERIFY(text.indexOf(QByteArray(": ") + "  files=" + QByteArray::fromStdString(target) + "\n",
+                         ok) > ok);
   }
 
   void aRelativeTargetLandsInTheListedFolderAndFailuresAreShown() {
