@@ -182,9 +182,12 @@ class TestZipWindow : public QObject {
       Fixture f;
       f.Write("data/keep.zip", "");
       f.StartHeld("keep.zip");
-      // The held reads are let go from another thread while the window waits for its worker.
-      std::thread release([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      // The held reads are let go from another thread once the close has asked the run to
+      // stop, while the window waits for its worker.
+      const ZipRunner* runner = &f.w->Runner();
+      std::thread release([runner] {
+        while (!runner->CancelRequested())
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));
         gReadsHeld = false;
       });
       if (way == 0) f.w->close();

@@ -31,6 +31,8 @@ class ZipRunner {
              ZipSystemCalls calls = RealZipSystemCalls());
   // Asks the run to stop; it ends within a moment, leaving no partial archive.
   void Cancel() { cancel_.store(true); }
+  // True once Cancel was called; any thread may ask.
+  bool CancelRequested() const { return cancel_.load(); }
   // Waits until the worker has ended (returns at once when none was started).
   void Wait();
 
