@@ -178,7 +178,10 @@ void frmZip::CancelButton_Click() {
 }
 
 void frmZip::TargeBrowseButton_Click() {
-  const QString chosen = AskTarget(DisplayText(request_.ZipPath));
+  // The largest-files folder has no folder of its own: the dialog starts where a relative
+  // target would go.
+  const QString chosen =
+      AskTarget(DisplayText(request_.ZipPath.empty() ? request_.BaseFolder : request_.ZipPath));
   if (!chosen.isEmpty()) targetFileBox_->setText(chosen);
 }
 
