@@ -719,8 +719,11 @@ ZipOutcome Writer::Run() {
   out.Entries = entries_;
   if (!leftOut_.empty()) {
     out.Code = kZipLeftOut;
-    out.Message = "The archive " + target_ + " was written, but these items were left out:\n" +
-                  LeftOutText(leftOut_);
+    out.Message =
+        (entries_ == 0 && !hadArchive_
+             ? "Nothing was zipped, and no archive was made. These items were left out:\n"
+             : "The archive " + target_ + " was written, but these items were left out:\n") +
+        LeftOutText(leftOut_);
     out.LeftOut = std::move(leftOut_);
   } else if (events_.Major) {
     events_.Major(current_, 100);

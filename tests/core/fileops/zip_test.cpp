@@ -401,6 +401,13 @@ TEST_F(ZipFailureTest, TargetsThatCannotBeWritten) {
   EXPECT_EQ(out.Code, kZipOpenFailed);
   EXPECT_NE(out.Message.find("No such file or directory"), std::string::npos) << out.Message;
 
+  // Nothing to write: no archive is made, and the message says so.
+  ::mkfifo((base + "/only.fifo").c_str(), 0644);
+  out = Zip(dir.Path() + "/none.zip", {Item(base, "only.fifo", false)});
+  EXPECT_EQ(out.Code, kZipLeftOut);
+  EXPECT_EQ(out.Message.rfind("Nothing was zipped", 0), 0u) << out.Message;
+  ::unlink((base + "/only.fifo").c_str());
+
   out = Zip("relative.zip", {Item(base, "Old", true)});
   EXPECT_EQ(out.Code, kZipTargetRefused);
   ExpectUntouched();
