@@ -293,8 +293,8 @@ void frmMain::closeEvent(QCloseEvent* e) {
 void frmMain::ZipFiles() {
   if (Tracing()) Trace("frmMain.ZipFiles");
   if (zipWindow_) return;
-  const bool busy = Scanning || (presenter_->Busy && presenter_->Busy()) ||
-                    presenter_->ListingPending();
+  const bool busy =
+      Scanning || (presenter_->Busy && presenter_->Busy()) || presenter_->ListingPending();
   ZipCommandStart start = StartZipCommand(presenter_->List(), presenter_->Explorer(),
                                           presenter_->SelectedNode(), busy, HomeFolder());
   if (start.What == ZipCommandStart::Refused) SetStatus(start.Text);
