@@ -61,7 +61,8 @@ std::string LastName(const std::string& path) {
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
   const auto slash = p.rfind('/');
-  return slash == std::string::npos ? p : p.substr(slash + 1);
+  if (slash == std::string::npos || p == "/") return p;
+  return p.substr(slash + 1);
 }
 
 std::unique_ptr<DiskObject> MakeFolderEntry(const FileSystemService& fs,

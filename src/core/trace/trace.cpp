@@ -116,6 +116,9 @@ void TraceLog::StartLocked() {
     return f.LastErrorNumber() == 0;
   };
 
+  // A closed file first: a line traced while the settings and facts are gathered finds the
+  // log not yet open and is dropped, instead of starting the log again.
+  file_ = std::make_unique<DiskFile>(env_.exePath);
   // A setting whose number does not fit in 32 bits leaves the property as it was (0).
   int v = 0;
   overFlow_.reset();

@@ -5,8 +5,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHelpContentWidget>
-#include <QHelpFilterEngine>
 #include <QHelpEngine>
+#include <QHelpFilterEngine>
 #include <QHelpIndexWidget>
 #include <QHelpLink>
 #include <QHelpSearchEngine>
@@ -186,8 +186,9 @@ frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Q
 }
 
 void frmHelp::ShowProblem() {
-  browser_->setPlainText(problem_ + "\n\nThe help pages are installed with the program; "
-                                    "reinstalling it brings them back.");
+  browser_->setPlainText(problem_ +
+                         "\n\nThe help pages are installed with the program; "
+                         "reinstalling it brings them back.");
 }
 
 void frmHelp::Open(const QUrl& url) {
@@ -197,8 +198,8 @@ void frmHelp::Open(const QUrl& url) {
 void frmHelp::ShowContents() {
   tabs_->setCurrentIndex(0);
   if (engine_ && browser_->source().isEmpty()) {
-    const QHelpContentItem* top = engine_->contentModel()->contentItemAt(
-        engine_->contentModel()->index(0, 0));
+    const QHelpContentItem* top =
+        engine_->contentModel()->contentItemAt(engine_->contentModel()->index(0, 0));
     if (top) Open(top->url());
   }
   show();
