@@ -124,7 +124,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   BuildToolbar();
   BuildStatusBar();
   setWindowTitle(version::Product);
-  setWindowIcon(IconFor(QString("MyComputer")));
+  setWindowIcon(IconFor(QString("Kestrum")));
   setMinimumWidth(TwipsToPixels(layout::kMinWindowWidth, Dpi()));
 
   presenter_->OnHelpContents = [this] { HelpContents(this); };

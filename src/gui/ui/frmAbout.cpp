@@ -6,6 +6,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QVBoxLayout>
+#include <QtMath>
 
 #include "gui/controls/icons.h"
 #include "gui/ui/FunctionKeys.h"
@@ -83,7 +84,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
     t->setAccessibleName(names[i]);
     t->setReadOnly(true);
     t->setTabChangesFocus(true);
-    t->setFixedHeight(fm.lineSpacing() * 4 + 2 * t->frameWidth() + 8);
+    // Whole lines only: five of them, the document's margins and the frame.
+    t->setFixedHeight(fm.lineSpacing() * 5 + 2 * t->frameWidth() +
+                      2 * qCeil(t->document()->documentMargin()) + 2);
     texts_[i] = t;
   }
 
@@ -121,7 +124,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   bottom->addLayout(buttons);
   grid->addLayout(bottom, 7, 0, 1, 2);
   grid->setColumnStretch(1, 1);
-  setMinimumWidth(fm.averageCharWidth() * 78);
+  setMinimumWidth(fm.averageCharWidth() * 100);
   InstallF12(this);
 }
 

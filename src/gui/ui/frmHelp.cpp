@@ -76,7 +76,7 @@ QString WritableCollection(const QString& original, const QString& cacheFolder) 
 frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Qt::Window) {
   setObjectName("frmHelp");
   setWindowTitle(QString(version::Product) + " Help");
-  setWindowIcon(IconFor(QString("MyComputer")));
+  setWindowIcon(IconFor(QString("Kestrum")));
   if (!parent) setAttribute(Qt::WA_DeleteOnClose);
 
   if (!QFileInfo(collection).isFile()) {
@@ -115,6 +115,7 @@ frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Q
   indexFilter_->setPlaceholderText("Type a keyword");
   auto* indexLabel = new QLabel("&Type the word you are looking for:", indexPage);
   indexLabel->setBuddy(indexFilter_);
+  indexLabel->setWordWrap(true);
   auto* indexLayout = new QVBoxLayout(indexPage);
   indexLayout->addWidget(indexLabel);
   indexLayout->addWidget(indexFilter_);
@@ -179,9 +180,9 @@ frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Q
   outer->addWidget(split);
 
   const QFontMetrics fm(font());
-  tabs_->setMinimumWidth(fm.averageCharWidth() * 30);
-  split->setSizes({fm.averageCharWidth() * 34, fm.averageCharWidth() * 80});
-  resize(fm.averageCharWidth() * 120, fm.height() * 36);
+  tabs_->setMinimumWidth(fm.averageCharWidth() * 32);
+  split->setSizes({fm.averageCharWidth() * 44, fm.averageCharWidth() * 96});
+  resize(fm.averageCharWidth() * 140, fm.height() * 40);
   if (!problem_.isEmpty()) ShowProblem();
 }
 
