@@ -141,7 +141,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
 void frmMain::ScanFolders(const std::vector<std::string>& paths) {
   if (paths.empty()) return;
   if (Scanning || (loader_ && loader_->Busy())) {
-    SetStatus("Busy: the folder is not scanned");
+    SetStatus("A command is still running: the folder is not scanned");
     return;
   }
   const FolderScanPlan plan = PlanFolderScan(*presenter_, paths);
