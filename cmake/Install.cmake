@@ -10,7 +10,13 @@ if(KESTRUM_GUI)
     install(FILES dist/icons/${size}x${size}/kestrum.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
   endforeach()
-  install(FILES dist/kestrum.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Manual pages are installed compressed, as the desktop's man readers expect.
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/kestrum.1.gz
+                     COMMAND gzip -9n -c ${CMAKE_SOURCE_DIR}/dist/kestrum.1 > ${CMAKE_BINARY_DIR}/kestrum.1.gz
+                     DEPENDS ${CMAKE_SOURCE_DIR}/dist/kestrum.1)
+  add_custom_target(kestrum_man ALL DEPENDS ${CMAKE_BINARY_DIR}/kestrum.1.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/kestrum.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES dist/copyright DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/kestrum)
 endif()
 install(TARGETS kestrum-report RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
@@ -19,10 +25,11 @@ set(CPACK_PACKAGE_NAME kestrum)
 set(CPACK_PACKAGE_VENDOR "${KESTRUM_COMPANY}")
 set(CPACK_PACKAGE_CONTACT "${KESTRUM_COMPANY} <kestrum@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Kestrum lists the volumes of the computer, scans one, all of them or any folder, totals\n"
-    "file bytes and allocated space per folder, keeps each volume's 100 largest files, and\n"
-    "shows a folder tree beside a list with sizes, percentages, share bars and a pie chart.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Kestrum lists the volumes of the computer, scans one, all of them or any folder,\n"
+       "totals file bytes and allocated space per folder, keeps each volume's 100 largest\n"
+       "files, and shows a folder tree beside a list with sizes, percentages, share bars\n"
+       "and a pie chart.")
 set(CPACK_PACKAGE_FILE_NAME "kestrum_${PROJECT_VERSION}_amd64")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
