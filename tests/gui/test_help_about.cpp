@@ -122,6 +122,48 @@ class TestHelpAbout : public QObject {
     w.close();
   }
 
+  void collectionCopyFollowsTheOriginal() {
+    // An "installed" collection of its own, copied from the build's.
+    QTemporaryDir installed, cache;
+    const QString bin = QCoreApplication::applicationDirPath();
+    for (const char* f : {"kestrum.qhc", "kestrum.qch"})
+      QVERIFY(QFile::copy(bin + "/" + f, installed.filePath(f)));
+    const QString original = installed.filePath("kestrum.qhc");
+    const QString copy = gui::WritableCollection(original, cache.path());
+    QCOMPARE(copy, cache.filePath("kestrum.qhc"));
+    const QDateTime made = QFileInfo(copy).lastModified();
+    QTest::qWait(20);
+    QCOMPARE(gui::WritableCollection(original, cache.path()), copy);
+    QCOMPARE(QFileInfo(copy).lastModified(), made);  // unchanged original: the copy is kept
+    {
+      QHelpEngineCore engine(copy);
+      engine.setUsesFilterEngine(true);
+      QVERIFY(engine.setupData());
+      // The copy reads the pages where they were installed.
+      QCOMPARE(QFileInfo(engine.documentationFileName("org.kestrum.help")).canonicalFilePath(),
+               QFileInfo(installed.filePath("kestrum.qch")).canonicalFilePath());
+      QCOMPARE(engine.registeredDocumentations(), QStringList{"org.kestrum.help"});
+    }
+    // A new original (an upgrade) is copied again.
+    QFile f(original);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    QVERIFY(
+        f.setFileTime(QDateTime::currentDateTime().addSecs(60), QFileDevice::FileModificationTime));
+    f.close();
+    QCOMPARE(gui::WritableCollection(original, cache.path()), copy);
+    QVERIFY(QFileInfo(copy).lastModified() != made);
+    QCOMPARE(QDir(cache.path()).entryList(QDir::Files),
+             QStringList{"kestrum.qhc"});  // no leftovers
+    // Nothing was written beside the original.
+    QCOMPARE(QDir(installed.path())
+                 .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                 .size(),
+             2);
+    // No cache folder to be had: the original, opened read-only.
+    const QString blocked = installed.filePath("kestrum.qch") + "/cache";
+    QCOMPARE(gui::WritableCollection(original, blocked), original);
+  }
+
   void aboutShowsTheVersionRecordAndSystemInfo() {
     gui::frmMain w(Conf());
     w.Form_Load();

@@ -1,5 +1,6 @@
 #include "gui/ui/frmHelp.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -16,6 +17,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "core/app/help_files.h"
 #include "gui/controls/icons.h"
@@ -58,19 +60,30 @@ QString WritableCollection(const QString& original, const QString& cacheFolder) 
     QHelpEngineCore existing(copy);
     if (existing.setupData() && existing.customValue(kSourceStamp).toString() == stamp) return copy;
   }
-  // A new or changed original: copy it afresh. The copy names the documentation files by
-  // where they are, so they are read from the original's folder.
-  QFile::remove(copy);
-  QDir(QDir(cacheFolder).filePath("." + source.completeBaseName())).removeRecursively();
+  // A new or changed original: copy it afresh, beside the old copy first and then renamed
+  // over it, so that another Kestrum opening the help at the same time sees either copy
+  // whole. The copy names the documentation files by where they are, so they are read from
+  // the original's folder.
+  const QString temp = copy + QString(".%1.tmp").arg(QCoreApplication::applicationPid());
+  QFile::remove(temp);
+  bool made = false;
   {
     QHelpEngineCore from(original);
     from.setReadOnly(true);
-    if (!from.setupData() || !from.copyCollectionFile(copy)) return original;
+    made = from.setupData() && from.copyCollectionFile(temp);
   }
-  QHelpEngineCore made(copy);
-  if (!made.setupData()) return original;
-  made.setCustomValue(kSourceStamp, stamp);
-  return copy;
+  if (made) {
+    QHelpEngineCore fresh(temp);
+    made = fresh.setupData() && fresh.setCustomValue(kSourceStamp, stamp);
+  }
+  if (made) {
+    // The old search index belongs to the old pages.
+    QDir(QDir(cacheFolder).filePath("." + source.completeBaseName())).removeRecursively();
+    made =
+        std::rename(QFile::encodeName(temp).constData(), QFile::encodeName(copy).constData()) == 0;
+  }
+  QFile::remove(temp);
+  return made ? copy : original;
 }
 
 frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Qt::Window) {
