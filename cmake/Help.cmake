@@ -26,4 +26,5 @@ add_custom_command(
   COMMENT "Compiling the help collection"
   VERBATIM)
 add_custom_target(kestrum_help ALL DEPENDS ${KESTRUM_QCH} ${KESTRUM_QHC})
-add_dependencies(kestrum kestrum_help)
+# Every program of the window (the tests too) finds the help beside itself.
+add_dependencies(kgui kestrum_help)
