@@ -1,5 +1,6 @@
 #include "gui/ui/frmAbout.h"
 
+#include <QFileInfo>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -9,13 +10,10 @@
 #include <QtMath>
 
 #include "gui/controls/icons.h"
+#include "gui/ui/ContextIDs.h"
 #include "gui/ui/FunctionKeys.h"
 #include "gui/ui/frmSplash.h"
 #include "kestrum_version.h"
-
-#ifndef KESTRUM_INSTALL_DATADIR
-#define KESTRUM_INSTALL_DATADIR "/usr/local/share"
-#endif
 
 namespace kestrum::gui {
 
@@ -29,12 +27,12 @@ QString AboutLicenceText() {
          "PURPOSE. See the GNU General Public License for more details.";
 }
 
-QString AboutProjectText() {
+QString AboutProjectText(const QString& helpFolder) {
   return QString(version::Product) +
          " is developed in the open: its source, its history and its issue tracker live in "
          "the project's git repository.\n\n"
-         "This copy keeps its help in " KESTRUM_INSTALL_DATADIR
-         "/kestrum/help (Help, Contents) and its manual page as \"man kestrum\".";
+         "This copy keeps its help in " +
+         helpFolder + " (Help, Contents) and its manual page as \"man kestrum\".";
 }
 
 QString AboutProblemText() {
@@ -76,7 +74,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
   auto* company = label("lblCompany", version::Company, 1.0, false);
   auto* copyright = label("lblCopyright", version::Copyright, 1.0, false);
 
-  const QString texts[3] = {AboutLicenceText(), AboutProjectText(), AboutProblemText()};
+  const QString texts[3] = {AboutLicenceText(),
+                            AboutProjectText(QFileInfo(HelpFile(parent)).absolutePath()),
+                            AboutProblemText()};
   const char* names[3] = {"Licence", "Where the project lives", "Reporting a problem"};
   for (int i = 0; i < 3; ++i) {
     auto* t = new QPlainTextEdit(texts[i], this);

@@ -42,7 +42,7 @@ class frmAbout : public QDialog {
 
 // The three texts of the About window.
 QString AboutLicenceText();
-QString AboutProjectText();
+QString AboutProjectText(const QString& helpFolder);
 QString AboutProblemText();
 
 }  // namespace kestrum::gui
