@@ -53,6 +53,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(version::Product);
+  // Ties the windows to the installed desktop entry (its icon and name in the task bar).
+  QGuiApplication::setDesktopFileName("org.kestrum.Kestrum");
   QApplication::setApplicationVersion(
       QStringLiteral("%1.%2.%3").arg(version::Major).arg(version::Minor).arg(version::Revision));
 
