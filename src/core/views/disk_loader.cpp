@@ -1,5 +1,9 @@
 #include "core/views/disk_loader.h"
 
+#include <sys/stat.h>
+
+#include <utility>
+
 #include "core/globals.h"
 #include "core/model/summary.h"
 #include "core/trace/trace.h"
@@ -22,14 +26,29 @@ void SystemDriveSource::Space(const std::string& path, double& total, double& fr
   GetDriveSpace(fs_, path, total, free, report);
 }
 
-std::string ProgressText(const std::string& targetDisk, std::int64_t folders,
-                         std::int64_t files) {
+bool DriveSource::IsFolderReady(const std::string& path) const {
+  struct stat st {};
+  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
+DiskLoader::Plan DiskLoader::PlanOf(DiskObject* d) {
+  return Plan{d, d->OwnPath(), d->RootFolder, d->Label(), d->SubClass, d->FolderEntry};
+}
+
+bool DiskLoader::Ready(const Plan& p) const {
+  return p.Entry ? drives_.IsFolderReady(p.Path) : drives_.IsReady(p.Path);
+}
+
+std::string ProgressText(const std::string& targetDisk, std::int64_t folders, std::int64_t files) {
   return targetDisk + " folders scanned: " + std::to_string(folders) + " for " +
          std::to_string(files) + " files";
 }
 
 DiskLoader::DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSource& drives)
-    : window_(window), explorer_(explorer), drives_(drives),
+    : window_(window),
+      explorer_(explorer),
+      drives_(drives),
       alive_(std::make_shared<DiskLoader*>(this)) {}
 
 DiskLoader::~DiskLoader() {
@@ -68,12 +87,10 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
   window_.ClearList();
   window_.SetTreeEnabled(false);
   std::vector<Plan> plan;
-  auto planOf = [](DiskObject* d) {
-    return Plan{d, d->OwnPath(), d->RootFolder, d->Label(), d->SubClass};
-  };
+  const auto planOf = &DiskLoader::PlanOf;
   bool allDrives = false;
   if (selected && selected->Class == "Drive") {
-    if (!drives_.IsReady(selected->OwnPath())) {
+    if (!Ready(planOf(selected))) {
       window_.SetStatus("Drive not ready...");
       window_.SetTreeEnabled(true);
       return true;
@@ -96,10 +113,28 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
   return true;
 }
 
+bool DiskLoader::LoadFolders(const std::vector<DiskObject*>& targets, bool includeCd) {
+  if (busy_ || targets.empty()) return false;
+  if (Tracing()) Trace("frmMain.LoadFolders");
+  JoinWorker();
+  keyCounter_ = 0;
+  window_.ClearList();
+  window_.SetTreeEnabled(false);
+  std::vector<Plan> plan;
+  for (DiskObject* d : targets) plan.push_back(PlanOf(d));
+  showAfter_ = targets.front();
+  busy_ = true;
+  Scanning = true;
+  window_.ClearPathLabel();
+  window_.SetProgressTimer(true);
+  worker_ = std::thread(&DiskLoader::Work, this, std::move(plan), true, includeCd);
+  return true;
+}
+
 void DiskLoader::Work(std::vector<Plan> plan, bool allDrives, bool includeCd) {
   for (const Plan& p : plan) {
     if (!Scanning) break;
-    if (allDrives && !drives_.IsReady(p.Path)) continue;
+    if (allDrives && !Ready(p)) continue;
     LoadSingleDisk(p, includeCd);
   }
   Post([this] { FinalSteps(); });
@@ -108,9 +143,8 @@ void DiskLoader::Work(std::vector<Plan> plan, bool allDrives, bool includeCd) {
 void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   if (Tracing()) Trace("frmMain.LoadSingleDisk(" + p.Path + ")");
   auto result = std::make_shared<DiskObject>();
-  drives_.Space(p.Path, result->DeviceSize, result->FreeSpace, [this](const std::string& m) {
-    Post([this, m] { window_.ShowMessage(m); });
-  });
+  drives_.Space(p.Path, result->DeviceSize, result->FreeSpace,
+                [this](const std::string& m) { Post([this, m] { window_.ShowMessage(m); }); });
   if (p.SubClass == "CD-ROM" && !includeCd) {
     Post([p, result] {
       DiskObject& d = *p.Drive;
@@ -161,8 +195,14 @@ void DiskLoader::FinalSteps() {
   window_.SetProgressTimer(false);
   window_.SetStatus("Done");
   window_.SetTreeEnabled(true);
-  explorer_.SetSelectedItem(explorer_.FirstNode());
-  window_.ShowRoot();
+  DiskObject* first = std::exchange(showAfter_, nullptr);
+  if (first && first->Node != kNoNode) {
+    explorer_.SetSelectedItem(first->Node);
+    window_.ShowNode(first->Node);
+  } else {
+    explorer_.SetSelectedItem(explorer_.FirstNode());
+    window_.ShowRoot();
+  }
   busy_ = false;
   if (OnFinished) OnFinished();
 }
