@@ -2,11 +2,14 @@
 
 #include "core/globals.h"
 #include "core/trace/trace.h"
+#include "core/views/navigation.h"
 
 namespace kestrum {
 
 MainPresenter::MainPresenter(MainView& view, FileSysFactory makeFileSys)
-    : view_(view), makeFileSys_(std::move(makeFileSys)) {}
+    : view_(view), makeFileSys_(std::move(makeFileSys)) {
+  InstallNavigation(*this);
+}
 
 void MainPresenter::SetStatus(const std::string& text) {
   status_ = text;
@@ -50,11 +53,7 @@ void MainPresenter::ShowRoot() {
   tvTreeView_Click();
 }
 
-void MainPresenter::tvTreeView_Click() {
-  const ItemValue d = explorer_.ItemData(explorer_.SelectedItem());
-  if (const auto* obj = std::get_if<DiskObject*>(&d); obj && *obj)
-    view_.SetPathLabel((*obj)->Label());
-}
+void MainPresenter::tvTreeView_Click() { kestrum::tvTreeView_Click(*this); }
 
 void MainPresenter::Unload() { Scanning = false; }
 
