@@ -55,6 +55,13 @@ void MainPresenter::ShowRoot() {
 
 void MainPresenter::tvTreeView_Click() { kestrum::tvTreeView_Click(*this); }
 
+bool MainPresenter::RowsPending() {
+  if (!listingPending_) return false;
+  // Queued, the command would act on whatever rows the finished listing selects.
+  SetStatus(kListingPendingStatus);
+  return true;
+}
+
 void MainPresenter::Unload() { Scanning = false; }
 
 void MainPresenter::Toggle(bool& flag) {
@@ -79,9 +86,9 @@ void MainPresenter::tbToolBar_ButtonClick(const std::string& key) {
     Toggle(key == "Files" ? toggles_.ShowFiles : toggles_.Allocated);
     if (!Refused()) call(OnRefreshList);
   } else if (key == "Delete" || key == "Recycle") {
-    if (!Refused() && OnDeleteFiles) OnDeleteFiles(key);
+    if (!Refused() && !RowsPending() && OnDeleteFiles) OnDeleteFiles(key);
   } else if (key == "Zip") {
-    if (!Refused()) call(OnZip);
+    if (!Refused() && !RowsPending()) call(OnZip);
   }
 }
 
@@ -95,11 +102,12 @@ void MainPresenter::MenuClick(const std::string& name) {
   } else if (name == "mnuScanStop") {
     Scanning = false;
   } else if (name == "mnuFileRecycle" || name == "mnuFileDelete") {
-    if (!Refused() && OnDeleteFiles) OnDeleteFiles(name == "mnuFileDelete" ? "Delete" : "Recycle");
+    if (!Refused() && !RowsPending() && OnDeleteFiles)
+      OnDeleteFiles(name == "mnuFileDelete" ? "Delete" : "Recycle");
   } else if (name == "mnuFileZip") {
-    if (!Refused()) call(OnZip);
+    if (!Refused() && !RowsPending()) call(OnZip);
   } else if (name == "mnuFileProp" || name == "FileMenuProperties") {
-    call(OnProperties);
+    if (!RowsPending()) call(OnProperties);
   } else if (name == "mnuFileExit") {
     view_.CloseWindow();
   } else if (name == "mnuViewToolbar" || name == "mnuViewStatusBar") {
@@ -121,9 +129,11 @@ void MainPresenter::MenuClick(const std::string& name) {
   } else if (name == "mnuHelpAbout") {
     call(OnAbout);
   } else if (name == "FileMenuRecycle" || name == "FileMenuDelete") {
-    if (OnDeleteFiles) OnDeleteFiles(name == "FileMenuDelete" ? "Delete" : "Recycle");
+    // The popup does not test Scanning, but nothing changes the model while a command runs.
+    if (!(Busy && Busy()) && !RowsPending() && OnDeleteFiles)
+      OnDeleteFiles(name == "FileMenuDelete" ? "Delete" : "Recycle");
   } else if (name == "FileMenuZip") {
-    call(OnZip);
+    if (!(Busy && Busy()) && !RowsPending()) call(OnZip);
   }
   // "mnuViewOptions" has no action.
 }

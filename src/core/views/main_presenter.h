@@ -13,6 +13,10 @@ namespace kestrum {
 
 struct PieChartData;
 
+// The status line of a command on rows refused while the list is still being read.
+inline constexpr const char* kListingPendingStatus =
+    "The list is still being read; try again when it is shown.";
+
 // What the main window's rules need of the window itself. frmMain implements it over Qt;
 // tests implement it with a recorder. All calls come on the window thread.
 class MainView {
@@ -103,6 +107,8 @@ class MainPresenter {
  private:
   void Toggle(bool& flag);
   bool Refused() const { return Scanning || (Busy && Busy()); }
+  // True, with a status line, while a listing is still read: commands on rows refuse then.
+  bool RowsPending();
 
   MainView& view_;
   FileSysFactory makeFileSys_;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QCursor>
 #include <QDate>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -16,8 +17,11 @@
 
 #include "core/platform/settings.h"
 #include "core/views/commands.h"
+#include "core/views/navigation.h"
 #include "core/views/placement.h"
+#include "gui/controls/bar_delegate.h"
 #include "gui/controls/icons.h"
+#include "gui/controls/shell_open.h"
 #include "gui/controls/text.h"
 #include "kestrum_version.h"
 
@@ -64,8 +68,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   pathLabel_->setContentsMargins(2, 3, 2, 3);
   list_ = new QTreeView(surface_);
   list_->setObjectName("lvListView");
-  graph_ = new QWidget(surface_);
-  graph_->setObjectName("Graph");
+  graph_ = chart_ = new PieChartView(surface_);
   graph_->hide();
   splitter_ = new QWidget(surface_);
   splitter_->setObjectName("imgSplitter");
@@ -98,6 +101,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   list_->installEventFilter(this);
   list_->header()->setVisible(false);  // until the list has columns
   connect(listModel_, &ListModel::ColumnsReset, this, &frmMain::ApplyColumns);
+  WireList();
 
   CExplorer& ex = presenter_->Explorer();
   connect(tree_, &QTreeView::expanded, this, [this](const QModelIndex& i) {
@@ -177,7 +181,8 @@ void frmMain::AddEntries(QMenu* menu, const Menu& m) {
 void frmMain::BuildMenus() {
   for (const Menu& m : MenuBar()) AddEntries(menuBar()->addMenu(QString::fromUtf8(m.Caption)), m);
   // The context menu of the list; the list's click handling pops it up.
-  AddEntries(new QMenu(QString::fromUtf8(FileMenu().Caption), this), FileMenu());
+  fileMenu_ = new QMenu(QString::fromUtf8(FileMenu().Caption), this);
+  AddEntries(fileMenu_, FileMenu());
 }
 
 void frmMain::BuildToolbar() {
@@ -321,6 +326,25 @@ void frmMain::SizeControls(double x) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    const auto* me = static_cast<QMouseEvent*>(event);
+    const int button = me->button() == Qt::LeftButton     ? kLeftButton
+                       : me->button() == Qt::RightButton  ? kRightButton
+                       : me->button() == Qt::MiddleButton ? 4
+                                                          : 0;
+    const Qt::KeyboardModifiers m = me->modifiers();
+    const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
+                      (m & Qt::AltModifier ? 4 : 0);
+    lvListView_MouseUp(*presenter_, button, shift);
+    const QModelIndex at = list_->indexAt(me->position().toPoint());
+    if (at.isValid()) {
+      // The click runs once the view has finished with the release (its selection).
+      const auto row = static_cast<std::size_t>(at.row()) + 1;
+      QMetaObject::invokeMethod(
+          this, [this, row] { lvListView_Click(*presenter_, row); }, Qt::QueuedConnection);
+    }
+    return false;
+  }
   if (watched == splitter_) {
     switch (event->type()) {
       case QEvent::MouseButtonPress: {
@@ -358,6 +382,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     const int key = static_cast<QKeyEvent*>(event)->key();
     if ((key == Qt::Key_Return || key == Qt::Key_Enter) && watched == tree_) {
       presenter_->tvTreeView_Click();
+      return true;
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && watched == list_) {
+      lvListView_Enter(*presenter_, CurrentListRow());
       return true;
     }
   }
@@ -439,6 +467,82 @@ void frmMain::SyncToggles() {
   set(Button("Files"), t.ShowFiles);
   set(Action("mnuViewAllocated"), t.Allocated);
   set(Button("Allocated"), t.Allocated);
+}
+
+void frmMain::WireList() {
+  tree_->setAccessibleName("Folders");
+  list_->setAccessibleName("Files and folders");
+  pathLabel_->setAccessibleName("Path");
+  list_->setItemDelegate(new BarDelegate(*listModel_, list_));
+  list_->viewport()->installEventFilter(this);
+  list_->setAllColumnsShowFocus(true);
+  list_->header()->setSectionsClickable(true);
+  list_->header()->setSortIndicatorShown(false);
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
+    const auto& cols = presenter_->List().Columns();
+    if (section >= 0 && section < static_cast<int>(cols.size()))
+      LvListView_ColumnClick(*presenter_, cols[static_cast<std::size_t>(section)].Text);
+  });
+  // The list data keeps which rows are selected, for the commands that act on them.
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& on, const QItemSelection& off) {
+            ListData& l = presenter_->List();
+            for (const QItemSelectionRange& r : off)
+              for (int i = r.top(); i <= r.bottom(); ++i)
+                l.SetSelected(static_cast<std::size_t>(i) + 1, false);
+            for (const QItemSelectionRange& r : on)
+              for (int i = r.top(); i <= r.bottom(); ++i)
+                l.SetSelected(static_cast<std::size_t>(i) + 1, true);
+          });
+  connect(listModel_, &ListModel::RowsReset, this, &frmMain::SelectMarkedRows);
+  connect(chart_, &PieChartView::clicked, this, [this] { Graph_Click(*presenter_); });
+  ShellOpener = [](const std::string& path, bool trashView) {
+    return OpenFolderInFileManager(path, trashView);
+  };
+  // File listings are read on a worker and delivered here.
+  ListingMailbox& mailbox = *presenter_->Listing().Mailbox;
+  std::lock_guard<std::mutex> g(mailbox.Lock);
+  mailbox.Post = [this](std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+  };
+}
+
+void frmMain::SelectMarkedRows() {
+  const auto& rows = presenter_->List().Rows();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!rows[i].Selected) continue;
+    const QModelIndex at = listModel_->index(static_cast<int>(i), 0);
+    list_->selectionModel()->setCurrentIndex(
+        at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list_->scrollTo(at);
+    return;
+  }
+}
+
+std::size_t frmMain::CurrentListRow() const {
+  const QModelIndex at = list_->currentIndex();
+  return at.isValid() ? static_cast<std::size_t>(at.row()) + 1 : 0;
+}
+
+void frmMain::ShowPieChart(const PieChartData& chart) {
+  chart_->SetData(chart);
+  list_->hide();
+  chart_->show();
+  chart_->raise();
+  chart_->setFocus();
+}
+
+void frmMain::HidePieChart() {
+  chart_->hide();
+  list_->show();
+}
+
+void frmMain::PopupFileMenu() { fileMenu_->popup(QCursor::pos()); }
+
+bool frmMain::ShellOpen(const std::string& path, bool trashView) {
+  return ShellOpener ? ShellOpener(path, trashView) : false;
 }
 
 }  // namespace kestrum::gui
