@@ -74,8 +74,7 @@ TEST_F(PresenterTest, LoadDisksBuildsTheTreeInTableOrder) {
   DiskObject* d = std::get<DiskObject*>(ex.ItemData(drive));
   EXPECT_EQ(d->Node, drive);
   // The tree's click on the root lists the drives.
-  EXPECT_EQ(view.status,
-            (std::vector<std::string>{"Finding disks...", "Done", "2 disk volumes"}));
+  EXPECT_EQ(view.status, (std::vector<std::string>{"Finding disks...", "Done", "2 disk volumes"}));
   EXPECT_EQ(view.selected, std::vector<NodeId>{root});
   EXPECT_EQ(view.expanded, std::vector<NodeId>{root});
   EXPECT_EQ(ex.SelectedItem(), root);
