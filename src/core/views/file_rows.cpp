@@ -21,8 +21,27 @@ namespace {
 
 constexpr std::size_t kReadBuffer = 256 * 1024;
 
+// Dates of one listing: files written together share their time, and formatting a time in
+// the locale costs more than the rest of a row.
+class DateTexts {
+ public:
+  const std::string& Of(std::time_t t) {
+    if (!valid_ || t != last_) {
+      text_ = DateText(t);
+      last_ = t;
+      valid_ = true;
+    }
+    return text_;
+  }
+
+ private:
+  bool valid_ = false;
+  std::time_t last_ = 0;
+  std::string text_;
+};
+
 ListRow FileRow(std::string text, const std::string& key, double size, std::time_t mtime,
-                const FileRowsRequest& rq) {
+                const FileRowsRequest& rq, DateTexts& dates) {
   const double fraction = ShareOf(size, rq.ParentSpace);
   ListRow row;
   row.Text = std::move(text);
@@ -32,7 +51,7 @@ ListRow FileRow(std::string text, const std::string& key, double size, std::time
   row.SubItems.push_back(SizeText(size));
   row.SubItems.push_back(PercentText(fraction));
   row.SubItems.push_back(BarText(fraction));
-  row.SubItems.push_back(DateText(mtime));
+  row.SubItems.push_back(dates.Of(mtime));
   row.Tag = FileTag(size);
   return row;
 }
@@ -41,7 +60,7 @@ bool Superseded(const FileRowsRequest& rq) {
   return rq.Current && rq.Current->load(std::memory_order_relaxed) != rq.Generation;
 }
 
-void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
+void ReadFolder(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
   OpenedFolder folder = OpenFolderBelow(rq.VolumeRoot, rq.FolderPath);
   if (!folder.Fd) return;
   const int fd = folder.Fd.Get();
@@ -66,13 +85,13 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
           ShownFileSize(static_cast<double>(st.st_size), rq.Allocated, rq.AllocationUnit);
       std::string text(name);
       if (rq.SuffixSort) text += 'B';
-      out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq), size, rq.SuffixSort);
+      out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq, dates), size, rq.SuffixSort);
     });
     if (stop) return;
   }
 }
 
-void ReadLargest(const FileRowsRequest& rq, RowBatch& out) {
+void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
   for (const LargestEntry& e : rq.Entries) {
     std::time_t mtime = 0;
     const SplitPath where = SplitLastName(e.Name);
@@ -84,7 +103,7 @@ void ReadLargest(const FileRowsRequest& rq, RowBatch& out) {
     const double size = ShownFileSize(e.Size, rq.Allocated, rq.AllocationUnit);
     std::string text = e.Name;
     if (rq.SuffixSort) text += 'A';
-    out.Add(FileRow(std::move(text), e.Key, size, mtime, rq), size, rq.SuffixSort);
+    out.Add(FileRow(std::move(text), e.Key, size, mtime, rq, dates), size, rq.SuffixSort);
   }
 }
 
@@ -92,10 +111,15 @@ void ReadLargest(const FileRowsRequest& rq, RowBatch& out) {
 
 RowBatch ReadFileRows(const FileRowsRequest& rq) {
   RowBatch out;
+  const std::size_t expected = rq.Largest ? rq.Entries.size() : rq.ExpectedRows;
+  out.Rows.reserve(expected);
+  out.Sizes.reserve(expected);
+  out.Suffixed.reserve(expected);
+  DateTexts dates;
   if (rq.Largest)
-    ReadLargest(rq, out);
+    ReadLargest(rq, out, dates);
   else
-    ReadFolder(rq, out);
+    ReadFolder(rq, out, dates);
   return out;
 }
 

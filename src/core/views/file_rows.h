@@ -25,7 +25,8 @@ struct FileRowsRequest {
   double ParentSpace = 0;  // the listed folder's size: the denominator of the shares
   bool Allocated = false;  // "Show Allocated Space": sizes rounded up to whole units
   std::int32_t AllocationUnit = 1;
-  bool SuffixSort = false;  // name-sort mode: texts get their group letter
+  bool SuffixSort = false;       // name-sort mode: texts get their group letter
+  std::size_t ExpectedRows = 0;  // rows to make room for (the scan's count), a hint
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.
   const std::atomic<std::uint64_t>* Current = nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 
 namespace kestrum {
@@ -18,6 +19,41 @@ void Permute(RowBatch& b, const std::vector<std::uint32_t>& perm) {
   for (std::uint32_t i : perm) out.Add(std::move(b.Rows[i]), b.Sizes[i], b.Suffixed[i] != 0);
   b = std::move(out);
 }
+
+// The row texts folded to lower case (ASCII, as TextLess folds them) in one buffer, so that
+// comparing two is a memcmp over contiguous memory: the same order as TextLess, at a
+// fraction of its cost on a million rows.
+class FoldedTexts {
+ public:
+  explicit FoldedTexts(const RowBatch& b) {
+    std::size_t total = 0;
+    for (const ListRow& r : b.Rows) total += r.Text.size();
+    chars_.resize(total);
+    spans_.reserve(b.Count());
+    std::size_t at = 0;
+    for (const ListRow& r : b.Rows) {
+      for (char c : r.Text) chars_[at++] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+      spans_.push_back({at - r.Text.size(), r.Text.size()});
+    }
+  }
+  // <0, 0, >0 as folded text x sorts before, with, after folded text y.
+  int Compare(std::uint32_t x, std::uint32_t y) const {
+    const Span& a = spans_[x];
+    const Span& b = spans_[y];
+    const std::size_t n = std::min(a.len, b.len);
+    if (n) {
+      if (const int c = std::memcmp(chars_.data() + a.off, chars_.data() + b.off, n)) return c;
+    }
+    return a.len < b.len ? -1 : a.len > b.len ? 1 : 0;
+  }
+
+ private:
+  struct Span {
+    std::size_t off, len;
+  };
+  std::vector<char> chars_;
+  std::vector<Span> spans_;
+};
 
 std::vector<std::uint32_t> Identity(std::size_t n) {
   std::vector<std::uint32_t> perm(n);
@@ -37,9 +73,14 @@ void RowBatch::Append(RowBatch&& more) {
 
 void SortBySuffixedName(RowBatch& b) {
   std::vector<std::uint32_t> perm = Identity(b.Count());
-  std::stable_sort(perm.begin(), perm.end(), [&](std::uint32_t x, std::uint32_t y) {
-    return TextLess(b.Rows[x].Text, b.Rows[y].Text);
-  });
+  {
+    const FoldedTexts texts(b);
+    // Ties broken by position: the order of a stable sort, with a plain one.
+    std::sort(perm.begin(), perm.end(), [&](std::uint32_t x, std::uint32_t y) {
+      const int c = texts.Compare(x, y);
+      return c != 0 ? c < 0 : x < y;
+    });
+  }
   Permute(b, perm);
   // Only the letters the listing added come off: a row without one (the placeholder of a
   // folder whose subfolders were never read) keeps its whole text.
@@ -49,11 +90,22 @@ void SortBySuffixedName(RowBatch& b) {
 
 void SortBySize(RowBatch& b) {
   std::vector<std::uint32_t> perm = Identity(b.Count());
-  std::stable_sort(perm.begin(), perm.end(), [&](std::uint32_t x, std::uint32_t y) {
-    if (b.Sizes[x] != b.Sizes[y]) return b.Sizes[x] > b.Sizes[y];
-    return TextLess(b.Rows[x].Text, b.Rows[y].Text);
-  });
+  {
+    const FoldedTexts texts(b);
+    std::sort(perm.begin(), perm.end(), [&](std::uint32_t x, std::uint32_t y) {
+      if (b.Sizes[x] != b.Sizes[y]) return b.Sizes[x] > b.Sizes[y];
+      const int c = texts.Compare(x, y);
+      return c != 0 ? c < 0 : x < y;
+    });
+  }
   Permute(b, perm);
+}
+
+void SortListing(RowBatch& b, bool suffixSort, bool sizeSort) {
+  if (suffixSort)
+    SortBySuffixedName(b);
+  else if (sizeSort)
+    SortBySize(b);
 }
 
 }  // namespace kestrum

@@ -33,4 +33,8 @@ void SortBySuffixedName(RowBatch& batch);
 // rows equal in both keeping the order they came in.
 void SortBySize(RowBatch& batch);
 
+// The listing's one sort: by suffixed name in name-sort mode, else by size in size-sort
+// mode, else none.
+void SortListing(RowBatch& batch, bool suffixSort, bool sizeSort);
+
 }  // namespace kestrum

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <utility>
@@ -163,19 +164,17 @@ void AddFiles2(Build& b, NodeId node) {
   }
   PrepareRead(b, *d, d->Space(b.P.Toggles().Allocated), d->AllocationUnit);
   b.Request.FolderPath = d->Path();
+  b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
 }
 
 std::string Count(std::int32_t n) { return std::to_string(n); }
 
 // Sorts, shows the rows in one piece, selects the first, and writes the status line (and
 // the statistics rows of a scanned drive).
-void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch) {
+void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, bool sorted) {
   ListingState& st = p.Listing();
   CExplorer& ex = p.Explorer();
-  if (st.SuffixSort)
-    SortBySuffixedName(batch);
-  else if (st.PaddedSizeSort)
-    SortBySize(batch);
+  if (!sorted) SortListing(batch, st.SuffixSort, st.PaddedSizeSort);
   std::vector<ListRow> rows = std::move(batch.Rows);
   if (!rows.empty()) rows.front().Selected = true;
 
@@ -248,7 +247,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   if (firstChild == kNoNode || p.Toggles().ShowFiles) AddFiles2(b, parentNode);
 
   if (!b.ReadFiles) {
-    Finish(p, firstChild, parentNode, std::move(b.Batch));
+    Finish(p, firstChild, parentNode, std::move(b.Batch), false);
     return;
   }
   std::shared_ptr<ListingMailbox> mailbox = st.Mailbox;
@@ -259,7 +258,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   }
   if (!post) {
     b.Batch.Append(ReadFileRows(b.Request));
-    Finish(p, firstChild, parentNode, std::move(b.Batch));
+    Finish(p, firstChild, parentNode, std::move(b.Batch), false);
     return;
   }
   // Read on a worker, so that a slow or dead file server never freezes the window. The
@@ -270,9 +269,12 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   b.Request.Current = &mailbox->Current;
   b.Request.Generation = generation;
   MainPresenter* presenter = &p;
-  std::thread([mailbox, presenter, generation, firstChild, parentNode, parentObj,
-               request = std::move(b.Request), batch = std::move(b.Batch)]() mutable {
+  const bool suffixSort = st.SuffixSort, sizeSort = st.PaddedSizeSort;
+  std::thread([mailbox, presenter, generation, firstChild, parentNode, parentObj, suffixSort,
+               sizeSort, request = std::move(b.Request), batch = std::move(b.Batch)]() mutable {
     batch.Append(ReadFileRows(request));
+    // Sorted here too, so that the window thread only shows the rows.
+    SortListing(batch, suffixSort, sizeSort);
     std::lock_guard<std::mutex> g(mailbox->Lock);
     if (!mailbox->Post || mailbox->Current.load(std::memory_order_relaxed) != generation) return;
     mailbox->Post([presenter, generation, firstChild, parentNode, parentObj,
@@ -280,7 +282,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
       if (presenter->Listing().Generation != generation) return;
       presenter->SetListingPending(false);
       if (ObjectOf(presenter->Explorer(), parentNode) != parentObj) return;
-      Finish(*presenter, firstChild, parentNode, std::move(batch));
+      Finish(*presenter, firstChild, parentNode, std::move(batch), true);
     });
   }).detach();
 }
