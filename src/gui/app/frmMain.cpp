@@ -20,6 +20,7 @@
 #include "core/views/navigation.h"
 #include "core/views/placement.h"
 #include "gui/controls/bar_delegate.h"
+#include "gui/controls/column_widths.h"
 #include "gui/controls/icons.h"
 #include "gui/controls/shell_open.h"
 #include "gui/controls/text.h"
@@ -396,7 +397,10 @@ void frmMain::ApplyColumns() {
   const auto& cols = presenter_->List().Columns();
   list_->header()->setVisible(!cols.empty());
   for (std::size_t i = 0; i < cols.size(); ++i)
-    list_->header()->resizeSection(static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()));
+    list_->header()->resizeSection(
+        static_cast<int>(i),
+        ColumnPixels(*listModel_, static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()),
+                     list_->font(), list_->header()->font()));
 }
 
 void frmMain::SetStatus(const std::string& text) { panels_["Status"]->setText(DisplayText(text)); }
@@ -497,6 +501,16 @@ void frmMain::WireList() {
                 l.SetSelected(static_cast<std::size_t>(i) + 1, true);
           });
   connect(listModel_, &ListModel::RowsReset, this, &frmMain::SelectMarkedRows);
+  connect(listModel_, &ListModel::RowsReset, this, [this] {
+    const auto& cols = presenter_->List().Columns();
+    if (cols.empty()) return;
+    const int nominal = ColumnPixels(*listModel_, 0, TwipsToPixels(cols[0].Width, Dpi()),
+                                     list_->font(), list_->header()->font());
+    list_->header()->resizeSection(
+        0, NameColumnPixels(*listModel_, nominal, list_->font(),
+                            list_->iconSize().width() > 0 ? list_->iconSize().width() : 16,
+                            std::max(nominal, list_->width() / 2)));
+  });
   connect(chart_, &PieChartView::clicked, this, [this] { Graph_Click(*presenter_); });
   ShellOpener = [](const std::string& path, bool trashView) {
     return OpenFolderInFileManager(path, trashView);

@@ -32,14 +32,20 @@ void PieChartView::SetData(const PieChartData& data) {
   data_ = data;
   chart()->removeAllSeries();
   auto* series = new QPieSeries();
-  series->setPieSize(0.7);
+  series->setPieSize(0.62);
   QStringList described;
+  double device = 0;
+  for (const PieSlice& s : data.Slices) device += s.DrawnValue();
+  int small = 0;
   for (const PieSlice& s : data.Slices) {
     auto* slice = new QPieSlice(DisplayText(s.Label), s.DrawnValue());
     slice->setBrush(PaletteColor(s.Color));
     slice->setBorderColor(QColor(64, 64, 64));
     slice->setLabelVisible(true);
     slice->setLabelPosition(QPieSlice::LabelOutside);
+    // Labels of neighbouring thin slices would lie on top of each other: longer arms apart.
+    if (device > 0 && s.DrawnValue() / device < 0.05)
+      slice->setLabelArmLengthFactor(0.12 + 0.16 * small++);
     series->append(slice);
     described << DisplayText(s.Label + ", " + s.Legend);
   }
