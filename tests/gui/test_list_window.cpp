@@ -39,6 +39,7 @@ struct Fixture {
     Write(drive + "/alpha/a2", 2000);
     Write(drive + "/beta/deep/d", 10);
     Write(drive + "/top", 50);
+    Write(drive + "/beta/two\nlines\ttab", 1);
     Write(drive + "/Recycler/r", 1);
     // A name that is not UTF-8.
     const QByteArray odd = QFile::encodeName(drive) + "/alpha/\xff.bin";
@@ -213,6 +214,13 @@ class TestListWindow : public QObject {
     QTest::keyClick(f.w->lvListView(), Qt::Key_Return);
     f.WaitListed();
     QCOMPARE(f.Column(0).front(), QString("100 Largest Files"));
+
+    // A name with a newline and a tab reads on one line.
+    f.ClickRow("beta");
+    f.WaitListed();
+    QCOMPARE(f.Column(0).back(), QString("two") + QChar(0x240A) + "lines" + QChar(0x2409) + "tab");
+    f.w->Button("Back")->trigger();
+    f.WaitListed();
 
     // A right click on a folder row pops the file menu up.
     f.ClickRow("beta", Qt::RightButton);

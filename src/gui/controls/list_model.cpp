@@ -51,7 +51,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
   const auto col = static_cast<std::size_t>(index.column());
   switch (role) {
     case Qt::DisplayRole:
-      return DisplayText(r.Cell(col));
+      return col == 0 ? VisibleText(r.Text) : DisplayText(r.Cell(col));
     case Qt::DecorationRole:
       return col == 0 ? IconFor(r.SmallIcon) : QVariant();
     case Qt::TextAlignmentRole:
@@ -71,7 +71,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
       return {};
     case Qt::ToolTipRole:
       // A name too long for its column can be read in full.
-      return col == 0 ? QVariant(DisplayText(r.Text)) : QVariant();
+      return col == 0 ? QVariant(VisibleText(r.Text)) : QVariant();
     default:
       return {};
   }
