@@ -6,8 +6,13 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "core/model/dirent_records.h"
 #include "core/model/scan.h"
@@ -20,6 +25,8 @@ namespace kestrum {
 namespace {
 
 constexpr std::size_t kReadBuffer = 256 * 1024;
+// Folders with fewer names are read by one thread.
+constexpr std::size_t kNamesPerThread = 20000;
 
 // Dates of one listing: files written together share their time, and formatting a time in
 // the locale costs more than the rest of a row.
@@ -60,35 +67,69 @@ bool Superseded(const FileRowsRequest& rq) {
   return rq.Current && rq.Current->load(std::memory_order_relaxed) != rq.Generation;
 }
 
-void ReadFolder(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
+// The rows of the names in [first, last) of a folder's listing (each name ending in NUL).
+void StatNames(int fd, const std::vector<const char*>& names, std::size_t first, std::size_t last,
+               const FileRowsRequest& rq, RowBatch& out) {
+  DateTexts dates;
+  out.Rows.reserve(last - first);
+  out.Sizes.reserve(last - first);
+  out.Suffixed.reserve(last - first);
+  for (std::size_t i = first; i < last; ++i) {
+    if (((i - first) & 4095) == 4095 && Superseded(rq)) return;
+    const char* name = names[i];
+    struct stat st {};
+    if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished
+    if (!IsCountedFile(LinuxAttributes(st.st_mode, name))) continue;
+    const double size =
+        ShownFileSize(static_cast<double>(st.st_size), rq.Allocated, rq.AllocationUnit);
+    std::string text(name);
+    if (rq.SuffixSort) text += 'B';
+    out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq, dates), size, rq.SuffixSort);
+  }
+}
+
+void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
   OpenedFolder folder = OpenFolderBelow(rq.VolumeRoot, rq.FolderPath);
   if (!folder.Fd) return;
   const int fd = folder.Fd.Get();
-  auto buffer = std::make_unique<char[]>(kReadBuffer);
-  std::size_t seen = 0;
-  bool stop = false;
+  // First the names (those whose type may be a regular file), then one stat each.
+  std::vector<std::unique_ptr<char[]>> buffers;
+  std::vector<const char*> names;
+  names.reserve(rq.ExpectedRows);
   for (;;) {
+    auto buffer = std::make_unique<char[]>(kReadBuffer);
     const long n = ::syscall(SYS_getdents64, fd, buffer.get(), kReadBuffer);
-    if (n <= 0) break;  // end, or the folder became unreadable: the rows read so far stand
+    if (n <= 0) break;  // end, or the folder became unreadable: the names read so far stand
     ForEachDirent(buffer.get(), n, [&](unsigned char type, const char* name) {
-      if (stop) return;
-      if ((++seen & 4095) == 0 && Superseded(rq)) {
-        stop = true;
-        return;
-      }
       // A type that already says "no regular file" needs no stat.
-      if (type != DT_REG && type != DT_UNKNOWN) return;
-      struct stat st {};
-      if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return;  // vanished
-      if (!IsCountedFile(LinuxAttributes(st.st_mode, name))) return;
-      const double size =
-          ShownFileSize(static_cast<double>(st.st_size), rq.Allocated, rq.AllocationUnit);
-      std::string text(name);
-      if (rq.SuffixSort) text += 'B';
-      out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq, dates), size, rq.SuffixSort);
+      if (type == DT_REG || type == DT_UNKNOWN) names.push_back(name);
     });
-    if (stop) return;
+    buffers.push_back(std::move(buffer));
+    if (Superseded(rq)) return;
   }
+  // The stats of a big folder are shared among a few threads: each waits on the kernel for
+  // most of its time. Rows keep the folder's order.
+  const std::size_t count = names.size();
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t parts =
+      count < kNamesPerThread ? 1 : std::min<std::size_t>({cores, 4, count / kNamesPerThread});
+  std::vector<RowBatch> pieces(parts);
+  std::vector<std::thread> helpers;
+  for (std::size_t k = 1; k < parts; ++k) {
+    try {
+      helpers.emplace_back(StatNames, fd, std::cref(names), count * k / parts,
+                           count * (k + 1) / parts, std::cref(rq), std::ref(pieces[k]));
+    } catch (const std::system_error&) {
+      StatNames(fd, names, count * k / parts, count * (k + 1) / parts, rq, pieces[k]);
+    }
+  }
+  StatNames(fd, names, 0, count / parts, rq, pieces[0]);
+  for (std::thread& t : helpers) t.join();
+  if (parts == 1) {
+    out = std::move(pieces[0]);
+    return;
+  }
+  for (RowBatch& piece : pieces) out.Append(std::move(piece));
 }
 
 void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
@@ -111,15 +152,13 @@ void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
 
 RowBatch ReadFileRows(const FileRowsRequest& rq) {
   RowBatch out;
-  const std::size_t expected = rq.Largest ? rq.Entries.size() : rq.ExpectedRows;
-  out.Rows.reserve(expected);
-  out.Sizes.reserve(expected);
-  out.Suffixed.reserve(expected);
-  DateTexts dates;
-  if (rq.Largest)
+  if (rq.Largest) {
+    DateTexts dates;
+    out.Rows.reserve(rq.Entries.size());
     ReadLargest(rq, out, dates);
-  else
-    ReadFolder(rq, out, dates);
+  } else {
+    ReadFolder(rq, out);
+  }
   return out;
 }
 

@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -270,9 +272,15 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   b.Request.Generation = generation;
   MainPresenter* presenter = &p;
   const bool suffixSort = st.SuffixSort, sizeSort = st.PaddedSizeSort;
-  std::thread([mailbox, presenter, generation, firstChild, parentNode, parentObj, suffixSort,
-               sizeSort, request = std::move(b.Request), batch = std::move(b.Batch)]() mutable {
-    batch.Append(ReadFileRows(request));
+  struct Job {
+    FileRowsRequest Request;
+    RowBatch Batch;
+  };
+  auto job = std::make_shared<Job>(Job{std::move(b.Request), std::move(b.Batch)});
+  auto work = [mailbox, presenter, generation, firstChild, parentNode, parentObj, suffixSort,
+               sizeSort, job] {
+    RowBatch batch = std::move(job->Batch);
+    batch.Append(ReadFileRows(job->Request));
     // Sorted here too, so that the window thread only shows the rows.
     SortListing(batch, suffixSort, sizeSort);
     std::lock_guard<std::mutex> g(mailbox->Lock);
@@ -284,7 +292,16 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
       if (ObjectOf(presenter->Explorer(), parentNode) != parentObj) return;
       Finish(*presenter, firstChild, parentNode, std::move(batch), true);
     });
-  }).detach();
+  };
+  try {
+    std::thread(work).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: read here, as without a window.
+    p.SetListingPending(false);
+    RowBatch batch = std::move(job->Batch);
+    batch.Append(ReadFileRows(job->Request));
+    Finish(p, firstChild, parentNode, std::move(batch), false);
+  }
 }
 
 void Relist(MainPresenter& p) {

@@ -292,6 +292,8 @@ TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
   int deletes = 0;
   w.p->OnDeleteFiles = [&](const std::string&) { ++deletes; };
   w.p->tbToolBar_ButtonClick("Files");  // the drives are listed: nothing to read
+  EXPECT_FALSE(w.p->ListingPending());
+  EXPECT_EQ(w.List().Count(), 1u);
   w.TreeClick(w.RootFolderNode());
   EXPECT_TRUE(w.p->ListingPending());
   EXPECT_EQ(w.List().Count(), 0u);
