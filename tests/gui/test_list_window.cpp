@@ -3,6 +3,8 @@
 // up, open and close the pie chart.
 #include <QAbstractItemModel>
 #include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
@@ -224,6 +226,12 @@ class TestListWindow : public QObject {
 
     // A right click on a folder row pops the file menu up.
     f.ClickRow("beta", Qt::RightButton);
+    QTRY_VERIFY(f.w->FileMenuPopup()->isVisible());
+    f.w->FileMenuPopup()->close();
+    // So does the menu key, on the selected row.
+    f.w->lvListView()->setCurrentIndex(f.List()->index(f.Column(0).indexOf("beta"), 0));
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
+    QApplication::sendEvent(f.w->lvListView(), &menuKey);
     QTRY_VERIFY(f.w->FileMenuPopup()->isVisible());
     f.w->FileMenuPopup()->close();
 

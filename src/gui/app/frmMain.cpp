@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QDate>
 #include <QHeaderView>
@@ -346,6 +347,15 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
     }
     return false;
   }
+  if (event->type() == QEvent::ContextMenu && (watched == list_ || watched == list_->viewport())) {
+    // The menu key acts as a right click on the selected row; a mouse's right click was
+    // handled at its release.
+    if (static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+      lvListView_MouseUp(*presenter_, kRightButton, 0);
+      lvListView_Click(*presenter_, CurrentListRow());
+    }
+    return true;
+  }
   if (watched == splitter_) {
     switch (event->type()) {
       case QEvent::MouseButtonPress: {
@@ -553,7 +563,13 @@ void frmMain::HidePieChart() {
   list_->show();
 }
 
-void frmMain::PopupFileMenu() { fileMenu_->popup(QCursor::pos()); }
+void frmMain::PopupFileMenu() {
+  QPoint at = QCursor::pos();
+  // Asked for from the keyboard, away from the pointer: at the selected row.
+  if (!list_->viewport()->rect().contains(list_->viewport()->mapFromGlobal(at)))
+    at = list_->viewport()->mapToGlobal(list_->visualRect(list_->currentIndex()).center());
+  fileMenu_->popup(at);
+}
 
 bool frmMain::ShellOpen(const std::string& path, bool trashView) {
   return ShellOpener ? ShellOpener(path, trashView) : false;
