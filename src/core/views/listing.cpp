@@ -304,6 +304,13 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   }
 }
 
+void CancelListing(MainPresenter& p) {
+  ListingState& st = p.Listing();
+  st.Mailbox->Current.store(++st.Generation, std::memory_order_relaxed);
+  p.SetListingPending(false);
+  p.Explorer().ClearItems();
+}
+
 void Relist(MainPresenter& p) {
   const NodeId selected = p.SelectedNode();
   const TreeNode* n = p.Explorer().Node(selected);

@@ -19,6 +19,10 @@ namespace kestrum {
 // Without a mailbox the listing completes before the call returns.
 void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode);
 
+// Drops any listing still being read (its rows never appear) and clears the list: for a
+// command that is about to change the model under the list.
+void CancelListing(MainPresenter& p);
+
 // Lists the presenter's SelectedNode again, with its first child as the tree has it now;
 // nothing when that node no longer exists.
 void Relist(MainPresenter& p);

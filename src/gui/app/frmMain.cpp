@@ -18,6 +18,7 @@
 
 #include "core/platform/settings.h"
 #include "core/views/commands.h"
+#include "core/views/listing.h"
 #include "core/views/navigation.h"
 #include "core/views/placement.h"
 #include "gui/controls/bar_delegate.h"
@@ -447,7 +448,7 @@ void frmMain::ExpandNode(NodeId node) {
 
 void frmMain::CloseWindow() { close(); }
 
-void frmMain::ClearList() { presenter_->Explorer().ClearItems(); }
+void frmMain::ClearList() { CancelListing(*presenter_); }
 
 void frmMain::SetProgressTimer(bool running) {
   if (running)

@@ -289,6 +289,15 @@ TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   };
+  // Runs whatever was posted and not yet run.
+  auto runLeft = [&] {
+    std::deque<std::function<void()>> left;
+    {
+      std::lock_guard l(m);
+      left.swap(tasks);
+    }
+    for (auto& t : left) t();
+  };
   int deletes = 0;
   w.p->OnDeleteFiles = [&](const std::string&) { ++deletes; };
   w.p->tbToolBar_ButtonClick("Files");  // the drives are listed: nothing to read
@@ -307,13 +316,18 @@ TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
   EXPECT_EQ(w.Texts(), Strings{"x"});
   // Whatever the first listing still delivers is dropped.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  {
-    std::lock_guard l(m);
-    for (auto& t : tasks) t();
-  }
+  runLeft();
   EXPECT_EQ(w.Texts(), Strings{"x"});
   w.p->MenuClick("FileMenuDelete");
   EXPECT_EQ(deletes, 1);
+  // A scan's start drops a listing still being read.
+  w.TreeClick(w.RootFolderNode());
+  EXPECT_TRUE(w.p->ListingPending());
+  CancelListing(*w.p);
+  EXPECT_FALSE(w.p->ListingPending());
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  runLeft();
+  EXPECT_EQ(w.List().Count(), 0u);
   std::lock_guard g(w.p->Listing().Mailbox->Lock);
   w.p->Listing().Mailbox->Post = nullptr;
 }
