@@ -2,6 +2,9 @@
 // folders belong to the file manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 #include "core/views/list_cells.h"
 #include "core/views/list_sort.h"
 #include "core/views/pie_data.h"
@@ -80,6 +83,44 @@ TEST(ListSort, NameOrderBySuffixesAndSizeOrderByNumbers) {
   EXPECT_EQ(Texts(sizes),
             (std::vector<std::string>{"huge", "big", "small", "A-tie", "b-tie", "zero"}));
   EXPECT_EQ(sizes.Sizes.front(), 2e15);
+}
+
+// The fast order must be exactly the tree's TextLess order (stable), for names that share
+// long prefixes, differ only in case or length, or hold bytes above 127.
+TEST(ListSort, FastOrdersMatchTheTreesTextOrder) {
+  std::mt19937 random(7);
+  const std::string alphabet = "aAbB-.\xff";
+  const std::string prefix = "a-shared-prefix-longer-than-sixteen";
+  RowBatch names, sizes;
+  std::vector<std::pair<std::string, double>> reference;
+  for (int i = 0; i < 3000; ++i) {
+    std::string t = prefix.substr(0, random() % (prefix.size() + 1));
+    for (int n = static_cast<int>(random() % 6); n > 0; --n)
+      t += alphabet[random() % alphabet.size()];
+    const double size = static_cast<double>(random() % 5);
+    reference.emplace_back(t, size);
+    ListRow r;
+    r.Text = t + "A";
+    names.Add(r, size, true);
+    r.Text = t;
+    sizes.Add(std::move(r), size, false);
+  }
+  SortBySuffixedName(names);
+  SortBySize(sizes);
+  auto byName = reference;
+  std::stable_sort(byName.begin(), byName.end(), [](const auto& x, const auto& y) {
+    return TextLess(x.first + "A", y.first + "A");
+  });
+  auto bySize = reference;
+  std::stable_sort(bySize.begin(), bySize.end(), [](const auto& x, const auto& y) {
+    if (x.second != y.second) return x.second > y.second;
+    return TextLess(x.first, y.first);
+  });
+  for (std::size_t i = 0; i < reference.size(); ++i) {
+    ASSERT_EQ(names.Rows[i].Text, byName[i].first) << i;
+    ASSERT_EQ(sizes.Rows[i].Text, bySize[i].first) << i;
+    ASSERT_EQ(sizes.Sizes[i], bySize[i].second) << i;
+  }
 }
 
 TEST(PieData, SlicesOfADriveAndOfItsRootFolder) {
