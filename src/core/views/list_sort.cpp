@@ -9,15 +9,36 @@ namespace kestrum {
 
 namespace {
 
-// Puts the rows (and their sizes and marks) in the order of perm, moving each row once
-// rather than swapping whole rows inside the sort.
+// Puts the rows (and their sizes and marks) in the order of perm: row i becomes the row
+// that was at perm[i]. Rows move in place along the permutation's cycles, each once, so a
+// million rows need no second array of rows (whose fresh pages alone cost more than the
+// moves).
 void Permute(RowBatch& b, const std::vector<std::uint32_t>& perm) {
-  RowBatch out;
-  out.Rows.reserve(perm.size());
-  out.Sizes.reserve(perm.size());
-  out.Suffixed.reserve(perm.size());
-  for (std::uint32_t i : perm) out.Add(std::move(b.Rows[i]), b.Sizes[i], b.Suffixed[i] != 0);
-  b = std::move(out);
+  const std::size_t n = perm.size();
+  std::vector<bool> done(n, false);
+  for (std::size_t start = 0; start < n; ++start) {
+    if (done[start] || perm[start] == start) continue;
+    ListRow held = std::move(b.Rows[start]);
+    std::size_t at = start;
+    for (;;) {
+      done[at] = true;
+      const std::size_t from = perm[at];
+      if (from == start) {
+        b.Rows[at] = std::move(held);
+        break;
+      }
+      b.Rows[at] = std::move(b.Rows[from]);
+      at = from;
+    }
+  }
+  std::vector<double> sizes(n);
+  std::vector<char> suffixed(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    sizes[i] = b.Sizes[perm[i]];
+    suffixed[i] = b.Suffixed[perm[i]];
+  }
+  b.Sizes = std::move(sizes);
+  b.Suffixed = std::move(suffixed);
 }
 
 // The row texts folded to lower case (ASCII, as TextLess folds them) in one buffer, and per
