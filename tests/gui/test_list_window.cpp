@@ -17,6 +17,7 @@
 
 #include "core/globals.h"
 #include "gui/app/frmMain.h"
+#include "gui/controls/shell_open.h"
 
 using namespace kestrum;
 
@@ -240,6 +241,13 @@ class TestListWindow : public QObject {
     QCOMPARE(f.List()->rowCount(), 0);
     QCOMPARE(f.opened.size(), std::size_t(1));
     QCOMPARE(QString::fromStdString(f.opened[0].first), f.drive + "/Recycler/");
+  }
+
+  void folderUris() {
+    // The file manager gets exact bytes, escaped; the trash as its own view.
+    QCOMPARE(QString::fromStdString(gui::FolderUri("/a b/\xff/", false)),
+             QString("file:///a%20b/%FF/"));
+    QCOMPARE(QString::fromStdString(gui::FolderUri("/x/.Trash-1000/", true)), QString("trash:///"));
   }
 
   void aMillionRowsIsOneReset() {
