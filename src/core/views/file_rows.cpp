@@ -113,9 +113,10 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
   // On a machine of two cores a second reader only contends with the first (measured): the
   // helpers start from four cores, one per two cores, at most four in all.
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t parts = count < kNamesPerThread || cores < 4
-                                ? 1
-                                : std::min<std::size_t>({cores / 2, 4, count / kNamesPerThread});
+  std::size_t parts = count < kNamesPerThread || cores < 4
+                          ? 1
+                          : std::min<std::size_t>({cores / 2, 4, count / kNamesPerThread});
+  if (rq.Readers > 0) parts = std::max<std::size_t>(1, std::min<std::size_t>(rq.Readers, count));
   std::vector<RowBatch> pieces(parts);
   std::vector<std::thread> helpers;
   for (std::size_t k = 1; k < parts; ++k) {

@@ -27,6 +27,7 @@ struct FileRowsRequest {
   std::int32_t AllocationUnit = 1;
   bool SuffixSort = false;       // name-sort mode: texts get their group letter
   std::size_t ExpectedRows = 0;  // rows to make room for (the scan's count), a hint
+  unsigned Readers = 0;          // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.
   const std::atomic<std::uint64_t>* Current = nullptr;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "core/views/file_rows.h"
 #include "core/views/row_tags.h"
 #include "listing_fixture.h"
 
@@ -209,6 +210,30 @@ TEST_F(Listing, ZeroSizedParentsGiveNoInfinityAndBarsStayWithinTheColumn) {
   w.TreeClick(w.RootFolderNode());
   EXPECT_EQ(w.Row("B.bin").SubItems[2], std::string(60, '|'));
   EXPECT_EQ(w.Row("B.bin").SubItems[1], "250000.0");
+}
+
+// Files read by several threads come out exactly as read by one, in the folder's order.
+TEST(FileRows, SeveralReadersGiveTheRowsOfOne) {
+  TempDir dir;
+  for (int i = 0; i < 257; ++i) dir.Write("f/n" + std::to_string(i), std::string(i % 7, 'x'));
+  dir.Mkdir("f/folder");
+  FileRowsRequest rq;
+  rq.VolumeRoot = dir.Path() + "/";
+  rq.FolderPath = dir.Path() + "/f/";
+  rq.ParentSpace = 1000;
+  rq.Readers = 1;
+  const RowBatch one = ReadFileRows(rq);
+  ASSERT_EQ(one.Count(), 257u);
+  for (unsigned readers : {2u, 3u, 4u}) {
+    rq.Readers = readers;
+    const RowBatch many = ReadFileRows(rq);
+    ASSERT_EQ(many.Count(), one.Count());
+    for (std::size_t i = 0; i < one.Count(); ++i) {
+      EXPECT_EQ(many.Rows[i].Text, one.Rows[i].Text);
+      EXPECT_EQ(many.Rows[i].SubItems, one.Rows[i].SubItems);
+      EXPECT_EQ(many.Sizes[i], one.Sizes[i]);
+    }
+  }
 }
 
 TEST(ListingPlaceholder, UnscannedDriveListsThePlaceholderUnsorted) {
