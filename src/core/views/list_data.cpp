@@ -43,6 +43,13 @@ void ListData::Clear() {
   if (observer_) observer_->ListReset();
 }
 
+void ListData::Assign(std::vector<ListRow> rows) {
+  if (observer_) observer_->ListAboutToBeReset();
+  rows_ = std::move(rows);
+  sorted_ = false;
+  if (observer_) observer_->ListReset();
+}
+
 void ListData::Remove(std::size_t position) {
   if (position < 1 || position > rows_.size()) return;
   if (observer_) observer_->RowAboutToBeRemoved(static_cast<int>(position - 1));

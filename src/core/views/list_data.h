@@ -60,6 +60,8 @@ class ListData {
   // Appends a row; returns its 1-based position.
   std::size_t Add(ListRow row);
   void Clear();
+  // Replaces every row at once (one reset for the view, however many rows), sorting off.
+  void Assign(std::vector<ListRow> rows);
   void Remove(std::size_t position);
   // 1-based position of the first row with this key, 0 when none.
   std::size_t IndexOfKey(const std::string& key) const;

@@ -3,11 +3,14 @@
 #include "core/globals.h"
 #include "core/model/folder_entries.h"
 #include "core/trace/trace.h"
+#include "core/views/navigation.h"
 
 namespace kestrum {
 
 MainPresenter::MainPresenter(MainView& view, FileSysFactory makeFileSys)
-    : view_(view), makeFileSys_(std::move(makeFileSys)) {}
+    : view_(view), makeFileSys_(std::move(makeFileSys)) {
+  InstallNavigation(*this);
+}
 
 void MainPresenter::SetStatus(const std::string& text) {
   status_ = text;
@@ -59,10 +62,13 @@ void MainPresenter::ShowNode(NodeId node) {
   tvTreeView_Click();
 }
 
-void MainPresenter::tvTreeView_Click() {
-  const ItemValue d = explorer_.ItemData(explorer_.SelectedItem());
-  if (const auto* obj = std::get_if<DiskObject*>(&d); obj && *obj)
-    view_.SetPathLabel((*obj)->Label());
+void MainPresenter::tvTreeView_Click() { kestrum::tvTreeView_Click(*this); }
+
+bool MainPresenter::RowsPending() {
+  if (!listingPending_) return false;
+  // Queued, the command would act on whatever rows the finished listing selects.
+  SetStatus(kListingPendingStatus);
+  return true;
 }
 
 void MainPresenter::Unload() { Scanning = false; }
@@ -89,9 +95,9 @@ void MainPresenter::tbToolBar_ButtonClick(const std::string& key) {
     Toggle(key == "Files" ? toggles_.ShowFiles : toggles_.Allocated);
     if (!Refused()) call(OnRefreshList);
   } else if (key == "Delete" || key == "Recycle") {
-    if (!Refused() && OnDeleteFiles) OnDeleteFiles(key);
+    if (!Refused() && !RowsPending() && OnDeleteFiles) OnDeleteFiles(key);
   } else if (key == "Zip") {
-    if (!Refused()) call(OnZip);
+    if (!Refused() && !RowsPending()) call(OnZip);
   }
 }
 
@@ -107,11 +113,12 @@ void MainPresenter::MenuClick(const std::string& name) {
   } else if (name == "mnuScanStop") {
     Scanning = false;
   } else if (name == "mnuFileRecycle" || name == "mnuFileDelete") {
-    if (!Refused() && OnDeleteFiles) OnDeleteFiles(name == "mnuFileDelete" ? "Delete" : "Recycle");
+    if (!Refused() && !RowsPending() && OnDeleteFiles)
+      OnDeleteFiles(name == "mnuFileDelete" ? "Delete" : "Recycle");
   } else if (name == "mnuFileZip") {
-    if (!Refused()) call(OnZip);
+    if (!Refused() && !RowsPending()) call(OnZip);
   } else if (name == "mnuFileProp" || name == "FileMenuProperties") {
-    call(OnProperties);
+    if (!RowsPending()) call(OnProperties);
   } else if (name == "mnuFileExit") {
     view_.CloseWindow();
   } else if (name == "mnuViewToolbar" || name == "mnuViewStatusBar") {
@@ -133,9 +140,11 @@ void MainPresenter::MenuClick(const std::string& name) {
   } else if (name == "mnuHelpAbout") {
     call(OnAbout);
   } else if (name == "FileMenuRecycle" || name == "FileMenuDelete") {
-    if (OnDeleteFiles) OnDeleteFiles(name == "FileMenuDelete" ? "Delete" : "Recycle");
+    // The popup does not test Scanning, but nothing changes the model while a command runs.
+    if (!(Busy && Busy()) && !RowsPending() && OnDeleteFiles)
+      OnDeleteFiles(name == "FileMenuDelete" ? "Delete" : "Recycle");
   } else if (name == "FileMenuZip") {
-    call(OnZip);
+    if (!(Busy && Busy()) && !RowsPending()) call(OnZip);
   }
   // "mnuViewOptions" has no action.
 }

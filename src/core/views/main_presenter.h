@@ -8,8 +8,15 @@
 #include "core/model/discovery.h"
 #include "core/views/explorer.h"
 #include "core/views/list_data.h"
+#include "core/views/listing_state.h"
 
 namespace kestrum {
+
+struct PieChartData;
+
+// The status line of a command on rows refused while the list is still being read.
+inline constexpr const char* kListingPendingStatus =
+    "The list is still being read; try again when it is shown.";
 
 // What the main window's rules need of the window itself. frmMain implements it over Qt;
 // tests implement it with a recorder. All calls come on the window thread.
@@ -26,6 +33,14 @@ class MainView {
   virtual void CloseWindow() = 0;                           // as the window's close box
   virtual void ShowBars(bool toolbar, bool statusBar) = 0;  // and lay the window out again
   virtual void SyncToggles() = 0;  // mirror the toggles onto the buttons and menu checks
+  // The pie chart over the list's area, and back to the list.
+  virtual void ShowPieChart(const PieChartData& /*chart*/) {}
+  virtual void HidePieChart() {}
+  // The list's popup menu FileMenu, at the pointer.
+  virtual void PopupFileMenu() {}
+  // Opens a folder in the file manager (as the trash view when trashView); false when no
+  // one could be asked.
+  virtual bool ShellOpen(const std::string& /*path*/, bool /*trashView*/) { return false; }
 };
 
 // The window's switches, held here and mirrored by the two-state buttons and menu checks.
@@ -56,13 +71,18 @@ class MainPresenter {
   // True while a listing is read and not yet shown; commands that act on rows refuse to run
   // then, since the finished listing would change the rows they were given.
   bool ListingPending() const { return listingPending_; }
+  void SetSelectedNode(NodeId node) { selectedNode_ = node; }
+  void SetListingPending(bool pending) { listingPending_ = pending; }
+  // How the list is listed (sort modes, layouts, the last mouse-up); see listing.h.
+  ListingState& Listing() { return listing_; }
+  MainView& View() { return view_; }
 
   // Rediscovers the drives and rebuilds the tree; ends with the root selected and expanded
   // and "Done" in the status line.
   void LoadDisks();
   // Discovery proper: a new model and a new tree with "My Computer" and one node per drive.
   void ScanDisks();
-  // The tree's click handler: shows the selected node's path.
+  // The tree's click handler: lists the selected node (navigation.h).
   void tvTreeView_Click();
   // Selects the first node (the root), expands it and runs the tree's click handler.
   void ShowRoot();
@@ -95,6 +115,8 @@ class MainPresenter {
  private:
   void Toggle(bool& flag);
   bool Refused() const { return Scanning || (Busy && Busy()); }
+  // True, with a status line, while a listing is still read: commands on rows refuse then.
+  bool RowsPending();
 
   MainView& view_;
   FileSysFactory makeFileSys_;
@@ -106,6 +128,7 @@ class MainPresenter {
   std::string status_;
   NodeId selectedNode_ = kNoNode;
   bool listingPending_ = false;
+  ListingState listing_;
 };
 
 }  // namespace kestrum

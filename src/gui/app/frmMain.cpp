@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QDate>
 #include <QDir>
 #include <QFileDialog>
@@ -21,13 +23,18 @@
 #include "core/trace/trace.h"
 #include "core/views/commands.h"
 #include "core/views/folder_scan.h"
+#include "core/views/listing.h"
+#include "core/views/navigation.h"
 #include "core/views/placement.h"
+#include "gui/controls/bar_delegate.h"
+#include "gui/controls/column_widths.h"
 #include "gui/controls/icons.h"
+#include "gui/controls/shell_open.h"
 #include "gui/controls/text.h"
-#include "gui/ui/frmZip.h"
 #include "gui/ui/ContextIDs.h"
 #include "gui/ui/FunctionKeys.h"
 #include "gui/ui/frmAbout.h"
+#include "gui/ui/frmZip.h"
 #include "kestrum_version.h"
 
 namespace kestrum::gui {
@@ -74,8 +81,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   pathLabel_->setContentsMargins(2, 3, 2, 3);
   list_ = new QTreeView(surface_);
   list_->setObjectName("lvListView");
-  graph_ = new QWidget(surface_);
-  graph_->setObjectName("Graph");
+  graph_ = chart_ = new PieChartView(surface_);
   graph_->hide();
   splitter_ = new QWidget(surface_);
   splitter_->setObjectName("imgSplitter");
@@ -108,6 +114,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   list_->installEventFilter(this);
   list_->header()->setVisible(false);  // until the list has columns
   connect(listModel_, &ListModel::ColumnsReset, this, &frmMain::ApplyColumns);
+  WireList();
 
   CExplorer& ex = presenter_->Explorer();
   connect(tree_, &QTreeView::expanded, this, [this](const QModelIndex& i) {
@@ -219,7 +226,8 @@ void frmMain::AddEntries(QMenu* menu, const Menu& m) {
 void frmMain::BuildMenus() {
   for (const Menu& m : MenuBar()) AddEntries(menuBar()->addMenu(QString::fromUtf8(m.Caption)), m);
   // The context menu of the list; the list's click handling pops it up.
-  AddEntries(new QMenu(QString::fromUtf8(FileMenu().Caption), this), FileMenu());
+  fileMenu_ = new QMenu(QString::fromUtf8(FileMenu().Caption), this);
+  AddEntries(fileMenu_, FileMenu());
 }
 
 void frmMain::BuildToolbar() {
@@ -385,6 +393,34 @@ void frmMain::SizeControls(double x) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_->viewport() && event->type() == QEvent::MouseButtonRelease) {
+    const auto* me = static_cast<QMouseEvent*>(event);
+    const int button = me->button() == Qt::LeftButton     ? kLeftButton
+                       : me->button() == Qt::RightButton  ? kRightButton
+                       : me->button() == Qt::MiddleButton ? 4
+                                                          : 0;
+    const Qt::KeyboardModifiers m = me->modifiers();
+    const int shift = (m & Qt::ShiftModifier ? 1 : 0) | (m & Qt::ControlModifier ? 2 : 0) |
+                      (m & Qt::AltModifier ? 4 : 0);
+    lvListView_MouseUp(*presenter_, button, shift);
+    const QModelIndex at = list_->indexAt(me->position().toPoint());
+    if (at.isValid()) {
+      // The click runs once the view has finished with the release (its selection).
+      const auto row = static_cast<std::size_t>(at.row()) + 1;
+      QMetaObject::invokeMethod(
+          this, [this, row] { lvListView_Click(*presenter_, row); }, Qt::QueuedConnection);
+    }
+    return false;
+  }
+  if (event->type() == QEvent::ContextMenu && (watched == list_ || watched == list_->viewport())) {
+    // The menu key acts as a right click on the selected row; a mouse's right click was
+    // handled at its release.
+    if (static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+      lvListView_MouseUp(*presenter_, kRightButton, 0);
+      lvListView_Click(*presenter_, CurrentListRow());
+    }
+    return true;
+  }
   if (watched == splitter_) {
     switch (event->type()) {
       case QEvent::MouseButtonPress: {
@@ -424,6 +460,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
       presenter_->tvTreeView_Click();
       return true;
     }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && watched == list_) {
+      lvListView_Enter(*presenter_, CurrentListRow());
+      return true;
+    }
   }
   return QMainWindow::eventFilter(watched, event);
 }
@@ -432,7 +472,10 @@ void frmMain::ApplyColumns() {
   const auto& cols = presenter_->List().Columns();
   list_->header()->setVisible(!cols.empty());
   for (std::size_t i = 0; i < cols.size(); ++i)
-    list_->header()->resizeSection(static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()));
+    list_->header()->resizeSection(
+        static_cast<int>(i),
+        ColumnPixels(*listModel_, static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()),
+                     list_->font(), list_->header()->font()));
 }
 
 void frmMain::SetStatus(const std::string& text) { panels_["Status"]->setText(DisplayText(text)); }
@@ -469,7 +512,7 @@ void frmMain::ExpandNode(NodeId node) {
 
 void frmMain::CloseWindow() { close(); }
 
-void frmMain::ClearList() { presenter_->Explorer().ClearItems(); }
+void frmMain::ClearList() { CancelListing(*presenter_); }
 
 void frmMain::SetProgressTimer(bool running) {
   if (running)
@@ -503,6 +546,98 @@ void frmMain::SyncToggles() {
   set(Button("Files"), t.ShowFiles);
   set(Action("mnuViewAllocated"), t.Allocated);
   set(Button("Allocated"), t.Allocated);
+}
+
+void frmMain::WireList() {
+  tree_->setAccessibleName("Folders");
+  list_->setAccessibleName("Files and folders");
+  pathLabel_->setAccessibleName("Path");
+  list_->setItemDelegate(new BarDelegate(*listModel_, list_));
+  list_->viewport()->installEventFilter(this);
+  list_->setAllColumnsShowFocus(true);
+  list_->header()->setSectionsClickable(true);
+  list_->header()->setSortIndicatorShown(false);
+  list_->header()->setStretchLastSection(false);
+  list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
+    const auto& cols = presenter_->List().Columns();
+    if (section >= 0 && section < static_cast<int>(cols.size()))
+      LvListView_ColumnClick(*presenter_, cols[static_cast<std::size_t>(section)].Text);
+  });
+  // The list data keeps which rows are selected, for the commands that act on them.
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& on, const QItemSelection& off) {
+            ListData& l = presenter_->List();
+            for (const QItemSelectionRange& r : off)
+              for (int i = r.top(); i <= r.bottom(); ++i)
+                l.SetSelected(static_cast<std::size_t>(i) + 1, false);
+            for (const QItemSelectionRange& r : on)
+              for (int i = r.top(); i <= r.bottom(); ++i)
+                l.SetSelected(static_cast<std::size_t>(i) + 1, true);
+          });
+  connect(listModel_, &ListModel::RowsReset, this, &frmMain::SelectMarkedRows);
+  connect(listModel_, &ListModel::RowsReset, this, [this] {
+    const auto& cols = presenter_->List().Columns();
+    if (cols.empty()) return;
+    const int nominal = ColumnPixels(*listModel_, 0, TwipsToPixels(cols[0].Width, Dpi()),
+                                     list_->font(), list_->header()->font());
+    list_->header()->resizeSection(
+        0, NameColumnPixels(*listModel_, nominal, list_->font(),
+                            list_->iconSize().width() > 0 ? list_->iconSize().width() : 16,
+                            std::max(nominal, list_->width() / 2)));
+  });
+  connect(chart_, &PieChartView::clicked, this, [this] { Graph_Click(*presenter_); });
+  ShellOpener = [](const std::string& path, bool trashView) {
+    return OpenFolderInFileManager(path, trashView);
+  };
+  // File listings are read on a worker and delivered here.
+  ListingMailbox& mailbox = *presenter_->Listing().Mailbox;
+  std::lock_guard<std::mutex> g(mailbox.Lock);
+  mailbox.Post = [this](std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+  };
+}
+
+void frmMain::SelectMarkedRows() {
+  const auto& rows = presenter_->List().Rows();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (!rows[i].Selected) continue;
+    const QModelIndex at = listModel_->index(static_cast<int>(i), 0);
+    list_->selectionModel()->setCurrentIndex(
+        at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    list_->scrollTo(at);
+    return;
+  }
+}
+
+std::size_t frmMain::CurrentListRow() const {
+  const QModelIndex at = list_->currentIndex();
+  return at.isValid() ? static_cast<std::size_t>(at.row()) + 1 : 0;
+}
+
+void frmMain::ShowPieChart(const PieChartData& chart) {
+  chart_->SetData(chart);
+  list_->hide();
+  chart_->show();
+  chart_->raise();
+  chart_->setFocus();
+}
+
+void frmMain::HidePieChart() {
+  chart_->hide();
+  list_->show();
+}
+
+void frmMain::PopupFileMenu() {
+  QPoint at = QCursor::pos();
+  // Asked for from the keyboard, away from the pointer: at the selected row.
+  if (!list_->viewport()->rect().contains(list_->viewport()->mapFromGlobal(at)))
+    at = list_->viewport()->mapToGlobal(list_->visualRect(list_->currentIndex()).center());
+  fileMenu_->popup(at);
+}
+
+bool frmMain::ShellOpen(const std::string& path, bool trashView) {
+  return ShellOpener ? ShellOpener(path, trashView) : false;
 }
 
 }  // namespace kestrum::gui

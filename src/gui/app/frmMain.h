@@ -17,6 +17,7 @@
 #include "core/views/main_presenter.h"
 #include "core/views/placement.h"
 #include "gui/controls/list_model.h"
+#include "gui/controls/pie_chart.h"
 #include "gui/controls/tree_model.h"
 
 namespace kestrum::gui {
@@ -77,6 +78,16 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   void CloseWindow() override;
   void ShowBars(bool toolbar, bool statusBar) override;
   void SyncToggles() override;
+  void ShowPieChart(const PieChartData& chart) override;
+  void HidePieChart() override;
+  void PopupFileMenu() override;
+  bool ShellOpen(const std::string& path, bool trashView) override;
+
+  PieChartView* Graph() const { return chart_; }
+  QMenu* FileMenuPopup() const { return fileMenu_; }
+  ListModel* listModel() const { return listModel_; }
+  // How folders are opened in the file manager; tests replace it with a recorder.
+  std::function<bool(const std::string& path, bool trashView)> ShellOpener;
 
   // LoaderWindow
   void ClearPathLabel() override { SetPathLabel(""); }
@@ -103,6 +114,9 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   void SavePlacement();
   void ApplyColumns();
   void UpdateClock();
+  void WireList();
+  void SelectMarkedRows();
+  std::size_t CurrentListRow() const;  // 1-based, 0 when none
   QRect ToPixels(const Rect& r) const;
   double ToTwips(int px) const;
 
@@ -120,6 +134,8 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   QLabel* pathLabel_;
   QTreeView* list_;
   QWidget* graph_;
+  PieChartView* chart_ = nullptr;
+  QMenu* fileMenu_ = nullptr;
   QWidget* splitter_;
   QWidget* dragBar_;
   QStatusBar* statusBar_;

@@ -1,9 +1,21 @@
 #include "gui/controls/list_model.h"
 
+#include "core/views/list_cells.h"
 #include "gui/controls/icons.h"
 #include "gui/controls/text.h"
 
 namespace kestrum::gui {
+
+namespace {
+
+const std::string* HeaderOf(const ListData& list, int column) {
+  const auto& cols = list.Columns();
+  return column >= 0 && column < static_cast<int>(cols.size())
+             ? &cols[static_cast<std::size_t>(column)].Text
+             : nullptr;
+}
+
+}  // namespace
 
 ListModel::ListModel(ListData& list, QObject* parent) : QAbstractTableModel(parent), list_(list) {
   list_.SetObserver(this);
@@ -21,30 +33,67 @@ int ListModel::columnCount(const QModelIndex& parent) const {
   return std::max<int>(1, static_cast<int>(list_.Columns().size()));
 }
 
+bool ListModel::IsBarColumn(int column) const {
+  const std::string* h = HeaderOf(list_, column);
+  return h && *h == " ";
+}
+
+bool ListModel::IsNumberColumn(int column) const {
+  const std::string* h = HeaderOf(list_, column);
+  if (!h) return false;
+  return *h == "Size" || *h == "Free" || *h == "Used" || *h == "% Free" || *h == "% Used" ||
+         *h == "% Parent";
+}
+
 QVariant ListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const ListRow& r = list_.Rows()[static_cast<std::size_t>(index.row())];
   const auto col = static_cast<std::size_t>(index.column());
   switch (role) {
     case Qt::DisplayRole:
-      return DisplayText(r.Cell(col));
+      return col == 0 ? VisibleText(r.Text) : DisplayText(r.Cell(col));
     case Qt::DecorationRole:
       return col == 0 ? IconFor(r.SmallIcon) : QVariant();
+    case Qt::TextAlignmentRole:
+      return IsNumberColumn(index.column())
+                 ? QVariant(static_cast<int>(Qt::AlignRight | Qt::AlignVCenter))
+                 : QVariant(static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter));
+    case Qt::AccessibleDescriptionRole:
+      // Sixty vertical lines say nothing read aloud: the share in words instead.
+      if (IsBarColumn(index.column())) {
+        const std::size_t bars = r.Cell(col).size();
+        const std::string& percent = col >= 1 ? r.Cell(col - 1) : r.Text;
+        return QString("%1 percent of the parent, a bar of %2 of %3")
+            .arg(DisplayText(percent))
+            .arg(bars)
+            .arg(kBarWidth);
+      }
+      return {};
+    case Qt::ToolTipRole:
+      // A name too long for its column can be read in full.
+      return col == 0 ? QVariant(VisibleText(r.Text)) : QVariant();
     default:
       return {};
   }
 }
 
 QVariant ListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
-  const auto& cols = list_.Columns();
-  return section >= 0 && section < static_cast<int>(cols.size())
-             ? DisplayText(cols[static_cast<std::size_t>(section)].Text)
-             : QVariant();
+  if (orientation != Qt::Horizontal) return {};
+  const std::string* h = HeaderOf(list_, section);
+  if (!h) return {};
+  if (role == Qt::DisplayRole) return DisplayText(*h);
+  if (role == Qt::TextAlignmentRole)
+    return static_cast<int>((IsNumberColumn(section) ? Qt::AlignRight : Qt::AlignLeft) |
+                            Qt::AlignVCenter);
+  if (role == Qt::AccessibleTextRole && *h == " ") return QString("Share bar");
+  return {};
 }
 
 void ListModel::ListAboutToBeReset() { beginResetModel(); }
-void ListModel::ListReset() { endResetModel(); }
+void ListModel::ListReset() {
+  endResetModel();
+  emit RowsReset();
+}
 void ListModel::RowAboutToBeInserted(int row) { beginInsertRows({}, row, row); }
 void ListModel::RowInserted() { endInsertRows(); }
 void ListModel::RowAboutToBeRemoved(int row) { beginRemoveRows({}, row, row); }

@@ -5,7 +5,9 @@
 
 namespace kestrum::gui {
 
-// Shows the list data's rows and columns in a table-like view; follows every change.
+// Shows the list data's rows and columns in a table-like view; follows every change. A
+// listing arrives as one reset, however many rows it has; rows are read from the list data
+// only when the view asks for them.
 class ListModel : public QAbstractTableModel, public ListObserver {
   Q_OBJECT
  public:
@@ -16,6 +18,11 @@ class ListModel : public QAbstractTableModel, public ListObserver {
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role) const override;
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+  // The column headed " ": its cells hold a bar of "|" characters.
+  bool IsBarColumn(int column) const;
+  // Columns of numbers and sizes, shown right-aligned.
+  bool IsNumberColumn(int column) const;
 
   void ListAboutToBeReset() override;
   void ListReset() override;
@@ -28,6 +35,8 @@ class ListModel : public QAbstractTableModel, public ListObserver {
  signals:
   // The columns changed; the view applies the widths (twips) to its header.
   void ColumnsReset();
+  // The rows were replaced; the view selects the rows the list data marks selected.
+  void RowsReset();
 
  private:
   ListData& list_;

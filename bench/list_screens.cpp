@@ -1,0 +1,115 @@
+// Takes screenshots of the list for a look at the window (run under xvfb-run, at any
+// QT_SCALE_FACTOR): a scanned drive with its statistics, a folder with files, the drives,
+// and the pie charts of a drive and of its root folder.
+//   list_screens OUTDIR
+// Writes OUTDIR/drive.png, folder.png, drives.png, pie-drive.png and pie-root.png.
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <string>
+
+#include "core/globals.h"
+#include "core/views/navigation.h"
+#include "gui/app/frmMain.h"
+
+using namespace kestrum;
+
+namespace {
+
+void Write(const QString& path, qint64 bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  if (!f.open(QIODevice::WriteOnly)) return;
+  f.resize(bytes);
+}
+
+void Settle(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  const QString out = argc > 1 ? argv[1] : ".";
+  QDir().mkpath(out);
+  QTemporaryDir tmp;
+  const QString drive = tmp.path() + "/data";
+  Write(drive + "/Documents/report-2026.odt", 184320);
+  Write(drive + "/Documents/notes.txt", 2100);
+  Write(drive + "/Documents/Taxes/2025.pdf", 734003);
+  Write(drive + "/Music/album/track01.flac", 31457280);
+  Write(drive + "/Music/album/track02.flac", 28311552);
+  Write(drive + "/Pictures/holiday.jpg", 4718592);
+  Write(drive + "/Pictures/a rather long file name for a picture of the sea.png", 1048576);
+  Write(drive + "/Pictures/small.gif", 512);
+  Write(drive + "/Pictures/empty", 0);
+  Write(drive + "/Pictures/\xc3\xa9t\xc3\xa9.jpg", 65536);
+  Write(drive + "/Videos/clip.mkv", 104857600);
+  Write(drive + "/readme.md", 900);
+  const QByteArray odd = QFile::encodeName(drive) + "/Pictures/bad-\xff-name.raw";
+  if (FILE* f = std::fopen(odd.constData(), "w")) std::fclose(f);
+
+  const QString table = tmp.filePath("mountinfo");
+  QFile t(table);
+  if (t.open(QIODevice::WriteOnly))
+    t.write(QString("1 0 0:77 / %1 rw - ext4 /dev/sdz9 rw\n").arg(drive).toUtf8());
+  t.close();
+  const std::string tableStd = table.toStdString(), base = tmp.path().toStdString();
+  gui::frmMain w(tmp.filePath("Kestrum.conf").toStdString(), [tableStd, base] {
+    VolumeSources s;
+    s.MountTable = tableStd;
+    s.SysBlock = base + "/nosys";
+    s.ByLabel = base + "/nolabel";
+    return std::make_unique<FileSystemService>(s);
+  });
+  w.Form_Load();
+  w.resize(980, 560);
+  const QModelIndex d = w.treeModel()->index(0, 0, w.treeModel()->index(0, 0));
+  w.tvTreeView()->setCurrentIndex(d);
+  w.Presenter().Explorer().SetSelectedItem(w.treeModel()->NodeAt(d));
+  w.Button("ScanDisks")->trigger();
+  while (w.Loader()->Busy()) Settle(50);
+  auto shot = [&](const char* name) {
+    Settle(300);
+    w.grab().save(out + "/" + name);
+  };
+  MainPresenter& p = w.Presenter();
+  CExplorer& ex = p.Explorer();
+  shot("drives.png");
+  lvListView_MouseUp(p, kRightButton, 0);
+  lvListView_Click(p, 1);
+  shot("pie-drive.png");
+  Graph_Click(p);
+
+  ex.SetSelectedItem(w.treeModel()->NodeAt(d));
+  w.tvTreeView()->setCurrentIndex(d);
+  p.tvTreeView_Click();
+  w.tvTreeView()->expand(d);
+  shot("drive.png");
+  lvListView_MouseUp(p, kRightButton, 0);
+  lvListView_Click(p, 1);
+  shot("pie-root.png");
+  Graph_Click(p);
+
+  lvListView_Enter(p, 1);  // into the root folder
+  Settle(200);
+  const NodeId root = p.SelectedNode();
+  for (NodeId k : ex.Node(root)->Kids)
+    if (ex.Node(k)->Text == "Pictures") {
+      ex.SetSelectedItem(k);
+      w.tvTreeView()->setCurrentIndex(w.treeModel()->IndexOf(k));
+      p.tvTreeView_Click();
+    }
+  Settle(200);
+  LvListView_ColumnClick(p, "Size");
+  shot("folder.png");
+  return 0;
+}

@@ -1,0 +1,44 @@
+#include "gui/controls/column_widths.h"
+
+#include <QFontMetrics>
+#include <algorithm>
+
+#include "core/views/list_cells.h"
+#include "gui/controls/list_model.h"
+#include "gui/controls/text.h"
+
+namespace kestrum::gui {
+
+int ColumnPixels(const ListModel& model, int column, int nominal, const QFont& cells,
+                 const QFont& header) {
+  const QFontMetrics cm(cells), hm(header);
+  const int pad = cm.averageCharWidth() * 2 + 8;
+  const QString title = model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+  int px = std::max(nominal, hm.horizontalAdvance(title) + pad);
+  if (model.IsNumberColumn(column))
+    px = std::max(px, cm.horizontalAdvance(QStringLiteral("1023.99 mb")) + pad);
+  if (title == QLatin1String("Last Accessed")) {
+    // The last second of a year with two-digit day and month: the widest date there is.
+    px = std::max(px, cm.horizontalAdvance(DisplayText(DateText(1767225599))) + pad);
+  }
+  return px;
+}
+
+}  // namespace kestrum::gui
+
+namespace kestrum::gui {
+
+int NameColumnPixels(const ListModel& model, int nominal, const QFont& cells, int iconWidth,
+                     int cap) {
+  constexpr int kMeasuredRows = 2000;
+  const int rows = model.rowCount();
+  if (rows == 0 || rows > kMeasuredRows) return nominal;
+  const QFontMetrics cm(cells);
+  int widest = 0;
+  for (int r = 0; r < rows; ++r)
+    widest = std::max(widest, cm.horizontalAdvance(model.index(r, 0).data().toString()));
+  const int want = widest + iconWidth + cm.averageCharWidth() * 2 + 12;
+  return std::max(nominal, std::min(want, cap));
+}
+
+}  // namespace kestrum::gui

@@ -1,0 +1,271 @@
+// The list driven through the real window offscreen, as a user would: scan a temporary
+// drive, click in the tree and the list, switch files and sizes, sort by the headers, back
+// up, open and close the pie chart.
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLegendMarker>
+#include <QMenu>
+#include <QPieSeries>
+#include <QTemporaryDir>
+#include <QTest>
+#include <filesystem>
+
+#include "core/globals.h"
+#include "gui/app/frmMain.h"
+#include "gui/controls/shell_open.h"
+
+using namespace kestrum;
+
+namespace {
+
+void Write(const QString& path, int bytes) {
+  QDir().mkpath(QFileInfo(path).path());
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write(QByteArray(bytes, 'x'));
+}
+
+struct Fixture {
+  QTemporaryDir tmp, cfg;
+  QString drive;
+  std::unique_ptr<gui::frmMain> w;
+  std::vector<std::pair<std::string, bool>> opened;
+
+  Fixture() {
+    drive = tmp.path() + "/drive";
+    Write(drive + "/alpha/a1", 100);
+    Write(drive + "/alpha/a2", 2000);
+    Write(drive + "/beta/deep/d", 10);
+    Write(drive + "/top", 50);
+    Write(drive + "/beta/two\nlines\ttab", 1);
+    Write(drive + "/Recycler/r", 1);
+    // A name that is not UTF-8.
+    const QByteArray odd = QFile::encodeName(drive) + "/alpha/\xff.bin";
+    FILE* f = std::fopen(odd.constData(), "w");
+    if (f) std::fclose(f);
+    const QString table = tmp.path() + "/mountinfo";
+    QFile t(table);
+    if (t.open(QIODevice::WriteOnly))
+      t.write(QString("1 0 0:77 / %1 rw - ext4 /dev/sdz9 rw\n").arg(drive).toUtf8());
+    t.close();
+    const std::string tableStd = table.toStdString(), base = tmp.path().toStdString();
+    w = std::make_unique<gui::frmMain>(cfg.filePath("Kestrum.conf").toStdString(),
+                                       [tableStd, base] {
+                                         VolumeSources s;
+                                         s.MountTable = tableStd;
+                                         s.SysBlock = base + "/nosys";
+                                         s.ByLabel = base + "/nolabel";
+                                         return std::make_unique<FileSystemService>(s);
+                                       });
+    w->ShellOpener = [this](const std::string& p, bool trash) {
+      opened.emplace_back(p, trash);
+      return true;
+    };
+    w->resize(1000, 700);
+    w->Form_Load();
+  }
+  ~Fixture() {
+    w.reset();
+    // QDir cannot remove a name that is not UTF-8.
+    std::error_code ec;
+    std::filesystem::remove_all(QFile::encodeName(drive).toStdString(), ec);
+  }
+  QAbstractItemModel* List() const { return w->lvListView()->model(); }
+  QAbstractItemModel* Tree() const { return w->treeModel(); }
+  QModelIndex DriveIndex() const { return Tree()->index(0, 0, Tree()->index(0, 0)); }
+  QStringList Column(int c) const {
+    QStringList out;
+    for (int r = 0; r < List()->rowCount(); ++r) out << List()->index(r, c).data().toString();
+    return out;
+  }
+  QStringList Headers() const {
+    QStringList out;
+    for (int c = 0; c < List()->columnCount(); ++c)
+      out << List()->headerData(c, Qt::Horizontal).toString();
+    return out;
+  }
+  QString Status() const { return w->Panel("Status")->text(); }
+  void ClickTree(const QModelIndex& i) {
+    w->tvTreeView()->scrollTo(i);
+    QTest::mouseClick(w->tvTreeView()->viewport(), Qt::LeftButton, {},
+                      w->tvTreeView()->visualRect(i).center());
+  }
+  void ClickRow(const QString& text, Qt::MouseButton b = Qt::LeftButton,
+                Qt::KeyboardModifiers m = {}) {
+    const int row = static_cast<int>(Column(0).indexOf(text));
+    QVERIFY2(row >= 0, qPrintable(text));
+    const QModelIndex i = List()->index(row, 0);
+    QTest::mouseClick(w->lvListView()->viewport(), b, m, w->lvListView()->visualRect(i).center());
+    QCoreApplication::processEvents();  // the click runs after the release
+  }
+  void ClickHeader(const QString& text) {
+    QHeaderView* h = w->lvListView()->header();
+    const int c = static_cast<int>(Headers().indexOf(text));
+    QTest::mouseClick(
+        h->viewport(), Qt::LeftButton, {},
+        QPoint(h->sectionViewportPosition(c) + h->sectionSize(c) / 2, h->height() / 2));
+  }
+  void WaitListed() { QTRY_VERIFY_WITH_TIMEOUT(!w->Presenter().ListingPending(), 5000); }
+};
+
+}  // namespace
+
+class TestListWindow : public QObject {
+  Q_OBJECT
+ private slots:
+  void browseSortToggleAndChart() {
+    Fixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+    f.w->tvTreeView()->setCurrentIndex(f.DriveIndex());
+    f.w->Button("ScanDisks")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
+    QCOMPARE(f.Status(), QString("1 disk volumes"));
+    QCOMPARE(f.Headers(), QStringList({"Name", "Size", "Free", "% Free"}));
+    QCOMPARE(f.List()->rowCount(), 1);
+    QCOMPARE(f.w->lvListView()->currentIndex().row(), 0);  // the first row is selected
+
+    // The drive, from the tree: its root folder and the statistics.
+    f.ClickTree(f.DriveIndex());
+    QCOMPARE(f.Headers(), QStringList({"Name", "Size", "% Parent", " "}));
+    QCOMPARE(f.List()->rowCount(), 9);
+    QCOMPARE(f.Column(0).mid(1, 2), QStringList({"Device Size", "Free Space"}));
+    QCOMPARE(f.w->lbPathLabel()->text(), f.drive);
+
+    // Into the root folder from the list.
+    const QString rootRow = f.Column(0).front();
+    f.ClickRow(rootRow);
+    f.WaitListed();
+    QCOMPARE(f.Column(0), QStringList({"100 Largest Files", "alpha", "beta", "Recycler"}));
+    QVERIFY(f.Status().endsWith(" files for 50 b"));
+    QCOMPARE(f.w->lbPathLabel()->text(), f.drive + "/");
+
+    f.w->Button("Files")->trigger();
+    QVERIFY(f.w->Action("mnuViewShowFiles")->isChecked());
+    f.WaitListed();
+    QCOMPARE(f.Column(0), QStringList({"100 Largest Files", "alpha", "beta", "Recycler", "top"}));
+    QCOMPARE(f.Column(1).back(), QString("50 b"));
+
+    // Cells: sizes right-aligned, the bar's text kept and described in words.
+    const QModelIndex size = f.List()->index(0, 1);
+    QCOMPARE(size.data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight, int(Qt::AlignRight));
+    const QModelIndex bar = f.List()->index(0, 3);
+    QCOMPARE(bar.data().toString(), QString(60, '|'));
+    QVERIFY(bar.data(Qt::AccessibleDescriptionRole).toString().startsWith("100.0 percent"));
+    QVERIFY(!f.w->lvListView()->accessibleName().isEmpty());
+    QVERIFY(!f.w->tvTreeView()->accessibleName().isEmpty());
+    QVERIFY(!f.w->lbPathLabel()->accessibleName().isEmpty());
+    QVERIFY(!f.w->Graph()->accessibleName().isEmpty());
+
+    // Size order from the header, kept when going in.
+    f.ClickHeader("Size");
+    f.WaitListed();
+    QCOMPARE(f.Column(0).front(), QString("100 Largest Files"));
+    QCOMPARE(f.Column(0).mid(1, 1), QStringList({"alpha"}));
+    f.ClickRow("alpha");
+    f.WaitListed();
+    QCOMPARE(f.Column(0).mid(0, 2), QStringList({"a2", "a1"}));
+    QCOMPARE(f.Column(1).front(), QString("1.95 kb"));
+    // The odd name shows with a replacement character.
+    QVERIFY(f.Column(0).back().contains(QChar(0xFFFD)));
+    QCOMPARE(f.Column(0).back(), QString(QChar(0xFFFD)) + ".bin");
+
+    // Show allocated space, from the menu: button and menu in step.
+    f.w->Action("mnuViewAllocated")->trigger();
+    QVERIFY(f.w->Button("Allocated")->isChecked());
+    f.WaitListed();
+    QCOMPARE(f.Column(1).mid(0, 2), QStringList({"4.0 kb", "4.0 kb"}));  // unit 4096 on ext4
+    f.w->Button("Allocated")->trigger();
+    QVERIFY(!f.w->Action("mnuViewAllocated")->isChecked());
+    f.WaitListed();
+
+    // Back up, twice, to the drive; a modifier click does nothing.
+    f.w->Button("Back")->trigger();
+    f.WaitListed();
+    QCOMPARE(f.Column(0).front(), QString("100 Largest Files"));
+    f.ClickRow("beta", Qt::LeftButton, Qt::ControlModifier);
+    QCOMPARE(f.Column(0).front(), QString("100 Largest Files"));
+    f.w->Action("mnuViewBackUp")->trigger();
+    f.WaitListed();
+    QCOMPARE(f.List()->rowCount(), 9);
+
+    // The root folder's chart over the list, and back by a click on it.
+    f.ClickRow(rootRow, Qt::RightButton);
+    QTRY_VERIFY(f.w->Graph()->isVisible());
+    QVERIFY(!f.w->lvListView()->isVisible());
+    auto* series = qobject_cast<QPieSeries*>(f.w->Graph()->chart()->series().value(0));
+    QVERIFY(series);
+    QCOMPARE(series->count(), 4);
+    const auto markers = f.w->Graph()->chart()->legend()->markers(series);
+    QVERIFY(markers.value(0)->label().endsWith("% Free"));
+    QVERIFY(markers.value(3)->label().endsWith("% Wasted"));
+    const QString chartPath = f.w->lbPathLabel()->text();
+    QTest::mouseClick(f.w->Graph()->viewport(), Qt::LeftButton);
+    QVERIFY(!f.w->Graph()->isVisible());
+    QVERIFY(f.w->lvListView()->isVisible());
+    QCOMPARE(f.List()->rowCount(), 9);
+    QCOMPARE(f.w->lbPathLabel()->text(), f.drive);
+    QCOMPARE(chartPath, f.drive + "/");  // the root folder's Label while the chart showed
+
+    // Enter on the selected row goes in, even after a right-button mouse-up.
+    f.w->lvListView()->setCurrentIndex(f.List()->index(0, 0));
+    f.w->lvListView()->setFocus();
+    QTest::keyClick(f.w->lvListView(), Qt::Key_Return);
+    f.WaitListed();
+    QCOMPARE(f.Column(0).front(), QString("100 Largest Files"));
+
+    // A name with a newline and a tab reads on one line.
+    f.ClickRow("beta");
+    f.WaitListed();
+    QCOMPARE(f.Column(0).back(), QString("two") + QChar(0x240A) + "lines" + QChar(0x2409) + "tab");
+    f.w->Button("Back")->trigger();
+    f.WaitListed();
+
+    // A right click on a folder row pops the file menu up.
+    f.ClickRow("beta", Qt::RightButton);
+    QTRY_VERIFY(f.w->FileMenuPopup()->isVisible());
+    f.w->FileMenuPopup()->close();
+    // So does the menu key, on the selected row.
+    f.w->lvListView()->setCurrentIndex(f.List()->index(f.Column(0).indexOf("beta"), 0));
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5), QPoint(5, 5));
+    QApplication::sendEvent(f.w->lvListView(), &menuKey);
+    QTRY_VERIFY(f.w->FileMenuPopup()->isVisible());
+    f.w->FileMenuPopup()->close();
+
+    // A recycle-bin folder opens in the file manager; the list stays empty.
+    f.ClickRow("Recycler");
+    QCOMPARE(f.List()->rowCount(), 0);
+    QCOMPARE(f.opened.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(f.opened[0].first), f.drive + "/Recycler/");
+  }
+
+  void folderUris() {
+    // The file manager gets exact bytes, escaped; the trash as its own view.
+    QCOMPARE(QString::fromStdString(gui::FolderUri("/a b/\xff/", false)),
+             QString("file:///a%20b/%FF/"));
+    QCOMPARE(QString::fromStdString(gui::FolderUri("/x/.Trash-1000/", true)), QString("trash:///"));
+  }
+
+  void aMillionRowsIsOneReset() {
+    // The model follows a listing with one reset, not a signal per row.
+    ListData data;
+    gui::ListModel model(data);
+    int resets = 0, inserts = 0;
+    connect(&model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    connect(&model, &QAbstractItemModel::rowsInserted, [&] { ++inserts; });
+    std::vector<ListRow> rows(1000000);
+    for (std::size_t i = 0; i < rows.size(); ++i) rows[i].Text = std::to_string(i);
+    data.Assign(std::move(rows));
+    QCOMPARE(resets, 1);
+    QCOMPARE(inserts, 0);
+    QCOMPARE(model.rowCount(), 1000000);
+    QCOMPARE(model.index(999999, 0).data().toString(), QString("999999"));
+  }
+};
+
+QTEST_MAIN(TestListWindow)
+#include "test_list_window.moc"
