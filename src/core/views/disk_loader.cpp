@@ -22,14 +22,26 @@ void SystemDriveSource::Space(const std::string& path, double& total, double& fr
   GetDriveSpace(fs_, path, total, free, report);
 }
 
-std::string ProgressText(const std::string& targetDisk, std::int64_t folders,
-                         std::int64_t files) {
+std::string ProgressText(const std::string& targetDisk, std::int64_t folders, std::int64_t files) {
   return targetDisk + " folders scanned: " + std::to_string(folders) + " for " +
          std::to_string(files) + " files";
 }
 
 DiskLoader::DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSource& drives)
-    : window_(window), explorer_(explorer), drives_(drives),
+    : window_(window),
+      explorer_(explorer),
+      drives_(drives),
+      ownSlot_(std::make_unique<CommandSlot>(
+          [&window](std::function<void()> task) { window.PostToWindow(std::move(task)); })),
+      slot_(*ownSlot_),
+      alive_(std::make_shared<DiskLoader*>(this)) {}
+
+DiskLoader::DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSource& drives,
+                       CommandSlot& slot)
+    : window_(window),
+      explorer_(explorer),
+      drives_(drives),
+      slot_(slot),
       alive_(std::make_shared<DiskLoader*>(this)) {}
 
 DiskLoader::~DiskLoader() {
@@ -38,9 +50,7 @@ DiskLoader::~DiskLoader() {
   alive_.reset();
 }
 
-void DiskLoader::JoinWorker() {
-  if (worker_.joinable()) worker_.join();
-}
+void DiskLoader::JoinWorker() { slot_.Join(); }
 
 std::string DiskLoader::ProgressLine() const {
   std::string disk;
@@ -55,13 +65,13 @@ void DiskLoader::Stop() { Scanning = false; }
 
 void DiskLoader::Post(std::function<void()> task) {
   std::weak_ptr<DiskLoader*> token = alive_;
-  window_.PostToWindow([token, task = std::move(task)] {
+  slot_.Post([token, task = std::move(task)] {
     if (token.lock()) task();
   });
 }
 
 bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool includeCd) {
-  if (busy_) return false;
+  if (slot_.Busy()) return false;
   if (Tracing()) Trace("frmMain.LoadDisk");
   JoinWorker();  // the previous command's worker has posted its last task already
   keyCounter_ = 0;
@@ -84,7 +94,8 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
     for (const auto& d : disks)
       if (d->Class == "Drive") plan.push_back(planOf(d.get()));
   }
-  busy_ = true;
+  slot_.Acquire();
+  slot_.Progress = [this] { return ProgressLine(); };
   if (plan.empty() && !allDrives) {
     FinalSteps();
     return true;
@@ -92,7 +103,9 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
   Scanning = true;
   window_.ClearPathLabel();
   window_.SetProgressTimer(true);
-  worker_ = std::thread(&DiskLoader::Work, this, std::move(plan), allDrives, includeCd);
+  slot_.Run([this, plan = std::move(plan), allDrives, includeCd]() mutable {
+    Work(std::move(plan), allDrives, includeCd);
+  });
   return true;
 }
 
@@ -108,9 +121,8 @@ void DiskLoader::Work(std::vector<Plan> plan, bool allDrives, bool includeCd) {
 void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   if (Tracing()) Trace("frmMain.LoadSingleDisk(" + p.Path + ")");
   auto result = std::make_shared<DiskObject>();
-  drives_.Space(p.Path, result->DeviceSize, result->FreeSpace, [this](const std::string& m) {
-    Post([this, m] { window_.ShowMessage(m); });
-  });
+  drives_.Space(p.Path, result->DeviceSize, result->FreeSpace,
+                [this](const std::string& m) { Post([this, m] { window_.ShowMessage(m); }); });
   if (p.SubClass == "CD-ROM" && !includeCd) {
     Post([p, result] {
       DiskObject& d = *p.Drive;
@@ -163,7 +175,7 @@ void DiskLoader::FinalSteps() {
   window_.SetTreeEnabled(true);
   explorer_.SetSelectedItem(explorer_.FirstNode());
   window_.ShowRoot();
-  busy_ = false;
+  slot_.Release();
   if (OnFinished) OnFinished();
 }
 
