@@ -50,10 +50,6 @@ OpResult Gone(const std::string& path) {
               path + " no longer exists: it was removed since the scan.");
 }
 
-std::string Join(const std::string& folder, const std::string& name) {
-  return folder.empty() || folder.back() == '/' ? folder + name : folder + "/" + name;
-}
-
 // Reads every entry of the folder fd but "." and "..", with the type the folder reports.
 struct Entry {
   std::string Name;
@@ -219,8 +215,9 @@ class TreePass {
   // The path of name inside the innermost folder, for messages only (costs the depth).
   std::string PathTo(const std::string& name) const {
     std::string p = top_;
-    for (std::size_t i = 1; i < frames_.size(); ++i) p = Join(p, frames_[i].Name);
-    return name.empty() ? p : Join(p, name);
+    for (std::size_t i = 1; i < frames_.size(); ++i) (p += '/') += frames_[i].Name;
+    if (!name.empty()) (p += '/') += name;
+    return p;
   }
 
   // Closes the descriptor of the shallowest open folder when too many are open; the frame
@@ -240,11 +237,14 @@ class TreePass {
   OpResult Enter(UniqueFd fd, const struct statx& st) {
     Frame& f = frames_.back();
     if (!deleting_) {
-      const std::string here = PathTo("");
-      if ((st.stx_mode & S_IWUSR) == 0) return Refusal(top_, here, "is a read-only folder");
-      if (s_.AccessAt(fd.Get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
-        return Refusal(top_, here, "is a folder you may not change (" + ErrorText(errno) + ")");
-      if (const char* why = BlockingAttribute(st)) return Refusal(top_, here, why);
+      // Paths are built only for a refusal: building one per folder would cost the depth
+      // squared on a deep chain.
+      if ((st.stx_mode & S_IWUSR) == 0) return Refusal(top_, PathTo(""), "is a read-only folder");
+      if (s_.AccessAt(fd.Get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
+        const int e = errno;
+        return Refusal(top_, PathTo(""), "is a folder you may not change (" + ErrorText(e) + ")");
+      }
+      if (const char* why = BlockingAttribute(st)) return Refusal(top_, PathTo(""), why);
     }
     if (const int e = ReadFolder(s_, fd.Get(), entries_); e != 0) {
       return Failure(top_, PathTo(""), e);

@@ -22,7 +22,8 @@ void SystemDriveSource::Space(const std::string& path, double& total, double& fr
   GetDriveSpace(fs_, path, total, free, report);
 }
 
-std::string ProgressText(const std::string& targetDisk, std::int64_t folders, std::int64_t files) {
+std::string ProgressText(const std::string& targetDisk, std::int64_t folders,
+                         std::int64_t files) {
   return targetDisk + " folders scanned: " + std::to_string(folders) + " for " +
          std::to_string(files) + " files";
 }
