@@ -1,6 +1,7 @@
 #include "core/fileops/properties.h"
 
 #include <fcntl.h>
+#include <glib.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -27,7 +28,7 @@ std::string Bytes(double n) {
     if (i > 0 && (len - i) % 3 == 0) grouped += ' ';
     grouped += plain[i];
   }
-  return FormatSize(n) + " (" + grouped + " bytes)";
+  return FormatSize(n) + " (" + grouped + (n == 1 ? " byte)" : " bytes)");
 }
 
 std::string Time(const struct statx_timestamp& ts) {
@@ -80,6 +81,14 @@ std::string PermissionText(unsigned mode) {
   char octal[8];
   std::snprintf(octal, sizeof octal, "%04o", mode & 07777u);
   return s + " (" + octal + ")";
+}
+
+std::string FileUri(const std::string& path) {
+  char* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);
+  if (!uri) return {};
+  std::string out(uri);
+  g_free(uri);
+  return out;
 }
 
 std::optional<FileTarget> PropertiesTarget(const ListData& list, const CExplorer& explorer,

@@ -32,6 +32,11 @@ struct PropertiesInfo {
 // window is open. Window thread (it reads the model).
 PropertiesInfo ReadProperties(const FileTarget& target);
 
+// The file: URI of an absolute path, made from its exact bytes (bytes that are not plain
+// ASCII are percent-escaped, so a name that is not UTF-8 survives); "" when path is not
+// absolute.
+std::string FileUri(const std::string& path);
+
 // "rwxr-x---" style text of the permission bits, with the type letter in front ("d" for a
 // folder, "l" for a link, "-" for a file) and set-id and sticky bits as ls shows them.
 std::string PermissionText(unsigned mode);

@@ -384,6 +384,8 @@ TEST(Properties, TakesTheCurrentRowAndReadsTheObjectAsItIsNow) {
   ::unlink((d.T + "/a.txt").c_str());
   info = ReadProperties(*file);
   EXPECT_NE(info.Error.find("no longer exists"), std::string::npos);
+  EXPECT_EQ(FileUri("/tmp/a b/\xff\"q\"\n"), "file:///tmp/a%20b/%FF%22q%22%0A");
+  EXPECT_EQ(FileUri("relative"), "");
   EXPECT_EQ(PermissionText(S_IFDIR | 01777), "drwxrwxrwt (1777)");
   EXPECT_EQ(PermissionText(S_IFREG | 04644), "-rwSr--r-- (4644)");
 }
