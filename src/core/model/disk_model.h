@@ -117,6 +117,9 @@ struct DiskObject {
   double Smallest = 0;
   std::int32_t SmallestIndex = 0;
   std::int32_t DeepestLevel = 0;
+  // Drive only: a folder given to scan (command line, "Scan &Folder..."), shown as a drive
+  // whose Path is the folder and whose volume facts are those of the volume holding it.
+  bool FolderEntry = false;
 
   // The object's full path: "My Computer" for the root, the mount point for a drive, and for
   // folders the path ending in "/". The root, drives, a drive's root folder and the

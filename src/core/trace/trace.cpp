@@ -3,8 +3,9 @@
 #include <cctype>
 #include <cstdint>
 
-#include "core/platform/volumes.h"
 #include "core/platform/errors.h"
+#include "core/platform/volumes.h"
+#include "core/trace/trace_location.h"
 #include "core/trace/trace_log.h"
 #include "kestrum_version.h"
 
@@ -85,40 +86,71 @@ void TraceLog::Start() {
 }
 
 void TraceLog::StartLocked() {
+  // A fresh file object completing its names against exePath, with the log's properties,
+  // settings and header; extraHeader goes just before the header's closing blank line.
+  const auto prepare = [this](const std::string& exePath, const std::string& extraHeader,
+                              const std::vector<std::string>& header) {
+    file_ = std::make_unique<DiskFile>(exePath);
+    DiskFile& f = *file_;
+    if (env_.clock) f.SetClock(env_.clock);
+    if (env_.threadId) f.SetThreadIdSource(env_.threadId);
+    f.SetDontTrace(true);
+    f.SetRaiseErrors(true);
+    f.SetPrefixDate(true);
+    f.SetPrefixThreadID(true);
+    f.SetPrefixSeparator(": ");
+    if (overFlow_) f.SetFileOverFlow(*overFlow_);
+    if (overFlowSize_) f.SetOverFlowSize(*overFlowSize_);
+    // The first open always truncates the plain log; the setting only chooses how
+    // continuation files are named (1 date stamp, 2 sequence number).
+    if (autoExtension_ == 1 || autoExtension_ == 2) f.SetContinueExtension(autoExtension_);
+    for (std::size_t i = 0; i < header.size(); ++i) {
+      if (i + 1 == header.size() && !extraHeader.empty()) f.AddHeaderLine(extraHeader);
+      f.AddHeaderLine(header[i]);
+    }
+    try {
+      f.OpenFile(".tra", DiskFile::kEither, DiskFile::kForWriting, 0, 0);
+    } catch (const DiskFileError&) {
+      // Recorded in LastErrorNumber/LastErrorText, read by the caller.
+    }
+    return f.LastErrorNumber() == 0;
+  };
+
+  // A closed file first: a line traced while the settings and facts are gathered finds the
+  // log not yet open and is dropped, instead of starting the log again.
   file_ = std::make_unique<DiskFile>(env_.exePath);
-  DiskFile& f = *file_;
-  if (env_.clock) f.SetClock(env_.clock);
-  if (env_.threadId) f.SetThreadIdSource(env_.threadId);
-  f.SetDontTrace(true);
-  f.SetRaiseErrors(true);
-  f.SetPrefixDate(true);
-  f.SetPrefixThreadID(true);
-  f.SetPrefixSeparator(": ");
   // A setting whose number does not fit in 32 bits leaves the property as it was (0).
   int v = 0;
-  if (LeadingInt32(RegRead("Globals", "TraceOverFlow", "false", env_.hooks), v))
-    f.SetFileOverFlow(v);
+  overFlow_.reset();
+  overFlowSize_.reset();
+  if (LeadingInt32(RegRead("Globals", "TraceOverFlow", "false", env_.hooks), v)) overFlow_ = v;
   if (LeadingInt32(RegRead("Globals", "TraceOverFlowSize", "2000000", env_.hooks), v))
-    f.SetOverFlowSize(v);
+    overFlowSize_ = v;
   autoExtension_ = 0;
   if (LeadingInt32(RegRead("Globals", "TraceAutoExtension", "0", env_.hooks), v))
     autoExtension_ = v;
-  // The first open always truncates the plain log; the setting only chooses how
-  // continuation files are named (1 date stamp, 2 sequence number).
-  if (autoExtension_ == 1 || autoExtension_ == 2) f.SetContinueExtension(autoExtension_);
 
   const SystemFacts facts = env_.facts ? env_.facts(env_.hooks) : GatherSystemFacts(env_.hooks);
   const std::time_t now = env_.clock ? env_.clock() : std::time(nullptr);
-  for (const std::string& line : TraceHeaderLines(facts, GeneralDate(now))) f.AddHeaderLine(line);
+  const std::vector<std::string> header = TraceHeaderLines(facts, GeneralDate(now));
 
-  try {
-    f.OpenFile(".tra", DiskFile::kEither, DiskFile::kForWriting, 0, 0);
-  } catch (const DiskFileError&) {
-    // Recorded in LastErrorNumber/LastErrorText, reported below.
+  if (prepare(env_.exePath, "", header)) return;
+  // An installed program's folder takes no new files: the log goes to the user's state
+  // folder instead, and its header says where.
+  const std::string exe = env_.exePath.empty() ? RunningExePath() : env_.exePath;
+  const std::string folder = env_.stateFolder.empty() ? TraceStateFolder() : env_.stateFolder;
+  const int besideError = file_->LastErrorNumber();
+  const std::string besideText = file_->LastErrorText();
+  if (MakeFolders(folder) == 0) {
+    const std::string movedExe = TraceExePathIn(folder, exe);
+    const std::string where = DiskFile(movedExe).AutoPath(".tra");
+    if (prepare(movedExe, "Trace file: " + where + " (the program's folder is not writable)",
+                header))
+      return;
   }
-  if (f.LastErrorNumber() != 0)
-    env_.hooks.Message("Error opening trace file:\r\n(" + std::to_string(f.LastErrorNumber()) +
-                       ")" + f.LastErrorText());
+  // Neither place took the log: report the first failure, the one beside the executable.
+  env_.hooks.Message("Error opening trace file:\r\n(" + std::to_string(besideError) + ")" +
+                     besideText);
 }
 
 void TraceLog::Write(std::string_view message) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,8 @@ struct TraceEnvironment {
   DiskFile::Clock clock;                                 // empty: the system clock
   DiskFile::ThreadIdSource threadId;                     // empty: the calling thread's id
   std::function<SystemFacts(const SystemHooks&)> facts;  // empty: GatherSystemFacts
+  // Where the log goes when the executable's folder takes none; empty: TraceStateFolder().
+  std::string stateFolder;
 };
 
 // One trace log: the line file, its settings and the lock that keeps lines whole. All
@@ -48,8 +51,10 @@ class TraceLog {
   void SetEnvironment(TraceEnvironment env);
 
   // Creates a fresh line file (closing any earlier one), reads the three settings, registers
-  // the header and opens "<exe>.tra" beside the executable, truncated. A failed open shows
-  // one message and leaves the log closed for the rest of the run.
+  // the header and opens "<exe>.tra" beside the executable, truncated. When that folder takes
+  // no new file (an installed program), the log is "<exe>.tra" in the state folder instead,
+  // with one more header line naming it. When neither opens, one message names the first
+  // failure and the log stays closed for the rest of the run.
   void Start();
   // Writes one escaped, prefixed line; starts the log first when it was never started.
   // A failing write closes the log and shows one message naming the error; later calls
@@ -67,6 +72,7 @@ class TraceLog {
   TraceEnvironment env_;
   std::unique_ptr<DiskFile> file_;
   int autoExtension_ = 0;
+  std::optional<int> overFlow_, overFlowSize_;
 };
 
 // The program's own log, used by Trace and StartTrace; a function-local static created on

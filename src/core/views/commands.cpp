@@ -7,6 +7,7 @@ const std::vector<Menu>& MenuBar() {
       {"mnuFile",
        "&File",
        {{"mnuScanDisks", "&Scan Disks"},
+        {"mnuScanFolder", "Scan &Folder..."},
         {"mnuScanStop", "S&top Scan"},
         {"mnuFileSep1", "-"},
         {"mnuFileRecycle", "Send file(s) to &Recycle Bin"},

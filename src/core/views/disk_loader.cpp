@@ -1,5 +1,9 @@
 #include "core/views/disk_loader.h"
 
+#include <sys/stat.h>
+
+#include <utility>
+
 #include "core/globals.h"
 #include "core/model/summary.h"
 #include "core/trace/trace.h"
@@ -22,8 +26,21 @@ void SystemDriveSource::Space(const std::string& path, double& total, double& fr
   GetDriveSpace(fs_, path, total, free, report);
 }
 
-std::string ProgressText(const std::string& targetDisk, std::int64_t folders,
-                         std::int64_t files) {
+bool DriveSource::IsFolderReady(const std::string& path) const {
+  struct stat st {};
+  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &st) == 0 &&
+         S_ISDIR(st.st_mode);
+}
+
+DiskLoader::Plan DiskLoader::PlanOf(DiskObject* d) {
+  return Plan{d, d->OwnPath(), d->RootFolder, d->Label(), d->SubClass, d->FolderEntry};
+}
+
+bool DiskLoader::Ready(const Plan& p) const {
+  return p.Entry ? drives_.IsFolderReady(p.Path) : drives_.IsReady(p.Path);
+}
+
+std::string ProgressText(const std::string& targetDisk, std::int64_t folders, std::int64_t files) {
   return targetDisk + " folders scanned: " + std::to_string(folders) + " for " +
          std::to_string(files) + " files";
 }
@@ -79,12 +96,10 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
   window_.ClearList();
   window_.SetTreeEnabled(false);
   std::vector<Plan> plan;
-  auto planOf = [](DiskObject* d) {
-    return Plan{d, d->OwnPath(), d->RootFolder, d->Label(), d->SubClass};
-  };
+  const auto planOf = &DiskLoader::PlanOf;
   bool allDrives = false;
   if (selected && selected->Class == "Drive") {
-    if (!drives_.IsReady(selected->OwnPath())) {
+    if (!Ready(planOf(selected))) {
       window_.SetStatus("Drive not ready...");
       window_.SetTreeEnabled(true);
       return true;
@@ -110,10 +125,31 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
   return true;
 }
 
+bool DiskLoader::LoadFolders(const std::vector<DiskObject*>& targets, bool includeCd) {
+  if (slot_.Busy() || targets.empty()) return false;
+  if (Tracing()) Trace("frmMain.LoadFolders");
+  JoinWorker();
+  keyCounter_ = 0;
+  window_.ClearList();
+  window_.SetTreeEnabled(false);
+  std::vector<Plan> plan;
+  for (DiskObject* d : targets) plan.push_back(PlanOf(d));
+  showAfter_ = targets.front();
+  slot_.Acquire();
+  slot_.Progress = [this] { return ProgressLine(); };
+  Scanning = true;
+  window_.ClearPathLabel();
+  window_.SetProgressTimer(true);
+  slot_.Run([this, plan = std::move(plan), includeCd]() mutable {
+    Work(std::move(plan), true, includeCd);
+  });
+  return true;
+}
+
 void DiskLoader::Work(std::vector<Plan> plan, bool allDrives, bool includeCd) {
   for (const Plan& p : plan) {
     if (!Scanning) break;
-    if (allDrives && !drives_.IsReady(p.Path)) continue;
+    if (allDrives && !Ready(p)) continue;
     LoadSingleDisk(p, includeCd);
   }
   Post([this] { FinalSteps(); });
@@ -174,8 +210,14 @@ void DiskLoader::FinalSteps() {
   window_.SetProgressTimer(false);
   window_.SetStatus("Done");
   window_.SetTreeEnabled(true);
-  explorer_.SetSelectedItem(explorer_.FirstNode());
-  window_.ShowRoot();
+  DiskObject* first = std::exchange(showAfter_, nullptr);
+  if (first && first->Node != kNoNode) {
+    explorer_.SetSelectedItem(first->Node);
+    window_.ShowNode(first->Node);
+  } else {
+    explorer_.SetSelectedItem(explorer_.FirstNode());
+    window_.ShowRoot();
+  }
   slot_.Release();
   if (OnFinished) OnFinished();
 }

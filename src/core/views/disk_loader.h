@@ -31,6 +31,12 @@ class LoaderWindow {
   // The command is over: the adapter's selection is already the first node (the root); the
   // window shows it selected and expanded and runs the tree's click handler.
   virtual void ShowRoot() = 0;
+  // A folder command is over: the adapter's selection is already node (the first folder
+  // scanned); the window shows it selected and expanded and runs the tree's click handler.
+  virtual void ShowNode(NodeId node) {
+    (void)node;
+    ShowRoot();
+  }
   // Called from the worker thread: runs task later on the window thread, tasks in the order
   // they were posted (Qt: QMetaObject::invokeMethod(window, task, Qt::QueuedConnection)).
   virtual void PostToWindow(std::function<void()> task) = 0;
@@ -46,6 +52,8 @@ class DriveSource {
   // Capacity and free bytes; on failure both 0 and the message sent to report.
   virtual void Space(const std::string& path, double& total, double& free,
                      const MessageSink& report) const = 0;
+  // Readiness of a folder entry: its folder is still there.
+  virtual bool IsFolderReady(const std::string& path) const;
 };
 
 class SystemDriveSource : public DriveSource {
@@ -92,6 +100,11 @@ class DiskLoader {
   // enabled, root selected, ShowRoot, then OnFinished) run on the window thread when the
   // worker is done; disks and selected must stay alive until then.
   bool LoadDisk(DiskObject* selected, DiskCollection& disks, bool includeCd);
+  // Scans targets (drives or folder entries, see folder_scan.h) one after another as one
+  // command, skipping any that is not ready; Stop ends it. When it is over, the first target
+  // is selected and listed (ShowNode) instead of the root. Returns false, doing nothing,
+  // when a command is busy or targets is empty. targets must stay alive until then.
+  bool LoadFolders(const std::vector<DiskObject*>& targets, bool includeCd);
   // "Stop" and "S&top Scan": clears Scanning; the drive being scanned keeps its partial,
   // summarised result and no further drive is started.
   void Stop();
@@ -112,7 +125,10 @@ class DiskLoader {
   struct Plan {
     DiskObject* Drive;
     std::string Path, RootFolder, Label, SubClass;
+    bool Entry = false;
   };
+  static Plan PlanOf(DiskObject* d);
+  bool Ready(const Plan& p) const;
   void Work(std::vector<Plan> plan, bool allDrives, bool includeCd);
   void LoadSingleDisk(const Plan& p, bool includeCd);
   void Post(std::function<void()> task);
@@ -124,7 +140,8 @@ class DiskLoader {
   const DriveSource& drives_;
   std::unique_ptr<CommandSlot> ownSlot_;  // when no shared slot was given
   CommandSlot& slot_;
-  std::int32_t keyCounter_ = 0;  // LargestKeyCounter of the running command
+  DiskObject* showAfter_ = nullptr;  // a folder command's first target
+  std::int32_t keyCounter_ = 0;      // LargestKeyCounter of the running command
   ScanProgress progress_;
   mutable std::mutex targetMutex_;
   std::string targetDisk_;

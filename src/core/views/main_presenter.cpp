@@ -1,6 +1,7 @@
 #include "core/views/main_presenter.h"
 
 #include "core/globals.h"
+#include "core/model/folder_entries.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -19,7 +20,8 @@ void MainPresenter::ScanDisks() {
   explorer_.Init(&list_);
   diskList_.reset();
   fileSys_ = makeFileSys_();
-  diskList_ = DiscoverDrives(*fileSys_, [this](const std::string& m) { view_.ShowMessage(m); });
+  diskList_ = DiscoverDrives(
+      *fileSys_, [this](const std::string& m) { view_.ShowMessage(m); }, FolderEntries);
   DiskObject* root = diskList_->Item(1);
   root->Node = explorer_.AddNode(root->Label(), root, root->Children, kNoNode, root->ClosedIcon,
                                  std::nullopt, false);
@@ -47,6 +49,13 @@ void MainPresenter::ShowRoot() {
   explorer_.SetSelectedItem(root);
   view_.SelectNode(root);
   view_.ExpandNode(root);
+  tvTreeView_Click();
+}
+
+void MainPresenter::ShowNode(NodeId node) {
+  explorer_.SetSelectedItem(node);
+  view_.SelectNode(node);
+  view_.ExpandNode(node);
   tvTreeView_Click();
 }
 
@@ -93,6 +102,8 @@ void MainPresenter::MenuClick(const std::string& name) {
   if (name == "mnuScanDisks") {
     // Rediscovery would replace the model under a running scan, so it waits for the scan.
     if (!Refused()) LoadDisks();
+  } else if (name == "mnuScanFolder") {
+    if (!Refused()) call(OnScanFolder);
   } else if (name == "mnuScanStop") {
     Scanning = false;
   } else if (name == "mnuFileRecycle" || name == "mnuFileDelete") {

@@ -2,6 +2,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/globals.h"
 #include "core/model/discovery.h"
@@ -65,6 +66,8 @@ class MainPresenter {
   void tvTreeView_Click();
   // Selects the first node (the root), expands it and runs the tree's click handler.
   void ShowRoot();
+  // Selects node, expands it and runs the tree's click handler (after a folder scan).
+  void ShowNode(NodeId node);
 
   // Dispatches a toolbar click by the button's key; unknown keys do nothing.
   void tbToolBar_ButtonClick(const std::string& key);
@@ -80,6 +83,11 @@ class MainPresenter {
       OnHelpSearch, OnAbout;
   std::function<void(const std::string& mode)> OnDeleteFiles;
   std::function<void()> OnZip;
+  // "Scan &Folder...": the window asks for a folder and scans it (refused while busy).
+  std::function<void()> OnScanFolder;
+  // The canonical paths of the folders added under the root as entries of their own; each
+  // discovery adds them again, unscanned, after the volumes.
+  std::vector<std::string> FolderEntries;
   // True while a scan command still has results to attach, even after Stop; commands that
   // change the model are refused until it is false.
   std::function<bool()> Busy;

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
+#include <QDir>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLocale>
@@ -14,12 +16,19 @@
 #include <QWindow>
 #include <iostream>
 
+#include "core/fileops/zip_request.h"
 #include "core/platform/settings.h"
+#include "core/trace/trace.h"
 #include "core/views/commands.h"
+#include "core/views/folder_scan.h"
 #include "core/views/placement.h"
 #include "gui/app/file_commands.h"
 #include "gui/controls/icons.h"
 #include "gui/controls/text.h"
+#include "gui/ui/frmZip.h"
+#include "gui/ui/ContextIDs.h"
+#include "gui/ui/FunctionKeys.h"
+#include "gui/ui/frmAbout.h"
 #include "kestrum_version.h"
 
 namespace kestrum::gui {
@@ -49,6 +58,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
         std::holds_alternative<DiskObject*>(sel) ? std::get<DiskObject*>(sel) : nullptr;
     loader_->LoadDisk(obj, *presenter_->DiskList(), presenter_->Toggles().CDDrives);
   };
+  presenter_->OnZip = [this] { ZipFiles(); };
   progressTimer_.setInterval(1000);
   connect(&progressTimer_, &QTimer::timeout, this, [this] {
     if (slot_->Busy()) SetStatus(slot_->ProgressLine());
@@ -131,9 +141,41 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   BuildToolbar();
   BuildStatusBar();
   setWindowTitle(version::Product);
-  setWindowIcon(IconFor(QString("MyComputer")));
+  setWindowIcon(IconFor(QString("Kestrum")));
   setMinimumWidth(TwipsToPixels(layout::kMinWindowWidth, Dpi()));
+
+  presenter_->OnHelpContents = [this] { HelpContents(this); };
+  presenter_->OnHelpSearch = [this] { HelpSearch(this); };
+  presenter_->OnAbout = [this] { ShowAbout(); };
+  presenter_->OnScanFolder = [this] {
+    const QString dir = QFileDialog::getExistingDirectory(this, "Scan Folder", QDir::homePath());
+    if (!dir.isEmpty()) ScanFolders({QFile::encodeName(dir).toStdString()});
+  };
+  if (QAction* a = Action("mnuScanFolder")) a->setShortcut(QKeySequence::Open);
+  InstallF12(this);
 }
+
+void frmMain::ScanFolders(const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  if (Scanning || (loader_ && loader_->Busy())) {
+    SetStatus("A command is still running: the folder is not scanned");
+    return;
+  }
+  const FolderScanPlan plan = PlanFolderScan(*presenter_, paths);
+  if (!plan.Messages.empty()) ShowMessage(JoinMessages(plan.Messages));
+  if (!plan.Targets.empty() && loader_)
+    loader_->LoadFolders(plan.Targets, presenter_->Toggles().CDDrives);
+}
+
+QDialog* frmMain::ShowAbout() {
+  auto* about = new frmAbout(this);
+  about->setAttribute(Qt::WA_DeleteOnClose);
+  about->setWindowModality(Qt::ApplicationModal);
+  about->show();
+  return about;
+}
+
+void frmMain::ShowNode(NodeId node) { presenter_->ShowNode(node); }
 
 frmMain::~frmMain() {
   // The models unhook themselves from the presenter's data, which they must outlive.
@@ -242,6 +284,7 @@ void frmMain::Form_Load() {
   if (loaded_) return;
   loaded_ = true;
   setWindowTitle(version::Product);
+  HelpSetup(this);
   RestorePlacement();
   show();
   presenter_->LoadDisks();
@@ -289,6 +332,8 @@ void frmMain::SavePlacement() {
 }
 
 void frmMain::closeEvent(QCloseEvent* e) {
+  // A zip still running is cancelled and waited for before anything else goes.
+  if (zipWindow_) zipWindow_->CloseForOwner();
   presenter_->Unload();
   // Stops and joins a running scan before the placement is saved and the model goes.
   progressTimer_.stop();
@@ -296,6 +341,25 @@ void frmMain::closeEvent(QCloseEvent* e) {
   fileCommands_.reset();  // its worker was the slot's: joined above
   SavePlacement();
   e->accept();
+}
+
+void frmMain::ZipFiles() {
+  if (Tracing()) Trace("frmMain.ZipFiles");
+  if (zipWindow_) return;
+  const bool busy =
+      Scanning || (presenter_->Busy && presenter_->Busy()) || presenter_->ListingPending();
+  ZipCommandStart start = StartZipCommand(presenter_->List(), presenter_->Explorer(),
+                                          presenter_->SelectedNode(), busy, HomeFolder());
+  if (start.What == ZipCommandStart::Refused) SetStatus(start.Text);
+  if (start.What == ZipCommandStart::NotAllowed) ShowMessage(start.Text);
+  if (start.What != ZipCommandStart::OpenWindow) return;
+  frmZip window(std::move(start.Request), this);
+  window.OnF12 = [&window] { HelpContents(&window); };
+  zipWindow_ = &window;
+  window.exec();
+  zipWindow_ = nullptr;
+  // Not when the main window itself is closing, which ended the zip window.
+  if (window.FilesZipped() && isVisible() && presenter_->OnRefreshList) presenter_->OnRefreshList();
 }
 
 void frmMain::resizeEvent(QResizeEvent* e) {

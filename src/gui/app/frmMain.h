@@ -1,4 +1,5 @@
 #pragma once
+#include <QDialog>
 #include <QLabel>
 #include <QMainWindow>
 #include <QStatusBar>
@@ -8,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/views/command_slot.h"
 #include "core/views/commands.h"
@@ -21,6 +23,7 @@
 namespace kestrum::gui {
 
 class FileCommands;
+class frmZip;
 
 // The main window. It owns the widgets, converts twips at the screen's logical DPI and
 // forwards every event to the presenter, which holds the rules.
@@ -50,6 +53,19 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   const LayoutResult& LastLayout() const { return layout_; }
   double Dpi() const;
 
+  // The zip command: the selected rows into the modal zip window, the list rebuilt after it
+  // when a zip ran.
+  void ZipFiles();
+  // The zip window while it is open (tests drive it), else nullptr.
+  frmZip* ZipWindow() const { return zipWindow_; }
+  // Adds each path under "My Computer" as a folder entry (a volume's mount point stands for
+  // that volume) and scans them as one command; paths that cannot be scanned get one message.
+  // Refused, with a status line, while a command is busy.
+  void ScanFolders(const std::vector<std::string>& paths);
+  // "&About Kestrum...": the About window, modal and owned by this window; returned so that
+  // callers and tests can reach it.
+  QDialog* ShowAbout();
+
   // Lays the window out with the splitter at x twips.
   void SizeControls(double x);
 
@@ -69,6 +85,7 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   void ClearList() override;
   void SetProgressTimer(bool running) override;
   void ShowRoot() override;
+  void ShowNode(NodeId node) override;
   void PostToWindow(std::function<void()> task) override;
 
   DiskLoader* Loader() const { return loader_.get(); }
@@ -128,6 +145,7 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   bool firstLayout_ = true;  // the tree view's "Start" tag
   bool moving_ = false;
   bool loaded_ = false;
+  frmZip* zipWindow_ = nullptr;
 };
 
 }  // namespace kestrum::gui

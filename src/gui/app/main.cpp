@@ -1,4 +1,5 @@
-// Kestrum's entry: the trace switch, the headless report, the splash and the main window.
+// Kestrum's entry: the headless report, --help and --version, the trace switch, the splash,
+// the main window and the folders given to scan.
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -12,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/app/start.h"
+#include "core/app/arguments.h"
 #include "core/globals.h"
 #include "core/model/report.h"
 #include "core/platform/settings.h"
@@ -26,6 +27,19 @@ int main(int argc, char** argv) {
   using namespace kestrum;
   std::vector<std::string> args(argv + 1, argv + argc);
   if (const auto status = MaybeRunReport(args)) return *status;
+  {
+    // Answered before the window system is asked for anything, so they work without one.
+    const CommandLine early = ParseCommandLine(args);
+    if (early.Help) {
+      const std::string name = argc > 0 ? std::string(argv[0]) : std::string("kestrum");
+      std::fputs(UsageText(name.substr(name.rfind('/') + 1)).c_str(), stdout);
+      return 0;
+    }
+    if (early.Version) {
+      std::fputs(VersionText().c_str(), stdout);
+      return 0;
+    }
+  }
 
   // SIGINT and SIGTERM arrive through a descriptor the event loop watches, so they close
   // the window exactly as "Exit" does. They are blocked before any thread starts, so every
@@ -39,6 +53,8 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName(version::Product);
+  // Ties the windows to the installed desktop entry (its icon and name in the task bar).
+  QGuiApplication::setDesktopFileName("org.kestrum.Kestrum");
   QApplication::setApplicationVersion(
       QStringLiteral("%1.%2.%3").arg(version::Major).arg(version::Minor).arg(version::Revision));
 
@@ -60,13 +76,21 @@ int main(int argc, char** argv) {
     std::_Exit(1);
   };
   ConfigureTrace(std::move(hooks));
-  if (CommandLineAsksForTrace(args)) {
+  // The toolkit has taken its own options (-platform, -style, ...) out of argv by now.
+  const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  if (commandLine.Trace) {
     TraceOn = true;
     StartTrace();
   }
+  const std::string unknown = UnknownOptionsMessage(commandLine.Unknown);
+  if (!unknown.empty()) std::fprintf(stderr, "kestrum: %s\n", unknown.c_str());
 
   gui::frmMain mainWindow(UserSettingsPath());
-  QPointer<gui::frmSplash> splash = new gui::frmSplash([&] { mainWindow.Form_Load(); });
+  QPointer<gui::frmSplash> splash = new gui::frmSplash([&] {
+    mainWindow.Form_Load();
+    if (!unknown.empty()) mainWindow.ShowMessage(unknown);
+    mainWindow.ScanFolders(commandLine.Paths);
+  });
   splash->show();
 
   QSocketNotifier* notifier = nullptr;

@@ -9,6 +9,19 @@ static void InitIconResources() { Q_INIT_RESOURCE(kestrum); }
 
 namespace kestrum::gui {
 
+QString ThemeNameOf(const QString& key) {
+  static const QHash<QString, QString> kNames = {
+      {"Kestrum", "kestrum"},          {"MyComputer", "computer"},
+      {"HardDrive", "drive-harddisk"}, {"DisketteDrive", "drive-removable-media"},
+      {"CDDrive", "drive-optical"},    {"ClosedFolder", "folder"},
+      {"OpenFolder", "folder-open"},   {"File", "text-x-generic"},
+      {"Stop", "process-stop"},        {"Back", "go-up"},
+      {"Recycle", "user-trash"},       {"Delete", "edit-delete"},
+      {"Zip", "package-x-generic"},
+  };
+  return kNames.value(key);
+}
+
 QIcon IconFor(const QString& key) {
   static const bool registered = (InitIconResources(), true);
   (void)registered;
@@ -17,7 +30,12 @@ QIcon IconFor(const QString& key) {
   auto it = cache.find(key);
   if (it == cache.end()) {
     const QString path = ":/icons/" + key + ".svg";
-    it = cache.insert(key, QFile::exists(path) ? QIcon(path) : QIcon());
+    const QIcon bundled = QFile::exists(path) ? QIcon(path) : QIcon();
+    // The user's icon theme wins where it has an icon of the same meaning.
+    const QString themed = ThemeNameOf(key);
+    it = cache.insert(key, !bundled.isNull() && !themed.isEmpty() && QIcon::hasThemeIcon(themed)
+                               ? QIcon::fromTheme(themed, bundled)
+                               : bundled);
   }
   return *it;
 }

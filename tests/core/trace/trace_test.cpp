@@ -140,6 +140,7 @@ TEST_F(TraceLogTest, SizeWithoutNumberIsZeroAndContinuationsGetNames) {
 TEST_F(TraceLogTest, UnwritableFolderGivesOneMessageAndNoLog) {
   TraceEnvironment env = Env();
   env.exePath = dir.Path() + "/no-such-folder/kestrum";
+  env.stateFolder = dir.Write("plain-file", "x") + "/state";  // the fallback fails too
   TraceLog log(env);
   log.Start();
   EXPECT_FALSE(log.IsOpen());

@@ -1,0 +1,78 @@
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/fileops/targets.h"
+
+namespace kestrum {
+
+// One selected file or folder handed to the archive writer, as exact bytes.
+struct ZipItem {
+  std::string Folder;     // the folder that holds it on disk, ending in "/"
+  std::string Name;       // its last name in that folder
+  std::string EntryName;  // its name in the archive (no trailing "/"; a folder's content
+                          // goes below EntryName + "/")
+  std::string Root;       // the folder it is opened below without following links, "/"-ended
+  bool IsFolder = false;  // as the row said; the disk decides in the end
+};
+
+// What the zip command hands to the zip window.
+struct ZipRequest {
+  // The items as one text: for each item " " + '"' + full path + '"', a folder's path
+  // followed by "/*.*" inside the quotes. Kept for the trace and for display; a name holding a
+  // double quote makes it ambiguous, so the writer is given Items instead.
+  std::string ZipFileList;
+  // The listed folder ("/"-ended), or "" for the largest-files folder. The target box starts
+  // with it and the browse dialog opens in it.
+  std::string ZipPath;
+  // The folder a relative target is taken in: ZipPath, or the home folder when that is empty.
+  std::string BaseFolder;
+  std::vector<ZipItem> Items;  // in list order
+  std::size_t LeftOut = 0;     // selected rows that are not real files or folders
+};
+
+// The base path of the listed object: "" for the largest-files folder ("Folder100"), its
+// Path otherwise ("/"-ended for folders).
+std::string ZipPathOf(const DiskObject* listed);
+
+// Builds the hand-over from the selected targets. Rows of a folder listing are named in the
+// archive by their name in the listed folder; rows of the largest-files folder by their path
+// relative to their volume's root, so that two files of one name stay apart.
+ZipRequest BuildZipRequest(const TargetSelection& selection, const std::string& zipPath,
+                           const std::string& homeFolder);
+
+// The message for a refused target.
+inline constexpr const char* kTargetIncorrect = "Target zip file name incorrect";
+
+// The archive path the typed target stands for, or nullopt when it is refused: empty,
+// ending in "/", or naming an existing folder (or a link to one). A relative target is taken
+// in baseFolder. Dots are kept as typed; the system resolves them when the file is opened.
+std::optional<std::string> ResolveZipTarget(std::string_view typed, std::string_view baseFolder);
+
+// What the zip command does with the rows it was given.
+struct ZipCommandStart {
+  enum Kind {
+    Nothing,     // no row selected: nothing happens
+    Refused,     // a command or a listing is running: Text is the status line
+    NotAllowed,  // rows were selected but none is a real file or folder: Text is the message
+    OpenWindow,  // open the zip window with Request
+  } What = Nothing;
+  std::string Text;
+  ZipRequest Request;
+};
+
+// The status line of a zip command given while another command or a listing runs.
+inline constexpr const char* kZipRefusedBusy = "Zip refused: another command is running";
+
+// The zip command's rules over the list's selection: list shows the node listed; busy is
+// true while a scan or another long command runs or a listing is pending.
+ZipCommandStart StartZipCommand(const ListData& list, const CExplorer& explorer, NodeId listed,
+                                bool busy, const std::string& homeFolder);
+
+// The user's home folder, "/"-ended: $HOME, else the password database, else "/".
+std::string HomeFolder();
+
+}  // namespace kestrum
