@@ -1,5 +1,7 @@
 #include "core/model/disk_model.h"
 
+#include <unordered_set>
+
 namespace kestrum {
 
 FolderList::FolderList() = default;
@@ -66,6 +68,25 @@ void FolderList::Clear() {
   children_.clear();
   items_.clear();
   indexed_ = 1;
+}
+
+std::size_t FolderList::RemoveBranch(const DiskObject* folder) {
+  std::unordered_set<const DiskObject*> gone;
+  std::vector<std::unique_ptr<DiskObject>> kept;
+  kept.reserve(items_.size());
+  for (auto& item : items_) {
+    if (item.get() == folder || (item->Parent && gone.count(item->Parent))) {
+      gone.insert(item.get());
+    } else {
+      kept.push_back(std::move(item));
+    }
+  }
+  if (gone.empty()) return 0;
+  // The index points into the removed objects' names: build it again on the next Find.
+  children_.clear();
+  indexed_ = 1;
+  items_ = std::move(kept);
+  return gone.size();
 }
 
 std::string DiskObject::Path() const {

@@ -60,8 +60,13 @@ class FolderList {
   DiskObject* Find(std::string_view path) const;
   // Calls visit(folder, path) for every folder in order. Paths are built as the walk goes,
   // so the whole pass costs the length of the paths it hands out, not the depth times that.
-  void ForEachWithPath(const std::function<void(const DiskObject&, const std::string&)>& visit) const;
+  void ForEachWithPath(
+      const std::function<void(const DiskObject&, const std::string&)>& visit) const;
   void Clear();
+  // Removes folder and every folder below it (found through Parent; a folder is always
+  // added after its parent), keeping the others in their order. Returns how many went.
+  // Costs one pass over the list. Pointers to the removed folders are dangling afterwards.
+  std::size_t RemoveBranch(const DiskObject* folder);
 
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }

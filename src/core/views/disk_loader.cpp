@@ -49,6 +49,17 @@ DiskLoader::DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSou
     : window_(window),
       explorer_(explorer),
       drives_(drives),
+      ownSlot_(std::make_unique<CommandSlot>(
+          [&window](std::function<void()> task) { window.PostToWindow(std::move(task)); })),
+      slot_(*ownSlot_),
+      alive_(std::make_shared<DiskLoader*>(this)) {}
+
+DiskLoader::DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSource& drives,
+                       CommandSlot& slot)
+    : window_(window),
+      explorer_(explorer),
+      drives_(drives),
+      slot_(slot),
       alive_(std::make_shared<DiskLoader*>(this)) {}
 
 DiskLoader::~DiskLoader() {
@@ -57,9 +68,7 @@ DiskLoader::~DiskLoader() {
   alive_.reset();
 }
 
-void DiskLoader::JoinWorker() {
-  if (worker_.joinable()) worker_.join();
-}
+void DiskLoader::JoinWorker() { slot_.Join(); }
 
 std::string DiskLoader::ProgressLine() const {
   std::string disk;
@@ -74,13 +83,13 @@ void DiskLoader::Stop() { Scanning = false; }
 
 void DiskLoader::Post(std::function<void()> task) {
   std::weak_ptr<DiskLoader*> token = alive_;
-  window_.PostToWindow([token, task = std::move(task)] {
+  slot_.Post([token, task = std::move(task)] {
     if (token.lock()) task();
   });
 }
 
 bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool includeCd) {
-  if (busy_) return false;
+  if (slot_.Busy()) return false;
   if (Tracing()) Trace("frmMain.LoadDisk");
   JoinWorker();  // the previous command's worker has posted its last task already
   keyCounter_ = 0;
@@ -101,7 +110,8 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
     for (const auto& d : disks)
       if (d->Class == "Drive") plan.push_back(planOf(d.get()));
   }
-  busy_ = true;
+  slot_.Acquire();
+  slot_.Progress = [this] { return ProgressLine(); };
   if (plan.empty() && !allDrives) {
     FinalSteps();
     return true;
@@ -109,12 +119,14 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
   Scanning = true;
   window_.ClearPathLabel();
   window_.SetProgressTimer(true);
-  worker_ = std::thread(&DiskLoader::Work, this, std::move(plan), allDrives, includeCd);
+  slot_.Run([this, plan = std::move(plan), allDrives, includeCd]() mutable {
+    Work(std::move(plan), allDrives, includeCd);
+  });
   return true;
 }
 
 bool DiskLoader::LoadFolders(const std::vector<DiskObject*>& targets, bool includeCd) {
-  if (busy_ || targets.empty()) return false;
+  if (slot_.Busy() || targets.empty()) return false;
   if (Tracing()) Trace("frmMain.LoadFolders");
   JoinWorker();
   keyCounter_ = 0;
@@ -123,11 +135,14 @@ bool DiskLoader::LoadFolders(const std::vector<DiskObject*>& targets, bool inclu
   std::vector<Plan> plan;
   for (DiskObject* d : targets) plan.push_back(PlanOf(d));
   showAfter_ = targets.front();
-  busy_ = true;
+  slot_.Acquire();
+  slot_.Progress = [this] { return ProgressLine(); };
   Scanning = true;
   window_.ClearPathLabel();
   window_.SetProgressTimer(true);
-  worker_ = std::thread(&DiskLoader::Work, this, std::move(plan), true, includeCd);
+  slot_.Run([this, plan = std::move(plan), includeCd]() mutable {
+    Work(std::move(plan), true, includeCd);
+  });
   return true;
 }
 
@@ -203,7 +218,7 @@ void DiskLoader::FinalSteps() {
     explorer_.SetSelectedItem(explorer_.FirstNode());
     window_.ShowRoot();
   }
-  busy_ = false;
+  slot_.Release();
   if (OnFinished) OnFinished();
 }
 

@@ -11,6 +11,7 @@
 #include "core/model/disk_model.h"
 #include "core/model/scan.h"
 #include "core/platform/volumes.h"
+#include "core/views/command_slot.h"
 #include "core/views/explorer.h"
 
 namespace kestrum {
@@ -81,6 +82,10 @@ class SystemDriveSource : public DriveSource {
 class DiskLoader {
  public:
   DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSource& drives);
+  // The same, running its commands in slot, which the window's other long commands share
+  // (slot must outlive the loader).
+  DiskLoader(LoaderWindow& window, CExplorer& explorer, const DriveSource& drives,
+             CommandSlot& slot);
   // Stops a running scan (clears Scanning), waits for the worker and drops results not yet
   // attached: what closing the window needs.
   ~DiskLoader();
@@ -104,7 +109,8 @@ class DiskLoader {
   // summarised result and no further drive is started.
   void Stop();
   // True from LoadDisk until its final steps have run on the window thread.
-  bool Busy() const { return busy_; }
+  bool Busy() const { return slot_.Busy(); }
+  CommandSlot& Slot() { return slot_; }
   // TargetDisk + " folders scanned: " + folders + " for " + files + " files".
   std::string ProgressLine() const;
 
@@ -132,8 +138,8 @@ class DiskLoader {
   LoaderWindow& window_;
   CExplorer& explorer_;
   const DriveSource& drives_;
-  std::thread worker_;
-  bool busy_ = false;
+  std::unique_ptr<CommandSlot> ownSlot_;  // when no shared slot was given
+  CommandSlot& slot_;
   DiskObject* showAfter_ = nullptr;  // a folder command's first target
   std::int32_t keyCounter_ = 0;      // LargestKeyCounter of the running command
   ScanProgress progress_;

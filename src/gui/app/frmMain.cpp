@@ -26,6 +26,7 @@
 #include "core/views/listing.h"
 #include "core/views/navigation.h"
 #include "core/views/placement.h"
+#include "gui/app/file_commands.h"
 #include "gui/controls/bar_delegate.h"
 #include "gui/controls/column_widths.h"
 #include "gui/controls/icons.h"
@@ -53,8 +54,10 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   driveFs_ = makeFileSys();
   presenter_ = std::make_unique<MainPresenter>(*this, std::move(makeFileSys));
   driveSource_ = std::make_unique<SystemDriveSource>(*driveFs_);
-  loader_ = std::make_unique<DiskLoader>(*this, presenter_->Explorer(), *driveSource_);
-  presenter_->Busy = [this] { return loader_ && loader_->Busy(); };
+  slot_ = std::make_unique<CommandSlot>(
+      [this](std::function<void()> task) { PostToWindow(std::move(task)); });
+  loader_ = std::make_unique<DiskLoader>(*this, presenter_->Explorer(), *driveSource_, *slot_);
+  presenter_->Busy = [this] { return slot_->Busy(); };
   presenter_->OnLoadDisk = [this] {
     if (!loader_ || !presenter_->DiskList()) return;
     const ItemValue sel = presenter_->Explorer().ItemData(presenter_->Explorer().SelectedItem());
@@ -65,7 +68,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   presenter_->OnZip = [this] { ZipFiles(); };
   progressTimer_.setInterval(1000);
   connect(&progressTimer_, &QTimer::timeout, this, [this] {
-    if (loader_) SetStatus(loader_->ProgressLine());
+    if (slot_->Busy()) SetStatus(slot_->ProgressLine());
   });
 
   surface_ = new QWidget(this);
@@ -130,6 +133,16 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   });
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this, &ex](const QModelIndex& i) { ex.SetSelectedItem(treeModel_->NodeAt(i)); });
+
+  fileCommands_ = std::make_unique<FileCommands>(
+      this, list_, *presenter_, *slot_, [this](const std::string& s) { presenter_->SetStatus(s); },
+      [this](const std::string& m) { ShowMessage(m); }, [this](bool on) { SetProgressTimer(on); });
+  presenter_->OnDeleteFiles = [this](const std::string& mode) {
+    if (fileCommands_) fileCommands_->DeleteFiles(mode);
+  };
+  presenter_->OnProperties = [this] {
+    if (fileCommands_) fileCommands_->Properties();
+  };
 
   BuildMenus();
   BuildToolbar();
@@ -333,6 +346,7 @@ void frmMain::closeEvent(QCloseEvent* e) {
   // Stops and joins a running scan before the placement is saved and the model goes.
   progressTimer_.stop();
   loader_.reset();
+  fileCommands_.reset();  // its worker was the slot's: joined above
   SavePlacement();
   e->accept();
 }

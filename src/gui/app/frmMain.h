@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/views/command_slot.h"
 #include "core/views/commands.h"
 #include "core/views/disk_loader.h"
 #include "core/views/layout.h"
@@ -22,6 +23,7 @@
 
 namespace kestrum::gui {
 
+class FileCommands;
 class frmZip;
 
 // The main window. It owns the widgets, converts twips at the screen's logical DPI and
@@ -98,6 +100,10 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   void PostToWindow(std::function<void()> task) override;
 
   DiskLoader* Loader() const { return loader_.get(); }
+  // The slot every long command runs in; its Busy() is the guard of every command.
+  CommandSlot& Slot() { return *slot_; }
+  // Delete, trash and properties (null once the window has closed).
+  FileCommands* Files() const { return fileCommands_.get(); }
   QTimer& ProgressTimer() { return progressTimer_; }
 
  protected:
@@ -125,8 +131,10 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   // The loader's own view of the volumes: it outlives every rediscovery.
   std::unique_ptr<FileSystemService> driveFs_;
   std::unique_ptr<SystemDriveSource> driveSource_;
+  std::unique_ptr<CommandSlot> slot_;
   // Declared after the presenter: destroyed first, joining its worker while the model lives.
   std::unique_ptr<DiskLoader> loader_;
+  std::unique_ptr<FileCommands> fileCommands_;
   QTimer progressTimer_;
   QWidget* surface_;
   QToolBar* toolbar_;
