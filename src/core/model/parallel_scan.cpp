@@ -122,7 +122,7 @@ struct ReaderSlot {
   std::atomic<std::int64_t> entries{0};
   std::atomic<int> statFd{-1};  // the reader's scheduler statistics, -1 when not open
   // The controller's readings at the end of the last period.
-  std::int64_t lastBusy = 0, lastCpu = 0, lastQueued = 0, lastEntries = 0;
+  std::int64_t lastBusy = 0, lastCpu = 0, lastEntries = 0;
 };
 
 // What a stat call gave, kept while a folder's calls run in inode order.
@@ -293,12 +293,10 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       s.Entries += static_cast<double>(entries - slot.lastEntries);
       slot.lastBusy = busy;
       slot.lastEntries = entries;
-      std::int64_t cpu = 0, queued = 0;
-      if (ReadSchedStat(slot.statFd.load(std::memory_order_relaxed), cpu, queued)) {
+      std::int64_t cpu = 0;
+      if (ReadSchedStat(slot.statFd.load(std::memory_order_relaxed), cpu)) {
         s.OnCpu += static_cast<double>(std::max<std::int64_t>(0, cpu - slot.lastCpu)) / 1e9;
-        s.Queued += static_cast<double>(std::max<std::int64_t>(0, queued - slot.lastQueued)) / 1e9;
         slot.lastCpu = cpu;
-        slot.lastQueued = queued;
       } else {
         // Without the scheduler's figures the readers look busy on the processor: the
         // count then stays at the cores.
@@ -310,9 +308,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (n != active_ && !finished_) SetReaders(n);
   }
 
-  // The processor time and run-queue wait of a thread, in nanoseconds, from its
-  // /proc/<tid>/schedstat ("<on cpu> <waiting on a run queue> <timeslices>").
-  static bool ReadSchedStat(int fd, std::int64_t& cpu, std::int64_t& queued) {
+  // The processor time of a thread, in nanoseconds, from its /proc/<tid>/schedstat
+  // ("<on cpu> <waiting on a run queue> <timeslices>"): finer than the clock ticks of its stat.
+  static bool ReadSchedStat(int fd, std::int64_t& cpu) {
     if (fd < 0) return false;
     char buf[96];
     const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
@@ -320,10 +318,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     buf[n] = 0;
     char* end = nullptr;
     cpu = std::strtoll(buf, &end, 10);
-    if (end == buf) return false;
-    char* end2 = nullptr;
-    queued = std::strtoll(end, &end2, 10);
-    return end2 != end;
+    return end != buf;
   }
 
   // A reader: reads the first folder nobody reads yet, while it is among the allowed ones,

@@ -14,6 +14,13 @@ unsigned ReaderControl::Update(const ReaderSample& s) {
   if (s.Seconds <= 0) return readers_;
   const double rate = s.Entries / s.Seconds;
   if (cooldown_ > 0 && --cooldown_ == 0) ceiling_ = most_;
+  // The rate before a growth: the mean of the last periods smooths out single folders of
+  // unusual size.
+  recent_[recentAt_++ % kTrialPeriods] = rate;
+  double baseline = 0;
+  const auto known = std::min<unsigned>(recentAt_, kTrialPeriods);
+  for (unsigned i = 0; i < known; ++i) baseline += recent_[i];
+  baseline /= known;
 
   if (trial_) {
     trialEntries_ += s.Entries;
@@ -26,21 +33,16 @@ unsigned ReaderControl::Update(const ReaderSample& s) {
       ceiling_ = previous_;
       cooldown_ = kCooldownPeriods;
     }
-    lastRate_ = after;
     return readers_;
   }
 
   const double busy = s.Busy;
   // The readers had work for most of the period: the count, not the tree, limited them.
   const bool hadWork = busy >= 0.6 * readers_ * s.Seconds;
-  const double waitShare = busy > 0 ? std::max(0.0, busy - s.OnCpu - s.Queued) / busy : 0;
-  const double queueShare = busy > 0 ? s.Queued / busy : 0;
-  // The rate before a growth: the mean of this period and the one before smooths out a
-  // single folder of unusual size.
-  const double baseline = lastRate_ < 0 ? rate : (rate + lastRate_) / 2;
-  lastRate_ = rate;
-
-  if (hadWork && waitShare >= kGrowWait && readers_ < ceiling_) {
+  // Busy time not spent on a processor: asleep on the device, or queued for a processor that
+  // other work holds.
+  const double offCpuShare = busy > 0 ? std::max(0.0, busy - s.OnCpu) / busy : 0;
+  if (hadWork && offCpuShare >= kGrowWait && readers_ < ceiling_) {
     previous_ = readers_;
     before_ = baseline;
     readers_ = std::min(ceiling_, readers_ * 2);
@@ -48,10 +50,9 @@ unsigned ReaderControl::Update(const ReaderSample& s) {
     trialPeriods_ = 0;
     trialEntries_ = 0;
     trialSeconds_ = 0;
-  } else if (readers_ > cores_ && busy > 0 &&
-             (waitShare < kShrinkWait || queueShare >= kShrinkQueue)) {
+  } else if (readers_ > cores_ && busy > 0 && offCpuShare < kShrinkWait) {
     readers_ = std::max(cores_, readers_ - std::max(1u, (readers_ - cores_) / 2));
-  } else if (readers_ < cores_ && hadWork && waitShare < kGrowWait) {
+  } else if (readers_ < cores_ && hadWork && offCpuShare < kGrowWait) {
     readers_ = cores_;
   }
   return readers_;

@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -350,7 +351,9 @@ bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& o
   plan.InodeOrder = rotational;
   plan.Adaptive = adaptive;
   plan.Cores = Cores();
-  plan.Most = kMaxThreads;
+  // Beyond a few requests per core a device stops answering faster, and every reader costs a
+  // descriptor, a buffer and a share of the processors other programs need.
+  plan.Most = std::min(kMaxThreads, std::max(16u, 8 * plan.Cores));
   // A spinning disk may lose to a second stream of seeks: its adaptive readers start alone and
   // grow only where the device shows it pays.
   plan.Start = adaptive ? (rotational ? 1 : plan.Cores) : threads;
