@@ -7,7 +7,7 @@ The commands are alternated: each round runs every command once, starting one fu
 than the round before, so that a slow spell of the machine falls on all of them alike. With
 --cold the kernel's caches are dropped before every run (which needs root); when the kernel
 refuses, the table says so and the runs are warm. The first command is the one compared with
-the others. Peak memory is each run's maximum resident set, from wait4.
+the others. Peak memory is each run's maximum resident set, from GNU time.
 """
 import argparse
 import json
@@ -16,6 +16,7 @@ import shlex
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 
 
@@ -29,15 +30,19 @@ def drop_caches():
         return False
 
 
-def run_once(argv):
+def run_once(argv, peak_file):
+    # GNU time reports the command's own peak; the rusage of our child would also count the
+    # copy of this interpreter it was forked from.
     start = time.perf_counter()
     with open(os.devnull, "wb") as null:
-        proc = subprocess.Popen(argv, stdout=null, stderr=null)
-        _, status, usage = os.wait4(proc.pid, 0)
+        status = subprocess.call(["/usr/bin/time", "-f", "%M", "-o", peak_file] + argv,
+                                 stdout=null, stderr=null)
     elapsed = time.perf_counter() - start
-    if os.waitstatus_to_exitcode(status) not in (0, 1):
+    if status not in (0, 1):
         print(f"warning: {argv[0]} ended with status {status}", file=sys.stderr)
-    return elapsed, usage.ru_maxrss  # KiB
+    with open(peak_file) as f:
+        lines = f.read().split()
+    return elapsed, int(lines[-1]) if lines else 0  # KiB
 
 
 def main():
@@ -55,6 +60,7 @@ def main():
     times = {n: [] for n, _ in cmds}
     peaks = {n: 0 for n, _ in cmds}
     cold = a.cold
+    peak_file = tempfile.mktemp(prefix="compare-peak-")
     load_before = os.getloadavg()
     for r in range(a.runs):
         for i in range(len(cmds)):
@@ -63,10 +69,12 @@ def main():
                 print("cold: the kernel refuses to drop its caches (/proc/sys/vm/drop_caches);"
                       " these runs are warm", file=sys.stderr)
                 cold = False
-            t, peak = run_once(argv)
+            t, peak = run_once(argv, peak_file)
             times[name].append(t)
             peaks[name] = max(peaks[name], peak)
     load_after = os.getloadavg()
+    if os.path.exists(peak_file):
+        os.unlink(peak_file)
     med = {n: statistics.median(v) for n, v in times.items()}
     first = cmds[0][0]
     state = "cold (caches dropped before each run)" if cold else "warm"
