@@ -1,6 +1,6 @@
 // The reference walker for the scan benchmarks: the least work a size scan can do. One
-// getdents64 pass per folder and one fstatat per entry that is not known to be a folder,
-// relative to the folder's descriptor, on N threads sharing a stack of folders. It prints
+// getdents64 pass per folder and one fstatat per entry, relative to the folder's descriptor,
+// on N threads sharing a stack of folders, hard links counted once (as du does). It prints
 // files, folders and total bytes, so its result can be checked against the program's.
 //
 //   walker [-j N] PATH
@@ -18,7 +18,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <algorithm>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -64,8 +66,18 @@ class Work {
   int idle_ = 0, threads_ = 1;
 };
 
+// A file with more than one name, counted once after the walk.
+struct Linked {
+  dev_t dev;
+  ino_t ino;
+  std::uint64_t bytes, blocks;
+  bool operator<(const Linked& o) const { return std::tie(dev, ino) < std::tie(o.dev, o.ino); }
+  bool operator==(const Linked& o) const { return dev == o.dev && ino == o.ino; }
+};
+
 struct Totals {
   std::uint64_t files = 0, folders = 0, bytes = 0, blocks = 0;
+  std::vector<Linked> linked;
 };
 
 void Walk(Work& work, dev_t dev, Totals& t) {
@@ -94,6 +106,9 @@ void Walk(Work& work, dev_t dev, Totals& t) {
         if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
           if (st.st_dev == dev) work.Push(dir + name + "/");
+        } else if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
+          t.linked.push_back(Linked{st.st_dev, st.st_ino, static_cast<std::uint64_t>(st.st_size),
+                                    static_cast<std::uint64_t>(st.st_blocks)});
         } else if (S_ISREG(st.st_mode)) {
           ++t.files;
           t.bytes += static_cast<std::uint64_t>(st.st_size);
@@ -134,11 +149,19 @@ int main(int argc, char** argv) {
     pool.emplace_back([&, k] { Walk(work, st.st_dev, totals[static_cast<std::size_t>(k)]); });
   for (auto& t : pool) t.join();
   Totals sum;
-  for (const Totals& t : totals) {
+  for (Totals& t : totals) {
     sum.files += t.files;
     sum.folders += t.folders;
     sum.bytes += t.bytes;
     sum.blocks += t.blocks;
+    sum.linked.insert(sum.linked.end(), t.linked.begin(), t.linked.end());
+  }
+  std::sort(sum.linked.begin(), sum.linked.end());
+  sum.linked.erase(std::unique(sum.linked.begin(), sum.linked.end()), sum.linked.end());
+  for (const Linked& l : sum.linked) {
+    ++sum.files;
+    sum.bytes += l.bytes;
+    sum.blocks += l.blocks;
   }
   std::printf("files %llu folders %llu bytes %llu blocks %llu\n",
               static_cast<unsigned long long>(sum.files), static_cast<unsigned long long>(sum.folders),

@@ -8,10 +8,11 @@ namespace kestrum {
 // reopened through ".." on the way back, so any depth fits in the descriptor limit.
 inline constexpr std::size_t kMaxOpenFolders = 64;
 
-// Calls fn(type, name) for each record of a getdents64 buffer of n bytes, in order, leaving
-// out "." and "..". type is the record's d_type (DT_UNKNOWN when the file system gives none).
+// Calls fn(inode, type, name) for each record of a getdents64 buffer of n bytes, in order,
+// leaving out "." and "..". type is the record's d_type (DT_UNKNOWN when the file system gives
+// none).
 template <typename Fn>
-void ForEachDirent(const char* buffer, long n, Fn&& fn) {
+void ForEachDirentWithInode(const char* buffer, long n, Fn&& fn) {
   // The kernel's record layout for getdents64.
   struct Dirent64 {
     std::uint64_t d_ino;
@@ -25,8 +26,15 @@ void ForEachDirent(const char* buffer, long n, Fn&& fn) {
     off += d->d_reclen;
     const char* nm = d->d_name;
     if (nm[0] == '.' && (nm[1] == 0 || (nm[1] == '.' && nm[2] == 0))) continue;
-    fn(static_cast<unsigned char>(d->d_type), nm);
+    fn(d->d_ino, static_cast<unsigned char>(d->d_type), nm);
   }
+}
+
+// Calls fn(type, name) for each record, as ForEachDirentWithInode.
+template <typename Fn>
+void ForEachDirent(const char* buffer, long n, Fn&& fn) {
+  ForEachDirentWithInode(
+      buffer, n, [&fn](std::uint64_t, unsigned char type, const char* nm) { fn(type, nm); });
 }
 
 }  // namespace kestrum

@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <list>
 #include <memory>
@@ -19,14 +22,25 @@
 #include "core/globals.h"
 #include "core/model/dirent_records.h"
 #include "core/model/largest.h"
+#include "core/model/reader_control.h"
 
-// How the parallel scan keeps the one-thread result: helpers only read folders, into
-// records; the calling thread alone makes the folder objects and offers files to the largest
-// list, walking the records in depth-first order. The known folders that are not yet made
-// sit in one list in depth-first order (a folder's subfolders are spliced in right after it
-// when it has been read), so its head is always the next folder to make, and readers take the
-// first folder of that list that nobody reads yet: they work just ahead of the walk, and the
-// records waiting to be made stay few.
+// How the parallel scan keeps the one-thread result: readers only read folders, into records;
+// the calling thread alone makes the folder objects and offers files to the largest list,
+// walking the records in depth-first order. The known folders that are not yet made sit in one
+// list in depth-first order (a folder's subfolders are spliced in right after it when it has
+// been read), so its head is always the next folder to make, and readers take the first folder
+// of that list that nobody reads yet: they work just ahead of the walk, and the records waiting
+// to be made stay few.
+//
+// Hand-offs are what a parallel walk pays beyond the system calls, so they are batched: the
+// calling thread is woken only when a run of folders is ready to be made (or when readers run
+// out of work, which only its progress can give them), and it takes the whole run out of the
+// list under one lock. Readers never wait while there is work for them.
+//
+// The calling thread never reads a folder after the root, so it can always notice a stop
+// within one period and return; readers still inside a system call then finish in the
+// background. Everything a reader touches (the list, the folder descriptors, the counters)
+// belongs to the walk object, which the readers share: it goes when the last of them lets go.
 
 namespace kestrum {
 
@@ -34,15 +48,39 @@ namespace {
 
 // Folders read ahead and not yet made. Bounds memory and open descriptors.
 constexpr std::size_t kMaxReadAhead = 256;
+// Folders ready before the waiting calling thread is woken, while readers have work.
+constexpr std::size_t kWakeBatch = 32;
+// Folders the calling thread takes out of the list at once.
+constexpr std::size_t kMakeBatch = 64;
+// How often the reader count is reconsidered, and the longest the calling thread waits
+// without looking at the stop flag.
+constexpr auto kPeriod = std::chrono::milliseconds(25);
+constexpr unsigned kMaxReaders = 64;
 
-// An open folder whose subfolders are read relative to it. fd is -1 once closed.
+using Clock = std::chrono::steady_clock;
+
+std::int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+// An open folder whose subfolders are read relative to it; closed when the last owner goes.
+// fd is -1 once closed early.
 struct DirHandle {
+  DirHandle() = default;
+  DirHandle(const DirHandle&) = delete;
+  DirHandle& operator=(const DirHandle&) = delete;
+  ~DirHandle() {
+    if (fd >= 0) ::close(fd);
+  }
   int fd = -1;
   dev_t dev = 0;
   ino_t ino = 0;
   int pins = 0;                // readers opening a subfolder through fd right now
   bool closeWhenFree = false;  // closed by the walk while pinned: the last reader closes it
+  bool lost = false;           // closed, and could not be reopened: its subfolders fail
 };
+using DirPtr = std::shared_ptr<DirHandle>;
 
 // What reading one folder found, in the order the one-thread walk meets it.
 struct Record {
@@ -61,8 +99,8 @@ struct Node {
   enum class State { Pending, Reading, Read };
   State state = State::Pending;
   std::string name;
-  DirHandle* parentDir = nullptr;  // the parent's handle; owned by the parent's frame
-  std::unique_ptr<DirHandle> dir;  // this folder, open when it has subfolders
+  DirPtr parentDir;  // the parent's handle
+  DirPtr dir;        // this folder, open when it has subfolders
   Record record;
   std::string subNames;  // subfolder names, each ended by NUL, in listing order
 };
@@ -72,135 +110,299 @@ using NodeList = std::list<Node>;
 // One made folder on the walk's path with subfolders still to make.
 struct Frame {
   DiskObject* folder = nullptr;
-  std::unique_ptr<DirHandle> dir;
+  DirPtr dir;
   std::int32_t remaining = 0;
   std::size_t pathSize = 0;  // length of the folder's path, a prefix of the walk's path_
 };
 
-class ParallelWalk {
+// One reader's counters, written by the reader and read by the controller.
+struct ReaderSlot {
+  std::atomic<std::int64_t> busyNs{0};   // time on folders already filed
+  std::atomic<std::int64_t> sinceNs{0};  // when the folder being read was taken; 0: none
+  std::atomic<std::int64_t> entries{0};
+  std::atomic<int> statFd{-1};  // the reader's scheduler statistics, -1 when not open
+  // The controller's readings at the end of the last period.
+  std::int64_t lastBusy = 0, lastCpu = 0, lastEntries = 0;
+};
+
+// What a stat call gave, kept while a folder's calls run in inode order.
+struct Stated {
+  std::uint64_t ino = 0;
+  const char* name = nullptr;
+  unsigned char type = 0;
+  bool files = false;  // files were still wanted when the entry was met
+  bool ok = false;
+  mode_t mode = 0;
+  dev_t dev = 0;
+  off_t size = 0;
+};
+
+struct Scratch {
+  std::vector<char> chunk = std::vector<char>(64 * 1024);
+  std::vector<Stated> stated;
+  std::vector<std::uint32_t> order;
+};
+
+class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
  public:
   ParallelWalk(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options,
-               unsigned threads)
+               const ReaderPlan& plan)
       : drive_(drive),
         keyCounter_(keyCounter),
         options_(options),
-        reader_(options.Reader ? *options.Reader : defaultReader_),
-        threads_(threads) {}
+        sharedReader_(options.Reader ? nullptr : options.SharedReader),
+        reader_(options.Reader         ? *options.Reader
+                : options.SharedReader ? *options.SharedReader
+                                       : defaultReader_),
+        detachable_(options.Reader == nullptr),
+        plan_(plan),
+        unit_(drive.AllocationUnit),
+        control_(plan.Cores, plan.Start, std::min(plan.Most, kMaxReaders)) {}
 
   ~ParallelWalk() {
-    {
-      std::lock_guard lock(mutex_);
-      finished_ = true;
+    for (ReaderSlot& s : slots_) {
+      const int fd = s.statFd.load(std::memory_order_relaxed);
+      if (fd >= 0) ::close(fd);
     }
-    wake_.notify_all();
-    for (std::thread& t : helpers_) t.join();
-    for (Node& n : pending_)
-      if (n.dir && n.dir->fd >= 0) ::close(n.dir->fd);
-    for (Frame& f : frames_)
-      if (f.dir && f.dir->fd >= 0) ::close(f.dir->fd);
   }
 
   bool Run() {
     const int rootFd = reader_.OpenRoot(drive_.RootFolder);
     struct stat st {};
     if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
+    // The root is read here, whole even after a stop, so the partial result of a stop still
+    // knows every folder of the root.
     Scratch scratch;
     Node root;
-    ReadFolder(rootFd, root, scratch);
+    ReadFolder(rootFd, root, scratch, nullptr);
     path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
     DiskObject* rootObject = Make(root, std::string(), &drive_, true);
+    bool complete = true;
     if (root.record.subfolders > 0) {
-      std::lock_guard lock(mutex_);
-      SpliceSubfolders(root, pending_.begin());
-      frames_.push_back(
-          Frame{rootObject, std::move(root.dir), root.record.subfolders, path_.size()});
+      {
+        std::lock_guard lock(mutex_);
+        SpliceSubfolders(root, pending_.begin());
+        frames_.push_back(
+            Frame{rootObject, std::move(root.dir), root.record.subfolders, path_.size()});
+        SetReaders(plan_.Adaptive ? control_.Readers() : std::clamp(plan_.Start, 1u, kMaxReaders));
+      }
+      complete = Walk();
     }
-    for (unsigned i = 1; i < threads_ && !pending_.empty(); ++i)
-      helpers_.emplace_back([this] { Help(); });
-    Walk(scratch);
+    Finish(complete);
     std::int32_t level = 0;
     Add100Folder(rootObject->Path(), rootObject->Name, *rootObject, drive_, level);
     return rootFd >= 0;
   }
 
  private:
-  struct Scratch {
-    std::vector<char> chunk = std::vector<char>(64 * 1024);
-  };
-
-  // The calling thread: makes the folders in depth-first order, reading the next one itself
-  // when no helper has taken it and helping with the others while it waits.
-  void Walk(Scratch& scratch) {
+  // The calling thread: makes the folders in depth-first order as they are read, and
+  // reconsiders the reader count once a period. True when every folder was made, false on
+  // a stop.
+  bool Walk() {
+    NodeList batch;
+    Clock::time_point nextPeriod = Clock::now() + kPeriod;
     std::unique_lock lock(mutex_);
-    while (!pending_.empty() && Scanning.load(std::memory_order_relaxed)) {
-      Node& head = pending_.front();
-      if (head.state == Node::State::Read) {
-        NodeList taken;
-        taken.splice(taken.begin(), pending_, pending_.begin());
-        if (readAhead_-- == kMaxReadAhead) wake_.notify_all();
+    for (;;) {
+      if (!Scanning.load(std::memory_order_relaxed)) return false;
+      if (pending_.empty()) return true;
+      if (Clock::now() >= nextPeriod) {
         lock.unlock();
-        MakeNext(taken.front());
+        Control();
         lock.lock();
+        nextPeriod = Clock::now() + kPeriod;
         continue;
       }
-      NodeList::iterator next = pending_.begin();
-      if (head.state != Node::State::Pending)
-        next = readAhead_ < kMaxReadAhead ? FindWork() : pending_.end();
-      if (next != pending_.end()) {
-        ReadTaken(next, lock, scratch);
+      if (pending_.front().state != Node::State::Read) {
+        headWaiter_ = true;
+        ready_.wait_until(lock, nextPeriod);
+        headWaiter_ = false;
         continue;
       }
-      wake_.wait_for(lock, std::chrono::milliseconds(20));
+      auto end = pending_.begin();
+      std::size_t n = 0;
+      while (end != pending_.end() && end->state == Node::State::Read && n < kMakeBatch) {
+        ++end;
+        ++n;
+      }
+      batch.splice(batch.end(), pending_, pending_.begin(), end);
+      const bool wasFull = readAhead_ >= kMaxReadAhead;
+      readAhead_ -= n;
+      if (wasFull && idle_ > 0) work_.notify_all();
+      lock.unlock();
+      for (Node& node : batch) {
+        // As the one-thread walk: a stop is seen before each folder.
+        if (!Scanning.load(std::memory_order_relaxed)) return false;
+        MakeNext(node);
+      }
+      batch.clear();
+      lock.lock();
     }
   }
 
-  // A helper: reads the first folder nobody reads yet, until the walk ends.
-  void Help() {
+  // Ends the readers: joins them when the walk is complete (they are idle) or when they read
+  // through the caller's reader, which must not be called after the scan returns; otherwise
+  // leaves them to finish their system call in the background.
+  void Finish(bool complete) {
+    std::vector<std::thread> threads;
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = true;
+      threads.swap(threads_);
+    }
+    work_.notify_all();
+    park_.notify_all();
+    for (std::thread& t : threads) {
+      if (complete || !detachable_)
+        t.join();
+      else
+        t.detach();
+    }
+  }
+
+  // Lets the first n readers take work, starting the ones not yet running. Lock held.
+  void SetReaders(unsigned n) {
+    n = std::clamp(n, 1u, kMaxReaders);
+    const bool more = n > active_;
+    active_ = n;
+    while (threads_.size() < n) {
+      const auto id = static_cast<unsigned>(threads_.size());
+      threads_.emplace_back([self = shared_from_this(), id] { self->ReadLoop(id); });
+    }
+    if (more) park_.notify_all();
+  }
+
+  // One period's sample of what the readers did, and the controller's answer.
+  void Control() {
+    if (!plan_.Adaptive) return;
+    const std::int64_t now = NowNs();
+    ReaderSample s;
+    s.Seconds = static_cast<double>(now - lastControl_) / 1e9;
+    lastControl_ = now;
+    std::size_t running = 0;
+    {
+      std::lock_guard lock(mutex_);
+      running = threads_.size();
+    }
+    for (std::size_t i = 0; i < running; ++i) {
+      ReaderSlot& slot = slots_[i];
+      const std::int64_t since = slot.sinceNs.load(std::memory_order_relaxed);
+      const std::int64_t busy =
+          slot.busyNs.load(std::memory_order_relaxed) + (since ? now - since : 0);
+      const std::int64_t entries = slot.entries.load(std::memory_order_relaxed);
+      s.Busy += static_cast<double>(std::max<std::int64_t>(0, busy - slot.lastBusy)) / 1e9;
+      s.Entries += static_cast<double>(entries - slot.lastEntries);
+      slot.lastBusy = busy;
+      slot.lastEntries = entries;
+      std::int64_t cpu = 0;
+      if (ReadSchedStat(slot.statFd.load(std::memory_order_relaxed), cpu)) {
+        s.OnCpu += static_cast<double>(std::max<std::int64_t>(0, cpu - slot.lastCpu)) / 1e9;
+        slot.lastCpu = cpu;
+      } else {
+        // Without the scheduler's figures the readers look busy on the processor: the
+        // count then stays at the cores.
+        s.OnCpu = s.Busy;
+      }
+    }
+    const unsigned n = control_.Update(s);
+    std::lock_guard lock(mutex_);
+    if (n != active_ && !finished_) SetReaders(n);
+  }
+
+  // The processor time of a thread, in nanoseconds, from its /proc/<tid>/schedstat
+  // ("<on cpu> <waiting on a run queue> <timeslices>"): finer than the clock ticks of its stat.
+  static bool ReadSchedStat(int fd, std::int64_t& cpu) {
+    if (fd < 0) return false;
+    char buf[96];
+    const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+    if (n <= 0) return false;
+    buf[n] = 0;
+    char* end = nullptr;
+    cpu = std::strtoll(buf, &end, 10);
+    return end != buf;
+  }
+
+  // A reader: reads the first folder nobody reads yet, while it is among the allowed ones,
+  // until the walk ends.
+  void ReadLoop(unsigned id) {
+    ReaderSlot& slot = slots_[id];
+    slot.statFd.store(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC),
+                      std::memory_order_relaxed);
     Scratch scratch;
     std::unique_lock lock(mutex_);
     while (!finished_) {
-      NodeList::iterator next = pending_.end();
-      if (readAhead_ < kMaxReadAhead && Scanning.load(std::memory_order_relaxed)) next = FindWork();
-      if (next == pending_.end()) {
-        wake_.wait(lock);
+      if (id >= active_) {
+        park_.wait(lock);
         continue;
       }
-      ReadTaken(next, lock, scratch);
+      NodeList::iterator next = pending_.end();
+      if (Scanning.load(std::memory_order_relaxed)) next = FindWork();
+      if (next == pending_.end()) {
+        ++idle_;
+        // Only the walk's progress can give work now: let it make what is ready.
+        if (headWaiter_ && !pending_.empty() && pending_.front().state == Node::State::Read)
+          ready_.notify_one();
+        work_.wait(lock);
+        --idle_;
+        continue;
+      }
+      ReadTaken(next, lock, scratch, slot);
     }
   }
 
-  // The first folder of the list that nobody reads yet and whose parent is open; end() if
-  // none. Called with the lock held.
+  // The first folder nobody reads yet that can be opened now: its parent is open (or lost for
+  // good, when the folder can only fail). The head of the list is taken even past the
+  // read-ahead bound, so the walk always moves on. end() if none. Lock held.
   NodeList::iterator FindWork() {
-    for (auto it = pending_.begin(); it != pending_.end(); ++it)
-      if (it->state == Node::State::Pending && it->parentDir->fd >= 0 &&
-          !it->parentDir->closeWhenFree)
-        return it;
+    auto ready = [](const Node& n) {
+      const DirHandle& p = *n.parentDir;
+      return n.state == Node::State::Pending && ((p.fd >= 0 && !p.closeWhenFree) || p.lost);
+    };
+    auto it = pending_.begin();
+    if (it == pending_.end() || ready(*it)) return it;
+    if (readAhead_ >= kMaxReadAhead) return pending_.end();
+    for (++it; it != pending_.end(); ++it)
+      if (ready(*it)) return it;
     return pending_.end();
   }
 
   // Reads the pending folder at it without the lock and files its record and subfolders.
   // Called and returns with the lock held; it stays valid, as only the walk removes nodes
-  // and only once they are read.
-  void ReadTaken(NodeList::iterator it, std::unique_lock<std::mutex>& lock, Scratch& scratch) {
+  // and only once they are read. After the walk has finished nothing is filed.
+  void ReadTaken(NodeList::iterator it, std::unique_lock<std::mutex>& lock, Scratch& scratch,
+                 ReaderSlot& slot) {
     Node& node = *it;
     node.state = Node::State::Reading;
-    DirHandle& parent = *node.parentDir;
-    ++parent.pins;
-    const int parentFd = parent.fd;
+    const DirPtr parent = node.parentDir;
+    ++parent->pins;
+    const int parentFd = parent->fd;
+    ++reading_;
     lock.unlock();
+    const std::int64_t since = NowNs();
+    slot.sinceNs.store(since, std::memory_order_relaxed);
     const int fd = reader_.OpenAt(parentFd, node.name.c_str());
-    ReadFolder(fd, node, scratch);
+    ReadFolder(fd, node, scratch, &slot);
+    const std::int64_t took = NowNs() - since;
+    slot.sinceNs.store(0, std::memory_order_relaxed);
+    slot.busyNs.fetch_add(took, std::memory_order_relaxed);
     lock.lock();
-    if (--parent.pins == 0 && parent.closeWhenFree) {
-      ::close(parent.fd);
-      parent.fd = -1;
-      parent.closeWhenFree = false;
+    --reading_;
+    if (--parent->pins == 0 && parent->closeWhenFree) {
+      ::close(parent->fd);
+      parent->fd = -1;
+      parent->closeWhenFree = false;
     }
+    if (finished_) return;
     node.state = Node::State::Read;
     ++readAhead_;
-    if (node.record.subfolders > 0) SpliceSubfolders(node, std::next(it));
-    wake_.notify_all();
+    if (node.record.subfolders > 0) {
+      SpliceSubfolders(node, std::next(it));
+      for (std::int32_t i = 0; i < node.record.subfolders && i < idle_; ++i) work_.notify_one();
+    }
+    if (headWaiter_ && pending_.front().state == Node::State::Read &&
+        (readAhead_ >= kWakeBatch || idle_ > 0 || reading_ == 0)) {
+      headWaiter_ = false;
+      ready_.notify_one();
+    }
   }
 
   // Puts the read folder's subfolders into the list before at, in listing order.
@@ -210,7 +412,7 @@ class ParallelWalk {
       const std::size_t len = std::strlen(node.subNames.c_str() + i);
       Node& s = subs.emplace_back();
       s.name.assign(node.subNames, i, len);
-      s.parentDir = node.dir.get();
+      s.parentDir = node.dir;
       i += len + 1;
     }
     node.subNames.clear();
@@ -223,11 +425,11 @@ class ParallelWalk {
   // only until a stop. One pass over the entries, each stated once: the one-thread walk's
   // two passes see the same entries in the same order. Keeps fd in node.dir when there are
   // subfolders, closes it otherwise.
-  void ReadFolder(int fd, Node& node, Scratch& s) const {
+  void ReadFolder(int fd, Node& node, Scratch& s, ReaderSlot* slot) const {
     Record& r = node.record;
-    r.readable = fd >= 0 && ReadEntries(fd, node, s);
+    r.readable = fd >= 0 && ReadEntries(fd, node, s, slot);
     if (r.subfolders > 0) {
-      node.dir = std::make_unique<DirHandle>();
+      node.dir = std::make_shared<DirHandle>();
       node.dir->fd = fd;
     } else if (fd >= 0) {
       ::close(fd);
@@ -235,9 +437,7 @@ class ParallelWalk {
   }
 
   // False when nothing could be read at all.
-  bool ReadEntries(int fd, Node& node, Scratch& s) const {
-    Record& r = node.record;
-    const std::int32_t unit = drive_.AllocationUnit;
+  bool ReadEntries(int fd, Node& node, Scratch& s, ReaderSlot* slot) const {
     // A file no larger than the smallest of a full list never enters it, and that smallest
     // only grows: such a file keeps no name.
     const double floor = entryFloor_.load(std::memory_order_relaxed);
@@ -247,29 +447,69 @@ class ParallelWalk {
       if (n < 0) return any;
       if (n == 0) return true;
       any = true;
-      ForEachDirent(s.chunk.data(), n, [&](unsigned char type, const char* nm) {
-        if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) return;
-        const bool files = Scanning.load(std::memory_order_relaxed);
-        if (type == DT_REG && !files) return;
-        struct stat st {};
-        if (reader_.StatAt(fd, nm, st) != 0) return;
-        const std::size_t len = std::strlen(nm);
-        if (S_ISDIR(st.st_mode)) {
-          if (type == DT_REG || st.st_dev != driveDev_) return;
-          node.subNames.append(nm, len + 1);
-          ++r.subfolders;
-          return;
+      std::int64_t handled = 0;
+      if (!plan_.InodeOrder) {
+        ForEachDirent(s.chunk.data(), n, [&](unsigned char type, const char* nm) {
+          if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) return;
+          const bool files = Scanning.load(std::memory_order_relaxed);
+          if (type == DT_REG && !files) return;
+          ++handled;
+          struct stat st {};
+          if (reader_.StatAt(fd, nm, st) != 0) return;
+          Offer(node, type, nm, files, st.st_mode, st.st_dev, st.st_size, floor);
+        });
+      } else {
+        // A seeking device: the stat calls go in inode order, which on most file systems
+        // is the order of the inode tables on the disk; what they found is then offered in
+        // listing order, as always.
+        s.stated.clear();
+        ForEachDirentWithInode(s.chunk.data(), n,
+                               [&](std::uint64_t ino, unsigned char type, const char* nm) {
+                                 if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) return;
+                                 const bool files = Scanning.load(std::memory_order_relaxed);
+                                 if (type == DT_REG && !files) return;
+                                 s.stated.push_back(Stated{ino, nm, type, files});
+                               });
+        s.order.resize(s.stated.size());
+        for (std::uint32_t i = 0; i < s.order.size(); ++i) s.order[i] = i;
+        std::sort(s.order.begin(), s.order.end(), [&s](std::uint32_t a, std::uint32_t b) {
+          return s.stated[a].ino < s.stated[b].ino;
+        });
+        for (const std::uint32_t i : s.order) {
+          Stated& e = s.stated[i];
+          struct stat st {};
+          e.ok = reader_.StatAt(fd, e.name, st) == 0;
+          e.mode = st.st_mode;
+          e.dev = st.st_dev;
+          e.size = st.st_size;
         }
-        if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(st.st_mode, nm))) return;
-        const auto size = static_cast<double>(st.st_size);
-        ++r.files;
-        r.used += size;
-        r.allocated += AllocatedSize(size, unit);
-        if (size > 0 && size > floor) {
-          r.candidateSizes.push_back(size);
-          r.candidateNames.append(nm, len + 1);
-        }
-      });
+        handled = static_cast<std::int64_t>(s.stated.size());
+        for (const Stated& e : s.stated)
+          if (e.ok) Offer(node, e.type, e.name, e.files, e.mode, e.dev, e.size, floor);
+      }
+      if (slot) slot->entries.fetch_add(handled, std::memory_order_relaxed);
+    }
+  }
+
+  // Files one stated entry into the folder's record.
+  void Offer(Node& node, unsigned char type, const char* nm, bool files, mode_t mode, dev_t dev,
+             off_t stSize, double floor) const {
+    Record& r = node.record;
+    const std::size_t len = std::strlen(nm);
+    if (S_ISDIR(mode)) {
+      if (type == DT_REG || dev != driveDev_) return;
+      node.subNames.append(nm, len + 1);
+      ++r.subfolders;
+      return;
+    }
+    if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(mode, nm))) return;
+    const auto size = static_cast<double>(stSize);
+    ++r.files;
+    r.used += size;
+    r.allocated += AllocatedSize(size, unit_);
+    if (size > 0 && size > floor) {
+      r.candidateSizes.push_back(size);
+      r.candidateNames.append(nm, len + 1);
     }
   }
 
@@ -284,7 +524,6 @@ class ParallelWalk {
     folder->FileCount = folder->fFileCount = r.files;
     folder->FolderCount = folder->fFolderCount = r.subfolders;
     folder->Children = r.subfolders > 0 || !r.readable;
-    const std::int32_t unit = drive_.AllocationUnit;
     std::size_t at = 0;
     for (const double size : r.candidateSizes) {
       const char* nm = r.candidateNames.c_str() + at;
@@ -293,7 +532,7 @@ class ParallelWalk {
       if (drive_.LargestFiles().Count() < kLargestBound || size > drive_.Smallest) {
         scratch_.assign(path_);
         scratch_.append(nm, len);
-        drive_.AddLargest(scratch_, size, AllocatedSize(size, unit), keyCounter_);
+        drive_.AddLargest(scratch_, size, AllocatedSize(size, unit_), keyCounter_);
       }
     }
     if (drive_.LargestFiles().Count() >= kLargestBound)
@@ -306,7 +545,7 @@ class ParallelWalk {
     return folder;
   }
 
-  // Makes the head folder (taken out of the list) under the top frame and moves the walk on.
+  // Makes a folder taken from the head of the list under the top frame and moves the walk on.
   void MakeNext(Node& node) {
     Frame& top = frames_.back();
     --top.remaining;
@@ -350,36 +589,55 @@ class ParallelWalk {
       // The parent is the walk's top again: a close still waiting for a reader to let go
       // of it must not happen now, or its remaining subfolders would find it closed.
       p.closeWhenFree = false;
-      if (p.fd < 0 && done.dir->fd >= 0) {
-        const int fd = reader_.OpenAt(done.dir->fd, "..");
+      if (p.fd < 0 && !p.lost) {
+        const int fd = done.dir->fd >= 0 ? reader_.OpenAt(done.dir->fd, "..") : -1;
         struct stat st {};
-        if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == p.dev && st.st_ino == p.ino)
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == p.dev && st.st_ino == p.ino) {
           p.fd = fd;
-        else if (fd >= 0)
-          ::close(fd);
+        } else {
+          if (fd >= 0) ::close(fd);
+          p.lost = true;
+        }
+        // Its remaining subfolders can be read now.
+        if (idle_ > 0) work_.notify_all();
       }
     }
-    if (done.dir->fd >= 0) ::close(done.dir->fd);
-    done.dir->fd = -1;
+    if (done.dir->fd >= 0 && done.dir->pins == 0) {
+      ::close(done.dir->fd);
+      done.dir->fd = -1;
+    }
   }
 
   DiskObject& drive_;
   std::int32_t& keyCounter_;
   const ScanOptions& options_;
   DirectoryReader defaultReader_;
+  const std::shared_ptr<DirectoryReader> sharedReader_;  // kept alive for detached readers
   DirectoryReader& reader_;
-  const unsigned threads_;
+  const bool detachable_;
+  const ReaderPlan plan_;
+  const std::int32_t unit_;
   dev_t driveDev_ = 0;
   std::atomic<double> entryFloor_{0};
 
   std::mutex mutex_;
-  std::condition_variable wake_;
-  NodeList pending_;           // known folders not yet made, in depth-first order
-  std::size_t readAhead_ = 0;  // read and not yet made
-  bool finished_ = false;
-  std::vector<std::thread> helpers_;
+  std::condition_variable work_;   // readers with nothing to take
+  std::condition_variable park_;   // readers beyond the allowed count
+  std::condition_variable ready_;  // the calling thread, waiting for the head to be read
+  NodeList pending_;               // known folders not yet made, in depth-first order
+  std::size_t readAhead_ = 0;      // read and not yet made
+  std::int32_t idle_ = 0;          // readers waiting for work
+  std::int32_t reading_ = 0;       // readers inside a folder
+  unsigned active_ = 0;            // readers allowed to take work
+  bool headWaiter_ = false;        // the calling thread waits on ready_
+  bool finished_ = false;          // the walk is over: nothing more is taken or filed
+  std::vector<std::thread> threads_;
+  std::array<ReaderSlot, kMaxReaders> slots_;
 
-  std::vector<Frame> frames_;  // the walk's path; only the calling thread touches it
+  // Only the calling thread touches these.
+  ReaderControl control_;
+  std::int64_t lastControl_ = NowNs();
+  std::vector<Frame> frames_;  // the walk's path
   std::string path_;           // the path of the folder being made, ending in "/"
   std::string scratch_;
 };
@@ -387,9 +645,10 @@ class ParallelWalk {
 }  // namespace
 
 bool ScanDriveParallel(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options,
-                       unsigned threads) {
-  ParallelWalk walk(drive, keyCounter, options, threads);
-  return walk.Run();
+                       const ReaderPlan& plan) {
+  // Shared with the readers, which may outlive this call after a stop.
+  auto walk = std::make_shared<ParallelWalk>(drive, keyCounter, options, plan);
+  return walk->Run();
 }
 
 }  // namespace kestrum

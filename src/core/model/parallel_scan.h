@@ -7,13 +7,24 @@
 
 namespace kestrum {
 
-// ScanDrive with threads (2 or more) threads reading directories: the calling thread and
-// threads - 1 helpers it starts and joins before returning. Every promise of ScanDrive holds,
-// and the result (folders, their order, levels and totals, largest files and their keys,
-// DeepestLevel, progress counts) is exactly that of the one-thread walk; only a stop may end
-// it at another point, always between two folders of the depth-first order.
+// How many readers a parallel scan runs.
+struct ReaderPlan {
+  unsigned Start = 2;       // readers at the start
+  bool Adaptive = false;    // false: Start readers throughout
+  unsigned Cores = 1;       // adaptive: where busy readers settle
+  unsigned Most = 64;       // adaptive: the upper bound
+  bool InodeOrder = false;  // each folder's stat calls in inode order (a seeking device)
+};
+
+// ScanDrive with readers on helper threads while the calling thread reads the root folder and
+// then only assembles the result. Every promise of ScanDrive holds, and the result (folders,
+// their order, levels and totals, largest files and their keys, DeepestLevel, progress counts)
+// is exactly that of the one-thread walk; only a stop may end it at another point, always
+// between two folders of the depth-first order. After a stop it returns without waiting for
+// readers still inside a system call, unless options.Reader is the caller's: those finish in
+// the background and what they read is dropped.
 bool ScanDriveParallel(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options,
-                       unsigned threads);
+                       const ReaderPlan& plan);
 
 // Both walks: appends a new folder object to drive's DiskObjects (class, icons, level and
 // allocation unit set, totals 0) and raises DeepestLevel to level. Only the root folder

@@ -5,6 +5,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 #include "core/model/parallel_scan.h"
+#include "core/platform/block_device.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -297,28 +299,65 @@ class Walker {
 
 }  // namespace
 
+namespace {
+
+constexpr unsigned kMaxThreads = 64;
+
+// KESTRUM_SCAN_THREADS when it holds a positive number (at most kMaxThreads), else 0.
+unsigned EnvironmentThreads() {
+  const char* env = std::getenv("KESTRUM_SCAN_THREADS");
+  if (!env) return 0;
+  char* end = nullptr;
+  const long v = std::strtol(env, &end, 10);
+  if (end == env || *end != 0 || v <= 0) return 0;
+  return static_cast<unsigned>(v > kMaxThreads ? kMaxThreads : v);
+}
+
+unsigned Cores() {
+  const unsigned n = std::thread::hardware_concurrency();
+  return n == 0 ? 1 : (n > kMaxThreads ? kMaxThreads : n);
+}
+
+}  // namespace
+
 unsigned ScanThreads(const ScanOptions& options) {
-  constexpr unsigned kMaxThreads = 64;
   unsigned n = options.Threads;
-  if (n == 0) {
-    if (const char* env = std::getenv("KESTRUM_SCAN_THREADS")) {
-      char* end = nullptr;
-      const long v = std::strtol(env, &end, 10);
-      if (end != env && *end == 0 && v > 0)
-        n = static_cast<unsigned>(v > kMaxThreads ? kMaxThreads : v);
-    }
-  }
-  if (n == 0) n = std::thread::hardware_concurrency();
-  if (n == 0) n = 1;
+  if (n == 0) n = EnvironmentThreads();
+  if (n == 0) n = Cores();
   return n > kMaxThreads ? kMaxThreads : n;
+}
+
+bool AdaptiveScanThreads(const ScanOptions& options) {
+  return options.Threads == 0 && EnvironmentThreads() == 0;
 }
 
 bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options) {
   if (!drive.RootFolder.empty() && drive.RootFolder.back() != '/') drive.RootFolder += '/';
+  const bool adaptive = !TraceOn && AdaptiveScanThreads(options);
   const unsigned threads = TraceOn ? 1 : ScanThreads(options);
-  if (threads > 1) return ScanDriveParallel(drive, keyCounter, options, threads);
-  Walker w(drive, keyCounter, options);
-  return w.Run();
+  if (!adaptive && threads == 1) {
+    Walker w(drive, keyCounter, options);
+    return w.Run();
+  }
+  ReaderPlan plan;
+  bool rotational = false;
+  if (options.Rotational) {
+    rotational = *options.Rotational;
+  } else {
+    struct stat st {};
+    const std::string& root = drive.RootFolder.empty() ? std::string("/") : drive.RootFolder;
+    if (::stat(root.c_str(), &st) == 0) rotational = DeviceIsRotational(st.st_dev).value_or(false);
+  }
+  plan.InodeOrder = rotational;
+  plan.Adaptive = adaptive;
+  plan.Cores = Cores();
+  // Beyond a few requests per core a device stops answering faster, and every reader costs a
+  // descriptor, a buffer and a share of the processors other programs need.
+  plan.Most = std::min(kMaxThreads, std::max(16u, 8 * plan.Cores));
+  // A spinning disk may lose to a second stream of seeks: its adaptive readers start alone and
+  // grow only where the device shows it pays.
+  plan.Start = adaptive ? (rotational ? 1 : plan.Cores) : threads;
+  return ScanDriveParallel(drive, keyCounter, options, plan);
 }
 
 }  // namespace kestrum

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "core/model/disk_model.h"
@@ -56,21 +58,35 @@ class DirectoryReader {
 
 // What a scan may be told from outside.
 struct ScanOptions {
-  DirectoryReader* Reader = nullptr;  // null: the real file system
-  ScanProgress* Progress = nullptr;   // null: not counted
+  DirectoryReader* Reader = nullptr;  // null: SharedReader, else the real file system
+  // A reader the scan shares with its reader threads. Unlike Reader, which the scan must stop
+  // calling before it returns (so a stop waits for reads inside it), this one is kept alive by
+  // readers still blocked in it after a stopped scan has returned.
+  std::shared_ptr<DirectoryReader> SharedReader;
+  ScanProgress* Progress = nullptr;  // null: not counted
   // Runs after each folder object is complete (its own files read), on the scan's thread;
   // tests use it to clear Scanning after N folders. Also where a caller may yield.
   std::function<void(const DiskObject& folder)> AfterFolder;
-  // Threads that read directories: 1 reads on the calling thread alone (for spinning disks),
-  // more read ahead in parallel while the calling thread assembles the result. 0 takes
-  // KESTRUM_SCAN_THREADS from the environment when it holds a positive number, else one
-  // thread per core. With tracing on the scan reads on one thread, so the trace keeps the
-  // walk's order. The result never depends on this number.
+  // Threads that read directories. 1 reads on the calling thread alone; N > 1 runs N readers
+  // while the calling thread assembles the result. 0 takes KESTRUM_SCAN_THREADS from the
+  // environment when it holds a positive number, else adapts: readers start at one per core
+  // (one on a spinning disk) and grow beyond the cores while they wait on the device, back to
+  // the cores while they are busy on the processor (see reader_control.h). With tracing on
+  // the scan reads on one thread, so the trace keeps the walk's order. The result never
+  // depends on this number.
   unsigned Threads = 0;
+  // Whether the drive seeks (a spinning disk): unset asks the kernel about the block device
+  // behind the root folder. A seeking drive gets each folder's stat calls in inode order, and
+  // adaptive readers start at one. Only the order of the system calls changes.
+  std::optional<bool> Rotational;
 };
 
-// The thread count a scan with these options uses (at least 1, at most 64).
+// The thread count a scan with these options uses when it is fixed, and where adaptive
+// readers settle when busy on the processor (one per core) otherwise: at least 1, at most 64.
 unsigned ScanThreads(const ScanOptions& options);
+// True when the reader count adapts to the device (Threads 0 and no valid
+// KESTRUM_SCAN_THREADS).
+bool AdaptiveScanThreads(const ScanOptions& options);
 
 // Scans the folder tree under drive.RootFolder (a path ending in "/") depth first into the
 // detached drive object drive: its DiskObjects get one "Folder" object per folder in
@@ -86,7 +102,8 @@ unsigned ScanThreads(const ScanOptions& options);
 // Never touches the tree: nodes are made when the window thread attaches the result.
 // With several threads a stop ends the scan between two folders: the result is the first
 // folders of the depth-first order, each with all its own files (the root folder always
-// exists, with the files read before the stop).
+// exists, with the files read before the stop), and the scan returns within a fraction of a
+// second after the root folder was read, without waiting for readers inside a system call.
 bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options = {});
 
 }  // namespace kestrum
