@@ -282,7 +282,8 @@ class TestHelpAbout : public QObject {
     DiskObject* first = std::get<DiskObject*>(sel);
     QCOMPARE(first->OwnPath(), proj);
     QCOMPARE(first->UsedSpace, 3700.0);
-    QCOMPARE(w.lbPathLabel()->text(), QString::fromStdString(first->Label()));
+    // The entry is listed like a drive: its root folder's row, the path label its path.
+    QCOMPARE(w.lbPathLabel()->text(), QString::fromStdString(first->Path()));
     QCOMPARE(w.tvTreeView()->currentIndex(), w.treeModel()->IndexOf(first->Node));
     // Given again: scanned again, not added twice.
     w.ScanFolders({proj});

@@ -3,6 +3,7 @@
 #include "core/fileops/trash.h"
 #include "core/globals.h"
 #include "core/trace/trace.h"
+#include "core/views/status_texts.h"
 
 namespace kestrum {
 
@@ -86,11 +87,11 @@ bool DeleteFilesCommand::DeleteFiles(const std::string& action, NodeId listed,
                                      bool listingPending) {
   if (Tracing()) Trace("frmMain.DeleteFiles(" + action + ")");
   if (slot_.Busy()) {
-    window_.SetStatus("A command is running: wait for it to end or press Stop.");
+    window_.SetStatus(kBusyStatus);
     return false;
   }
   if (listingPending) {
-    window_.SetStatus("The list is being read: try again when it is shown.");
+    window_.SetStatus(kListingPendingStatus);
     return false;
   }
   TargetSelection selection = SelectFileTargets(list_, explorer_, listed);

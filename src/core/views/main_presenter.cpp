@@ -71,6 +71,18 @@ bool MainPresenter::RowsPending() {
   return true;
 }
 
+bool MainPresenter::RefusedBusy() {
+  if (!Refused()) return false;
+  SetStatus(kBusyStatus);
+  return true;
+}
+
+bool MainPresenter::PopupRefused() {
+  if (!(Busy && Busy())) return false;
+  SetStatus(kBusyStatus);
+  return true;
+}
+
 void MainPresenter::Unload() { Scanning = false; }
 
 void MainPresenter::Toggle(bool& flag) {
@@ -83,11 +95,11 @@ void MainPresenter::tbToolBar_ButtonClick(const std::string& key) {
     if (f) f();
   };
   if (key == "ScanDisks") {
-    if (!Refused()) call(OnLoadDisk);
+    if (!RefusedBusy()) call(OnLoadDisk);
   } else if (key == "Stop") {
     Scanning = false;
   } else if (key == "Back") {
-    if (!Refused()) call(OnBackUp);
+    if (!RefusedBusy()) call(OnBackUp);
   } else if (key == "CDDrives") {
     Toggle(toggles_.CDDrives);
   } else if (key == "Files" || key == "Allocated") {
@@ -95,9 +107,9 @@ void MainPresenter::tbToolBar_ButtonClick(const std::string& key) {
     Toggle(key == "Files" ? toggles_.ShowFiles : toggles_.Allocated);
     if (!Refused()) call(OnRefreshList);
   } else if (key == "Delete" || key == "Recycle") {
-    if (!Refused() && !RowsPending() && OnDeleteFiles) OnDeleteFiles(key);
+    if (!RefusedBusy() && !RowsPending() && OnDeleteFiles) OnDeleteFiles(key);
   } else if (key == "Zip") {
-    if (!Refused() && !RowsPending()) call(OnZip);
+    if (!RefusedBusy() && !RowsPending()) call(OnZip);
   }
 }
 
@@ -107,16 +119,16 @@ void MainPresenter::MenuClick(const std::string& name) {
   };
   if (name == "mnuScanDisks") {
     // Rediscovery would replace the model under a running scan, so it waits for the scan.
-    if (!Refused()) LoadDisks();
+    if (!RefusedBusy()) LoadDisks();
   } else if (name == "mnuScanFolder") {
-    if (!Refused()) call(OnScanFolder);
+    if (!RefusedBusy()) call(OnScanFolder);
   } else if (name == "mnuScanStop") {
     Scanning = false;
   } else if (name == "mnuFileRecycle" || name == "mnuFileDelete") {
-    if (!Refused() && !RowsPending() && OnDeleteFiles)
+    if (!RefusedBusy() && !RowsPending() && OnDeleteFiles)
       OnDeleteFiles(name == "mnuFileDelete" ? "Delete" : "Recycle");
   } else if (name == "mnuFileZip") {
-    if (!Refused() && !RowsPending()) call(OnZip);
+    if (!RefusedBusy() && !RowsPending()) call(OnZip);
   } else if (name == "mnuFileProp" || name == "FileMenuProperties") {
     if (!RowsPending()) call(OnProperties);
   } else if (name == "mnuFileExit") {
@@ -132,7 +144,7 @@ void MainPresenter::MenuClick(const std::string& name) {
     Toggle(name == "mnuViewShowFiles" ? toggles_.ShowFiles : toggles_.Allocated);
     if (!Refused()) call(OnRefreshList);
   } else if (name == "mnuViewBackUp") {
-    if (!Refused()) call(OnBackUp);
+    if (!RefusedBusy()) call(OnBackUp);
   } else if (name == "mnuHelpContents") {
     call(OnHelpContents);
   } else if (name == "mnuHelpSearch") {
@@ -141,10 +153,10 @@ void MainPresenter::MenuClick(const std::string& name) {
     call(OnAbout);
   } else if (name == "FileMenuRecycle" || name == "FileMenuDelete") {
     // The popup does not test Scanning, but nothing changes the model while a command runs.
-    if (!(Busy && Busy()) && !RowsPending() && OnDeleteFiles)
+    if (!PopupRefused() && !RowsPending() && OnDeleteFiles)
       OnDeleteFiles(name == "FileMenuDelete" ? "Delete" : "Recycle");
   } else if (name == "FileMenuZip") {
-    if (!(Busy && Busy()) && !RowsPending()) call(OnZip);
+    if (!PopupRefused() && !RowsPending()) call(OnZip);
   }
   // "mnuViewOptions" has no action.
 }

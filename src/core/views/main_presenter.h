@@ -9,14 +9,11 @@
 #include "core/views/explorer.h"
 #include "core/views/list_data.h"
 #include "core/views/listing_state.h"
+#include "core/views/status_texts.h"
 
 namespace kestrum {
 
 struct PieChartData;
-
-// The status line of a command on rows refused while the list is still being read.
-inline constexpr const char* kListingPendingStatus =
-    "The list is still being read; try again when it is shown.";
 
 // What the main window's rules need of the window itself. frmMain implements it over Qt;
 // tests implement it with a recorder. All calls come on the window thread.
@@ -115,6 +112,10 @@ class MainPresenter {
  private:
   void Toggle(bool& flag);
   bool Refused() const { return Scanning || (Busy && Busy()); }
+  // Refused() for a command the user gave: says so in the status line.
+  bool RefusedBusy();
+  // The popup's entries do not test Scanning; they are refused while a command is busy.
+  bool PopupRefused();
   // True, with a status line, while a listing is still read: commands on rows refuse then.
   bool RowsPending();
 

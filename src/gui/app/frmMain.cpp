@@ -68,7 +68,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   presenter_->OnZip = [this] { ZipFiles(); };
   progressTimer_.setInterval(1000);
   connect(&progressTimer_, &QTimer::timeout, this, [this] {
-    if (slot_->Busy()) SetStatus(slot_->ProgressLine());
+    if (slot_->Busy() && slot_->Progress) SetStatus(slot_->ProgressLine());
   });
 
   surface_ = new QWidget(this);
@@ -361,11 +361,18 @@ void frmMain::ZipFiles() {
   if (start.What == ZipCommandStart::Refused) SetStatus(start.Text);
   if (start.What == ZipCommandStart::NotAllowed) ShowMessage(start.Text);
   if (start.What != ZipCommandStart::OpenWindow) return;
+  // The zip is a long command like a scan or a delete: it holds the one command slot, so that
+  // every guard of the main window refuses the others while the archive is written.
+  if (!slot_->Acquire()) {
+    SetStatus(kBusyStatus);
+    return;
+  }
   frmZip window(std::move(start.Request), this);
   window.OnF12 = [&window] { HelpContents(&window); };
   zipWindow_ = &window;
   window.exec();
   zipWindow_ = nullptr;
+  slot_->Release();
   // Not when the main window itself is closing, which ended the zip window.
   if (window.FilesZipped() && isVisible() && presenter_->OnRefreshList) presenter_->OnRefreshList();
 }

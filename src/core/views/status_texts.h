@@ -1,0 +1,16 @@
+#pragma once
+
+namespace kestrum {
+
+// Status lines of commands refused rather than queued.
+
+// A command given while another (scan, delete, trash, zip) still runs.
+inline constexpr const char* kBusyStatus =
+    "A command is running: wait for it to end or press Stop.";
+
+// A command on rows given while the list is still being read: it would otherwise act on
+// whatever rows the finished listing selects.
+inline constexpr const char* kListingPendingStatus =
+    "The list is still being read; try again when it is shown.";
+
+}  // namespace kestrum
