@@ -3,57 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "core/views/row_tags.h"
+#include "listed_drive.h"
 
 namespace kestrum {
 namespace {
 
-// A drive "/v" with its root folder, one subfolder "sub" holding "deep", and the
-// largest-files folder, as the tree and the model hold them after a scan.
-struct Fixture {
-  CExplorer ex;
-  ListData list;
-  DiskObject computer, drive, root, sub, deep, folder100;
-  NodeId nComputer, nDrive, nRoot, nSub, nDeep, n100;
-
-  Fixture() {
-    ex.Init(&list);
-    computer.Class = "Root";
-    computer.SetPath("My Computer");
-    drive.Class = "Drive";
-    drive.SetPath("/v");
-    drive.RootFolder = "/v/";
-    drive.Parent = &computer;
-    root.Class = "Folder";
-    root.RootDirectory = true;
-    root.SetPath("/v/");
-    root.Parent = &drive;
-    sub.Class = "Folder";
-    sub.Name = "sub \"q\"\n\xff";
-    sub.Parent = &root;
-    deep.Class = "Folder";
-    deep.Name = "deep";
-    deep.Parent = &sub;
-    folder100.Class = "Folder100";
-    folder100.Name = "100 Largest Files";
-    folder100.SetPath("/v/100 Largest Files/");
-    folder100.Parent = &root;
-    nComputer = ex.AddNode("My Computer", &computer, false);
-    nDrive = ex.AddNode("(/v)", &drive, false, nComputer);
-    nRoot = ex.AddNode("/v/", &root, false, nDrive);
-    nSub = ex.AddNode(sub.Name, &sub, false, nRoot);
-    nDeep = ex.AddNode("deep", &deep, false, nSub);
-    n100 = ex.AddNode("100 Largest Files", &folder100, false, nRoot);
-  }
-
-  void Row(const std::string& text, ItemValue tag, bool selected = true, std::string key = {}) {
-    ListRow r;
-    r.Text = text;
-    r.Tag = std::move(tag);
-    r.Selected = selected;
-    r.Key = std::move(key);
-    list.Add(std::move(r));
-  }
-};
+using Fixture = test::ListedDrive;
 
 TEST(SelectFileTargets, FolderListingTakesItsFilesAndSubfolders) {
   Fixture f;
