@@ -57,4 +57,32 @@ std::string TempDir::Write(const std::string& relative, const std::string& conte
   return full;
 }
 
+void WindowTasks::Post(std::function<void()> task) {
+  std::lock_guard l(m_);
+  tasks_.push_back(std::move(task));
+  cv_.notify_one();
+}
+
+void WindowTasks::RunWhile(const std::function<bool()>& busy) {
+  while (busy()) {
+    std::function<void()> task;
+    {
+      std::unique_lock l(m_);
+      cv_.wait(l, [&] { return !tasks_.empty(); });
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
+std::unique_ptr<FileSystemService> VolumesFromTable(const std::string& table,
+                                                    const std::string& folder) {
+  VolumeSources s;
+  s.MountTable = table;
+  s.SysBlock = folder + "/nosys";
+  s.ByLabel = folder + "/nolabels";
+  return std::make_unique<FileSystemService>(s);
+}
+
 }  // namespace kestrum::test

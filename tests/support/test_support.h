@@ -1,5 +1,12 @@
 #pragma once
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+
+#include "core/platform/volumes.h"
 
 namespace kestrum::test {
 
@@ -18,5 +25,25 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Tasks that a worker posts to "the window thread", run in order by the test's thread.
+class WindowTasks {
+ public:
+  // Any thread.
+  void Post(std::function<void()> task);
+  // Runs posted tasks, waiting for each, until busy() is false.
+  void RunWhile(const std::function<bool()>& busy);
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<std::function<void()>> tasks_;
+};
+
+// The volume service over a mount table in mountinfo form written by the test, with
+// folders for sysfs and the labels that do not exist (so every volume is fixed and unlabelled).
+// folder is where those missing folders are named; it must outlive the service's use.
+std::unique_ptr<FileSystemService> VolumesFromTable(const std::string& table,
+                                                    const std::string& folder);
 
 }  // namespace kestrum::test

@@ -23,6 +23,7 @@ FileOpsSeam SystemSeam() {
     return ::faccessat(dirFd, name, mode, flags);
   };
   s.FStatVfs = [](int fd, struct statvfs* out) { return ::fstatvfs(fd, out); };
+  s.Read = [](int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); };
   return s;
 }
 

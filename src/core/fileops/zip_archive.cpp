@@ -36,9 +36,6 @@ constexpr std::size_t kOpenFolderWindow = 64;
 // large archive memory until it is written.
 constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
 
-int RealOpenAt(int dirFd, const char* name, int flags) { return ::openat(dirFd, name, flags); }
-ssize_t RealRead(int fd, void* buffer, size_t size) { return ::read(fd, buffer, size); }
-
 bool IsAscii(std::string_view s) {
   return std::all_of(s.begin(), s.end(),
                      [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
@@ -113,7 +110,7 @@ struct ItemBase {
 // back in the same order) opens each folder once.
 class FolderChain {
  public:
-  explicit FolderChain(const ZipSystemCalls& calls) : calls_(calls) {}
+  explicit FolderChain(const FileOpsSeam& calls) : calls_(calls) {}
 
   // The descriptor of base.Folder + rel (rel "" or "a/b/"); -1 with *error set when it
   // cannot be opened. The descriptor stays owned by the chain until the next call.
@@ -183,7 +180,7 @@ class FolderChain {
     std::string Name;
     UniqueFd Fd;
   };
-  const ZipSystemCalls& calls_;
+  const FileOpsSeam& calls_;
   std::string root_, folder_;
   UniqueFd baseFd_;
   std::vector<Level> levels_;
@@ -207,7 +204,7 @@ struct FileSource {
 class Writer {
  public:
   Writer(const std::string& target, const std::vector<ZipItem>& items, const ZipEvents& events,
-         const ZipCompression& compression, const ZipSystemCalls& calls)
+         const ZipCompression& compression, const FileOpsSeam& calls)
       : target_(target),
         items_(items),
         events_(events),
@@ -262,7 +259,7 @@ class Writer {
   const std::vector<ZipItem>& items_;
   const ZipEvents& events_;
   const ZipCompression& compression_;
-  const ZipSystemCalls& calls_;
+  const FileOpsSeam& calls_;
   std::vector<ItemBase> bases_;
   FolderChain walkChain_, readChain_;
   zip_t* za_ = nullptr;
@@ -733,16 +730,9 @@ ZipOutcome Writer::Run() {
 
 }  // namespace
 
-ZipSystemCalls RealZipSystemCalls() {
-  ZipSystemCalls calls;
-  calls.OpenAt = RealOpenAt;
-  calls.Read = RealRead;
-  return calls;
-}
-
 ZipOutcome WriteZipArchive(const std::string& target, const std::vector<ZipItem>& items,
                            const ZipEvents& events, const ZipCompression& compression,
-                           const ZipSystemCalls& calls) {
+                           const FileOpsSeam& calls) {
   if (target.empty() || target.back() == '/' || target.front() != '/') {
     ZipOutcome out;
     out.Code = kZipTargetRefused;

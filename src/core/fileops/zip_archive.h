@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/fileops/seam.h"
 #include "core/fileops/zip_request.h"
 
 namespace kestrum {
@@ -46,15 +47,6 @@ struct ZipEvents {
   const std::atomic<bool>* Cancel = nullptr;
 };
 
-// The system calls the writer makes to read the files it zips, so that tests can make them
-// fail (the tests run as root, which no permission bit stops). Each has the calling
-// convention of the system call it stands for.
-struct ZipSystemCalls {
-  int (*OpenAt)(int dirFd, const char* name, int flags) = nullptr;
-  ssize_t (*Read)(int fd, void* buffer, size_t size) = nullptr;
-};
-ZipSystemCalls RealZipSystemCalls();
-
 // How a file's data is stored.
 struct ZipCompression {
   int Level = 6;  // deflate level 1..9, as zip's own default
@@ -77,7 +69,7 @@ struct ZipCompression {
 // Runs on the calling thread; events may be empty.
 ZipOutcome WriteZipArchive(const std::string& target, const std::vector<ZipItem>& items,
                            const ZipEvents& events, const ZipCompression& compression = {},
-                           const ZipSystemCalls& calls = RealZipSystemCalls());
+                           const FileOpsSeam& calls = SystemSeam());
 
 // True when data named name whose first bytes are head is already compressed, so deflating it
 // again would cost time for nothing: known compressed formats by extension or leading bytes,

@@ -8,7 +8,7 @@ ZipRunner::~ZipRunner() {
 }
 
 bool ZipRunner::Start(std::string target, std::vector<ZipItem> items, ZipCompression compression,
-                      ZipSystemCalls calls) {
+                      FileOpsSeam calls) {
   if (Started()) return false;
   target_ = std::move(target);
   items_ = std::move(items);

@@ -28,7 +28,7 @@ class ZipRunner {
 
   // Starts the run; false when one was already started.
   bool Start(std::string target, std::vector<ZipItem> items, ZipCompression compression = {},
-             ZipSystemCalls calls = RealZipSystemCalls());
+             FileOpsSeam calls = SystemSeam());
   // Asks the run to stop; it ends within a moment, leaving no partial archive.
   void Cancel() { cancel_.store(true); }
   // True once Cancel was called; any thread may ask.
@@ -54,7 +54,7 @@ class ZipRunner {
   std::string target_;
   std::vector<ZipItem> items_;
   ZipCompression compression_;
-  ZipSystemCalls calls_;
+  FileOpsSeam calls_;
 };
 
 }  // namespace kestrum

@@ -71,7 +71,7 @@ class frmZip : public QDialog {
   std::function<void(const QString& text, bool critical)> ShowMessage;
   std::function<QString(const QString& startFolder)> AskTarget;
   // The system calls the zip reads files with; tests replace them.
-  ZipSystemCalls Calls = RealZipSystemCalls();
+  FileOpsSeam Calls = SystemSeam();
 
  protected:
   void closeEvent(QCloseEvent* e) override;

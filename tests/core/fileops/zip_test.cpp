@@ -122,7 +122,7 @@ std::string Hex(const std::string& s) {
 }
 
 ZipOutcome Zip(const std::string& target, const std::vector<ZipItem>& items,
-               const ZipSystemCalls& calls = RealZipSystemCalls()) {
+               const FileOpsSeam& calls = SystemSeam()) {
   ZipEvents events;
   return WriteZipArchive(target, items, events, {}, calls);
 }
@@ -306,7 +306,7 @@ TEST_F(ZipTreeTest, UnreadableFilesAndFoldersAreListedAndTheRestWritten) {
   ::unlink((base + "/Old/fifo").c_str());
   dir.Write("data/Old/locked.txt", "secret");
   dir.Write("data/Old/lockeddir/inside.txt", "hidden");
-  ZipSystemCalls calls = RealZipSystemCalls();
+  FileOpsSeam calls = SystemSeam();
   calls.OpenAt = DenyLocked;
   const std::string target = dir.Path() + "/out.zip";
   const ZipOutcome out = Zip(target, {Item(base, "Old", true)}, calls);

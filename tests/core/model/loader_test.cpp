@@ -1,5 +1,3 @@
-#include "core/views/disk_loader.h"
-
 #include <gtest/gtest.h>
 
 #include <condition_variable>
@@ -8,6 +6,7 @@
 
 #include "core/globals.h"
 #include "core/views/attach_scan.h"
+#include "core/views/disk_loader.h"
 #include "support/test_support.h"
 
 namespace kestrum {
@@ -27,32 +26,17 @@ class Recorder : public LoaderWindow {
   void ClearList() override { calls.push_back("clearlist"); }
   void SetProgressTimer(bool r) override { calls.push_back(r ? "timer:on" : "timer:off"); }
   void ShowRoot() override { calls.push_back("showroot"); }
-  void PostToWindow(std::function<void()> task) override {
-    std::lock_guard l(m_);
-    tasks_.push_back(std::move(task));
-    cv_.notify_one();
-  }
+  void PostToWindow(std::function<void()> task) override { tasks_.Post(std::move(task)); }
   // Runs posted tasks until the loader is no longer busy.
   void Pump(const DiskLoader& loader) {
-    while (loader.Busy()) {
-      std::function<void()> task;
-      {
-        std::unique_lock l(m_);
-        cv_.wait(l, [&] { return !tasks_.empty(); });
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
-      }
-      task();
-    }
+    tasks_.RunWhile([&] { return loader.Busy(); });
   }
   bool Has(const std::string& c) const {
     return std::find(calls.begin(), calls.end(), c) != calls.end();
   }
 
  private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  std::deque<std::function<void()>> tasks_;
+  test::WindowTasks tasks_;
 };
 
 class FakeDrives : public DriveSource {
@@ -60,8 +44,7 @@ class FakeDrives : public DriveSource {
   std::set<std::string> ready;
   bool IsReady(const std::string& p) const override { return ready.count(p) > 0; }
   std::int32_t AllocUnit(const std::string&) const override { return 4096; }
-  void Space(const std::string&, double& total, double& free,
-             const MessageSink&) const override {
+  void Space(const std::string&, double& total, double& free, const MessageSink&) const override {
     total = 1e9;
     free = 4e8;
   }
@@ -84,7 +67,8 @@ struct World {
     d->SubClass = sub;
     d->RootFolder = cls == "Drive" ? path + "/" : "";
     DiskObject* p = disks->Add(std::move(d));
-    p->Node = explorer.AddNode(p->Label(), ItemValue(p), true, cls == "Root" ? kNoNode : root->Node);
+    p->Node =
+        explorer.AddNode(p->Label(), ItemValue(p), true, cls == "Root" ? kNoNode : root->Node);
     return p;
   }
   World() {
@@ -106,10 +90,16 @@ TEST(DiskLoader, ScansOneDriveAndAttachesIt) {
   EXPECT_TRUE(loader.Busy());
   EXPECT_FALSE(loader.LoadDisk(w.driveA, *w.disks, false));  // refused while busy
   w.window.Pump(loader);
-  const std::vector<std::string> want = {
-      "clearlist", "tree:off", "pathlabel", "timer:on",
-      "status:Scanning disk (" + w.a.Path() + ")...", "status:Summarizing disk space...",
-      "timer:off", "status:Done", "tree:on", "showroot"};
+  const std::vector<std::string> want = {"clearlist",
+                                         "tree:off",
+                                         "pathlabel",
+                                         "timer:on",
+                                         "status:Scanning disk (" + w.a.Path() + ")...",
+                                         "status:Summarizing disk space...",
+                                         "timer:off",
+                                         "status:Done",
+                                         "tree:on",
+                                         "showroot"};
   EXPECT_EQ(w.window.calls, want);
   EXPECT_FALSE(Scanning);
   EXPECT_EQ(w.driveA->UsedSpace, 5002);
@@ -163,8 +153,8 @@ TEST(DiskLoader, NotReadyAndOtherSelections) {
   w.drives.ready.clear();
   ASSERT_TRUE(loader.LoadDisk(w.driveA, *w.disks, false));
   EXPECT_FALSE(loader.Busy());
-  EXPECT_EQ(w.window.calls,
-            (std::vector<std::string>{"clearlist", "tree:off", "status:Drive not ready...", "tree:on"}));
+  EXPECT_EQ(w.window.calls, (std::vector<std::string>{"clearlist", "tree:off",
+                                                      "status:Drive not ready...", "tree:on"}));
   EXPECT_FALSE(Scanning);
 
   // Every drive not ready: nothing scanned, the final steps still run.
@@ -204,7 +194,8 @@ TEST(DiskLoader, DestroyedMidScanStopsAndJoins) {
 }
 
 TEST(ProgressText, Format) {
-  EXPECT_EQ(ProgressText("Data (/mnt/d)", 12, 345), "Data (/mnt/d) folders scanned: 12 for 345 files");
+  EXPECT_EQ(ProgressText("Data (/mnt/d)", 12, 345),
+            "Data (/mnt/d) folders scanned: 12 for 345 files");
 }
 
 }  // namespace

@@ -33,28 +33,14 @@ class View : public MainView, public LoaderWindow {
   void SetProgressTimer(bool) override {}
   void ShowRoot() override { shown.push_back(explorer->FirstNode()); }
   void ShowNode(NodeId n) override { shown.push_back(n); }
-  void PostToWindow(std::function<void()> task) override {
-    std::lock_guard l(m_);
-    tasks_.push_back(std::move(task));
-    cv_.notify_one();
-  }
+  void PostToWindow(std::function<void()> task) override { tasks_.Post(std::move(task)); }
+  // Runs posted tasks until the loader is no longer busy.
   void Pump(const DiskLoader& loader) {
-    while (loader.Busy()) {
-      std::function<void()> task;
-      {
-        std::unique_lock l(m_);
-        cv_.wait(l, [&] { return !tasks_.empty(); });
-        task = std::move(tasks_.front());
-        tasks_.pop_front();
-      }
-      task();
-    }
+    tasks_.RunWhile([&] { return loader.Busy(); });
   }
 
  private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  std::deque<std::function<void()>> tasks_;
+  test::WindowTasks tasks_;
 };
 
 class Drives : public DriveSource {
@@ -87,13 +73,8 @@ struct FolderScanTest : ::testing::Test {
                                                          " rw - ext4 /dev/sdz1 rw\n"
                                                          "2 0 0:9 / " +
                                                          ram + " rw - tmpfs tmpfs rw\n");
-    p = std::make_unique<MainPresenter>(view, [this, table] {
-      VolumeSources s;
-      s.MountTable = table;
-      s.SysBlock = dir.Path() + "/nosys";
-      s.ByLabel = dir.Path() + "/nolabels";
-      return std::make_unique<FileSystemService>(s);
-    });
+    p = std::make_unique<MainPresenter>(
+        view, [this, table] { return test::VolumesFromTable(table, dir.Path()); });
     view.explorer = &p->Explorer();
     Scanning = false;
     p->LoadDisks();

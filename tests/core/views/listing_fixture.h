@@ -106,13 +106,8 @@ struct ListingWorld {
     const std::string table =
         dir.Write("mountinfo", "1 0 8:1 / " + drivePath + " rw - ext4 /dev/sdz1 rw\n");
     const std::string base = dir.Path();
-    p = std::make_unique<MainPresenter>(view, [table, base] {
-      VolumeSources s;
-      s.MountTable = table;
-      s.SysBlock = base + "/nosys";
-      s.ByLabel = base + "/nolabels";
-      return std::make_unique<FileSystemService>(s);
-    });
+    p = std::make_unique<MainPresenter>(
+        view, [table, base] { return test::VolumesFromTable(table, base); });
     p->LoadDisks();
     drive = p->DiskList()->Item(2);
     DiskLoader loader(loaderWindow, p->Explorer(), source);

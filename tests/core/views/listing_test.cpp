@@ -241,13 +241,7 @@ TEST(ListingPlaceholder, UnscannedDriveListsThePlaceholderUnsorted) {
   const std::string drive = dir.Mkdir("d");
   test::ViewRecorder view;
   const std::string table = dir.Write("mountinfo", "1 0 8:1 / " + drive + " rw - ext4 /dev/x rw\n");
-  MainPresenter p(view, [&] {
-    VolumeSources s;
-    s.MountTable = table;
-    s.SysBlock = dir.Path() + "/nosys";
-    s.ByLabel = dir.Path() + "/nolabels";
-    return std::make_unique<FileSystemService>(s);
-  });
+  MainPresenter p(view, [&] { return test::VolumesFromTable(table, dir.Path()); });
   p.LoadDisks();
   const NodeId d = p.Explorer().Node(p.Explorer().FirstNode())->Kids.front();
   p.Explorer().SetSelectedItem(d);

@@ -44,13 +44,8 @@ struct PresenterTest : ::testing::Test {
                                                          " rw - ext4 /dev/sdz1 rw\n"
                                                          "2 0 0:9 / " +
                                                          b + " rw - tmpfs tmpfs rw\n");
-    p = std::make_unique<MainPresenter>(view, [this, table] {
-      VolumeSources s;
-      s.MountTable = table;
-      s.SysBlock = dir.Path() + "/nosys";
-      s.ByLabel = dir.Path() + "/nolabels";
-      return std::make_unique<FileSystemService>(s);
-    });
+    p = std::make_unique<MainPresenter>(
+        view, [this, table] { return test::VolumesFromTable(table, dir.Path()); });
     view.explorer = &p->Explorer();
     Scanning = false;
   }
