@@ -13,9 +13,12 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <memory>
 #include <unordered_map>
+#include <unordered_set>
 
+#include "core/fileops/zip_stream.h"
 #include "core/platform/errors.h"
 #include "core/platform/open_folder.h"
 #include "core/platform/unique_fd.h"
@@ -31,50 +34,13 @@ constexpr std::size_t kMaxEntryName = 0xFFFF;
 // Folder descriptors kept open along the path last opened: deeper trees reopen from the
 // nearest open folder above, so that no tree can use up the process's descriptors.
 constexpr std::size_t kOpenFolderWindow = 64;
-// The extra field that carries the modification time in whole seconds, UTC. Kestrum writes
-// only the two-second local time every reader knows: the field would cost every entry of a
-// large archive memory until it is written.
+// The extra field that carries the modification time in whole seconds, UTC. A new archive
+// has it; when an archive is updated, only the two-second local time every reader knows is
+// written, since the field would cost every entry memory until libzip writes the archive.
 constexpr zip_uint16_t kExtendedTimestamp = 0x5455;
-
-bool IsAscii(std::string_view s) {
-  return std::all_of(s.begin(), s.end(),
-                     [](char c) { return (static_cast<unsigned char>(c) & 0x80) == 0; });
-}
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view s) {
-  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-  const auto* end = p + s.size();
-  while (p < end) {
-    const unsigned char c = *p;
-    std::size_t n;
-    std::uint32_t cp;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      n = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) <= n) return false;
-    for (std::size_t i = 1; i <= n; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    static constexpr std::uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    p += n + 1;
-  }
-  return true;
-}
+// What one entry weighs in the whole job's progress, against its bytes: a tree of many
+// small files moves the bar too.
+constexpr double kEntryWeight = 4096;
 
 // The name flags that keep a name's bytes as they are and mark only valid UTF-8 as such.
 zip_flags_t NameFlags(std::string_view name) {
@@ -214,6 +180,10 @@ class Writer {
         readChain_(calls) {}
 
   ZipOutcome Run();
+  ~Writer() {
+    if (za_) zip_discard(za_);
+    DiscardStream();
+  }
 
   // For the data sources, on this thread during zip_close.
   zip_int64_t SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_source_cmd_t cmd);
@@ -230,6 +200,15 @@ class Writer {
 
  private:
   bool OpenArchive(ZipOutcome& out);
+  bool OpenStream(ZipOutcome& out, const std::string& folder);
+  bool WriteStream(ZipOutcome& out);
+  bool CloseLibzip(ZipOutcome& out);
+  int Publish();
+  void DiscardStream();
+  bool NameTaken(const std::string& entry);
+  int OpenForReading(std::uint32_t item, const std::string& rel, int* error);
+  void Plan(std::uint32_t item, std::string_view stored, std::string_view target,
+            const struct stat& st);
   void AddItem(std::uint32_t index);
   std::vector<std::string> ReadFolder(std::uint32_t item, const std::string& rel);
   void AddObject(std::uint32_t item, int dirFd, const struct stat& dirSt, const std::string& rel,
@@ -251,7 +230,8 @@ class Writer {
     leftOut_.push_back({std::move(path), std::move(reason)});
   }
   bool IsTarget(const struct stat& dirSt, const char* name, const struct stat& st) const {
-    if (hadArchive_ && st.st_dev == archiveDev_ && st.st_ino == archiveIno_) return true;
+    if ((hadArchive_ || stream_) && st.st_dev == archiveDev_ && st.st_ino == archiveIno_)
+      return true;
     return dirSt.st_dev == targetDirDev_ && dirSt.st_ino == targetDirIno_ && targetName_ == name;
   }
 
@@ -283,6 +263,31 @@ class Writer {
   std::string failedPath_;  // the file whose reading failed while writing
   bool failed_ = false;     // a libzip call failed while adding: the run fails
   std::string failure_;
+
+  // A new archive is written front to back by the stream writer instead of libzip, which
+  // holds some 350 bytes for every entry until it writes them all at the end. The walk only
+  // plans the entries then; their data is read while the archive is written.
+  bool stream_ = false;
+  UniqueFd streamFd_;
+  std::string streamTemp_;  // a named temporary file where the folder takes no unnamed one
+  struct Planned {
+    std::uint64_t At = 0;  // in names_: a file's path below its item's folder, or another
+                           // entry's name, then a link's target
+    std::uint32_t Stored = 0;
+    std::uint32_t Target = 0;
+    std::uint32_t Item = 0;
+    mode_t Mode = 0;
+    time_t Mtime = 0;
+    std::uint64_t Size = 0;
+  };
+  // Taken from the front while the archive is written, so that its memory goes as the
+  // central directory's grows.
+  std::deque<Planned> plan_;
+  std::uint64_t planBytes_ = 0;
+  std::uint64_t planNameBytes_ = 0;
+  // The names planned so far, kept only when two items' names overlap and could clash.
+  bool checkNames_ = false;
+  std::unordered_set<std::string> planNames_;
 };
 
 zip_int64_t SourceCallback(void* ud, void* data, zip_uint64_t len, zip_source_cmd_t cmd) {
@@ -298,22 +303,8 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
         return -1;
       }
       const std::string rel = names_.substr(s.RelAt, s.RelSize);
-      const std::size_t slash = rel.rfind('/');
-      const std::string folder = slash == std::string::npos ? "" : rel.substr(0, slash + 1);
-      const std::string name = rel.substr(slash == std::string::npos ? 0 : slash + 1);
       int error = 0;
-      const int dirFd = readChain_.Open(bases_[s.Item], folder, &error);
-      int fd = -1;
-      if (dirFd >= 0) {
-        fd = calls_.OpenAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0) error = errno;
-      }
-      struct stat st {};
-      if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
-        error = EINVAL;  // no longer a regular file
-        ::close(fd);
-        fd = -1;
-      }
+      const int fd = OpenForReading(s.Item, rel, &error);
       if (fd < 0) {
         failedPath_ = DiskPath(s.Item, rel);
         zip_error_set(&sourceError_, ZIP_ER_OPEN, error);
@@ -379,6 +370,98 @@ zip_int64_t Writer::SourceCall(FileSource& s, void* data, zip_uint64_t len, zip_
   }
 }
 
+// Opens the file at rel below an item's folder for reading its data, without following
+// links; -1 with *error set when it cannot be opened or is no longer a regular file.
+int Writer::OpenForReading(std::uint32_t item, const std::string& rel, int* error) {
+  const std::size_t slash = rel.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : rel.substr(0, slash + 1);
+  const std::string name = rel.substr(slash == std::string::npos ? 0 : slash + 1);
+  const int dirFd = readChain_.Open(bases_[item], folder, error);
+  if (dirFd < 0) return -1;
+  UniqueFd fd(calls_.OpenAt(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
+    *error = errno;
+    return -1;
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    *error = EINVAL;  // no longer a regular file
+    return -1;
+  }
+  return fd.Release();
+}
+
+mode_t ProcessUmask() {
+  // Read, not set and reset: umask() would change it for every thread meanwhile.
+  if (FILE* f = std::fopen("/proc/self/status", "re")) {
+    char line[256];
+    unsigned mask = 0;
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, f))
+      found = std::sscanf(line, "Umask: %o", &mask) == 1;
+    std::fclose(f);
+    if (found) return static_cast<mode_t>(mask);
+  }
+  return 022;
+}
+
+// The new archive is written into a file without a name in the target's folder, which
+// vanishes by itself if the run ends any other way than complete; where the file system
+// has no such files, or /proc is missing to give it a name at the end, into a named
+// temporary file beside the target.
+bool Writer::OpenStream(ZipOutcome& out, const std::string& folder) {
+  UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
+  if (fd && ::access(("/proc/self/fd/" + std::to_string(fd.Get())).c_str(), F_OK) != 0) fd.Reset();
+  if (!fd) {
+    std::string name = target_ + ".XXXXXX";
+    fd = UniqueFd(::mkostemp(name.data(), O_CLOEXEC));
+    if (!fd) {
+      out.Code = kZipOpenFailed;
+      out.Message = "Cannot write in the folder " + folder + ": " + ErrorText(errno);
+      return false;
+    }
+    streamTemp_ = std::move(name);
+    ::fchmod(fd.Get(), 0666 & ~ProcessUmask());
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) == 0) {
+    archiveDev_ = st.st_dev;
+    archiveIno_ = st.st_ino;
+  }
+  streamFd_ = std::move(fd);
+  stream_ = true;
+  return true;
+}
+
+// Gives the finished file the target's name, never replacing a file that appeared there
+// meanwhile. 0 or the errno of the failure.
+int Writer::Publish() {
+  if (streamTemp_.empty()) {
+    const std::string self = "/proc/self/fd/" + std::to_string(streamFd_.Get());
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) != 0)
+      return errno;
+    streamFd_.Reset();
+    return 0;
+  }
+  // A late write error of a network file system shows only when the file is closed.
+  if (::close(streamFd_.Release()) != 0) return errno;
+  if (::renameat2(AT_FDCWD, streamTemp_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) !=
+      0) {
+    if (errno != EINVAL) return errno;
+    // A file system that cannot be asked not to replace: look first.
+    if (::access(target_.c_str(), F_OK) == 0) return EEXIST;
+    if (::rename(streamTemp_.c_str(), target_.c_str()) != 0) return errno;
+  }
+  streamTemp_.clear();
+  return 0;
+}
+
+void Writer::DiscardStream() {
+  streamFd_.Reset();
+  if (!streamTemp_.empty()) ::unlink(streamTemp_.c_str());
+  streamTemp_.clear();
+}
+
 bool Writer::OpenArchive(ZipOutcome& out) {
   const SplitPath split = SplitLastName(target_);
   targetName_ = split.Name;
@@ -391,6 +474,7 @@ bool Writer::OpenArchive(ZipOutcome& out) {
   targetDirDev_ = dirSt.st_dev;
   targetDirIno_ = dirSt.st_ino;
   struct stat st {};
+  if (::stat(target_.c_str(), &st) != 0 && errno == ENOENT) return OpenStream(out, split.Folder);
   if (::stat(target_.c_str(), &st) == 0) {
     if (!S_ISREG(st.st_mode)) {
       out.Code = kZipOpenFailed;
@@ -462,7 +546,37 @@ void Writer::SetAttributes(zip_uint64_t index, const struct stat& st) {
                                       ZIP_FL_LOCAL | ZIP_FL_CENTRAL);
 }
 
+// Whether an entry of this name was planned already in this run; says so in the left-out
+// list when it was.
+bool Writer::NameTaken(const std::string& entry) {
+  if (!checkNames_ || planNames_.insert(entry).second) return false;
+  LeaveOut(entry, "its name clashes with another entry: not archived");
+  return true;
+}
+
+void Writer::Plan(std::uint32_t item, std::string_view stored, std::string_view target,
+                  const struct stat& st) {
+  Planned p;
+  p.At = names_.size();
+  p.Stored = static_cast<std::uint32_t>(stored.size());
+  p.Target = static_cast<std::uint32_t>(target.size());
+  p.Item = item;
+  p.Mode = st.st_mode;
+  p.Mtime = st.st_mtime;
+  p.Size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
+  names_ += stored;
+  names_ += target;
+  planBytes_ += p.Size;
+  planNameBytes_ +=
+      S_ISREG(st.st_mode) ? items_[item].EntryName.size() + stored.size() : stored.size();
+  plan_.push_back(p);
+}
+
 void Writer::AddFolderEntry(const std::string& entry, const struct stat& st) {
+  if (stream_) {
+    if (!NameTaken(entry)) Plan(0, entry, {}, st);
+    return;
+  }
   const zip_int64_t index = Place(entry, nullptr, true);
   if (index < 0) return;
   SetAttributes(static_cast<zip_uint64_t>(index), st);
@@ -471,6 +585,12 @@ void Writer::AddFolderEntry(const std::string& entry, const struct stat& st) {
 
 void Writer::AddFile(std::uint32_t item, int dirFd, const std::string& rel, const char* name,
                      const struct stat& st, const std::string& entry) {
+  if (stream_) {
+    // Opened and read once, while the archive is written; one that cannot be is left out
+    // then.
+    if (!NameTaken(entry)) Plan(item, rel, {}, st);
+    return;
+  }
   // Opened once now, so that a file that cannot be read is left out and listed instead of
   // failing the whole archive when libzip reads it at the end.
   UniqueFd fd(calls_.OpenAt(dirFd, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
@@ -536,6 +656,11 @@ void Writer::AddLink(int dirFd, const char* name, const struct stat& st, const s
   }
   if (n < 0) {
     LeaveOut(entry, ErrorText(errno));
+    return;
+  }
+  if (stream_) {
+    if (!NameTaken(entry))
+      Plan(0, entry, std::string_view(target.data(), static_cast<std::size_t>(n)), st);
     return;
   }
   // libzip frees the copy with the source.
@@ -674,22 +799,69 @@ void Writer::AddItem(std::uint32_t index) {
   }
 }
 
+// Whether two items' entries could carry the same name: one item's name equals another's or
+// lies below it. Only then are the names of a run checked one by one.
+bool NamesMayClash(const std::vector<ZipItem>& items) {
+  std::unordered_set<std::string_view> names;
+  for (const ZipItem& it : items) {
+    if (!names.insert(it.EntryName).second) return true;
+  }
+  for (const ZipItem& it : items) {
+    const std::string_view name = it.EntryName;
+    for (std::size_t slash = name.find('/'); slash != std::string_view::npos;
+         slash = name.find('/', slash + 1)) {
+      if (names.count(name.substr(0, slash))) return true;
+    }
+  }
+  return false;
+}
+
 ZipOutcome Writer::Run() {
   ZipOutcome out;
   if (!OpenArchive(out)) return out;
   bases_.reserve(items_.size());
   for (const ZipItem& it : items_) bases_.push_back({it.Root, it.Folder, 0});
 
+  checkNames_ = NamesMayClash(items_);
+
   for (std::uint32_t i = 0; i < items_.size() && !Cancelled() && !failed_; ++i) AddItem(i);
 
   if (Cancelled() || failed_) {
-    zip_discard(za_);
+    if (za_) zip_discard(za_);
+    za_ = nullptr;
+    DiscardStream();
     out.Code = failed_ ? kZipWriteFailed : kZipCancelled;
     out.Message = failed_ ? "Cannot write the archive " + target_ + ": " + failure_ : "Cancelled";
     return out;
   }
 
   current_.clear();
+  if (stream_) {
+    if (!WriteStream(out)) return out;
+  } else if (!CloseLibzip(out)) {
+    return out;
+  }
+  out.Entries = entries_;
+  if (!leftOut_.empty()) {
+    // Found while walking or while writing: listed in the order of their paths.
+    std::stable_sort(
+        leftOut_.begin(), leftOut_.end(),
+        [](const ZipLeftOutItem& a, const ZipLeftOutItem& b) { return a.Path < b.Path; });
+    out.Code = kZipLeftOut;
+    out.Message =
+        (entries_ == 0 && !hadArchive_
+             ? "Nothing was zipped, and no archive was made. These items were left out:\n"
+             : "The archive " + target_ + " was written, but these items were left out:\n") +
+        LeftOutText(leftOut_);
+    out.LeftOut = std::move(leftOut_);
+  } else if (events_.Major) {
+    events_.Major(current_, 100);
+  }
+  return out;
+}
+
+// Writes the archive libzip has been given and replaces the target with it.
+bool Writer::CloseLibzip(ZipOutcome& out) {
   zip_register_progress_callback_with_state(
       za_, 0.001,
       [](zip_t*, double fraction, void* ud) { static_cast<Writer*>(ud)->Progress(fraction); },
@@ -710,22 +882,104 @@ ZipOutcome Writer::Run() {
     // Closing failed before the temporary file replaced the target; libzip has removed it.
     zip_discard(za_);
     za_ = nullptr;
-    return out;
+    return false;
   }
   za_ = nullptr;
-  out.Entries = entries_;
-  if (!leftOut_.empty()) {
-    out.Code = kZipLeftOut;
-    out.Message =
-        (entries_ == 0 && !hadArchive_
-             ? "Nothing was zipped, and no archive was made. These items were left out:\n"
-             : "The archive " + target_ + " was written, but these items were left out:\n") +
-        LeftOutText(leftOut_);
-    out.LeftOut = std::move(leftOut_);
-  } else if (events_.Major) {
-    events_.Major(current_, 100);
+  return true;
+}
+
+// Writes the planned entries front to back into the new archive and gives it its name. A
+// file that cannot be opened or read is left out and listed; the archive holds the rest.
+bool Writer::WriteStream(ZipOutcome& out) {
+  ZipStreamWriter zip(streamFd_.Get(), compression_.Level);
+  const double total =
+      static_cast<double>(planBytes_) + kEntryWeight * static_cast<double>(plan_.size());
+  double before = 0;
+  auto failed = [&](int error) {
+    out.Code = kZipWriteFailed;
+    out.Message = "Cannot write the archive " + target_ + ": " + ErrorText(error);
+    DiscardStream();
+    return false;
+  };
+  auto cancelled = [&] {
+    out.Code = kZipCancelled;
+    out.Message = "Cancelled";
+    DiscardStream();
+    return false;
+  };
+  zip.Reserve(plan_.size(), planNameBytes_);
+  std::string entry, rel;
+  while (!plan_.empty()) {
+    if (Cancelled()) return cancelled();
+    const Planned p = plan_.front();
+    plan_.pop_front();
+    const std::string_view stored(names_.data() + p.At, p.Stored);
+    ZipStreamWriter::Entry e;
+    e.Mode = p.Mode;
+    e.Mtime = p.Mtime;
+    if (S_ISREG(p.Mode)) {
+      rel.assign(stored);
+      entry = EntryOf(p.Item, rel);
+    } else {
+      entry.assign(stored);
+    }
+    e.Name = entry;
+    current_ = entry;
+    Progress(before / total);
+    before += kEntryWeight + static_cast<double>(p.Size);
+    if (S_ISDIR(p.Mode)) {
+      if (!zip.AddFolder(e)) return failed(zip.WriteError());
+    } else if (S_ISLNK(p.Mode)) {
+      if (!zip.AddLink(e, std::string_view(names_.data() + p.At + p.Stored, p.Target)))
+        return failed(zip.WriteError());
+    } else {
+      int error = 0;
+      UniqueFd fd(OpenForReading(p.Item, rel, &error));
+      if (!fd) {
+        LeaveOut(DiskPath(p.Item, rel), ErrorText(error));
+        continue;
+      }
+      const std::string_view name = std::string_view(rel).substr(rel.rfind('/') + 1);
+      const double at = before - static_cast<double>(p.Size);
+      int percent = -1;
+      if (events_.Minor) events_.Minor(current_, 0);
+      const auto added = zip.AddFile(
+          e, fd.Get(), p.Size, calls_.Read,
+          [&](std::string_view head) {
+            return !(compression_.StoreCompressed && LooksCompressed(name, head));
+          },
+          [&](std::uint64_t done) {
+            const int pct =
+                p.Size == 0 ? 100 : static_cast<int>(std::min(done, p.Size) * 100 / p.Size);
+            if (pct != percent && events_.Minor) {
+              percent = pct;
+              events_.Minor(current_, pct);
+            }
+            Progress((at + static_cast<double>(std::min(done, p.Size))) / total);
+            return !Cancelled();
+          });
+      switch (added) {
+        case ZipStreamWriter::Added::kYes:
+          break;
+        case ZipStreamWriter::Added::kReadFailed:
+          LeaveOut(DiskPath(p.Item, rel), ErrorText(zip.ReadError()));
+          continue;
+        case ZipStreamWriter::Added::kCancelled:
+          return cancelled();
+        case ZipStreamWriter::Added::kWriteFailed:
+          return failed(zip.WriteError());
+      }
+    }
+    ++entries_;
   }
-  return out;
+  if (Cancelled()) return cancelled();
+  if (entries_ == 0) {
+    DiscardStream();  // nothing to write: no archive is made
+    return true;
+  }
+  if (!zip.Finish()) return failed(zip.WriteError());
+  if (const int error = Publish(); error != 0) return failed(error);
+  return true;
 }
 
 }  // namespace

@@ -364,6 +364,8 @@ TEST_F(ZipFailureTest, CancelBeforeAndWhileWriting) {
   ExpectUntouched();
 }
 
+// An update is written by libzip only when the archive is closed: a file that is gone by then
+// fails the whole run, and the earlier archive stays as it was.
 TEST_F(ZipFailureTest, AFileVanishingBeforeItIsWrittenFailsTheWholeRun) {
   ZipEvents events;
   events.Minor = [&](const std::string&, int) { ::unlink((base + "/Old/sub/file.txt").c_str()); };
@@ -411,6 +413,128 @@ TEST_F(ZipFailureTest, TargetsThatCannotBeWritten) {
   out = Zip("relative.zip", {Item(base, "Old", true)});
   EXPECT_EQ(out.Code, kZipTargetRefused);
   ExpectUntouched();
+}
+
+// A new archive is written front to back into a file without a name: a run that does not
+// complete leaves no file at all, and a file that fails while its data is read is taken back
+// out of the archive and listed.
+class ZipNewArchiveTest : public ZipTreeTest {
+ protected:
+  void SetUp() override {
+    ZipTreeTest::SetUp();
+    ::unlink((base + "/Old/fifo").c_str());
+    std::mt19937 gen(11);
+    random.resize(2 << 20);
+    for (char& c : random) c = static_cast<char>(gen());
+    dir.Write("data/Old/bad.bin", random);
+    dir.Write("data/Old/z-after.bin", random.substr(0, 300000));
+    target = dir.Path() + "/new.zip";
+  }
+  void ExpectNoArchive() { EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data"})); }
+  std::string random, target;
+};
+
+TEST_F(ZipNewArchiveTest, RunsThatDoNotCompleteLeaveNoFile) {
+  std::atomic<bool> cancel{false};
+  ZipEvents events;
+  events.Cancel = &cancel;
+  events.Minor = [&](const std::string& item, int) {
+    if (item == "Old/bad.bin") cancel = true;
+  };
+  ZipOutcome out = WriteZipArchive(target, {Item(base, "Old", true)}, events);
+  EXPECT_EQ(out.Code, kZipCancelled) << out.Message;
+  ExpectNoArchive();
+
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit low = old;
+  low.rlim_cur = 1 << 20;
+  ::setrlimit(RLIMIT_FSIZE, &low);
+  out = Zip(target, {Item(base, "Old", true)});
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(out.Code, kZipWriteFailed);
+  EXPECT_NE(out.Message.find("File too large"), std::string::npos) << out.Message;
+  ExpectNoArchive();
+
+  // A file that appeared under the target's name meanwhile is someone else's: it stays.
+  events.Cancel = nullptr;
+  events.Minor = [&](const std::string&, int) {
+    if (Names(dir.Path()).count("new.zip") == 0) dir.Write("new.zip", "theirs");
+  };
+  out = WriteZipArchive(target, {Item(base, "Old", true)}, events);
+  EXPECT_EQ(out.Code, kZipWriteFailed);
+  EXPECT_NE(out.Message.find("File exists"), std::string::npos) << out.Message;
+  EXPECT_EQ(Slurp(target), "theirs");
+  EXPECT_EQ(Names(dir.Path()), (std::set<std::string>{"data", "new.zip"}));
+}
+
+// Fails reading the 2 MiB file once half of it is read, after part of it went to disk.
+ssize_t FailHalfWay(int fd, void* buffer, size_t size) {
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && st.st_size == (2 << 20) && ::lseek(fd, 0, SEEK_CUR) >= (1 << 20)) {
+    errno = EIO;
+    return -1;
+  }
+  return ::read(fd, buffer, size);
+}
+
+TEST_F(ZipNewArchiveTest, AFileFailingWhileReadIsTakenBackAndTheRestKept) {
+  FileOpsSeam calls = SystemSeam();
+  calls.Read = FailHalfWay;
+  const ZipOutcome out = Zip(target, {Item(base, "Old", true), Item(base, "a.txt", false)}, calls);
+  ASSERT_EQ(out.Code, kZipLeftOut) << out.Message;
+  ASSERT_EQ(out.LeftOut.size(), 1u);
+  EXPECT_EQ(out.LeftOut[0].Path, base + "/Old/bad.bin");
+  EXPECT_EQ(out.LeftOut[0].Reason, "(5) Input/output error");
+  const auto entries = ReadBack(target);
+  EXPECT_EQ(entries.count("Old/bad.bin"), 0u);
+  EXPECT_EQ(entries.at("Old/z-after.bin").Data, random.substr(0, 300000));
+  EXPECT_EQ(entries.at("a.txt").Data, "alpha\n");
+  EXPECT_EQ(entries.size(), 12u);
+  const std::string py = PythonCheck(target, base);
+  EXPECT_EQ(py.find("FAILED"), std::string::npos) << py;
+  if (HaveTool("unzip")) {
+    EXPECT_EQ(std::system(("unzip -tqq '" + target + "' >/dev/null").c_str()), 0);
+  }
+}
+
+TEST_F(ZipNewArchiveTest, ExactTimesModesAndLinksSurviveExtraction) {
+  if (!HaveTool("unzip")) GTEST_SKIP() << "unzip is not installed";
+  ASSERT_EQ(Zip(target, {Item(base, "Old", true), Item(base, "a.txt", false)}).Code, kZipDone);
+  const std::string out = dir.Mkdir("x");
+  ASSERT_EQ(std::system(("unzip -qq '" + target + "' -d '" + out + "'").c_str()), 0);
+  struct stat st {};
+  ASSERT_EQ(::lstat((out + "/Old/sub/file.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1500000000);
+  ASSERT_EQ(::lstat((out + "/a.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(::lstat((out + "/Old/loop").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(Slurp(out + "/Old/sub/file.txt"), std::string(100000, 'x'));
+}
+
+TEST(ZipArchiveTest, EntriesOfOneNameAreWrittenOnce) {
+  // Largest files of two volumes at the same path below their roots.
+  TempDir dir;
+  dir.Write("v1/x/big.bin", "one");
+  dir.Write("v2/x/big.bin", "two");
+  std::vector<ZipItem> items(2);
+  for (int i = 0; i < 2; ++i) {
+    const std::string root = dir.Path() + (i == 0 ? "/v1/" : "/v2/");
+    items[i].Folder = root + "x/";
+    items[i].Name = "big.bin";
+    items[i].EntryName = "x/big.bin";
+    items[i].Root = root;
+  }
+  const std::string target = dir.Path() + "/l.zip";
+  const ZipOutcome out = Zip(target, items);
+  ASSERT_EQ(out.Code, kZipLeftOut) << out.Message;
+  ASSERT_EQ(out.LeftOut.size(), 1u);
+  EXPECT_NE(out.LeftOut[0].Reason.find("clashes"), std::string::npos);
+  const auto entries = ReadBack(target);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries.at("x/big.bin").Data, "one");
 }
 
 TEST(ZipArchiveTest, LargestFilesAreNamedBelowTheirVolumesRoot) {
@@ -495,8 +619,11 @@ TEST(ZipArchiveTest, FilesOver4GiBUseZip64) {
   const off_t size = (4LL << 30) + 12345;
   ASSERT_EQ(::pwrite(fd, "end", 3, size - 3), 3);
   ::close(fd);
+  dir.Write("big/zz.txt", "an entry past 4 GiB");
   const std::string target = dir.Path() + "/big.zip";
   ASSERT_EQ(Zip(target, {Item(dir.Path(), "big", true)}).Code, kZipDone);
+  const std::string py = PythonCheck(target, dir.Path());
+  EXPECT_EQ(py.find("FAILED"), std::string::npos) << py;
   int error = 0;
   zip_t* za = zip_open(target.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
   ASSERT_NE(za, nullptr);
