@@ -4,13 +4,15 @@
 //   window_bench tree ROOT   scans ROOT on this thread, then times on the window thread the
 //                            attach of the scanned drive to the tree, and expanding, scrolling
 //                            and collapsing in the tree view, each step painted at once.
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
@@ -23,6 +25,7 @@
 #include "core/model/summary.h"
 #include "core/views/attach_scan.h"
 #include "gui/app/frmMain.h"
+#include "gui/ui/frmZip.h"
 
 using namespace kestrum;
 
@@ -36,14 +39,14 @@ std::unique_ptr<gui::frmMain> WindowOver(const QTemporaryDir& tmp, const QString
     t.write(QString("1 0 0:77 / %1 rw - ext4 /dev/sdz9 rw\n").arg(root).toUtf8());
   t.close();
   const std::string tableStd = table.toStdString(), base = tmp.path().toStdString();
-  auto w = std::make_unique<gui::frmMain>(tmp.filePath("Kestrum.conf").toStdString(),
-                                          [tableStd, base] {
-                                            VolumeSources s;
-                                            s.MountTable = tableStd;
-                                            s.SysBlock = base + "/nosys";
-                                            s.ByLabel = base + "/nolabel";
-                                            return std::make_unique<FileSystemService>(s);
-                                          });
+  auto w =
+      std::make_unique<gui::frmMain>(tmp.filePath("Kestrum.conf").toStdString(), [tableStd, base] {
+        VolumeSources s;
+        s.MountTable = tableStd;
+        s.SysBlock = base + "/nosys";
+        s.ByLabel = base + "/nolabel";
+        return std::make_unique<FileSystemService>(s);
+      });
   w->resize(900, 700);
   w->Form_Load();
   return w;
@@ -159,7 +162,8 @@ int Tree(const QString& root) {
   Summary("scroll one page", ms);
   ms.clear();
   for (int i = 0; i < 200; ++i)
-    ms.push_back(timed([&] { bar->setValue(static_cast<int>((i * 7919L) % (bar->maximum() + 1))); }));
+    ms.push_back(
+        timed([&] { bar->setValue(static_cast<int>((i * 7919L) % (bar->maximum() + 1))); }));
   Summary("jump to a random place", ms);
 
   ms.clear();
@@ -171,6 +175,87 @@ int Tree(const QString& root) {
     ms.push_back(timed([&] { view->collapse(*it); }));
   Summary("collapse one folder", ms);
   return 0;
+}
+
+// A line of /proc/self/status in KiB: "VmRSS", "VmHWM".
+long StatusKiB(const char* key) {
+  QFile f("/proc/self/status");
+  if (!f.open(QIODevice::ReadOnly)) return -1;
+  for (const QByteArray& line : f.readAll().split('\n'))
+    if (line.startsWith(QByteArray(key) + ":"))
+      return line.mid(qstrlen(key) + 1).trimmed().split(' ')[0].toLong();
+  return -1;
+}
+
+int Zip(const QString& root, const QString& name, const QString& target) {
+  QTemporaryDir tmp;
+  auto w = WindowOver(tmp, root);
+  w->show();
+  {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!w->Loader()->Busy()) loop.quit();
+    });
+    poll.start(10);
+    w->Button("ScanDisks")->trigger();
+    loop.exec();
+  }
+  QTreeView* tree = w->tvTreeView();
+  const QModelIndex drive = DriveIndex(*w);
+  tree->expand(drive);
+  const QModelIndex rootFolder = w->treeModel()->index(0, 0, drive);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(rootFolder).center());
+  QAbstractItemModel* list = w->lvListView()->model();
+  auto rowOf = [&] {
+    for (int r = 0; r < list->rowCount(); ++r)
+      if (list->index(r, 0).data().toString() == name) return r;
+    return -1;
+  };
+  for (int i = 0; i < 3000 && (w->Presenter().ListingPending() || rowOf() < 0); ++i)
+    QTest::qWait(10);
+  const int row = rowOf();
+  if (row < 0) {
+    std::fprintf(stderr, "no row %s in the list\n", qPrintable(name));
+    return 1;
+  }
+  // With Ctrl, as a user picks rows: a plain click on a folder row would go into it.
+  QTest::mouseClick(w->lvListView()->viewport(), Qt::LeftButton, Qt::ControlModifier,
+                    w->lvListView()->visualRect(list->index(row, 0)).center());
+  QCoreApplication::processEvents();
+  const long before = StatusKiB("VmRSS");
+
+  QElapsedTimer clock;
+  QString result;
+  // The zip window is modal: it is filled in and run from the event loop it runs.
+  QTimer drive2;
+  bool started = false;
+  QObject::connect(&drive2, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+      result = box->text();  // the run did not end in "Done"
+      box->accept();
+      return;
+    }
+    auto* z = qobject_cast<gui::frmZip*>(modal);
+    if (!z) return;
+    if (!started) {
+      started = true;
+      z->TargetFileBox()->setText(target);
+      clock.start();
+      z->OKButton()->click();
+    } else if (z->ZipStatusCtrl2()->Label()->text() == "Done") {
+      result = "Done";
+      z->OKButton()->click();
+    }
+  });
+  drive2.start(20);
+  w->Button("Zip")->trigger();
+  const double seconds = clock.nsecsElapsed() / 1e9;
+  drive2.stop();
+  std::printf("window zip %.3f s, status \"%s\", memory before %ld KiB, peak %ld KiB\n", seconds,
+              qPrintable(result), before, StatusKiB("VmHWM"));
+  return result == "Done" ? 0 : 1;
 }
 
 }  // namespace
@@ -185,6 +270,8 @@ int main(int argc, char** argv) {
   const QString root = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
   if (mode == "scan") return Scan(root);
   if (mode == "tree") return Tree(root);
-  std::fprintf(stderr, "usage: window_bench scan|tree ROOT\n");
+  if (mode == "zip" && argc == 5)
+    return Zip(root, QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
+  std::fprintf(stderr, "usage: window_bench scan|tree ROOT | zip ROOT NAME TARGET\n");
   return 2;
 }
