@@ -202,11 +202,11 @@ struct Fixture {
       QVERIFY2(names.contains(n), qPrintable(names.join('|')));
   }
 
-  std::vector<std::size_t> SelectedRows() const {
-    std::vector<std::size_t> out;
-    const auto& rows = w->Presenter().List().Rows();
-    for (std::size_t i = 0; i < rows.size(); ++i)
-      if (rows[i].Selected) out.push_back(i);
+  // The rows the commands will act on, as the list data holds them.
+  QStringList Selected() const {
+    QStringList out;
+    for (const ListRow& row : w->Presenter().List().Rows())
+      if (row.Selected) out << QString::fromStdString(row.Text);
     return out;
   }
 };
@@ -236,7 +236,7 @@ class TestZipFromList : public QObject {
     f.Click("sub", Qt::LeftButton, Qt::ControlModifier);
     QCOMPARE(f.w->lbPathLabel()->text(), f.folder + "/");
     QCOMPARE(f.w->lvListView()->selectionModel()->selectedRows().size(), 2);
-    QCOMPARE(f.SelectedRows().size(), std::size_t(2));
+    QCOMPARE(f.Selected(), (QStringList{"q\"uote.txt", "sub"}));
 
     ZipWindowDriver driver;
     driver.target = "out.zip";
@@ -248,7 +248,7 @@ class TestZipFromList : public QObject {
     QVERIFY2(driver.boxes.texts.isEmpty(), qPrintable(driver.boxes.texts.join('\n')));
     QVERIFY(driver.sawBusy);
     QCOMPARE(driver.itemStatus, QString("Done"));
-    QVERIFY(driver.initialText.startsWith(f.folder + "/"));
+    QCOMPARE(driver.initialText, f.folder + "/");  // the target box starts in the listed folder
     QVERIFY(!f.w->ZipWindow());
     QVERIFY(!f.w->Slot().Busy());
 
@@ -288,7 +288,7 @@ class TestZipFromList : public QObject {
 
     // The listing left its first row selected; the user clears it.
     f.w->lvListView()->selectionModel()->clearSelection();
-    QVERIFY(f.SelectedRows().empty());
+    QVERIFY(f.Selected().isEmpty());
     f.w->SetStatus("before");
     f.w->Action("mnuFileZip")->trigger();
     f.w->Button("Zip")->trigger();
@@ -299,7 +299,7 @@ class TestZipFromList : public QObject {
     // A row selected while another command holds the slot: each way in is refused with the
     // status line and opens no window.
     f.Click("a.txt");
-    QCOMPARE(f.SelectedRows().size(), std::size_t(1));
+    QCOMPARE(f.Selected(), QStringList{"a.txt"});
     QVERIFY(f.w->Slot().Acquire());
     f.w->SetStatus("before");
     f.w->Action("mnuFileZip")->trigger();
