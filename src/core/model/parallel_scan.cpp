@@ -24,23 +24,26 @@
 #include "core/model/largest.h"
 #include "core/model/reader_control.h"
 
-// How the parallel scan keeps the one-thread result: readers only read folders, into records;
-// the calling thread alone makes the folder objects and offers files to the largest list,
+// How the parallel scan keeps the one-thread result: readers read folders into records, and
+// the folder objects are made, and files offered to the largest list, by one thread at a time
 // walking the records in depth-first order. The known folders that are not yet made sit in one
 // list in depth-first order (a folder's subfolders are spliced in right after it when it has
 // been read), so its head is always the next folder to make, and readers take the first folder
 // of that list that nobody reads yet: they work just ahead of the walk, and the records waiting
 // to be made stay few.
 //
-// Hand-offs are what a parallel walk pays beyond the system calls, so they are batched: the
-// calling thread is woken only when a run of folders is ready to be made (or when readers run
-// out of work, which only its progress can give them), and it takes the whole run out of the
-// list under one lock. Readers never wait while there is work for them.
+// Hand-offs between threads are what a parallel walk pays beyond the system calls, and on a
+// machine with as many readers as cores a third busy thread only takes turns with them. So the
+// readers make the folders themselves: a reader that finds the head of the list read, and
+// nobody making folders, takes the turn and makes every folder that is ready before it reads
+// on. Nobody sleeps while there is work, and no thread is woken to make what another could.
 //
-// The calling thread never reads a folder after the root, so it can always notice a stop
-// within one period and return; readers still inside a system call then finish in the
-// background. Everything a reader touches (the list, the folder descriptors, the counters)
-// belongs to the walk object, which the readers share: it goes when the last of them lets go.
+// The calling thread reads the root and then only watches: the stop, once a period, and the
+// reader count. It never waits for a system call after the root, so it notices a stop within
+// one period; it then waits only for the folder being made to be finished, and returns, while
+// readers still inside a system call finish in the background. Everything a reader touches
+// (the list, the folder descriptors, the counters) belongs to the walk object, which the
+// readers share: it goes when the last of them lets go.
 
 namespace kestrum {
 
@@ -48,9 +51,7 @@ namespace {
 
 // Folders read ahead and not yet made. Bounds memory and open descriptors.
 constexpr std::size_t kMaxReadAhead = 256;
-// Folders ready before the waiting calling thread is woken, while readers have work.
-constexpr std::size_t kWakeBatch = 32;
-// Folders the calling thread takes out of the list at once.
+// Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
 // without looking at the stop flag.
@@ -195,29 +196,42 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   }
 
  private:
-  // The calling thread: makes the folders in depth-first order as they are read, and
-  // reconsiders the reader count once a period. True when every folder was made, false on
-  // a stop.
+  // The calling thread: watches for a stop and reconsiders the reader count once a period
+  // until the readers have made every folder. True when every folder was made, false on a
+  // stop, after the folder being made (if any) is finished.
   bool Walk() {
-    NodeList batch;
-    Clock::time_point nextPeriod = Clock::now() + kPeriod;
     std::unique_lock lock(mutex_);
     for (;;) {
-      if (!Scanning.load(std::memory_order_relaxed)) return false;
-      if (pending_.empty()) return true;
-      if (Clock::now() >= nextPeriod) {
-        lock.unlock();
-        Control();
-        lock.lock();
-        nextPeriod = Clock::now() + kPeriod;
-        continue;
+      if (walkEnded_ || !Scanning.load(std::memory_order_relaxed)) {
+        // No reader takes a turn or files a folder any more, and the result is the caller's
+        // only once the turn running now (if any) has let go of it.
+        finished_ = true;
+        made_.wait(lock, [this] { return !making_; });
+        return walkEnded_ && !stopped_;
       }
-      if (pending_.front().state != Node::State::Read) {
-        headWaiter_ = true;
-        ready_.wait_until(lock, nextPeriod);
-        headWaiter_ = false;
-        continue;
-      }
+      made_.wait_for(lock, kPeriod);
+      lock.unlock();
+      Control();
+      lock.lock();
+    }
+  }
+
+  // Whether the calling reader should take the turn to make folders: the head is read and
+  // nobody makes folders. Lock held. (Waiting for a longer run of read folders before taking
+  // the turn was tried: readers then sleep more, and the walk is slower.)
+  bool TurnToMake() const {
+    return !making_ && !finished_ && !walkEnded_ && !pending_.empty() &&
+           pending_.front().state == Node::State::Read;
+  }
+
+  // Makes the folders at the head of the list that are read, in depth-first order, batch by
+  // batch, until the head is one not read yet. Called and returns with the lock held; only
+  // one thread at a time (making_), which alone touches the result and the walk's path.
+  void MakeReady(std::unique_lock<std::mutex>& lock) {
+    making_ = true;
+    NodeList batch;
+    while (!finished_ && !walkEnded_ && !pending_.empty() &&
+           pending_.front().state == Node::State::Read) {
       auto end = pending_.begin();
       std::size_t n = 0;
       while (end != pending_.end() && end->state == Node::State::Read && n < kMakeBatch) {
@@ -229,14 +243,25 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       readAhead_ -= n;
       if (wasFull && idle_ > 0) work_.notify_all();
       lock.unlock();
+      bool stop = false;
       for (Node& node : batch) {
         // As the one-thread walk: a stop is seen before each folder.
-        if (!Scanning.load(std::memory_order_relaxed)) return false;
+        if (!Scanning.load(std::memory_order_relaxed)) {
+          stop = true;
+          break;
+        }
         MakeNext(node);
       }
       batch.clear();
       lock.lock();
+      if (stop) {
+        stopped_ = true;
+        walkEnded_ = true;
+      }
     }
+    if (pending_.empty()) walkEnded_ = true;
+    making_ = false;
+    if (walkEnded_ || finished_) made_.notify_all();
   }
 
   // Ends the readers: joins them when the walk is complete (they are idle) or when they read
@@ -303,6 +328,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         s.OnCpu = s.Busy;
       }
     }
+    inodeOrder_.store(
+        StatInInodeOrder(plan_.InodeOrder, s, inodeOrder_.load(std::memory_order_relaxed)),
+        std::memory_order_relaxed);
     const unsigned n = control_.Update(s);
     std::lock_guard lock(mutex_);
     if (n != active_ && !finished_) SetReaders(n);
@@ -330,17 +358,22 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     Scratch scratch;
     std::unique_lock lock(mutex_);
     while (!finished_) {
+      // Before parking too: the folder this reader just filed may be the head.
+      if (TurnToMake()) {
+        const std::int64_t since = NowNs();
+        MakeReady(lock);
+        slot.busyNs.fetch_add(NowNs() - since, std::memory_order_relaxed);
+        if (walkEnded_) work_.notify_all();
+        continue;
+      }
       if (id >= active_) {
         park_.wait(lock);
         continue;
       }
       NodeList::iterator next = pending_.end();
-      if (Scanning.load(std::memory_order_relaxed)) next = FindWork();
+      if (Scanning.load(std::memory_order_relaxed) && !walkEnded_) next = FindWork();
       if (next == pending_.end()) {
         ++idle_;
-        // Only the walk's progress can give work now: let it make what is ready.
-        if (headWaiter_ && !pending_.empty() && pending_.front().state == Node::State::Read)
-          ready_.notify_one();
         work_.wait(lock);
         --idle_;
         continue;
@@ -398,11 +431,6 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       SpliceSubfolders(node, std::next(it));
       for (std::int32_t i = 0; i < node.record.subfolders && i < idle_; ++i) work_.notify_one();
     }
-    if (headWaiter_ && pending_.front().state == Node::State::Read &&
-        (readAhead_ >= kWakeBatch || idle_ > 0 || reading_ == 0)) {
-      headWaiter_ = false;
-      ready_.notify_one();
-    }
   }
 
   // Puts the read folder's subfolders into the list before at, in listing order.
@@ -448,7 +476,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       if (n == 0) return true;
       any = true;
       std::int64_t handled = 0;
-      if (!plan_.InodeOrder) {
+      if (!inodeOrder_.load(std::memory_order_relaxed)) {
         ForEachDirent(s.chunk.data(), n, [&](unsigned char type, const char* nm) {
           if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) return;
           const bool files = Scanning.load(std::memory_order_relaxed);
@@ -495,10 +523,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   void Offer(Node& node, unsigned char type, const char* nm, bool files, mode_t mode, dev_t dev,
              off_t stSize, double floor) const {
     Record& r = node.record;
-    const std::size_t len = std::strlen(nm);
     if (S_ISDIR(mode)) {
       if (type == DT_REG || dev != driveDev_) return;
-      node.subNames.append(nm, len + 1);
+      node.subNames.append(nm, std::strlen(nm) + 1);
       ++r.subfolders;
       return;
     }
@@ -509,7 +536,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     r.allocated += AllocatedSize(size, unit_);
     if (size > 0 && size > floor) {
       r.candidateSizes.push_back(size);
-      r.candidateNames.append(nm, len + 1);
+      r.candidateNames.append(nm, std::strlen(nm) + 1);
     }
   }
 
@@ -619,24 +646,29 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   const std::int32_t unit_;
   dev_t driveDev_ = 0;
   std::atomic<double> entryFloor_{0};
+  std::atomic<bool> inodeOrder_{plan_.InodeOrder};
 
   std::mutex mutex_;
-  std::condition_variable work_;   // readers with nothing to take
-  std::condition_variable park_;   // readers beyond the allowed count
-  std::condition_variable ready_;  // the calling thread, waiting for the head to be read
-  NodeList pending_;               // known folders not yet made, in depth-first order
-  std::size_t readAhead_ = 0;      // read and not yet made
-  std::int32_t idle_ = 0;          // readers waiting for work
-  std::int32_t reading_ = 0;       // readers inside a folder
-  unsigned active_ = 0;            // readers allowed to take work
-  bool headWaiter_ = false;        // the calling thread waits on ready_
-  bool finished_ = false;          // the walk is over: nothing more is taken or filed
+  std::condition_variable work_;  // readers with nothing to take
+  std::condition_variable park_;  // readers beyond the allowed count
+  std::condition_variable made_;  // the calling thread: the walk ended, or a turn did
+  NodeList pending_;              // known folders not yet made, in depth-first order
+  std::size_t readAhead_ = 0;     // read and not yet made
+  std::int32_t idle_ = 0;         // readers waiting for work
+  std::int32_t reading_ = 0;      // readers inside a folder
+  unsigned active_ = 0;           // readers allowed to take work
+  bool making_ = false;           // a reader's turn to make folders is running
+  bool walkEnded_ = false;        // every folder made, or a turn saw the stop
+  bool stopped_ = false;          // a turn saw the stop before a folder
+  bool finished_ = false;         // the walk is over: nothing more is taken or filed
   std::vector<std::thread> threads_;
   std::array<ReaderSlot, kMaxReaders> slots_;
 
   // Only the calling thread touches these.
   ReaderControl control_;
   std::int64_t lastControl_ = NowNs();
+  // Only the thread whose turn it is to make folders touches these (the calling thread
+  // before the readers start).
   std::vector<Frame> frames_;  // the walk's path
   std::string path_;           // the path of the folder being made, ending in "/"
   std::string scratch_;

@@ -16,8 +16,9 @@ struct ReaderPlan {
   bool InodeOrder = false;  // each folder's stat calls in inode order (a seeking device)
 };
 
-// ScanDrive with readers on helper threads while the calling thread reads the root folder and
-// then only assembles the result. Every promise of ScanDrive holds, and the result (folders,
+// ScanDrive with readers on helper threads, which also take turns to assemble the result,
+// while the calling thread reads the root folder and then only watches for a stop and sets the
+// reader count. Every promise of ScanDrive holds, and the result (folders,
 // their order, levels and totals, largest files and their keys, DeepestLevel, progress counts)
 // is exactly that of the one-thread walk; only a stop may end it at another point, always
 // between two folders of the depth-first order. After a stop it returns without waiting for

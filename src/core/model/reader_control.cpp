@@ -58,4 +58,10 @@ unsigned ReaderControl::Update(const ReaderSample& s) {
   return readers_;
 }
 
+bool StatInInodeOrder(bool seeking, const ReaderSample& s, bool now) {
+  if (!seeking) return false;
+  if (s.Busy <= 0.1 * s.Seconds) return now;
+  return (s.Busy - s.OnCpu) / s.Busy >= ReaderControl::kShrinkWait;
+}
+
 }  // namespace kestrum

@@ -68,4 +68,10 @@ class ReaderControl {
   double trialSeconds_ = 0;
 };
 
+// Whether a folder's stat calls go in inode order in the next period. The order helps only a
+// device that seeks (seeking, from its flag), and only while the readers wait for it: on a
+// warm cache sorting is pure cost. A period in which the readers hardly worked keeps the
+// current choice (now).
+bool StatInInodeOrder(bool seeking, const ReaderSample& s, bool now);
+
 }  // namespace kestrum

@@ -64,11 +64,12 @@ struct ScanOptions {
   // readers still blocked in it after a stopped scan has returned.
   std::shared_ptr<DirectoryReader> SharedReader;
   ScanProgress* Progress = nullptr;  // null: not counted
-  // Runs after each folder object is complete (its own files read), on the scan's thread;
+  // Runs after each folder object is complete (its own files read), one folder at a time, on
+  // the thread that makes it (a reader of a parallel scan);
   // tests use it to clear Scanning after N folders. Also where a caller may yield.
   std::function<void(const DiskObject& folder)> AfterFolder;
   // Threads that read directories. 1 reads on the calling thread alone; N > 1 runs N readers
-  // while the calling thread assembles the result. 0 takes KESTRUM_SCAN_THREADS from the
+  // that also take turns to assemble the result. 0 takes KESTRUM_SCAN_THREADS from the
   // environment when it holds a positive number, else adapts: readers start at one per core
   // (one on a spinning disk) and grow beyond the cores while they wait on the device, back to
   // the cores while they are busy on the processor (see reader_control.h). With tracing on

@@ -80,5 +80,18 @@ TEST(ReaderControl, ReadersWithoutWorkDoNotGrow) {
   EXPECT_EQ(e.Readers(), 1u);
 }
 
+TEST(StatInInodeOrder, OnlyForASeekingDeviceTheReadersWaitFor) {
+  // Cold: readers asleep on the device half of the time.
+  EXPECT_TRUE(StatInInodeOrder(true, Period(2, 1e5, 0.5), false));
+  // Warm: on the processor, the sorting is dropped, and taken up again when they wait.
+  EXPECT_FALSE(StatInInodeOrder(true, Period(2, 1e6, 0.02), true));
+  EXPECT_TRUE(StatInInodeOrder(true, Period(2, 1e5, 0.4), false));
+  // A device that does not seek never sorts.
+  EXPECT_FALSE(StatInInodeOrder(false, Period(2, 1e5, 0.9), true));
+  // A period with hardly any reading says nothing: the choice stays.
+  EXPECT_TRUE(StatInInodeOrder(true, Period(2, 10, 0.0, 0.01), true));
+  EXPECT_FALSE(StatInInodeOrder(true, Period(2, 10, 0.9, 0.01), false));
+}
+
 }  // namespace
 }  // namespace kestrum
