@@ -94,6 +94,16 @@ ZipItem Item(const std::string& folder, const std::string& name, bool isFolder) 
   return it;
 }
 
+// A row of the largest-files folder: the file below + name on the volume whose root is root.
+ZipItem LargestItem(const std::string& root, const std::string& below, const std::string& name) {
+  ZipItem it;
+  it.Folder = root + below;
+  it.Name = name;
+  it.EntryName = below + name;
+  it.Root = root;
+  return it;
+}
+
 bool HaveTool(const char* name) {
   return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
 }
@@ -519,16 +529,9 @@ TEST(ZipArchiveTest, EntriesOfOneNameAreWrittenOnce) {
   TempDir dir;
   dir.Write("v1/x/big.bin", "one");
   dir.Write("v2/x/big.bin", "two");
-  std::vector<ZipItem> items(2);
-  for (int i = 0; i < 2; ++i) {
-    const std::string root = dir.Path() + (i == 0 ? "/v1/" : "/v2/");
-    items[i].Folder = root + "x/";
-    items[i].Name = "big.bin";
-    items[i].EntryName = "x/big.bin";
-    items[i].Root = root;
-  }
   const std::string target = dir.Path() + "/l.zip";
-  const ZipOutcome out = Zip(target, items);
+  const ZipOutcome out = Zip(target, {LargestItem(dir.Path() + "/v1/", "x/", "big.bin"),
+                                      LargestItem(dir.Path() + "/v2/", "x/", "big.bin")});
   ASSERT_EQ(out.Code, kZipLeftOut) << out.Message;
   ASSERT_EQ(out.LeftOut.size(), 1u);
   EXPECT_NE(out.LeftOut[0].Reason.find("clashes"), std::string::npos);
@@ -541,13 +544,8 @@ TEST(ZipArchiveTest, LargestFilesAreNamedBelowTheirVolumesRoot) {
   TempDir dir;
   dir.Write("v/x/big.bin", "one");
   dir.Write("v/y/big.bin", "two");
-  std::vector<ZipItem> items(2);
-  for (int i = 0; i < 2; ++i) {
-    items[i].Folder = dir.Path() + (i == 0 ? "/v/x/" : "/v/y/");
-    items[i].Name = "big.bin";
-    items[i].EntryName = i == 0 ? "x/big.bin" : "y/big.bin";
-    items[i].Root = dir.Path() + "/v/";
-  }
+  const std::vector<ZipItem> items = {LargestItem(dir.Path() + "/v/", "x/", "big.bin"),
+                                      LargestItem(dir.Path() + "/v/", "y/", "big.bin")};
   const std::string target = dir.Path() + "/l.zip";
   ASSERT_EQ(Zip(target, items).Code, kZipDone);
   const auto entries = ReadBack(target);
