@@ -27,6 +27,7 @@
 #include "core/globals.h"
 #include "core/views/navigation.h"
 #include "gui/app/frmMain.h"
+#include "support/test_support.h"
 
 using namespace kestrum;
 
@@ -81,19 +82,8 @@ int main(int argc, char** argv) {
   const std::string drive = top + "/drive";
 
   QTemporaryDir tmp;
-  const QString table = tmp.filePath("mountinfo");
-  QFile t(table);
-  if (t.open(QIODevice::WriteOnly))
-    t.write(("1 0 0:77 / " + drive + " rw - ext4 /dev/sdz9 rw\n").c_str());
-  t.close();
-  const std::string tableStd = table.toStdString(), cfg = tmp.path().toStdString();
-  gui::frmMain w(cfg + "/Kestrum.conf", [tableStd, cfg] {
-    VolumeSources s;
-    s.MountTable = tableStd;
-    s.SysBlock = cfg + "/nosys";
-    s.ByLabel = cfg + "/nolabel";
-    return std::make_unique<FileSystemService>(s);
-  });
+  const std::string cfg = tmp.path().toStdString();
+  gui::frmMain w(cfg + "/Kestrum.conf", test::OnlyVolume(drive, cfg));
   w.resize(1000, 700);
   w.Form_Load();
   const QModelIndex d = w.treeModel()->index(0, 0, w.treeModel()->index(0, 0));

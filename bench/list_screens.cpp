@@ -16,6 +16,7 @@
 #include "core/globals.h"
 #include "core/views/navigation.h"
 #include "gui/app/frmMain.h"
+#include "support/test_support.h"
 
 using namespace kestrum;
 
@@ -57,19 +58,8 @@ int main(int argc, char** argv) {
   const QByteArray odd = QFile::encodeName(drive) + "/Pictures/bad-\xff-name.raw";
   if (FILE* f = std::fopen(odd.constData(), "w")) std::fclose(f);
 
-  const QString table = tmp.filePath("mountinfo");
-  QFile t(table);
-  if (t.open(QIODevice::WriteOnly))
-    t.write(QString("1 0 0:77 / %1 rw - ext4 /dev/sdz9 rw\n").arg(drive).toUtf8());
-  t.close();
-  const std::string tableStd = table.toStdString(), base = tmp.path().toStdString();
-  gui::frmMain w(tmp.filePath("Kestrum.conf").toStdString(), [tableStd, base] {
-    VolumeSources s;
-    s.MountTable = tableStd;
-    s.SysBlock = base + "/nosys";
-    s.ByLabel = base + "/nolabel";
-    return std::make_unique<FileSystemService>(s);
-  });
+  gui::frmMain w(tmp.filePath("Kestrum.conf").toStdString(),
+                 test::OnlyVolume(drive.toStdString(), tmp.path().toStdString()));
   w.Form_Load();
   w.resize(980, 560);
   const QModelIndex d = w.treeModel()->index(0, 0, w.treeModel()->index(0, 0));

@@ -26,6 +26,7 @@
 #include "core/views/attach_scan.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmZip.h"
+#include "support/test_support.h"
 
 using namespace kestrum;
 
@@ -33,20 +34,9 @@ namespace {
 
 // A window whose only volume is ROOT, through a mount table of its own.
 std::unique_ptr<gui::frmMain> WindowOver(const QTemporaryDir& tmp, const QString& root) {
-  const QString table = tmp.filePath("mountinfo");
-  QFile t(table);
-  if (t.open(QIODevice::WriteOnly))
-    t.write(QString("1 0 0:77 / %1 rw - ext4 /dev/sdz9 rw\n").arg(root).toUtf8());
-  t.close();
-  const std::string tableStd = table.toStdString(), base = tmp.path().toStdString();
-  auto w =
-      std::make_unique<gui::frmMain>(tmp.filePath("Kestrum.conf").toStdString(), [tableStd, base] {
-        VolumeSources s;
-        s.MountTable = tableStd;
-        s.SysBlock = base + "/nosys";
-        s.ByLabel = base + "/nolabel";
-        return std::make_unique<FileSystemService>(s);
-      });
+  auto w = std::make_unique<gui::frmMain>(
+      tmp.filePath("Kestrum.conf").toStdString(),
+      test::OnlyVolume(root.toStdString(), tmp.path().toStdString()));
   w->resize(900, 700);
   w->Form_Load();
   return w;

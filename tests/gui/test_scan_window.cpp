@@ -9,6 +9,7 @@
 
 #include "core/globals.h"
 #include "gui/app/frmMain.h"
+#include "support/test_support.h"
 
 using namespace kestrum;
 
@@ -34,20 +35,9 @@ struct Fixture {
   explicit Fixture(int folders) {
     drive = tmp.path() + "/drive";
     MakeTree(drive, folders, 3);
-    const QString table = tmp.path() + "/mountinfo";
-    QFile t(table);
-    if (t.open(QIODevice::WriteOnly))
-      t.write(QString("1 0 0:77 / %1 rw - ext4 /dev/sdz9 rw\n").arg(drive).toUtf8());
-    t.close();
-    const std::string tableStd = table.toStdString(), base = tmp.path().toStdString();
-    w = std::make_unique<gui::frmMain>(cfg.filePath("Kestrum.conf").toStdString(),
-                                       [tableStd, base] {
-                                         VolumeSources s;
-                                         s.MountTable = tableStd;
-                                         s.SysBlock = base + "/nosys";
-                                         s.ByLabel = base + "/nolabel";
-                                         return std::make_unique<FileSystemService>(s);
-                                       });
+    w = std::make_unique<gui::frmMain>(
+        cfg.filePath("Kestrum.conf").toStdString(),
+        test::OnlyVolume(drive.toStdString(), tmp.path().toStdString()));
     w->Form_Load();
   }
   QModelIndex DriveIndex() const {

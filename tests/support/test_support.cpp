@@ -1,11 +1,14 @@
 #include "support/test_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace kestrum::test {
@@ -76,6 +79,23 @@ void WindowTasks::RunWhile(const std::function<bool()>& busy) {
   }
 }
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  if (DIR* d = ::opendir(folder.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
+    ::closedir(d);
+  }
+  return names;
+}
+
 std::unique_ptr<FileSystemService> VolumesFromTable(const std::string& table,
                                                     const std::string& folder) {
   VolumeSources s;
@@ -83,6 +103,13 @@ std::unique_ptr<FileSystemService> VolumesFromTable(const std::string& table,
   s.SysBlock = folder + "/nosys";
   s.ByLabel = folder + "/nolabels";
   return std::make_unique<FileSystemService>(s);
+}
+
+std::function<std::unique_ptr<FileSystemService>()> OnlyVolume(const std::string& drive,
+                                                               const std::string& folder) {
+  const std::string table = folder + "/mountinfo";
+  std::ofstream(table) << "1 0 0:77 / " << drive << " rw - ext4 /dev/sdz9 rw\n";
+  return [table, folder] { return VolumesFromTable(table, folder); };
 }
 
 }  // namespace kestrum::test

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include "core/platform/volumes.h"
@@ -26,6 +27,11 @@ class TempDir {
   std::string path_;
 };
 
+// A whole file's bytes ("" when it cannot be read).
+std::string Slurp(const std::string& path);
+// The names in a folder, without "." and "..": for checking that nothing else was left.
+std::set<std::string> Names(const std::string& folder);
+
 // Tasks that a worker posts to "the window thread", run in order by the test's thread.
 class WindowTasks {
  public:
@@ -45,5 +51,10 @@ class WindowTasks {
 // folder is where those missing folders are named; it must outlive the service's use.
 std::unique_ptr<FileSystemService> VolumesFromTable(const std::string& table,
                                                     const std::string& folder);
+
+// What makes the volume service of a window whose only volume is the folder drive: writes a
+// mount table naming it into folder (which must outlive the window) and serves it from there.
+std::function<std::unique_ptr<FileSystemService>()> OnlyVolume(const std::string& drive,
+                                                               const std::string& folder);
 
 }  // namespace kestrum::test

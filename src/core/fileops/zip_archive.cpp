@@ -21,6 +21,7 @@
 #include "core/fileops/zip_stream.h"
 #include "core/platform/errors.h"
 #include "core/platform/open_folder.h"
+#include "core/platform/pending_file.h"
 #include "core/platform/unique_fd.h"
 
 namespace kestrum {
@@ -182,7 +183,6 @@ class Writer {
   ZipOutcome Run();
   ~Writer() {
     if (za_) zip_discard(za_);
-    DiscardStream();
   }
 
   // For the data sources, on this thread during zip_close.
@@ -203,8 +203,6 @@ class Writer {
   bool OpenStream(ZipOutcome& out, const std::string& folder);
   bool WriteStream(ZipOutcome& out);
   bool CloseLibzip(ZipOutcome& out);
-  int Publish();
-  void DiscardStream();
   bool NameTaken(const std::string& entry);
   int OpenForReading(std::uint32_t item, const std::string& rel, int* error);
   void Plan(std::uint32_t item, std::string_view stored, std::string_view target,
@@ -268,8 +266,7 @@ class Writer {
   // holds some 350 bytes for every entry until it writes them all at the end. The walk only
   // plans the entries then; their data is read while the archive is written.
   bool stream_ = false;
-  UniqueFd streamFd_;
-  std::string streamTemp_;  // a named temporary file where the folder takes no unnamed one
+  PendingFile newFile_;
   struct Planned {
     std::uint64_t At = 0;  // in names_: a file's path below its item's folder, or another
                            // entry's name, then a link's target
@@ -391,75 +388,22 @@ int Writer::OpenForReading(std::uint32_t item, const std::string& rel, int* erro
   return fd.Release();
 }
 
-mode_t ProcessUmask() {
-  // Read, not set and reset: umask() would change it for every thread meanwhile.
-  if (FILE* f = std::fopen("/proc/self/status", "re")) {
-    char line[256];
-    unsigned mask = 0;
-    bool found = false;
-    while (!found && std::fgets(line, sizeof line, f))
-      found = std::sscanf(line, "Umask: %o", &mask) == 1;
-    std::fclose(f);
-    if (found) return static_cast<mode_t>(mask);
-  }
-  return 022;
-}
-
-// The new archive is written into a file without a name in the target's folder, which
-// vanishes by itself if the run ends any other way than complete; where the file system
-// has no such files, or /proc is missing to give it a name at the end, into a named
-// temporary file beside the target.
+// The new archive is written into a pending file in the target's folder, which takes the
+// target's name only when complete.
 bool Writer::OpenStream(ZipOutcome& out, const std::string& folder) {
-  UniqueFd fd(::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666));
-  if (fd && ::access(("/proc/self/fd/" + std::to_string(fd.Get())).c_str(), F_OK) != 0) fd.Reset();
-  if (!fd) {
-    std::string name = target_ + ".XXXXXX";
-    fd = UniqueFd(::mkostemp(name.data(), O_CLOEXEC));
-    if (!fd) {
-      out.Code = kZipOpenFailed;
-      out.Message = "Cannot write in the folder " + folder + ": " + ErrorText(errno);
-      return false;
-    }
-    streamTemp_ = std::move(name);
-    ::fchmod(fd.Get(), 0666 & ~ProcessUmask());
+  if (const int error = newFile_.Create(folder, target_); error != 0) {
+    out.Code = kZipOpenFailed;
+    out.Message = "Cannot write in the folder " + folder + ": " + ErrorText(error);
+    return false;
   }
+  // Named or not, it is never added to itself.
   struct stat st {};
-  if (::fstat(fd.Get(), &st) == 0) {
+  if (::fstat(newFile_.Fd(), &st) == 0) {
     archiveDev_ = st.st_dev;
     archiveIno_ = st.st_ino;
   }
-  streamFd_ = std::move(fd);
   stream_ = true;
   return true;
-}
-
-// Gives the finished file the target's name, never replacing a file that appeared there
-// meanwhile. 0 or the errno of the failure.
-int Writer::Publish() {
-  if (streamTemp_.empty()) {
-    const std::string self = "/proc/self/fd/" + std::to_string(streamFd_.Get());
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) != 0)
-      return errno;
-    streamFd_.Reset();
-    return 0;
-  }
-  // A late write error of a network file system shows only when the file is closed.
-  if (::close(streamFd_.Release()) != 0) return errno;
-  if (::renameat2(AT_FDCWD, streamTemp_.c_str(), AT_FDCWD, target_.c_str(), RENAME_NOREPLACE) !=
-      0) {
-    if (errno != EINVAL) return errno;
-    // A file system that cannot be asked not to replace: look first.
-    if (::access(target_.c_str(), F_OK) == 0) return EEXIST;
-    if (::rename(streamTemp_.c_str(), target_.c_str()) != 0) return errno;
-  }
-  streamTemp_.clear();
-  return 0;
-}
-
-void Writer::DiscardStream() {
-  streamFd_.Reset();
-  if (!streamTemp_.empty()) ::unlink(streamTemp_.c_str());
-  streamTemp_.clear();
 }
 
 bool Writer::OpenArchive(ZipOutcome& out) {
@@ -474,8 +418,9 @@ bool Writer::OpenArchive(ZipOutcome& out) {
   targetDirDev_ = dirSt.st_dev;
   targetDirIno_ = dirSt.st_ino;
   struct stat st {};
-  if (::stat(target_.c_str(), &st) != 0 && errno == ENOENT) return OpenStream(out, split.Folder);
-  if (::stat(target_.c_str(), &st) == 0) {
+  const bool exists = ::stat(target_.c_str(), &st) == 0;
+  if (!exists && errno == ENOENT) return OpenStream(out, split.Folder);
+  if (exists) {
     if (!S_ISREG(st.st_mode)) {
       out.Code = kZipOpenFailed;
       out.Message = "Cannot open the archive " + target_ + ": it is not a file";
@@ -829,7 +774,7 @@ ZipOutcome Writer::Run() {
   if (Cancelled() || failed_) {
     if (za_) zip_discard(za_);
     za_ = nullptr;
-    DiscardStream();
+    newFile_.Discard();
     out.Code = failed_ ? kZipWriteFailed : kZipCancelled;
     out.Message = failed_ ? "Cannot write the archive " + target_ + ": " + failure_ : "Cancelled";
     return out;
@@ -891,20 +836,20 @@ bool Writer::CloseLibzip(ZipOutcome& out) {
 // Writes the planned entries front to back into the new archive and gives it its name. A
 // file that cannot be opened or read is left out and listed; the archive holds the rest.
 bool Writer::WriteStream(ZipOutcome& out) {
-  ZipStreamWriter zip(streamFd_.Get(), compression_.Level);
+  ZipStreamWriter zip(newFile_.Fd(), compression_.Level);
   const double total =
       static_cast<double>(planBytes_) + kEntryWeight * static_cast<double>(plan_.size());
   double before = 0;
   auto failed = [&](int error) {
     out.Code = kZipWriteFailed;
     out.Message = "Cannot write the archive " + target_ + ": " + ErrorText(error);
-    DiscardStream();
+    newFile_.Discard();
     return false;
   };
   auto cancelled = [&] {
     out.Code = kZipCancelled;
     out.Message = "Cancelled";
-    DiscardStream();
+    newFile_.Discard();
     return false;
   };
   zip.Reserve(plan_.size(), planNameBytes_);
@@ -946,7 +891,8 @@ bool Writer::WriteStream(ZipOutcome& out) {
       const auto added = zip.AddFile(
           e, fd.Get(), p.Size, calls_.Read,
           [&](std::string_view head) {
-            return !(compression_.StoreCompressed && LooksCompressed(name, head));
+            return !(compression_.StoreCompressed &&
+                     LooksCompressed(name, head.substr(0, kProbeBytes)));
           },
           [&](std::uint64_t done) {
             const int pct =
@@ -974,11 +920,11 @@ bool Writer::WriteStream(ZipOutcome& out) {
   }
   if (Cancelled()) return cancelled();
   if (entries_ == 0) {
-    DiscardStream();  // nothing to write: no archive is made
+    newFile_.Discard();  // nothing to write: no archive is made
     return true;
   }
   if (!zip.Finish()) return failed(zip.WriteError());
-  if (const int error = Publish(); error != 0) return failed(error);
+  if (const int error = newFile_.Publish(); error != 0) return failed(error);
   return true;
 }
 

@@ -55,8 +55,6 @@ namespace {
 
 constexpr std::size_t kOutBuffer = 256 * 1024;
 constexpr std::size_t kInBuffer = 128 * 1024;
-// What the probe for already-compressed data looks at.
-constexpr std::size_t kHeadBytes = 16 * 1024;
 constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
 constexpr std::uint16_t kMax16 = 0xFFFF;
 // A file whose lstat size comes this close to 4 GiB gets Zip64 sizes in its local header,
@@ -304,7 +302,7 @@ ZipStreamWriter::Added ZipStreamWriter::AddFile(const Entry& entry, int in, std:
     return Added::kReadFailed;
   }
   const std::string_view head(reinterpret_cast<const char*>(in_.get()),
-                              std::min<std::size_t>(static_cast<std::size_t>(n), kHeadBytes));
+                              static_cast<std::size_t>(n));
   const bool packed = n > 0 && deflateIf(head);
   const bool zip64 = sizeHint + kZip64Margin >= kMax32;
   Record r = Begin(entry, packed ? kMethodDeflate : kMethodStore, zip64);

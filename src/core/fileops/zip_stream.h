@@ -32,7 +32,7 @@ class ZipStreamWriter {
   };
   enum class Added { kYes, kReadFailed, kCancelled, kWriteFailed };
   using ReadCall = std::function<ssize_t(int fd, void* buffer, std::size_t size)>;
-  // Called with the first bytes of a file's data: true to deflate it, false to store it.
+  // Called with the first block of a file's data: true to deflate it, false to store it.
   using DeflateIf = std::function<bool(std::string_view head)>;
   // Called after each block read with the bytes read so far: false cancels.
   using Progress = std::function<bool(std::uint64_t done)>;
@@ -61,7 +61,6 @@ class ZipStreamWriter {
 
   int WriteError() const { return writeError_; }
   int ReadError() const { return readError_; }
-  std::uint64_t Entries() const { return records_.size(); }
 
  private:
   struct Record {

@@ -408,7 +408,6 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     const DirPtr parent = node.parentDir;
     ++parent->pins;
     const int parentFd = parent->fd;
-    ++reading_;
     lock.unlock();
     const std::int64_t since = NowNs();
     slot.sinceNs.store(since, std::memory_order_relaxed);
@@ -418,7 +417,6 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     slot.sinceNs.store(0, std::memory_order_relaxed);
     slot.busyNs.fetch_add(took, std::memory_order_relaxed);
     lock.lock();
-    --reading_;
     if (--parent->pins == 0 && parent->closeWhenFree) {
       ::close(parent->fd);
       parent->fd = -1;
@@ -655,7 +653,6 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   NodeList pending_;              // known folders not yet made, in depth-first order
   std::size_t readAhead_ = 0;     // read and not yet made
   std::int32_t idle_ = 0;         // readers waiting for work
-  std::int32_t reading_ = 0;      // readers inside a folder
   unsigned active_ = 0;           // readers allowed to take work
   bool making_ = false;           // a reader's turn to make folders is running
   bool walkEnded_ = false;        // every folder made, or a turn saw the stop

@@ -24,6 +24,8 @@
 namespace kestrum {
 namespace {
 
+using test::Names;
+using test::Slurp;
 using test::TempDir;
 
 // An entry read back with libzip.
@@ -63,24 +65,6 @@ std::map<std::string, Entry> ReadBack(const std::string& archive) {
   }
   zip_discard(za);
   return out;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Every name in folder, for checking that no temporary file was left.
-std::set<std::string> Names(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* d = ::opendir(folder.c_str())) {
-    while (const dirent* e = ::readdir(d))
-      if (std::string(e->d_name) != "." && std::string(e->d_name) != "..") names.insert(e->d_name);
-    ::closedir(d);
-  }
-  return names;
 }
 
 // An item of a folder listing of folder.

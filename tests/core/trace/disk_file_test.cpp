@@ -11,12 +11,7 @@
 namespace kestrum {
 namespace {
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using test::Slurp;
 
 bool Exists(const std::string& p) {
   struct stat st {};
