@@ -1,5 +1,6 @@
 #include "core/model/disk_model.h"
 
+#include <new>
 #include <unordered_set>
 
 namespace kestrum {
@@ -12,9 +13,18 @@ std::size_t FolderList::ChildKeyHash::operator()(const ChildKey& k) const noexce
   return h ^ (std::hash<const void*>{}(k.parent) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
 }
 
-DiskObject* FolderList::Add(std::unique_ptr<DiskObject> folder) {
-  items_.push_back(std::move(folder));
+void FolderList::EndPlaced::operator()(DiskObject* o) const noexcept { o->~DiskObject(); }
+
+DiskObject* FolderList::AddNew() {
+  std::unique_ptr<DiskObject, EndPlaced> o(new (blocks_.Take(sizeof(DiskObject))) DiskObject());
+  items_.push_back(std::move(o));  // if this throws, o still ends the object
   return items_.back().get();
+}
+
+DiskObject* FolderList::Add(std::unique_ptr<DiskObject> folder) {
+  DiskObject* o = AddNew();
+  *o = std::move(*folder);
+  return o;
 }
 
 void FolderList::Index(DiskObject* folder) const {
@@ -67,12 +77,13 @@ void FolderList::ForEachWithPath(
 void FolderList::Clear() {
   children_.clear();
   items_.clear();
+  blocks_.Release();
   indexed_ = 1;
 }
 
 std::size_t FolderList::RemoveBranch(const DiskObject* folder) {
   std::unordered_set<const DiskObject*> gone;
-  std::vector<std::unique_ptr<DiskObject>> kept;
+  std::vector<std::unique_ptr<DiskObject, EndPlaced>> kept;
   kept.reserve(items_.size());
   for (auto& item : items_) {
     if (item.get() == folder || (item->Parent && gone.count(item->Parent))) {

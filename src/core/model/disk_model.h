@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/model/keyed_list.h"
+#include "core/model/object_blocks.h"
 
 namespace kestrum {
 
@@ -50,6 +51,9 @@ class FolderList {
   // Appends folder and returns it. The first folder added is the root folder. As
   // directory names are unique within a folder, so no second folder of one Name under one
   // parent comes from a scan; were one added, Find would return the first.
+  // Adds a new, empty folder object at the end.
+  DiskObject* AddNew();
+  // Adds folder's contents at the end (the object itself is moved into the list's storage).
   DiskObject* Add(std::unique_ptr<DiskObject> folder);
   // 1-based position; nullptr outside 1..Count().
   DiskObject* Item(std::size_t position) const {
@@ -72,6 +76,10 @@ class FolderList {
   auto end() const { return items_.end(); }
 
  private:
+  // Ends an object placed in blocks_ without freeing its memory, which blocks_ owns.
+  struct EndPlaced {
+    void operator()(DiskObject* o) const noexcept;
+  };
   struct ChildKey {
     const DiskObject* parent;
     std::string_view name;
@@ -81,7 +89,9 @@ class FolderList {
     std::size_t operator()(const ChildKey& k) const noexcept;
   };
   void Index(DiskObject* folder) const;
-  std::vector<std::unique_ptr<DiskObject>> items_;
+  // The objects live in blocks_ (declared first, so it goes last); the list only ends them.
+  ObjectBlocks blocks_;
+  std::vector<std::unique_ptr<DiskObject, EndPlaced>> items_;
   mutable std::unordered_map<ChildKey, DiskObject*, ChildKeyHash> children_;
   mutable std::size_t indexed_ = 1;  // items_ before this position are in children_
 };

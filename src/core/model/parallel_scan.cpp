@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <atomic>
 #include <chrono>
@@ -17,6 +18,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <typeinfo>
+#include <utility>
 #include <vector>
 
 #include "core/globals.h"
@@ -51,6 +54,12 @@ namespace {
 
 // Folders read ahead and not yet made. Bounds memory and open descriptors.
 constexpr std::size_t kMaxReadAhead = 256;
+// Subfolders opened ahead by their parent's reader and not yet read, at most; and how deep the
+// folders lie whose subfolders may be opened ahead. Together with the folders kept open along
+// the walk's path (kMaxOpenFolders beyond this depth) and those read ahead, well within the
+// usual limit of 1024 descriptors.
+constexpr std::int32_t kMaxOpenedAhead = 256;
+constexpr std::int32_t kOpenAheadDepth = 32;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
@@ -97,11 +106,20 @@ struct Record {
 };
 
 struct Node {
+  Node() = default;
+  Node(const Node&) = delete;
+  Node& operator=(const Node&) = delete;
+  ~Node() {
+    if (fd >= 0) ::close(fd);
+  }
   enum class State { Pending, Reading, Read };
   State state = State::Pending;
   std::string name;
-  DirPtr parentDir;  // the parent's handle
-  DirPtr dir;        // this folder, open when it has subfolders
+  std::int32_t depth = 0;    // 0 for the root; the walk's frame index when it is made
+  bool openedAhead = false;  // opened by the reader of its parent: fd, not parentDir
+  int fd = -1;               // when opened ahead, until read (-1: the open failed)
+  DirPtr parentDir;          // the parent's handle, when not opened ahead
+  DirPtr dir;                // this folder, open while its subfolders still need it
   Record record;
   std::string subNames;  // subfolder names, each ended by NUL, in listing order
 };
@@ -114,6 +132,7 @@ struct Frame {
   DirPtr dir;
   std::int32_t remaining = 0;
   std::size_t pathSize = 0;  // length of the folder's path, a prefix of the walk's path_
+  bool limited = false;      // its folder was closed, or marked to close, to bound open ones
 };
 
 // One reader's counters, written by the reader and read by the controller.
@@ -176,13 +195,14 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     Scratch scratch;
     Node root;
     ReadFolder(rootFd, root, scratch, nullptr);
+    NodeList subs = SubfolderNodes(rootFd, root);
     path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
     DiskObject* rootObject = Make(root, std::string(), &drive_, true);
     bool complete = true;
     if (root.record.subfolders > 0) {
       {
         std::lock_guard lock(mutex_);
-        SpliceSubfolders(root, pending_.begin());
+        pending_.splice(pending_.begin(), subs);
         frames_.push_back(
             Frame{rootObject, std::move(root.dir), root.record.subfolders, path_.size()});
         SetReaders(plan_.Adaptive ? control_.Readers() : std::clamp(plan_.Start, 1u, kMaxReaders));
@@ -387,8 +407,10 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // read-ahead bound, so the walk always moves on. end() if none. Lock held.
   NodeList::iterator FindWork() {
     auto ready = [](const Node& n) {
+      if (n.state != Node::State::Pending) return false;
+      if (n.openedAhead) return true;
       const DirHandle& p = *n.parentDir;
-      return n.state == Node::State::Pending && ((p.fd >= 0 && !p.closeWhenFree) || p.lost);
+      return (p.fd >= 0 && !p.closeWhenFree) || p.lost;
     };
     auto it = pending_.begin();
     if (it == pending_.end() || ready(*it)) return it;
@@ -405,19 +427,31 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
                  ReaderSlot& slot) {
     Node& node = *it;
     node.state = Node::State::Reading;
-    const DirPtr parent = node.parentDir;
-    ++parent->pins;
-    const int parentFd = parent->fd;
+    // A folder not opened ahead is opened through its parent, which stays open meanwhile.
+    DirPtr parent;
+    int parentFd = -1;
+    if (!node.openedAhead) {
+      parent = node.parentDir;
+      ++parent->pins;
+      parentFd = parent->fd;
+    }
     lock.unlock();
     const std::int64_t since = NowNs();
     slot.sinceNs.store(since, std::memory_order_relaxed);
-    const int fd = reader_.OpenAt(parentFd, node.name.c_str());
+    int fd = -1;
+    if (node.openedAhead) {
+      fd = std::exchange(node.fd, -1);
+      openedAhead_.fetch_sub(1, std::memory_order_relaxed);
+    } else {
+      fd = reader_.OpenAt(parentFd, node.name.c_str());
+    }
     ReadFolder(fd, node, scratch, &slot);
+    NodeList subs = SubfolderNodes(fd, node);
     const std::int64_t took = NowNs() - since;
     slot.sinceNs.store(0, std::memory_order_relaxed);
     slot.busyNs.fetch_add(took, std::memory_order_relaxed);
     lock.lock();
-    if (--parent->pins == 0 && parent->closeWhenFree) {
+    if (parent && --parent->pins == 0 && parent->closeWhenFree) {
       ::close(parent->fd);
       parent->fd = -1;
       parent->closeWhenFree = false;
@@ -426,53 +460,118 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     node.state = Node::State::Read;
     ++readAhead_;
     if (node.record.subfolders > 0) {
-      SpliceSubfolders(node, std::next(it));
+      pending_.splice(std::next(it), subs);
       for (std::int32_t i = 0; i < node.record.subfolders && i < idle_; ++i) work_.notify_one();
     }
   }
 
-  // Puts the read folder's subfolders into the list before at, in listing order.
-  void SpliceSubfolders(Node& node, NodeList::iterator at) {
+  // The list nodes of the read folder's subfolders, in listing order, and what becomes of the
+  // folder's descriptor fd: closed when it has no subfolders, else either kept in node.dir
+  // for them, or (near the top of the tree, while descriptors allow) used at once to open
+  // every subfolder ahead and then closed (not for the root).
+  //
+  // Opening ahead closes each folder right after its reader listed it, as a one-thread walk
+  // would; kept open until the walk leaves it, the folder holds what the kernel caches of its
+  // listing, which is then freed late, from cold memory and often on another processor. The
+  // opens are the same calls, made earlier: the subfolders were just stated, so their inodes
+  // are at hand even on a cold device. Deep in the tree subfolders are always opened through
+  // their parent, so that the walk's way back through ".." (after closing ancestors to bound
+  // the descriptors in use) finds every folder it climbs from open.
+  //
+  // Made without the lock: only the reader of the folder touches it until it is filed.
+  NodeList SubfolderNodes(int fd, Node& node) {
     NodeList subs;
+    const std::int32_t count = node.record.subfolders;
+    if (count == 0) {
+      if (fd >= 0) ::close(fd);
+      return subs;
+    }
     for (std::size_t i = 0; i < node.subNames.size();) {
       const std::size_t len = std::strlen(node.subNames.c_str() + i);
       Node& s = subs.emplace_back();
       s.name.assign(node.subNames, i, len);
-      s.parentDir = node.dir;
+      s.depth = node.depth + 1;
       i += len + 1;
     }
     node.subNames.clear();
     node.subNames.shrink_to_fit();
-    pending_.splice(at, subs);
+    std::int32_t ahead = 0;
+    // Not the root's: that is read by the calling thread, which must never wait for a
+    // system call once the readers run, so that it sees a stop.
+    if (node.depth > 0 && node.depth < kOpenAheadDepth &&
+        openedAhead_.fetch_add(count, std::memory_order_relaxed) + count <= kMaxOpenedAhead) {
+      for (Node& s : subs) {
+        const int sub = reader_.OpenAt(fd, s.name.c_str());
+        // Out of descriptors: the rest are opened through the folder, as usual.
+        if (sub < 0 && (errno == EMFILE || errno == ENFILE)) break;
+        s.fd = sub;
+        s.openedAhead = true;
+        ++ahead;
+      }
+    }
+    if (ahead < count) openedAhead_.fetch_sub(count - ahead, std::memory_order_relaxed);
+    if (ahead == count) {
+      ::close(fd);
+      return subs;
+    }
+    node.dir = std::make_shared<DirHandle>();
+    node.dir->fd = fd;
+    for (Node& s : subs)
+      if (!s.openedAhead) s.parentDir = node.dir;
+    return subs;
   }
 
   // Reads the folder open as fd (or -1) into node with what the one-thread walk finds in it:
   // its subfolders on the drive's file system and its files in listing order, the files
   // only until a stop. One pass over the entries, each stated once: the one-thread walk's
-  // two passes see the same entries in the same order. Keeps fd in node.dir when there are
-  // subfolders, closes it otherwise.
+  // two passes see the same entries in the same order. SubfolderNodes then decides what
+  // becomes of fd.
   void ReadFolder(int fd, Node& node, Scratch& s, ReaderSlot* slot) const {
-    Record& r = node.record;
-    r.readable = fd >= 0 && ReadEntries(fd, node, s, slot);
-    if (r.subfolders > 0) {
-      node.dir = std::make_shared<DirHandle>();
-      node.dir->fd = fd;
-    } else if (fd >= 0) {
-      ::close(fd);
-    }
+    node.record.readable = fd >= 0 && ReadEntries(fd, node, s, slot);
   }
 
   // False when nothing could be read at all.
   bool ReadEntries(int fd, Node& node, Scratch& s, ReaderSlot* slot) const {
+    return plainReader_ ? ReadEntriesWith<true>(fd, node, s, slot)
+                        : ReadEntriesWith<false>(fd, node, s, slot);
+  }
+
+  // lstat through the scan's reader; the plain reader's call is made directly.
+  template <bool Plain>
+  int Stat(int fd, const char* nm, struct stat& st) const {
+    if constexpr (Plain)
+      return DirectoryReader::LStatAt(fd, nm, st);
+    else
+      return reader_.StatAt(fd, nm, st);
+  }
+
+  // What the entries of a folder add up to while its chunks are read: the counts are kept
+  // here, in the reader's own frame, and written to the record after each chunk. Between two
+  // stat calls the loop then touches as little memory as it can, which matters where each
+  // system call costs the process its address translations (as in some virtual machines).
+  struct Tally {
+    const double floor;  // a file no larger never enters the largest list
+    const dev_t dev;
+    const std::int32_t unit;
+    std::int32_t files;
+    double used, allocated;
+  };
+
+  template <bool Plain>
+  bool ReadEntriesWith(int fd, Node& node, Scratch& s, ReaderSlot* slot) const {
+    Record& r = node.record;
     // A file no larger than the smallest of a full list never enters it, and that smallest
     // only grows: such a file keeps no name.
-    const double floor = entryFloor_.load(std::memory_order_relaxed);
+    Tally t{entryFloor_.load(std::memory_order_relaxed), driveDev_, unit_, 0, 0, 0};
     bool any = false;
     for (;;) {
       const long n = reader_.ReadEntries(fd, s.chunk.data(), s.chunk.size());
       if (n < 0) return any;
       if (n == 0) return true;
       any = true;
+      t.files = r.files;
+      t.used = r.used;
+      t.allocated = r.allocated;
       std::int64_t handled = 0;
       if (!inodeOrder_.load(std::memory_order_relaxed)) {
         ForEachDirent(s.chunk.data(), n, [&](unsigned char type, const char* nm) {
@@ -481,8 +580,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
           if (type == DT_REG && !files) return;
           ++handled;
           struct stat st {};
-          if (reader_.StatAt(fd, nm, st) != 0) return;
-          Offer(node, type, nm, files, st.st_mode, st.st_dev, st.st_size, floor);
+          if (Stat<Plain>(fd, nm, st) != 0) return;
+          Offer(node, t, type, nm, files, st.st_mode, st.st_dev, st.st_size);
         });
       } else {
         // A seeking device: the stat calls go in inode order, which on most file systems
@@ -504,35 +603,38 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         for (const std::uint32_t i : s.order) {
           Stated& e = s.stated[i];
           struct stat st {};
-          e.ok = reader_.StatAt(fd, e.name, st) == 0;
+          e.ok = Stat<Plain>(fd, e.name, st) == 0;
           e.mode = st.st_mode;
           e.dev = st.st_dev;
           e.size = st.st_size;
         }
         handled = static_cast<std::int64_t>(s.stated.size());
         for (const Stated& e : s.stated)
-          if (e.ok) Offer(node, e.type, e.name, e.files, e.mode, e.dev, e.size, floor);
+          if (e.ok) Offer(node, t, e.type, e.name, e.files, e.mode, e.dev, e.size);
       }
+      r.files = t.files;
+      r.used = t.used;
+      r.allocated = t.allocated;
       if (slot) slot->entries.fetch_add(handled, std::memory_order_relaxed);
     }
   }
 
-  // Files one stated entry into the folder's record.
-  void Offer(Node& node, unsigned char type, const char* nm, bool files, mode_t mode, dev_t dev,
-             off_t stSize, double floor) const {
+  // Files one stated entry into the folder's tally (counts) or record (names).
+  static void Offer(Node& node, Tally& t, unsigned char type, const char* nm, bool files,
+                    mode_t mode, dev_t dev, off_t stSize) {
     Record& r = node.record;
     if (S_ISDIR(mode)) {
-      if (type == DT_REG || dev != driveDev_) return;
+      if (type == DT_REG || dev != t.dev) return;
       node.subNames.append(nm, std::strlen(nm) + 1);
       ++r.subfolders;
       return;
     }
     if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(mode, nm))) return;
     const auto size = static_cast<double>(stSize);
-    ++r.files;
-    r.used += size;
-    r.allocated += AllocatedSize(size, unit_);
-    if (size > 0 && size > floor) {
+    ++t.files;
+    t.used += size;
+    t.allocated += AllocatedSize(size, t.unit);
+    if (size > 0 && size > t.floor) {
       r.candidateSizes.push_back(size);
       r.candidateNames.append(nm, std::strlen(nm) + 1);
     }
@@ -586,7 +688,13 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
 
   void LimitOpenFolders() {
     if (frames_.size() <= kMaxOpenFolders) return;
-    DirHandle& d = *frames_[frames_.size() - 1 - kMaxOpenFolders].dir;
+    const std::size_t at = frames_.size() - 1 - kMaxOpenFolders;
+    Frame& f = frames_[at];
+    // Folders near the top stay open (there are few of them): below them a subfolder may
+    // have been opened ahead and closed, leaving no way back to reopen them from.
+    if (at < static_cast<std::size_t>(kOpenAheadDepth) || !f.dir) return;
+    f.limited = true;
+    DirHandle& d = *f.dir;
     std::lock_guard lock(mutex_);
     if (d.fd < 0 || d.closeWhenFree) return;
     // Who the folder is, so that the way back through ".." can tell it is the same.
@@ -608,14 +716,26 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   void Leave() {
     Frame done = std::move(frames_.back());
     frames_.pop_back();
-    std::lock_guard lock(mutex_);
-    if (!frames_.empty()) {
+    if (!done.limited && (frames_.empty() || !frames_.back().limited)) {
+      // Neither folder was ever closed early, so the parent is open and nothing waits to
+      // close it; and every subfolder of the finished folder is made, so no reader pins it
+      // (each let go before its subfolder was filed as read, under the lock this thread took
+      // to make it). Nothing here needs the lock.
+      if (done.dir && done.dir->fd >= 0) {
+        ::close(done.dir->fd);
+        done.dir->fd = -1;
+      }
+      return;
+    }
+    int closing = -1;
+    std::unique_lock lock(mutex_);
+    if (!frames_.empty() && frames_.back().dir) {
       DirHandle& p = *frames_.back().dir;
       // The parent is the walk's top again: a close still waiting for a reader to let go
       // of it must not happen now, or its remaining subfolders would find it closed.
       p.closeWhenFree = false;
       if (p.fd < 0 && !p.lost) {
-        const int fd = done.dir->fd >= 0 ? reader_.OpenAt(done.dir->fd, "..") : -1;
+        const int fd = done.dir && done.dir->fd >= 0 ? reader_.OpenAt(done.dir->fd, "..") : -1;
         struct stat st {};
         if (fd >= 0 && ::fstat(fd, &st) == 0 && st.st_dev == p.dev && st.st_ino == p.ino) {
           p.fd = fd;
@@ -627,10 +747,14 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         if (idle_ > 0) work_.notify_all();
       }
     }
-    if (done.dir->fd >= 0 && done.dir->pins == 0) {
-      ::close(done.dir->fd);
+    if (done.dir && done.dir->fd >= 0 && done.dir->pins == 0) {
+      // Closed after the lock is let go: closing a large folder frees what the kernel kept
+      // of its listing, which takes long enough for the readers to queue on the lock.
+      closing = done.dir->fd;
       done.dir->fd = -1;
     }
+    lock.unlock();
+    if (closing >= 0) ::close(closing);
   }
 
   DiskObject& drive_;
@@ -642,9 +766,12 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   const bool detachable_;
   const ReaderPlan plan_;
   const std::int32_t unit_;
+  // The caller's reader is the plain one: its calls can be made directly.
+  const bool plainReader_ = typeid(reader_) == typeid(DirectoryReader);
   dev_t driveDev_ = 0;
   std::atomic<double> entryFloor_{0};
   std::atomic<bool> inodeOrder_{plan_.InodeOrder};
+  std::atomic<std::int32_t> openedAhead_{0};  // descriptors of subfolders opened ahead
 
   std::mutex mutex_;
   std::condition_variable work_;  // readers with nothing to take

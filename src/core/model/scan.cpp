@@ -22,23 +22,6 @@
 
 namespace kestrum {
 
-std::uint32_t LinuxAttributes(mode_t mode, const char* name) {
-  if (S_ISREG(mode)) {
-    std::uint32_t a = kAttrNormal;
-    if (!(mode & S_IWUSR)) a |= kAttrReadOnly;
-    if (name[0] == '.') a |= kAttrHidden;
-    return a;
-  }
-  if (S_ISDIR(mode)) return kAttrDirectory;
-  if (S_ISLNK(mode)) return kAttrReparsePoint;
-  return kAttrDevice;
-}
-
-double AllocatedSize(double size, std::int32_t unit) {
-  const double u = unit < 1 ? 1.0 : static_cast<double>(unit);
-  return std::ceil(size / u) * u;
-}
-
 int DirectoryReader::OpenAt(int dirFd, const char* name) {
   return ::openat(dirFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
 }
@@ -52,13 +35,13 @@ long DirectoryReader::ReadEntries(int dirFd, char* buffer, std::size_t size) {
 }
 
 int DirectoryReader::StatAt(int dirFd, const char* name, struct stat& out) {
-  return ::fstatat(dirFd, name, &out, AT_SYMLINK_NOFOLLOW);
+  return LStatAt(dirFd, name, out);
 }
 
 DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* parent, bool isRoot,
                              std::int32_t level, const std::string& rootPath) {
   if (drive.DeepestLevel < level) drive.DeepestLevel = level;
-  auto obj = std::make_unique<DiskObject>();
+  DiskObject* obj = drive.DiskObjects().AddNew();
   obj->Class = "Folder";
   obj->Name = std::move(name);
   obj->Parent = parent;
@@ -67,7 +50,7 @@ DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* pa
   obj->Level = level;
   if (isRoot) obj->SetPath(rootPath);
   obj->AllocationUnit = drive.AllocationUnit;
-  return drive.DiskObjects().Add(std::move(obj));
+  return obj;
 }
 
 namespace {

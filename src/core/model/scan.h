@@ -1,7 +1,10 @@
 #pragma once
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <atomic>
+#include <bit>
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -25,12 +28,38 @@ inline constexpr std::uint32_t kCountedMask = 0xA7;
 // Attributes of an entry: a regular file is normal, read-only without owner write permission
 // and hidden when its name starts with "."; a directory is a directory; a symbolic link a
 // reparse point; devices, FIFOs and sockets a device.
-std::uint32_t LinuxAttributes(mode_t mode, const char* name);
+// Inline, like AllocatedSize: the scan calls them once per file.
+inline std::uint32_t LinuxAttributes(mode_t mode, const char* name) {
+  if (S_ISREG(mode)) {
+    std::uint32_t a = kAttrNormal;
+    if (!(mode & S_IWUSR)) a |= kAttrReadOnly;
+    if (name[0] == '.') a |= kAttrHidden;
+    return a;
+  }
+  if (S_ISDIR(mode)) return kAttrDirectory;
+  if (S_ISLNK(mode)) return kAttrReparsePoint;
+  return kAttrDevice;
+}
 inline bool IsCountedFile(std::uint32_t attributes) { return (attributes & ~kCountedMask) == 0; }
 
 // Allocated size: size rounded up to whole units (0 stays 0, n units stay n units). A unit
-// below 1 is taken as 1.
-double AllocatedSize(double size, std::int32_t unit);
+// below 1 is taken as 1. The scan calls it once per file, so sizes of bytes below 2^53 (whole
+// numbers a double holds exactly) are rounded on integers, by a mask for the usual
+// power-of-two units: the same result as the division, in a few instructions and without
+// loading a constant.
+inline double AllocatedSize(double size, std::int32_t unit) {
+  const std::int64_t u = unit < 1 ? 1 : unit;
+  const auto bits = std::bit_cast<std::uint64_t>(size);
+  constexpr std::uint64_t kTwoTo53 = 0x4340000000000000;  // the bits of 2^53
+  if (bits - 1 < kTwoTo53 - 1) {  // 0 < size < 2^53
+    const auto bytes = static_cast<std::int64_t>(size);
+    const std::int64_t rounded =
+        (u & (u - 1)) == 0 ? (bytes + u - 1) & ~(u - 1) : (bytes + u - 1) / u * u;
+    return static_cast<double>(rounded);
+  }
+  const auto whole = static_cast<double>(u);
+  return std::ceil(size / whole) * whole;
+}
 
 // Counters read by the progress line while a scan runs, from any thread.
 struct ScanProgress {
@@ -54,6 +83,10 @@ class DirectoryReader {
   virtual long ReadEntries(int dirFd, char* buffer, std::size_t size);
   // lstat of name relative to dirFd. 0, or -1 with errno set.
   virtual int StatAt(int dirFd, const char* name, struct stat& out);
+  // What the plain StatAt does, for callers that know the reader is the plain one.
+  static int LStatAt(int dirFd, const char* name, struct stat& out) {
+    return ::fstatat(dirFd, name, &out, AT_SYMLINK_NOFOLLOW);
+  }
 };
 
 // What a scan may be told from outside.

@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/globals.h"
@@ -247,6 +248,52 @@ TEST(ParallelScan, UnreadableFoldersAndVanishedFiles) {
     if (f->Children && f->fFolderCount == 0) ++unreadable;
   EXPECT_GE(unreadable, 1u);
   ExpectAllModesSame(t.Path(), o);
+}
+
+// Runs out of descriptors on the first folder opened under each folder but the root, and only
+// then.
+class ShortOfDescriptors : public DirectoryReader {
+ public:
+  explicit ShortOfDescriptors(const std::string& root) {
+    struct stat st {};
+    ::stat(root.c_str(), &st);
+    seen_.insert({st.st_dev, st.st_ino});
+  }
+  int OpenAt(int dirFd, const char* name) override {
+    struct stat st {};
+    if (::fstat(dirFd, &st) == 0) {
+      std::lock_guard lock(m_);
+      if (seen_.insert({st.st_dev, st.st_ino}).second) {
+        ++refused;
+        errno = EMFILE;
+        return -1;
+      }
+    }
+    return DirectoryReader::OpenAt(dirFd, name);
+  }
+  std::atomic<int> refused{0};
+
+ private:
+  std::mutex m_;
+  std::set<std::pair<dev_t, ino_t>> seen_;
+};
+
+TEST(ParallelScan, SubfoldersOpenedAheadFallBackWhenDescriptorsRunOut) {
+  TempDir t;
+  MakeRandomTree(t.Path(), 150, 600, 3);
+  Result plain = ScanWith(t.Path(), 1);
+  for (unsigned threads : {2u, 8u}) {
+    SCOPED_TRACE("threads " + std::to_string(threads));
+    // The parallel scan opens the subfolders of these shallow folders ahead, meets the
+    // refusal at the first, and opens the rest, and that one again, through their parent:
+    // nothing may end up unreadable.
+    ShortOfDescriptors reader(t.Path());
+    ScanOptions o;
+    o.Reader = &reader;
+    Result many = ScanWith(t.Path(), threads, o);
+    EXPECT_GT(reader.refused.load(), 0);
+    ExpectSame(plain, many);
+  }
 }
 
 TEST(ParallelScan, StopAfterNFoldersGivesTheOneThreadPartialResult) {

@@ -8,8 +8,10 @@
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <map>
+#include <random>
 #include <set>
 
 #include "core/globals.h"
@@ -122,6 +124,25 @@ TEST(ScanRules, AttributesAndAllocation) {
   EXPECT_EQ(AllocatedSize(4097, 4096), 8192);
   EXPECT_EQ(AllocatedSize(12345, 1), 12345);
   EXPECT_EQ(AllocatedSize(5, 0), 5);
+  EXPECT_EQ(AllocatedSize(1000, 3000), 3000);  // a unit that is no power of two
+  EXPECT_EQ(AllocatedSize(6001, 3000), 9000);
+
+  // The integer rounding gives what the plain division gives, on both sides of 2^53 and for
+  // units that are powers of two and units that are not.
+  const auto division = [](double size, std::int32_t unit) {
+    const double u = unit < 1 ? 1.0 : unit;
+    return std::ceil(size / u) * u;
+  };
+  std::mt19937_64 rng(7);
+  for (const std::int32_t unit : {1, 512, 4096, 65536, 1 << 20, 3000, 4095, 1000000}) {
+    for (int i = 0; i < 2000; ++i) {
+      const int bits = static_cast<int>(rng() % 62) + 1;
+      const double size = static_cast<double>(rng() >> (64 - bits));
+      ASSERT_EQ(AllocatedSize(size, unit), division(size, unit)) << size << " " << unit;
+    }
+    for (const double size : {0x1p53 - 1, 0x1p53, 0x1p53 + 2, 0x1p62, 0x1p70})
+      EXPECT_EQ(AllocatedSize(size, unit), division(size, unit)) << size << " " << unit;
+  }
 }
 
 TEST(ScanDrive, TotalsLevelsAndOrder) {

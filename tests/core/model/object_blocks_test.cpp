@@ -1,0 +1,84 @@
+#include "core/model/object_blocks.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/model/disk_model.h"
+
+namespace kestrum {
+namespace {
+
+TEST(ObjectBlocks, RoomIsAlignedApartAndLastsUntilReleased) {
+  ObjectBlocks blocks;
+  // Past the small first block and across several huge ones, with odd sizes.
+  std::vector<std::pair<char*, std::size_t>> taken;
+  std::size_t total = 0;
+  for (std::size_t i = 0; total < 7u * 1024 * 1024; ++i) {
+    const std::size_t bytes = 1 + (i * 37) % 700;
+    auto* p = static_cast<char*>(blocks.Take(bytes));
+    ASSERT_EQ(reinterpret_cast<std::uintptr_t>(p) % alignof(std::max_align_t), 0u);
+    std::memset(p, static_cast<int>(i & 0xFF), bytes);
+    taken.emplace_back(p, bytes);
+    total += bytes;
+  }
+  // Nothing handed out twice: every piece still holds its own pattern.
+  for (std::size_t i = 0; i < taken.size(); ++i)
+    for (std::size_t k = 0; k < taken[i].second; ++k)
+      ASSERT_EQ(static_cast<unsigned char>(taken[i].first[k]), i & 0xFF) << i;
+  // The largest piece allowed fits, even when the block in use is nearly full.
+  blocks.Take(ObjectBlocks::kMaxObject - 1);
+  std::memset(blocks.Take(ObjectBlocks::kMaxObject), 1, ObjectBlocks::kMaxObject);
+  blocks.Release();
+  std::memset(blocks.Take(100), 2, 100);  // usable again after a release
+}
+
+TEST(FolderList, ObjectsInBlocksStayPutAndEndOnRemovalAndClear) {
+  DiskObject drive;
+  FolderList& list = drive.DiskObjects();
+  // Enough folders for several blocks; names too long for a short string, so that a leak or
+  // a double end shows under the sanitizers.
+  std::vector<DiskObject*> made;
+  for (int i = 0; i < 20000; ++i) {
+    DiskObject* f = list.AddNew();
+    f->Name = "folder-with-a-long-name-" + std::to_string(i);
+    f->Parent = i == 0 ? &drive : made[static_cast<std::size_t>(i - 1) / 3];
+    if (i == 0) f->SetPath("/r/");
+    made.push_back(f);
+  }
+  ASSERT_EQ(list.Count(), made.size());
+  for (std::size_t i = 0; i < made.size(); i += 997) EXPECT_EQ(list.Item(i + 1), made[i]);
+  EXPECT_EQ(list.Find("/r/folder-with-a-long-name-1/folder-with-a-long-name-5/"), made[5]);
+
+  // Add moves a whole object's contents into the list's own storage.
+  auto loose = std::make_unique<DiskObject>();
+  loose->Name = "moved-in-with-a-long-enough-name";
+  loose->Parent = made[0];
+  loose->UsedSpace = 42;
+  DiskObject* in = list.Add(std::move(loose));
+  EXPECT_EQ(in->Name, "moved-in-with-a-long-enough-name");
+  EXPECT_EQ(in->UsedSpace, 42);
+  EXPECT_EQ(list.Find("/r/moved-in-with-a-long-enough-name/"), in);
+
+  // A branch goes with everything below it; the rest keeps its objects where they were.
+  const std::size_t gone = list.RemoveBranch(made[1]);
+  EXPECT_GT(gone, 1u);
+  EXPECT_EQ(list.Count(), made.size() + 1 - gone);
+  EXPECT_EQ(list.Item(1), made[0]);
+  EXPECT_EQ(list.Find("/r/folder-with-a-long-name-2/"), made[2]);
+  EXPECT_EQ(list.Find("/r/folder-with-a-long-name-1/"), nullptr);
+
+  list.Clear();
+  EXPECT_EQ(list.Count(), 0u);
+  DiskObject* again = list.AddNew();
+  again->SetPath("/s/");
+  EXPECT_EQ(list.Find("/s/"), again);
+}
+
+}  // namespace
+}  // namespace kestrum
