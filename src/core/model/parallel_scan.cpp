@@ -19,13 +19,13 @@
 #include <string>
 #include <thread>
 #include <typeinfo>
-#include <utility>
 #include <vector>
 
 #include "core/globals.h"
 #include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 #include "core/model/reader_control.h"
+#include "core/platform/unique_fd.h"
 
 // How the parallel scan keeps the one-thread result: readers read folders into records, and
 // the folder objects are made, and files offered to the largest list, by one thread at a time
@@ -106,18 +106,12 @@ struct Record {
 };
 
 struct Node {
-  Node() = default;
-  Node(const Node&) = delete;
-  Node& operator=(const Node&) = delete;
-  ~Node() {
-    if (fd >= 0) ::close(fd);
-  }
   enum class State { Pending, Reading, Read };
   State state = State::Pending;
   std::string name;
   std::int32_t depth = 0;    // 0 for the root; the walk's frame index when it is made
   bool openedAhead = false;  // opened by the reader of its parent: fd, not parentDir
-  int fd = -1;               // when opened ahead, until read (-1: the open failed)
+  UniqueFd fd;               // when opened ahead, until read (none: the open failed)
   DirPtr parentDir;          // the parent's handle, when not opened ahead
   DirPtr dir;                // this folder, open while its subfolders still need it
   Record record;
@@ -440,7 +434,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     slot.sinceNs.store(since, std::memory_order_relaxed);
     int fd = -1;
     if (node.openedAhead) {
-      fd = std::exchange(node.fd, -1);
+      fd = node.fd.Release();
       openedAhead_.fetch_sub(1, std::memory_order_relaxed);
     } else {
       fd = reader_.OpenAt(parentFd, node.name.c_str());
@@ -504,7 +498,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         const int sub = reader_.OpenAt(fd, s.name.c_str());
         // Out of descriptors: the rest are opened through the folder, as usual.
         if (sub < 0 && (errno == EMFILE || errno == ENFILE)) break;
-        s.fd = sub;
+        s.fd.Reset(sub);
         s.openedAhead = true;
         ++ahead;
       }
