@@ -48,12 +48,11 @@ class FolderList {
 
   std::size_t Count() const { return items_.size(); }
   bool Empty() const { return items_.empty(); }
-  // Appends folder and returns it. The first folder added is the root folder. As
-  // directory names are unique within a folder, so no second folder of one Name under one
-  // parent comes from a scan; were one added, Find would return the first.
-  // Adds a new, empty folder object at the end.
+  // Appends a new, empty folder object and returns it; Add appends folder's contents (moved
+  // into the list's own storage). The first folder added is the root folder. As directory
+  // names are unique within a folder, so no second folder of one Name under one parent comes
+  // from a scan; were one added, Find would return the first.
   DiskObject* AddNew();
-  // Adds folder's contents at the end (the object itself is moved into the list's storage).
   DiskObject* Add(std::unique_ptr<DiskObject> folder);
   // 1-based position; nullptr outside 1..Count().
   DiskObject* Item(std::size_t position) const {

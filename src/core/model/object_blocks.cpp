@@ -2,6 +2,7 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 
@@ -36,16 +37,16 @@ char* MapHugeBlock() {
 void* ObjectBlocks::Take(std::size_t bytes) {
   constexpr std::size_t align = alignof(std::max_align_t);
   bytes = (bytes + align - 1) & ~(align - 1);
-  if (blocks_.empty() || used_ + bytes > blocks_.back().size) Grow();
+  if (blocks_.empty() || used_ + bytes > blocks_.back().size) Grow(bytes);
   void* p = blocks_.back().base + used_;
   used_ += bytes;
   return p;
 }
 
-void ObjectBlocks::Grow() {
+void ObjectBlocks::Grow(std::size_t bytes) {
   // A small list keeps to one small block; once it outgrows that, it is a large one, and the
   // blocks are huge from then on.
-  const std::size_t size = blocks_.empty() ? kFirstBlock : kHugeBlock;
+  const std::size_t size = std::max(bytes, blocks_.empty() ? kFirstBlock : kHugeBlock);
   Block b{nullptr, size, false};
   if (size == kHugeBlock) {
     b.base = MapHugeBlock();

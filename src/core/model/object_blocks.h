@@ -19,12 +19,11 @@ class ObjectBlocks {
   ObjectBlocks& operator=(const ObjectBlocks&) = delete;
   ~ObjectBlocks() { Release(); }
 
-  // Uninitialised room for bytes (at most kMaxObject), aligned for any ordinary object.
+  // Uninitialised room for bytes, aligned for any ordinary object. A piece larger than a
+  // block gets a block of its own size.
   void* Take(std::size_t bytes);
   // Gives every block back.
   void Release();
-
-  static constexpr std::size_t kMaxObject = 64 * 1024;
 
  private:
   struct Block {
@@ -32,7 +31,7 @@ class ObjectBlocks {
     std::size_t size;
     bool mapped;  // from mmap (a huge-page block), else from operator new
   };
-  void Grow();
+  void Grow(std::size_t bytes);
   std::vector<Block> blocks_;
   std::size_t used_ = 0;  // bytes handed out from the last block
 };

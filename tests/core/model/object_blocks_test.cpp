@@ -31,9 +31,13 @@ TEST(ObjectBlocks, RoomIsAlignedApartAndLastsUntilReleased) {
   for (std::size_t i = 0; i < taken.size(); ++i)
     for (std::size_t k = 0; k < taken[i].second; ++k)
       ASSERT_EQ(static_cast<unsigned char>(taken[i].first[k]), i & 0xFF) << i;
-  // The largest piece allowed fits, even when the block in use is nearly full.
-  blocks.Take(ObjectBlocks::kMaxObject - 1);
-  std::memset(blocks.Take(ObjectBlocks::kMaxObject), 1, ObjectBlocks::kMaxObject);
+  // Pieces larger than any block fit, whole, and the pieces before them stay intact.
+  constexpr std::size_t kBig = 3u * 1024 * 1024;
+  auto* big = static_cast<char*>(blocks.Take(kBig));
+  std::memset(big, 1, kBig);
+  std::memset(blocks.Take(100), 3, 100);
+  for (std::size_t i = 0; i < taken.size(); i += 101)
+    ASSERT_EQ(static_cast<unsigned char>(taken[i].first[0]), i & 0xFF) << i;
   blocks.Release();
   std::memset(blocks.Take(100), 2, 100);  // usable again after a release
 }
