@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <string>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/scan.h"
 #include "core/model/summary.h"
-#include "core/views/attach_scan.h"
-#include "core/views/explorer.h"
+#include "core/commands/attach_scan.h"
+#include "core/adapter/explorer.h"
 
 int main(int argc, char** argv) {
   using namespace kestrum;
@@ -16,18 +16,18 @@ int main(int argc, char** argv) {
   CExplorer explorer;
   DiskCollection disks;
   auto root = std::make_unique<DiskObject>();
-  root->Class = "Root";
+  root->Class = ObjectClass::Root;
   root->SetPath("My Computer");
   DiskObject* r = disks.Add(std::move(root));
   r->Node = explorer.AddNode(r->Label(), ItemValue(r), true);
   auto drive = std::make_unique<DiskObject>();
-  drive->Class = "Drive";
+  drive->Class = ObjectClass::Drive;
   drive->SetPath(argv[1]);
   DiskObject* d = disks.Add(std::move(drive));
   d->Node = explorer.AddNode(d->Label(), ItemValue(d), true, r->Node);
 
   DiskObject result;
-  result.Class = "Drive";
+  result.Class = ObjectClass::Drive;
   result.SetPath(argv[1]);
   result.RootFolder = std::string(argv[1]) + "/";
   result.AllocationUnit = 4096;

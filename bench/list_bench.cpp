@@ -24,8 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
-#include "core/views/navigation.h"
+#include "core/presenter/navigation.h"
 #include "gui/app/frmMain.h"
 #include "support/test_support.h"
 

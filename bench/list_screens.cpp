@@ -13,8 +13,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/globals.h"
-#include "core/views/navigation.h"
+#include "core/presenter/navigation.h"
 #include "gui/app/frmMain.h"
 #include "support/test_support.h"
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/scan.h"
 #include "core/model/summary.h"
 
@@ -18,7 +18,7 @@ int main(int argc, char** argv) {
   const unsigned threads = argc > 2 ? static_cast<unsigned>(std::atoi(argv[2])) : 0;
   for (int delayMs : {50, 300, 900}) {
     DiskObject drive;
-    drive.Class = "Drive";
+    drive.Class = ObjectClass::Drive;
     drive.RootFolder = std::string(argv[1]) + "/";
     drive.AllocationUnit = 4096;
     std::int32_t keys = 0;

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/scan.h"
 #include "core/model/summary.h"
-#include "core/views/attach_scan.h"
+#include "core/commands/attach_scan.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmZip.h"
 #include "support/test_support.h"
@@ -93,10 +93,10 @@ int Tree(const QString& root) {
   auto w = WindowOver(tmp, root);
   DiskObject* drive = nullptr;
   for (const auto& o : *w->Presenter().DiskList())
-    if (o->Class == "Drive") drive = o.get();
+    if (o->Class == ObjectClass::Drive) drive = o.get();
   if (!drive) return 1;
   DiskObject result;
-  result.Class = "Drive";
+  result.Class = ObjectClass::Drive;
   result.SetPath(root.toStdString());
   result.RootFolder = root.toStdString() + "/";
   result.AllocationUnit = 4096;

@@ -14,9 +14,9 @@
 #include <QTreeView>
 #include <fstream>
 
-#include "core/fileops/delete_files.h"
-#include "core/views/row_tags.h"
-#include "gui/app/file_commands.h"
+#include "core/commands/delete_files.h"
+#include "core/adapter/row_tags.h"
+#include "gui/app/properties_sheet.h"
 #include "gui/app/frmMain.h"
 
 using namespace kestrum;
@@ -39,14 +39,14 @@ struct Listed {
     std::ofstream(T + "/a.txt") << "aaaa";
     ::mkdir((T + "/sub").c_str(), 0755);
     std::ofstream(T + "/sub/x.txt") << "x";
-    drive.Class = "Drive";
+    drive.Class = ObjectClass::Drive;
     drive.SetPath(T);
     drive.RootFolder = T + "/";
-    root.Class = "Folder";
+    root.Class = ObjectClass::Folder;
     root.RootDirectory = true;
     root.SetPath(T + "/");
     root.Parent = &drive;
-    sub.Class = "Folder";
+    sub.Class = ObjectClass::Folder;
     sub.Name = "sub";
     sub.Parent = &root;
     sub.UsedSpace = 1;
@@ -65,8 +65,7 @@ struct Listed {
     folder.Tag = NodeTag(nSub);
     folder.Selected = true;
     w.Presenter().List().Add(std::move(folder));
-    const NodeId listed = nRoot;
-    w.Files()->ListedNode = [listed] { return listed; };
+    w.Presenter().SetSelectedNode(nRoot);
   }
 };
 
@@ -127,8 +126,7 @@ class TestFileCommands : public QObject {
     QTemporaryDir dir;
     gui::frmMain w(Conf());
     Listed l(w, dir.path());
-    int relists = 0;
-    w.Presenter().OnRefreshList = [&relists] { ++relists; };
+    const std::uint64_t listings = w.Presenter().Listing().Generation;
     BoxAnswer answer;
     answer.Arm(QMessageBox::Ok);
     w.Button("Delete")->trigger();
@@ -137,8 +135,9 @@ class TestFileCommands : public QObject {
     QVERIFY(!Exists(l.T + "/a.txt"));
     QVERIFY(!Exists(l.T + "/sub"));
     QVERIFY(!w.Presenter().Explorer().Exists(l.nSub));
-    QCOMPARE(relists, 1);
-    QCOMPARE(w.Presenter().Status(), std::string("Done"));
+    QCOMPARE(w.Presenter().Listing().Generation, listings + 1);  // relisted once
+    QTRY_VERIFY(!w.Presenter().ListingPending());
+    QCOMPARE(w.Presenter().List().Count(), std::size_t(0));  // nothing is left to list
   }
 
   void popupEntriesAreRefusedWhileACommandIsBusy() {
@@ -165,13 +164,13 @@ class TestFileCommands : public QObject {
     Listed l(w, dir.path());
     w.resize(800, 500);
     w.show();
-    w.Files()->UseSessionBus = false;
+    w.Sheets()->UseSessionBus = false;
     // No current row: nothing happens.
     w.Action("mnuFileProp")->trigger();
-    QVERIFY(!w.Files()->LastPropertiesWindow);
+    QVERIFY(!w.Sheets()->LastPropertiesWindow);
     w.lvListView()->setCurrentIndex(w.lvListView()->model()->index(1, 0));
     w.Action("FileMenuProperties")->trigger();
-    QWidget* f = w.Files()->LastPropertiesWindow;
+    QWidget* f = w.Sheets()->LastPropertiesWindow;
     QVERIFY(f);
     QVERIFY(f->isVisible());
     QVERIFY(!f->isModal());
@@ -183,7 +182,7 @@ class TestFileCommands : public QObject {
       if (v->objectName().startsWith("val")) QVERIFY(!v->accessibleName().isEmpty());
     if (const char* shot = std::getenv("KESTRUM_SHOT")) f->grab().save(shot);
     QTest::keyClick(f, Qt::Key_Escape);
-    QTRY_VERIFY(!w.Files()->LastPropertiesWindow);  // closed and freed
+    QTRY_VERIFY(!w.Sheets()->LastPropertiesWindow);  // closed and freed
   }
 };
 

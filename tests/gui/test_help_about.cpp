@@ -16,7 +16,6 @@
 #include <fstream>
 
 #include "core/app/sys_info_tool.h"
-#include "core/globals.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/ContextIDs.h"
 #include "gui/ui/frmAbout.h"

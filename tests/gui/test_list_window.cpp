@@ -15,7 +15,6 @@
 #include <QTest>
 #include <filesystem>
 
-#include "core/globals.h"
 #include "gui/app/frmMain.h"
 #include "gui/controls/shell_open.h"
 #include "support/test_support.h"

@@ -9,9 +9,9 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/platform/settings.h"
-#include "core/views/commands.h"
+#include "core/presenter/actions.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmSplash.h"
 

@@ -5,8 +5,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "core/views/explorer.h"
-#include "core/views/list_data.h"
+#include "core/adapter/explorer.h"
+#include "core/adapter/list_data.h"
 #include "gui/controls/list_model.h"
 #include "gui/controls/tree_model.h"
 

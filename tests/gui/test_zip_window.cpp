@@ -8,7 +8,6 @@
 #include <chrono>
 #include <thread>
 
-#include "core/globals.h"
 #include "core/trace/trace.h"
 #include "gui/ui/frmZip.h"
 

@@ -79,6 +79,19 @@ void WindowTasks::RunWhile(const std::function<bool()>& busy) {
   }
 }
 
+void WindowTasks::RunPending() {
+  for (;;) {
+    std::function<void()> task;
+    {
+      std::lock_guard l(m_);
+      if (tasks_.empty()) return;
+      task = std::move(tasks_.front());
+      tasks_.pop_front();
+    }
+    task();
+  }
+}
+
 std::string Slurp(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;

@@ -39,6 +39,8 @@ class WindowTasks {
   void Post(std::function<void()> task);
   // Runs posted tasks, waiting for each, until busy() is false.
   void RunWhile(const std::function<bool()>& busy);
+  // Runs the tasks posted so far and those they post, without waiting for more.
+  void RunPending();
 
  private:
   std::mutex m_;

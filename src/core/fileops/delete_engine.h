@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/fileops/seam.h"
-#include "core/fileops/targets.h"
+#include "core/fileops/file_target.h"
 
 namespace kestrum {
 

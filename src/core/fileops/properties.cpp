@@ -13,23 +13,11 @@
 
 #include "core/platform/errors.h"
 #include "core/platform/open_folder.h"
-#include "core/views/format.h"
+#include "core/platform/numbers.h"
 
 namespace kestrum {
 
 namespace {
-
-std::string Bytes(double n) {
-  std::string plain = std::to_string(static_cast<long long>(n));
-  // Thousands grouped with blanks, so that a long count reads at a glance.
-  std::string grouped;
-  const std::size_t len = plain.size();
-  for (std::size_t i = 0; i < len; ++i) {
-    if (i > 0 && (len - i) % 3 == 0) grouped += ' ';
-    grouped += plain[i];
-  }
-  return FormatSize(n) + " (" + grouped + (n == 1 ? " byte)" : " bytes)");
-}
 
 std::string Time(const struct statx_timestamp& ts) {
   const std::time_t t = static_cast<std::time_t>(ts.tv_sec);
@@ -71,6 +59,18 @@ std::string TypeText(unsigned mode) {
 
 }  // namespace
 
+std::string ByteCountText(double n) {
+  std::string plain = std::to_string(static_cast<long long>(n));
+  // Thousands grouped with blanks, so that a long count reads at a glance.
+  std::string grouped;
+  const std::size_t len = plain.size();
+  for (std::size_t i = 0; i < len; ++i) {
+    if (i > 0 && (len - i) % 3 == 0) grouped += ' ';
+    grouped += plain[i];
+  }
+  return FormatSize(n) + " (" + grouped + (n == 1 ? " byte)" : " bytes)");
+}
+
 std::string PermissionText(unsigned mode) {
   std::string s = S_ISDIR(mode) ? "d" : S_ISLNK(mode) ? "l" : "-";
   const char* rwx = "rwx";
@@ -89,14 +89,6 @@ std::string FileUri(const std::string& path) {
   std::string out(uri);
   g_free(uri);
   return out;
-}
-
-std::optional<FileTarget> PropertiesTarget(const ListData& list, const CExplorer& explorer,
-                                           NodeId listed, std::size_t currentRow) {
-  if (currentRow == 0) return std::nullopt;
-  TargetSelection s = SelectFileTargets(list, explorer, listed, false, currentRow);
-  if (s.Targets.empty()) return std::nullopt;
-  return std::move(s.Targets.front());
 }
 
 PropertiesInfo ReadProperties(const FileTarget& t) {
@@ -127,21 +119,14 @@ PropertiesInfo ReadProperties(const FileTarget& t) {
     if (n >= 0) type += " to " + target.substr(0, static_cast<std::size_t>(n));
   }
   row("Type", type);
-  row("Size", Bytes(static_cast<double>(st.stx_size)));
-  row("Allocated", Bytes(static_cast<double>(st.stx_blocks) * 512.0));
+  row("Size", ByteCountText(static_cast<double>(st.stx_size)));
+  row("Allocated", ByteCountText(static_cast<double>(st.stx_blocks) * 512.0));
   row("Modified", Time(st.stx_mtime));
   row("Changed", Time(st.stx_ctime));
   row("Owner", UserName(st.stx_uid));
   row("Group", GroupName(st.stx_gid));
   row("Permissions", PermissionText(st.stx_mode));
   row("Hard links", std::to_string(st.stx_nlink));
-  if (t.IsFolder && t.Object) {
-    const DiskObject& o = *t.Object;
-    row("Scanned size", Bytes(o.UsedSpace));
-    row("Scanned allocated", Bytes(o.AllocatedSpace));
-    row("Scanned files", std::to_string(o.FileCount));
-    row("Scanned folders", std::to_string(o.FolderCount));
-  }
   return info;
 }
 

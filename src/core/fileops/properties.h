@@ -1,20 +1,11 @@
 #pragma once
-#include <cstddef>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "core/fileops/targets.h"
+#include "core/fileops/file_target.h"
 
 namespace kestrum {
-
-// The object the properties command is for: the current row of list (1-based, 0 when no
-// row is current), when it is a real file or folder; nullopt otherwise (the command then
-// does nothing). Its path is the listed folder's path and the row's text, or the row's full
-// path in the largest-files folder.
-std::optional<FileTarget> PropertiesTarget(const ListData& list, const CExplorer& explorer,
-                                           NodeId listed, std::size_t currentRow);
 
 // What Kestrum's own properties window shows of one object, read when it opens. Texts are
 // bytes as the system gives them (names need not be UTF-8); the window decodes them.
@@ -27,10 +18,12 @@ struct PropertiesInfo {
   std::vector<std::pair<std::string, std::string>> Rows;
 };
 
-// Reads the object target names (without following a link it is) and, for a folder, copies
-// the scanned totals of its model object now, since a rescan may free the model while the
-// window is open. Window thread (it reads the model).
+// Reads the object target names, without following a link it is. Any thread.
 PropertiesInfo ReadProperties(const FileTarget& target);
+
+// A byte count as the properties show it: the size text, then the exact count grouped by
+// thousands ("1.5 kb (1 536 bytes)").
+std::string ByteCountText(double bytes);
 
 // The file: URI of an absolute path, made from its exact bytes (bytes that are not plain
 // ASCII are percent-escaped, so a name that is not UTF-8 survives); "" when path is not

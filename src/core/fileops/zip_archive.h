@@ -9,9 +9,21 @@
 #include <vector>
 
 #include "core/fileops/seam.h"
-#include "core/fileops/zip_request.h"
 
 namespace kestrum {
+
+// One selected file or folder handed to the archive writer, as exact bytes.
+struct ZipItem {
+  std::string Folder;     // the folder that holds it on disk, ending in "/"
+  std::string Name;       // its last name in that folder
+  std::string EntryName;  // its name in the archive (no trailing "/"; a folder's content
+                          // goes below EntryName + "/")
+  std::string Root;       // the folder it is opened below without following links, "/"-ended
+  bool IsFolder = false;  // as the row said; the disk decides in the end
+};
+
+// The message for a refused target.
+inline constexpr const char* kTargetIncorrect = "Target zip file name incorrect";
 
 // The result codes of one zip run (16-bit, as the zip window reads them):
 enum ZipResultCode : std::uint16_t {

@@ -1,6 +1,5 @@
 #include "core/model/discovery.h"
 
-#include "core/globals.h"
 #include "core/platform/errors.h"
 #include "core/platform/numbers.h"
 #include "core/trace/trace.h"
@@ -35,7 +34,7 @@ std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,
                                                const MessageSink& report) {
   auto list = std::make_unique<DiskCollection>();
   auto rootObj = std::make_unique<DiskObject>();
-  rootObj->Class = "Root";
+  rootObj->Class = ObjectClass::Root;
   rootObj->SetSubClass();
   rootObj->SetPath("My Computer");
   rootObj->Children = true;
@@ -43,7 +42,7 @@ std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,
 
   for (const DriveInfo& info : fs.Drives()) {
     auto d = std::make_unique<DiskObject>();
-    d->Class = "Drive";
+    d->Class = ObjectClass::Drive;
     d->Parent = root;
     d->SetSubClass(info.DriveType);
     d->SetPath(info.Path);

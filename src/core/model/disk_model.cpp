@@ -149,14 +149,14 @@ void DiskObject::AdoptScan(DiskObject& result) {
 }
 
 std::string DiskObject::Label() const {
-  if (Class == "Drive") return Name.empty() ? "(" + path_ + ")" : Name + " (" + path_ + ")";
-  if (Class == "Root" || Class == "Folder" || Class == "Folder100" || Class == "File")
+  if (Class == ObjectClass::Drive) return Name.empty() ? "(" + path_ + ")" : Name + " (" + path_ + ")";
+  if (Class == ObjectClass::Root || Class == ObjectClass::Folder || Class == ObjectClass::Folder100 || Class == ObjectClass::File)
     return Name.empty() ? Path() : Name;
   return {};
 }
 
 void DiskObject::SetSubClass(std::optional<int> driveType) {
-  if (Class == "Drive") {
+  if (Class == ObjectClass::Drive) {
     if (!driveType) return;
     static constexpr const char* kSub[] = {"Unknown", "Removable", "Fixed",
                                            "Network", "CD-ROM",    "RAM Disk"};
@@ -166,14 +166,36 @@ void DiskObject::SetSubClass(std::optional<int> driveType) {
     if (t < 0 || t > 5) return;
     SubClass = kSub[t];
     ClosedIcon = OpenIcon = kIcon[t];
-  } else if (Class == "Root") {
+  } else if (Class == ObjectClass::Root) {
     ClosedIcon = "MyComputer";
-  } else if (Class == "Folder" || Class == "Folder100") {
+  } else if (Class == ObjectClass::Folder || Class == ObjectClass::Folder100) {
     ClosedIcon = "ClosedFolder";
     OpenIcon = "OpenFolder";
-  } else if (Class == "File") {
+  } else if (Class == ObjectClass::File) {
     ClosedIcon = OpenIcon = "File";
   }
+}
+
+namespace {
+
+template <typename Object>
+Object* NearestDrive(Object* object) {
+  for (Object* o = object; o; o = o->Parent)
+    if (o->Class == ObjectClass::Drive) return o;
+  return nullptr;
+}
+
+}  // namespace
+
+const DiskObject* DriveOf(const DiskObject* object) { return NearestDrive(object); }
+DiskObject* DriveOf(DiskObject* object) { return NearestDrive(object); }
+
+std::string VolumeRootOf(const DiskObject* object) {
+  const DiskObject* drive = DriveOf(object);
+  if (!drive) return {};
+  std::string root = drive->RootFolder.empty() ? drive->Path() : drive->RootFolder;
+  if (root.empty() || root.back() != '/') root += '/';
+  return root;
 }
 
 }  // namespace kestrum

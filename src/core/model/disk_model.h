@@ -95,13 +95,17 @@ class FolderList {
   mutable std::size_t indexed_ = 1;  // items_ before this position are in children_
 };
 
-// The one record class of the model: root ("Root"), drive ("Drive"), folder ("Folder") and
-// the largest-files pseudo folder ("Folder100"), told apart by Class. Sizes are byte counts;
+// What a model object stands for. The names are the model's class names; File is what the
+// views call a largest-files entry when they label one. None: not set yet.
+enum class ObjectClass : std::uint8_t { None, Root, Drive, Folder, Folder100, File };
+
+// The one record class of the model: root, drive, folder and the largest-files pseudo
+// folder, told apart by Class. Sizes are byte counts;
 // fields beginning with "f" hold a folder's own values, the others subtree totals after the
 // summary. Parent and Node are non-owning back references.
 struct DiskObject {
   std::string Name;
-  std::string Class;
+  ObjectClass Class = ObjectClass::None;
   std::string SubClass;
   std::string ClosedIcon;
   std::string OpenIcon;
@@ -180,5 +184,12 @@ inline const std::string& DiskObjectKey(const DiskObject& d) { return d.OwnPath(
 
 // The root and the drives, keyed by Path, root first, then the drives in mount-table order.
 using DiskCollection = DiskObjectList;
+
+// The drive (or folder entry) object lies on: itself or its nearest ancestor of class Drive;
+// nullptr when it has none.
+const DiskObject* DriveOf(const DiskObject* object);
+DiskObject* DriveOf(DiskObject* object);
+// The root folder of the drive object lies on, ending in "/"; "" when it has no drive.
+std::string VolumeRootOf(const DiskObject* object);
 
 }  // namespace kestrum

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "core/globals.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace.h"
 
@@ -70,7 +69,7 @@ std::unique_ptr<DiskObject> MakeFolderEntry(const FileSystemService& fs,
                                             const std::string& path, const MessageSink& report) {
   if (Tracing()) Trace("Globals.MakeFolderEntry(" + path + ")");
   auto d = std::make_unique<DiskObject>();
-  d->Class = "Drive";
+  d->Class = ObjectClass::Drive;
   d->FolderEntry = true;
   const DriveInfo* volume = VolumeHolding(drives, path);
   d->SetSubClass(volume ? volume->DriveType : kDriveUnknown);

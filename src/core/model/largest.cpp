@@ -1,6 +1,5 @@
 #include "core/model/largest.h"
 
-#include "core/globals.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -52,7 +51,7 @@ DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootNam
   ++currentLevel;
   if (drive.DeepestLevel < currentLevel) drive.DeepestLevel = currentLevel;
   auto f = std::make_unique<DiskObject>();
-  f->Class = "Folder100";
+  f->Class = ObjectClass::Folder100;
   f->Name = kLargestFolderName;
   f->Parent = &rootObject;
   f->SetSubClass();

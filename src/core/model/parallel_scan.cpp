@@ -21,7 +21,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 #include "core/model/reader_control.h"

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <memory>
 
-#include "core/globals.h"
 #include "core/model/discovery.h"
 #include "core/model/report_format.h"
 #include "core/model/scan.h"

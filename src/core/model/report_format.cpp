@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/scan.h"
 #include "core/model/summary.h"
 #include "core/platform/mounts.h"
@@ -147,7 +147,7 @@ bool WriteReport(const DiskObject& drive, std::string& out, const ReportSink* si
 // Scans canonicalPath as a drive's root folder into drive. False when it cannot be opened.
 bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath,
                    DiskObject& drive, const MessageSink& report, unsigned threads) {
-  drive.Class = "Drive";
+  drive.Class = ObjectClass::Drive;
   drive.SetPath(canonicalPath);
   drive.RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
   // The file system is that of the mount whose device the folder is on; among several

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 #include "core/model/parallel_scan.h"
@@ -42,7 +42,7 @@ DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* pa
                              std::int32_t level, const std::string& rootPath) {
   if (drive.DeepestLevel < level) drive.DeepestLevel = level;
   DiskObject* obj = drive.DiskObjects().AddNew();
-  obj->Class = "Folder";
+  obj->Class = ObjectClass::Folder;
   obj->Name = std::move(name);
   obj->Parent = parent;
   obj->SetSubClass();

@@ -1,6 +1,5 @@
 #include "core/model/summary.h"
 
-#include "core/globals.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {

@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/globals.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace.h"
 #include "core/platform/numbers.h"

@@ -10,7 +10,6 @@
 #include <iostream>
 #include <vector>
 
-#include "core/globals.h"
 #include "core/platform/errors.h"
 #include "core/platform/settings.h"
 #include "core/trace/disk_file.h"

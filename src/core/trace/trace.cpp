@@ -11,6 +11,8 @@
 
 namespace kestrum {
 
+std::atomic<bool> TraceOn{false};
+
 SystemFacts GatherSystemFacts(const SystemHooks& hooks) {
   SystemFacts f;
   GetNTVersion(f.os, hooks);

@@ -18,15 +18,13 @@
 #include <QWindow>
 #include <iostream>
 
-#include "core/fileops/zip_request.h"
 #include "core/platform/settings.h"
 #include "core/trace/trace.h"
-#include "core/views/commands.h"
-#include "core/views/folder_scan.h"
-#include "core/views/listing.h"
-#include "core/views/navigation.h"
-#include "core/views/placement.h"
-#include "gui/app/file_commands.h"
+#include "core/presenter/actions.h"
+#include "core/presenter/listing.h"
+#include "core/presenter/navigation.h"
+#include "core/presenter/placement.h"
+#include "gui/app/properties_sheet.h"
 #include "gui/controls/bar_delegate.h"
 #include "gui/controls/column_widths.h"
 #include "gui/controls/icons.h"
@@ -51,25 +49,9 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
     : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
   setObjectName("frmMain");
   if (!makeFileSys) makeFileSys = [] { return std::make_unique<FileSystemService>(); };
-  driveFs_ = makeFileSys();
   presenter_ = std::make_unique<MainPresenter>(*this, std::move(makeFileSys));
-  driveSource_ = std::make_unique<SystemDriveSource>(*driveFs_);
-  slot_ = std::make_unique<CommandSlot>(
-      [this](std::function<void()> task) { PostToWindow(std::move(task)); });
-  loader_ = std::make_unique<DiskLoader>(*this, presenter_->Explorer(), *driveSource_, *slot_);
-  presenter_->Busy = [this] { return slot_->Busy(); };
-  presenter_->OnLoadDisk = [this] {
-    if (!loader_ || !presenter_->DiskList()) return;
-    const ItemValue sel = presenter_->Explorer().ItemData(presenter_->Explorer().SelectedItem());
-    DiskObject* obj =
-        std::holds_alternative<DiskObject*>(sel) ? std::get<DiskObject*>(sel) : nullptr;
-    loader_->LoadDisk(obj, *presenter_->DiskList(), presenter_->Toggles().CDDrives);
-  };
-  presenter_->OnZip = [this] { ZipFiles(); };
   progressTimer_.setInterval(1000);
-  connect(&progressTimer_, &QTimer::timeout, this, [this] {
-    if (slot_->Busy() && slot_->Progress) SetStatus(slot_->ProgressLine());
-  });
+  connect(&progressTimer_, &QTimer::timeout, this, [this] { presenter_->ShowProgress(); });
 
   surface_ = new QWidget(this);
   setCentralWidget(surface_);
@@ -134,15 +116,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
           [this, &ex](const QModelIndex& i) { ex.SetSelectedItem(treeModel_->NodeAt(i)); });
 
-  fileCommands_ = std::make_unique<FileCommands>(
-      this, list_, *presenter_, *slot_, [this](const std::string& s) { presenter_->SetStatus(s); },
-      [this](const std::string& m) { ShowMessage(m); }, [this](bool on) { SetProgressTimer(on); });
-  presenter_->OnDeleteFiles = [this](const std::string& mode) {
-    if (fileCommands_) fileCommands_->DeleteFiles(mode);
-  };
-  presenter_->OnProperties = [this] {
-    if (fileCommands_) fileCommands_->Properties();
-  };
+  sheets_ = std::make_unique<PropertiesSheet>(this);
 
   BuildMenus();
   BuildToolbar();
@@ -151,27 +125,8 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   setWindowIcon(IconFor(QString("Kestrum")));
   setMinimumWidth(TwipsToPixels(layout::kMinWindowWidth, Dpi()));
 
-  presenter_->OnHelpContents = [this] { HelpContents(this); };
-  presenter_->OnHelpSearch = [this] { HelpSearch(this); };
-  presenter_->OnAbout = [this] { ShowAbout(); };
-  presenter_->OnScanFolder = [this] {
-    const QString dir = QFileDialog::getExistingDirectory(this, "Scan Folder", QDir::homePath());
-    if (!dir.isEmpty()) ScanFolders({QFile::encodeName(dir).toStdString()});
-  };
   if (QAction* a = Action("mnuScanFolder")) a->setShortcut(QKeySequence::Open);
   InstallF12(this);
-}
-
-void frmMain::ScanFolders(const std::vector<std::string>& paths) {
-  if (paths.empty()) return;
-  if (Scanning || (loader_ && loader_->Busy())) {
-    SetStatus("A command is still running: the folder is not scanned");
-    return;
-  }
-  const FolderScanPlan plan = PlanFolderScan(*presenter_, paths);
-  if (!plan.Messages.empty()) ShowMessage(JoinMessages(plan.Messages));
-  if (!plan.Targets.empty() && loader_)
-    loader_->LoadFolders(plan.Targets, presenter_->Toggles().CDDrives);
 }
 
 QDialog* frmMain::ShowAbout() {
@@ -181,8 +136,6 @@ QDialog* frmMain::ShowAbout() {
   about->show();
   return about;
 }
-
-void frmMain::ShowNode(NodeId node) { presenter_->ShowNode(node); }
 
 frmMain::~frmMain() {
   // The models unhook themselves from the presenter's data, which they must outlive.
@@ -342,40 +295,44 @@ void frmMain::SavePlacement() {
 void frmMain::closeEvent(QCloseEvent* e) {
   // A zip still running is cancelled and waited for before anything else goes.
   if (zipWindow_) zipWindow_->CloseForOwner();
+  // Stops and joins a running command before the placement is saved and the model goes.
   presenter_->Unload();
-  // Stops and joins a running scan before the placement is saved and the model goes.
   progressTimer_.stop();
-  loader_.reset();
-  fileCommands_.reset();  // its worker was the slot's: joined above
   SavePlacement();
   e->accept();
 }
 
-void frmMain::ZipFiles() {
-  if (Tracing()) Trace("frmMain.ZipFiles");
-  if (zipWindow_) return;
-  const bool busy =
-      Scanning || (presenter_->Busy && presenter_->Busy()) || presenter_->ListingPending();
-  ZipCommandStart start = StartZipCommand(presenter_->List(), presenter_->Explorer(),
-                                          presenter_->SelectedNode(), busy, HomeFolder());
-  if (start.What == ZipCommandStart::Refused) SetStatus(start.Text);
-  if (start.What == ZipCommandStart::NotAllowed) ShowMessage(start.Text);
-  if (start.What != ZipCommandStart::OpenWindow) return;
-  // The zip is a long command like a scan or a delete: it holds the one command slot, so that
-  // every guard of the main window refuses the others while the archive is written.
-  if (!slot_->Acquire()) {
-    SetStatus(kBusyStatus);
-    return;
-  }
-  frmZip window(std::move(start.Request), this);
+bool frmMain::RunZipWindow(ZipRequest request) {
+  frmZip window(std::move(request), this);
   window.OnF12 = [&window] { HelpContents(&window); };
   zipWindow_ = &window;
   window.exec();
   zipWindow_ = nullptr;
-  slot_->Release();
   // Not when the main window itself is closing, which ended the zip window.
-  if (window.FilesZipped() && isVisible() && presenter_->OnRefreshList) presenter_->OnRefreshList();
+  return window.FilesZipped() && isVisible();
 }
+
+bool frmMain::Confirm(const std::string& text, const std::string& details) {
+  QMessageBox box(QMessageBox::Warning, version::Product, DisplayText(text),
+                  QMessageBox::Ok | QMessageBox::Cancel, this);
+  box.setObjectName("ConfirmDelete");
+  box.setDefaultButton(QMessageBox::Ok);
+  box.setEscapeButton(QMessageBox::Cancel);
+  box.setDetailedText(DisplayText(details));
+  box.setAccessibleName("Confirm");
+  return box.exec() == QMessageBox::Ok;
+}
+
+void frmMain::ShowProperties(const RowTarget& target) { sheets_->Show(target); }
+
+std::string frmMain::AskFolder() {
+  const QString dir = QFileDialog::getExistingDirectory(this, "Scan Folder", QDir::homePath());
+  return dir.isEmpty() ? std::string() : QFile::encodeName(dir).toStdString();
+}
+
+void frmMain::OpenHelpContents() { HelpContents(this); }
+
+void frmMain::OpenHelpSearch() { HelpSearch(this); }
 
 void frmMain::resizeEvent(QResizeEvent* e) {
   QMainWindow::resizeEvent(e);
@@ -533,19 +490,11 @@ void frmMain::ExpandNode(NodeId node) {
 
 void frmMain::CloseWindow() { close(); }
 
-void frmMain::ClearList() { CancelListing(*presenter_); }
-
 void frmMain::SetProgressTimer(bool running) {
   if (running)
     progressTimer_.start();
   else
     progressTimer_.stop();
-}
-
-void frmMain::ShowRoot() { presenter_->ShowRoot(); }
-
-void frmMain::PostToWindow(std::function<void()> task) {
-  QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
 }
 
 void frmMain::ShowBars(bool toolbar, bool statusBar) {
@@ -611,12 +560,10 @@ void frmMain::WireList() {
   ShellOpener = [](const std::string& path, bool trashView) {
     return OpenFolderInFileManager(path, trashView);
   };
-  // File listings are read on a worker and delivered here.
-  ListingMailbox& mailbox = *presenter_->Listing().Mailbox;
-  std::lock_guard<std::mutex> g(mailbox.Lock);
-  mailbox.Post = [this](std::function<void()> task) {
+  // Workers (file listings, long commands) deliver their results here.
+  presenter_->Queue()->Connect([this](std::function<void()> task) {
     QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
-  };
+  });
 }
 
 void frmMain::SelectMarkedRows() {

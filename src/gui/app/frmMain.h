@@ -11,24 +11,22 @@
 #include <string>
 #include <vector>
 
-#include "core/views/command_slot.h"
-#include "core/views/commands.h"
-#include "core/views/disk_loader.h"
-#include "core/views/layout.h"
-#include "core/views/main_presenter.h"
-#include "core/views/placement.h"
+#include "core/presenter/actions.h"
+#include "core/presenter/layout.h"
+#include "core/presenter/main_presenter.h"
+#include "core/presenter/placement.h"
 #include "gui/controls/list_model.h"
 #include "gui/controls/pie_chart.h"
 #include "gui/controls/tree_model.h"
 
 namespace kestrum::gui {
 
-class FileCommands;
+class PropertiesSheet;
 class frmZip;
 
 // The main window. It owns the widgets, converts twips at the screen's logical DPI and
 // forwards every event to the presenter, which holds the rules.
-class frmMain : public QMainWindow, public MainView, public LoaderWindow {
+class frmMain : public QMainWindow, public MainView {
   Q_OBJECT
  public:
   // settingsPath: the per-user settings file holding the window placement.
@@ -54,15 +52,10 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   const LayoutResult& LastLayout() const { return layout_; }
   double Dpi() const;
 
-  // The zip command: the selected rows into the modal zip window, the list rebuilt after it
-  // when a zip ran.
-  void ZipFiles();
   // The zip window while it is open (tests drive it), else nullptr.
   frmZip* ZipWindow() const { return zipWindow_; }
-  // Adds each path under "My Computer" as a folder entry (a volume's mount point stands for
-  // that volume) and scans them as one command; paths that cannot be scanned get one message.
-  // Refused, with a status line, while a command is busy.
-  void ScanFolders(const std::vector<std::string>& paths);
+  // The folders given on the command line: MainPresenter::ScanFolders.
+  void ScanFolders(const std::vector<std::string>& paths) { presenter_->ScanFolders(paths); }
   // "&About Kestrum...": the About window, modal and owned by this window; returned so that
   // callers and tests can reach it.
   QDialog* ShowAbout();
@@ -91,19 +84,21 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   // How folders are opened in the file manager; tests replace it with a recorder.
   std::function<bool(const std::string& path, bool trashView)> ShellOpener;
 
-  // LoaderWindow
-  void ClearPathLabel() override { SetPathLabel(""); }
-  void ClearList() override;
+  bool Confirm(const std::string& text, const std::string& details) override;
   void SetProgressTimer(bool running) override;
-  void ShowRoot() override;
-  void ShowNode(NodeId node) override;
-  void PostToWindow(std::function<void()> task) override;
+  bool RunZipWindow(ZipRequest request) override;
+  void ShowProperties(const RowTarget& target) override;
+  std::size_t CurrentListRow() const override;  // 1-based, 0 when none
+  std::string AskFolder() override;
+  void OpenHelpContents() override;
+  void OpenHelpSearch() override;
+  void OpenAbout() override { ShowAbout(); }
 
-  DiskLoader* Loader() const { return loader_.get(); }
+  DiskLoader* Loader() const { return presenter_->Loader(); }
   // The slot every long command runs in; its Busy() is the guard of every command.
-  CommandSlot& Slot() { return *slot_; }
-  // Delete, trash and properties (null once the window has closed).
-  FileCommands* Files() const { return fileCommands_.get(); }
+  CommandSlot& Slot() { return presenter_->Slot(); }
+  // The properties sheets (the file manager's, or Kestrum's own window).
+  PropertiesSheet* Sheets() const { return sheets_.get(); }
   QTimer& ProgressTimer() { return progressTimer_; }
 
  protected:
@@ -122,19 +117,12 @@ class frmMain : public QMainWindow, public MainView, public LoaderWindow {
   void UpdateClock();
   void WireList();
   void SelectMarkedRows();
-  std::size_t CurrentListRow() const;  // 1-based, 0 when none
   QRect ToPixels(const Rect& r) const;
   double ToTwips(int px) const;
 
   std::string settingsPath_;
   std::unique_ptr<MainPresenter> presenter_;
-  // The loader's own view of the volumes: it outlives every rediscovery.
-  std::unique_ptr<FileSystemService> driveFs_;
-  std::unique_ptr<SystemDriveSource> driveSource_;
-  std::unique_ptr<CommandSlot> slot_;
-  // Declared after the presenter: destroyed first, joining its worker while the model lives.
-  std::unique_ptr<DiskLoader> loader_;
-  std::unique_ptr<FileCommands> fileCommands_;
+  std::unique_ptr<PropertiesSheet> sheets_;
   QTimer progressTimer_;
   QWidget* surface_;
   QToolBar* toolbar_;

@@ -14,7 +14,6 @@
 #include <vector>
 
 #include "core/app/arguments.h"
-#include "core/globals.h"
 #include "core/model/report.h"
 #include "core/platform/settings.h"
 #include "core/trace/trace.h"

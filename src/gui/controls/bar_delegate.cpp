@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QPainter>
 
-#include "core/views/list_cells.h"
+#include "core/rows/list_cells.h"
 #include "gui/controls/list_model.h"
 
 namespace kestrum::gui {

@@ -3,7 +3,7 @@
 #include <QFontMetrics>
 #include <algorithm>
 
-#include "core/views/list_cells.h"
+#include "core/rows/list_cells.h"
 #include "gui/controls/list_model.h"
 #include "gui/controls/text.h"
 

@@ -1,6 +1,6 @@
 #include "gui/controls/list_model.h"
 
-#include "core/views/list_cells.h"
+#include "core/rows/list_cells.h"
 #include "gui/controls/icons.h"
 #include "gui/controls/text.h"
 

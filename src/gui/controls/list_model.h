@@ -1,7 +1,7 @@
 #pragma once
 #include <QAbstractTableModel>
 
-#include "core/views/list_data.h"
+#include "core/adapter/list_data.h"
 
 namespace kestrum::gui {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <QChartView>
 
-#include "core/views/pie_data.h"
+#include "core/rows/pie_data.h"
 
 namespace kestrum::gui {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <QAbstractItemModel>
 
-#include "core/views/explorer.h"
+#include "core/adapter/explorer.h"
 
 namespace kestrum::gui {
 

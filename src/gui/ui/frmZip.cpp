@@ -8,7 +8,6 @@
 #include <QMessageBox>
 #include <QVBoxLayout>
 
-#include "core/globals.h"
 #include "core/trace/trace.h"
 #include "gui/controls/text.h"
 

@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "core/fileops/zip_request.h"
+#include "core/commands/zip_command.h"
 #include "core/fileops/zip_runner.h"
 
 namespace kestrum::gui {

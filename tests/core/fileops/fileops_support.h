@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/fileops/targets.h"
+#include "core/commands/targets.h"
 #include "core/platform/open_folder.h"
 
 namespace kestrum::test {

@@ -17,7 +17,6 @@
 #include <sstream>
 
 #include "core/fileops/zip_archive.h"
-#include "core/fileops/zip_request.h"
 #include "core/fileops/zip_runner.h"
 #include "support/test_support.h"
 
@@ -119,60 +118,6 @@ ZipOutcome Zip(const std::string& target, const std::vector<ZipItem>& items,
                const FileOpsSeam& calls = SystemSeam()) {
   ZipEvents events;
   return WriteZipArchive(target, items, events, {}, calls);
-}
-
-TEST(ZipRequestTest, ListTextEntryNamesAndTargets) {
-  FileTarget file;
-  file.FullPath = "/d/a \"q\".txt";
-  file.Folder = "/d/";
-  file.Name = "a \"q\".txt";
-  file.VolumeRoot = "/";
-  FileTarget folder = file;
-  folder.FullPath = "/d/Old";
-  folder.Name = "Old";
-  folder.IsFolder = true;
-  TargetSelection sel;
-  sel.Targets = {file, folder};
-  sel.LeftOut = 2;
-  ZipRequest r = BuildZipRequest(sel, "/d/", "/home/u/");
-  EXPECT_EQ(r.ZipFileList, " \"/d/a \"q\".txt\" \"/d/Old/*.*\"");
-  EXPECT_EQ(r.ZipPath, "/d/");
-  EXPECT_EQ(r.BaseFolder, "/d/");
-  EXPECT_EQ(r.LeftOut, 2u);
-  ASSERT_EQ(r.Items.size(), 2u);
-  EXPECT_EQ(r.Items[0].EntryName, "a \"q\".txt");
-  EXPECT_EQ(r.Items[1].EntryName, "Old");
-  EXPECT_TRUE(r.Items[1].IsFolder);
-
-  // Largest files: full paths in the text, names below the volume's root in the archive.
-  FileTarget big;
-  big.FullPath = "/mnt/v/x/big.bin";
-  big.Folder = "/mnt/v/x/";
-  big.Name = "big.bin";
-  big.VolumeRoot = "/mnt/v/";
-  big.LargestKey = "k1";
-  FileTarget big2 = big;
-  big2.FullPath = "/mnt/v/y/big.bin";
-  big2.Folder = "/mnt/v/y/";
-  sel.Targets = {big, big2};
-  r = BuildZipRequest(sel, "", "/home/u");
-  EXPECT_EQ(r.ZipFileList, " \"/mnt/v/x/big.bin\" \"/mnt/v/y/big.bin\"");
-  EXPECT_EQ(r.ZipPath, "");
-  EXPECT_EQ(r.BaseFolder, "/home/u/");
-  EXPECT_EQ(r.Items[0].EntryName, "x/big.bin");
-  EXPECT_EQ(r.Items[1].EntryName, "y/big.bin");
-  EXPECT_EQ(r.Items[1].Root, "/mnt/v/");
-
-  TempDir dir;
-  dir.Mkdir("sub");
-  EXPECT_EQ(ResolveZipTarget("", dir.Path()), std::nullopt);
-  EXPECT_EQ(ResolveZipTarget(dir.Path() + "/", dir.Path()), std::nullopt);
-  EXPECT_EQ(ResolveZipTarget("x/", dir.Path()), std::nullopt);
-  EXPECT_EQ(ResolveZipTarget("sub", dir.Path()), std::nullopt);
-  EXPECT_EQ(ResolveZipTarget(dir.Path() + "/sub", "/"), std::nullopt);
-  EXPECT_EQ(ResolveZipTarget("a.zip", dir.Path()), dir.Path() + "/a.zip");
-  EXPECT_EQ(ResolveZipTarget("sub/a.zip", dir.Path() + "/"), dir.Path() + "/sub/a.zip");
-  EXPECT_EQ(ResolveZipTarget("/t/b.zip", dir.Path()), "/t/b.zip");
 }
 
 TEST(ZipRequestTest, CompressedDataIsRecognised) {

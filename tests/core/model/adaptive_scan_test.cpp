@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/scan.h"
 #include "core/model/summary.h"
 #include "support/test_support.h"
@@ -31,7 +31,7 @@ struct ScanRun {
 };
 
 void ScanInto(ScanRun& r, const std::string& root, const ScanOptions& o) {
-  r.drive.Class = "Drive";
+  r.drive.Class = ObjectClass::Drive;
   r.drive.SetPath(root);
   r.drive.RootFolder = root + "/";
   r.drive.AllocationUnit = 4096;
@@ -165,7 +165,7 @@ TEST(AdaptiveScan, StopReturnsWhileReadersAreStuckInASystemCall) {
     o.Threads = threads;
     o.SharedReader = reader;
     ScanRun r;
-    r.drive.Class = "Drive";
+    r.drive.Class = ObjectClass::Drive;
     r.drive.SetPath(t.Path());
     r.drive.RootFolder = t.Path() + "/";
     r.drive.AllocationUnit = 4096;

@@ -217,7 +217,7 @@ TEST(Discovery, RealMachineHasARootVolume) {
 
 TEST(DiskModel, LabelsAndSubClasses) {
   DiskObject d;
-  d.Class = "Drive";
+  d.Class = ObjectClass::Drive;
   d.SetPath("/mnt/a");
   EXPECT_EQ(d.Label(), "(/mnt/a)");
   d.Name = "Archive";
@@ -230,14 +230,13 @@ TEST(DiskModel, LabelsAndSubClasses) {
   EXPECT_EQ(d.OpenIcon, "HardDrive");
 
   DiskObject folder;
-  folder.Class = "Folder";
+  folder.Class = ObjectClass::Folder;
   folder.SetPath("/mnt/a/x/");
   EXPECT_EQ(folder.Label(), "/mnt/a/x/");
   folder.SetSubClass();
   EXPECT_EQ(folder.ClosedIcon, "ClosedFolder");
   EXPECT_EQ(folder.OpenIcon, "OpenFolder");
   DiskObject other;
-  other.Class = "Other";
   other.Name = "n";
   EXPECT_EQ(other.Label(), "");
 
@@ -254,7 +253,7 @@ TEST(DiskModel, FolderListDerivesAndFindsPaths) {
   FolderList& list = drive.DiskObjects();
   auto folder = [&](DiskObject* parent, const std::string& name) {
     auto o = std::make_unique<DiskObject>();
-    o->Class = "Folder";
+    o->Class = ObjectClass::Folder;
     o->Name = name;
     o->Parent = parent;
     if (parent == &drive) o->SetPath("/mnt/a/");

@@ -84,5 +84,32 @@ TEST(FolderList, ObjectsInBlocksStayPutAndEndOnRemovalAndClear) {
   EXPECT_EQ(list.Find("/s/"), again);
 }
 
+TEST(RemoveBranch, TakesAFolderWithEverythingBelowAndKeepsTheRestFindable) {
+  DiskObject drive;
+  drive.Class = ObjectClass::Drive;
+  FolderList& l = drive.DiskObjects();
+  auto add = [&l](const std::string& name, DiskObject* parent) {
+    auto f = std::make_unique<DiskObject>();
+    f->Class = ObjectClass::Folder;
+    f->Name = name;
+    f->Parent = parent;
+    return l.Add(std::move(f));
+  };
+  DiskObject* root = add("", nullptr);
+  root->SetPath("/v/");
+  DiskObject* a = add("a", root);
+  DiskObject* b = add("b", a);
+  add("c", b);
+  DiskObject* ab = add("ab", root);
+  add("d", ab);
+  ASSERT_EQ(l.Find("/v/a/b/c/")->Name, "c");  // the index is built
+  EXPECT_EQ(l.RemoveBranch(a), 3u);
+  EXPECT_EQ(l.Count(), 3u);
+  EXPECT_EQ(l.Find("/v/a/"), nullptr);
+  EXPECT_EQ(l.Find("/v/a/b/c/"), nullptr);
+  EXPECT_EQ(l.Find("/v/ab/d/")->Name, "d");
+  EXPECT_EQ(l.RemoveBranch(a), 0u);
+}
+
 }  // namespace
 }  // namespace kestrum

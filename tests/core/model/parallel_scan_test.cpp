@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/largest.h"
 #include "core/model/scan.h"
 #include "core/model/summary.h"
@@ -35,7 +35,7 @@ struct Result {
 
 Result ScanWith(const std::string& root, unsigned threads, ScanOptions o = {}) {
   Result r;
-  r.drive.Class = "Drive";
+  r.drive.Class = ObjectClass::Drive;
   r.drive.SetPath(root);
   r.drive.RootFolder = root + "/";
   r.drive.AllocationUnit = 4096;
@@ -326,7 +326,7 @@ TEST(ParallelScan, StopFromAnotherThreadLeavesADepthFirstPrefix) {
     o.AfterFolder = [&made](const DiskObject&) { ++made; };
     o.Threads = 3;
     Result r;
-    r.drive.Class = "Drive";
+    r.drive.Class = ObjectClass::Drive;
     r.drive.SetPath(t.Path());
     r.drive.RootFolder = t.Path() + "/";
     r.drive.AllocationUnit = 4096;

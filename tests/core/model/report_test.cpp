@@ -133,7 +133,7 @@ TEST(Report, ArgumentsAndBadPath) {
 // A long report goes out in pieces that join to the whole text; a write that fails ends it.
 TEST(Report, WrittenInPiecesAndStoppedByAFailedWrite) {
   DiskObject drive;
-  drive.Class = "Drive";
+  drive.Class = ObjectClass::Drive;
   drive.SetPath("/m");
   auto root = std::make_unique<DiskObject>();
   root->SetPath("/m/");

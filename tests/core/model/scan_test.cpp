@@ -14,7 +14,7 @@
 #include <random>
 #include <set>
 
-#include "core/globals.h"
+#include "core/model/scanning.h"
 #include "core/model/largest.h"
 #include "core/model/summary.h"
 #include "support/test_support.h"
@@ -27,7 +27,7 @@ using test::TempDir;
 // A drive object over a temporary tree, with a 4096-byte unit so rounding shows.
 DiskObject DriveAt(const std::string& root, std::int32_t unit = 4096) {
   DiskObject d;
-  d.Class = "Drive";
+  d.Class = ObjectClass::Drive;
   d.SetPath(root);
   d.RootFolder = root + "/";
   d.AllocationUnit = unit;
@@ -204,7 +204,7 @@ TEST(ScanDrive, TotalsLevelsAndOrder) {
   ASSERT_EQ(d.LargestFiles().Count(), 3u);
   ASSERT_TRUE(d.Folder100);
   EXPECT_EQ(d.Folder100->Path(), root + "100 Largest Files");
-  EXPECT_EQ(d.Folder100->Class, "Folder100");
+  EXPECT_EQ(d.Folder100->Class, ObjectClass::Folder100);
   EXPECT_EQ(d.Folder100->Parent, &rf);
   EXPECT_EQ(d.Folder100->Level, 1);
   EXPECT_EQ(d.Folder100->fFileCount, 3);

@@ -1,0 +1,82 @@
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "core/adapter/row_tags.h"
+
+namespace kestrum {
+
+struct ListColumn {
+  std::string Text;
+  double Width = 0;  // twips
+};
+
+struct ListRow {
+  std::string Text;
+  std::string Key;
+  std::string Icon;
+  std::string SmallIcon;
+  std::vector<std::string> SubItems;  // column 1 onwards
+  RowTag Tag;
+  bool Selected = false;
+  // The text of a column: 0 is Text, k is SubItems[k - 1] (empty when missing).
+  const std::string& Cell(std::size_t column) const;
+};
+
+// Told about every change of the list, so that a view can follow it.
+class ListObserver {
+ public:
+  virtual ~ListObserver() = default;
+  virtual void ListAboutToBeReset() = 0;
+  virtual void ListReset() = 0;
+  virtual void RowAboutToBeInserted(int row) = 0;
+  virtual void RowInserted() = 0;
+  virtual void RowAboutToBeRemoved(int row) = 0;
+  virtual void RowRemoved() = 0;
+  virtual void ColumnsChanged() = 0;
+};
+
+// The content of the list view as plain data: columns, rows and the sort state.
+class ListData {
+ public:
+  double Width = 0;  // the view's width in twips, kept up to date by the window
+  bool Visible = true;
+  int SortKey = 0;    // 0-based column
+  int SortOrder = 0;  // 0 ascending, 1 descending
+
+  void SetObserver(ListObserver* observer) { observer_ = observer; }
+
+  const std::vector<ListColumn>& Columns() const { return columns_; }
+  // The left edge of a column: the sum of the widths before it.
+  double ColumnLeft(std::size_t column) const;
+  void ClearColumns();
+  void AddColumn(const std::string& text, double width);
+
+  const std::vector<ListRow>& Rows() const { return rows_; }
+  std::size_t Count() const { return rows_.size(); }
+  // 1-based; nullptr outside 1..Count().
+  ListRow* Item(std::size_t position);
+  // Appends a row; returns its 1-based position.
+  std::size_t Add(ListRow row);
+  void Clear();
+  // Replaces every row at once (one reset for the view, however many rows), sorting off.
+  void Assign(std::vector<ListRow> rows);
+  void Remove(std::size_t position);
+  // 1-based position of the first row with this key, 0 when none.
+  std::size_t IndexOfKey(const std::string& key) const;
+  void SetSelected(std::size_t position, bool selected);
+
+  bool Sorted() const { return sorted_; }
+  // True sorts the present rows once by SortKey's text in SortOrder; false keeps that order
+  // and later rows go to the end.
+  void SetSorted(bool sorted);
+
+ private:
+  std::vector<ListColumn> columns_;
+  std::vector<ListRow> rows_;
+  bool sorted_ = false;
+  ListObserver* observer_ = nullptr;
+};
+
+}  // namespace kestrum

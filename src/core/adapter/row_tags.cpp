@@ -1,0 +1,15 @@
+#include "core/adapter/row_tags.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kestrum {
+
+std::string FileTag(double size) {
+  char buf[64];
+  // Byte counts are whole numbers; %.0f writes them without exponent or grouping.
+  const int n = std::snprintf(buf, sizeof buf, "%.0f", std::isfinite(size) ? size : 0.0);
+  return "File " + std::string(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+}
+
+}  // namespace kestrum

@@ -1,0 +1,81 @@
+#include "core/commands/targets.h"
+
+#include "core/platform/open_folder.h"
+#include "core/adapter/row_tags.h"
+
+namespace kestrum {
+
+namespace {
+
+std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
+}  // namespace
+
+TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explorer, NodeId listed,
+                                  bool onlySelected, std::size_t current) {
+  TargetSelection out;
+  const ItemValue listedData = explorer.ItemData(listed);
+  DiskObject* const* holder = std::get_if<DiskObject*>(&listedData);
+  const DiskObject* parent = holder ? *holder : nullptr;
+  const bool folderListing = parent && parent->Class == ObjectClass::Folder;
+  const bool largestListing = parent && parent->Class == ObjectClass::Folder100;
+  const std::string volumeRoot = VolumeRootOf(parent);
+
+  const auto& rows = list.Rows();
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const ListRow& row = rows[i];
+    const std::size_t position = i + 1;
+    if (current != 0 ? position != current : (onlySelected && !row.Selected)) continue;
+
+    RowTarget t;
+    t.Row = position;
+    t.VolumeRoot = volumeRoot;
+    bool real = false;
+    if (IsFileTag(row.Tag) && folderListing && !row.Text.empty()) {
+      t.Folder = WithSlash(parent->Path());
+      t.Name = row.Text;
+      t.FullPath = t.Folder + t.Name;
+      real = t.Name.find('/') == std::string::npos;
+    } else if (IsFileTag(row.Tag) && largestListing && !row.Text.empty() &&
+               row.Text.front() == '/') {
+      SplitPath split = SplitLastName(row.Text);
+      t.Folder = std::move(split.Folder);
+      t.Name = std::move(split.Name);
+      t.FullPath = row.Text;
+      t.LargestKey = row.Key;
+      real = !t.Name.empty() && row.Text.back() != '/';
+    } else if (const auto node = TagNode(row.Tag); node && folderListing) {
+      const TreeNode* n = explorer.Node(*node);
+      const ItemValue data = explorer.ItemData(*node);
+      DiskObject* const* child = std::get_if<DiskObject*>(&data);
+      if (n && n->Parent == listed && child && *child && (*child)->Class == ObjectClass::Folder &&
+          !(*child)->RootDirectory && (*child)->Parent == parent && !(*child)->Name.empty()) {
+        t.IsFolder = true;
+        t.Node = *node;
+        t.Object = *child;
+        t.Folder = WithSlash(parent->Path());
+        t.Name = (*child)->Name;
+        t.FullPath = t.Folder + t.Name;
+        real = true;
+      }
+    }
+    if (real) {
+      out.Targets.push_back(std::move(t));
+    } else {
+      ++out.LeftOut;
+    }
+  }
+  return out;
+}
+
+std::string NothingToActOn(const TargetSelection& selection) {
+  if (!selection.Targets.empty()) return {};
+  if (selection.LeftOut == 0) return {};
+  return "The selected rows are not files or folders: drives, a drive's root folder, the "
+         "largest-files folder and statistics rows cannot be acted on.";
+}
+
+}  // namespace kestrum

@@ -1,0 +1,84 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kestrum {
+
+// The main window's command vocabulary: names, captions ("&" marks the access key), toolbar
+// keys, tooltips and image keys, in the order they are shown, each with the command it gives
+// and the guard that refuses it.
+
+// What a menu entry or toolbar button does. One command may be given from several places
+// (the menu bar, the toolbar, the list's popup menu).
+enum class Command : std::uint8_t {
+  None,             // separators, "&Options..."
+  LoadDisks,        // "mnuScanDisks": find the volumes again and rebuild the tree
+  LoadDisk,         // "ScanDisks": scan the selected drive, or every drive of "My Computer"
+  ScanFolder,       // "mnuScanFolder": ask for a folder and scan it
+  Stop,             // "Stop", "mnuScanStop"
+  Recycle,          // "Recycle", "mnuFileRecycle", "FileMenuRecycle"
+  Delete,           // "Delete", "mnuFileDelete", "FileMenuDelete"
+  Zip,              // "Zip", "mnuFileZip", "FileMenuZip"
+  Properties,       // "mnuFileProp", "FileMenuProperties"
+  Exit,             // "mnuFileExit"
+  ToggleToolbar,    // "mnuViewToolbar"
+  ToggleStatusBar,  // "mnuViewStatusBar"
+  ToggleCDDrives,   // "CDDrives", "mnuViewCD"
+  ToggleShowFiles,  // "Files", "mnuViewShowFiles"
+  ToggleAllocated,  // "Allocated", "mnuViewAllocated"
+  BackUp,           // "Back", "mnuViewBackUp"
+  HelpContents,     // "mnuHelpContents"
+  HelpSearch,       // "mnuHelpSearch"
+  About,            // "mnuHelpAbout"
+};
+
+// What refuses a command; MainPresenter::Refused decides each in one place.
+enum class Guard : std::uint8_t {
+  None,      // never refused
+  Scan,      // silently, while Scanning (the tree's and the list's clicks)
+  Busy,      // while Scanning or while a long command holds the slot, with a status line
+  BusyRows,  // as Busy, and while a listing is still read (commands on rows)
+  SlotRows,  // while a long command holds the slot, and while a listing is still read: the
+             // popup menu's commands, which do not test Scanning
+  Rows,      // while a listing is still read
+};
+
+struct MenuEntry {
+  const char* Name;
+  const char* Caption;  // "-" for a separator
+  Command Does = Command::None;
+  Guard When = Guard::None;
+  bool Checkable = false;
+  bool CheckedAtStart = false;
+};
+
+struct Menu {
+  const char* Name;
+  const char* Caption;
+  std::vector<MenuEntry> Entries;
+};
+
+struct ToolButton {
+  const char* Key;
+  const char* Tooltip;
+  const char* Image;
+  bool TwoState;
+  Command Does;
+  Guard When;
+};
+
+const std::vector<Menu>& MenuBar();
+// The list view's context menu (never shown in the menu bar).
+const Menu& FileMenu();
+const std::vector<ToolButton>& ToolbarButtons();
+
+// The menu entry (menu bar or context menu) of that name, or nullptr.
+const MenuEntry* FindMenuEntry(const std::string& name);
+// The toolbar button of that key, or nullptr.
+const ToolButton* FindToolButton(const std::string& key);
+
+// The fourteen image keys every image list holds.
+const std::vector<std::string>& ImageKeys();
+
+}  // namespace kestrum

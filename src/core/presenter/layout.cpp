@@ -1,0 +1,50 @@
+#include "core/presenter/layout.h"
+
+namespace kestrum {
+
+using namespace layout;
+
+LayoutResult SizeControls(double x, bool& firstLayout, const LayoutInput& in) {
+  if (firstLayout) {
+    x = kFirstTreeWidth;
+    firstLayout = false;
+  }
+  LayoutResult r;
+  r.Splitter = x;
+  r.Tree.Left = 0;
+  r.Tree.Width = x;
+  r.SplitterBar.Left = x;
+  r.List.Left = x + kTreeListGap;
+  r.List.Width = in.WindowWidth - (r.Tree.Width + kWidthAllowance);
+  r.Tree.Top = in.ToolbarVisible ? in.ToolbarHeight + kToolbarGap : 0;
+  r.Label.Top = r.Tree.Top;
+  r.Label.Left = r.List.Left + kLabelInsetLeft;
+  r.Label.Width = r.List.Width - kLabelInsetWidth;
+  r.Label.Height = in.LabelHeight;
+  r.List.Top = r.Tree.Top + in.LabelHeight;
+  r.Tree.Height = in.InnerHeight - r.Tree.Top - (in.StatusBarVisible ? in.StatusBarHeight : 0);
+  r.List.Height = r.Tree.Height - in.LabelHeight + kListOverhang;
+  r.SplitterBar.Top = r.Tree.Top;
+  r.SplitterBar.Height = r.Tree.Height;
+  r.SplitterBar.Width = kTreeListGap;  // the splitter fills the gap between tree and list
+  r.Chart.Left = r.List.Left + kChartLeft;
+  r.Chart.Width = r.List.Width - kChartWidth;
+  r.Chart.Top = r.List.Top + kChartTop;
+  r.Chart.Height = r.List.Height - kChartHeight;
+  return r;
+}
+
+double DragBarLeft(double splitterLeft, double mouseX, double windowWidth) {
+  const double p = splitterLeft + mouseX;
+  if (p < kSplitterLimit) return kSplitterLimit;
+  if (p > windowWidth - kSplitterLimit) return windowWidth - kSplitterLimit;
+  return p;
+}
+
+Rect DragBarRect(const Rect& splitter) {
+  return Rect{splitter.Left, splitter.Top,
+              static_cast<double>(static_cast<long>(splitter.Width) / 2),
+              splitter.Height - kDragBarAllowance};
+}
+
+}  // namespace kestrum

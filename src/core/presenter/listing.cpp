@@ -1,0 +1,315 @@
+#include "core/presenter/listing.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "core/trace/trace.h"
+#include "core/rows/drive_stats.h"
+#include "core/rows/file_rows.h"
+#include "core/rows/list_cells.h"
+#include "core/rows/list_sort.h"
+#include "core/rows/recycle_folders.h"
+#include "core/adapter/row_tags.h"
+
+namespace kestrum {
+
+namespace {
+
+enum class Layout { DrivesFree, DrivesUsed, FolderContents, DriveContents };
+
+void SetLayout(CExplorer& ex, Layout layout) {
+  switch (layout) {
+    case Layout::DrivesFree:
+      ex.SetColumns({"Name", 2000.0, "Size", 1000.0, "Free", 1000.0, "% Free", 800.0});
+      break;
+    case Layout::DrivesUsed:
+      ex.SetColumns({"Name", 2000.0, "Size", 1000.0, "Used", 1000.0, "% Used", 800.0,
+                     "Last Accessed", 1700.0});
+      break;
+    case Layout::FolderContents:
+      ex.SetColumns(
+          {"Name", 1800.0, "Size", 800.0, "% Parent", 600.0, " ", 1700.0, "Last Accessed", 1700.0});
+      break;
+    case Layout::DriveContents:
+      ex.SetColumns({"Name", 1800.0, "Size", 800.0, "% Parent", 600.0, " ", 1700.0});
+      break;
+  }
+}
+
+void SetPath(MainPresenter& p, const std::string& text) {
+  p.Listing().PathLabel = text;
+  p.View().SetPathLabel(text);
+}
+
+DiskObject* ObjectOf(const CExplorer& ex, NodeId node) {
+  const ItemValue v = ex.ItemData(node);
+  DiskObject* const* o = std::get_if<DiskObject*>(&v);
+  return o ? *o : nullptr;
+}
+
+// One listing being built: the rows taken from the model, and the file rows still to read.
+struct Build {
+  MainPresenter& P;
+  NodeId FirstChild;
+  NodeId Parent;
+  RowBatch Batch;
+  bool ReadFiles = false;
+  FileRowsRequest Request;
+};
+
+void AddListViewItem(Build& b, NodeId node) {
+  CExplorer& ex = b.P.Explorer();
+  ListingState& st = b.P.Listing();
+  const TreeNode* n = ex.Node(node);
+  if (!n) return;
+  if (n->Text == kPlaceholderText) {
+    ListRow row;
+    row.Text = "Drive not scanned...";
+    row.Icon = row.SmallIcon = std::string(n->Image);
+    b.Batch.Add(std::move(row), 0, false);
+    return;
+  }
+  DiskObject* d = ObjectOf(ex, node);
+  if (!d) return;
+  st.CurrentClass = d->Class;
+  const bool allocated = b.P.Toggles().Allocated;
+  ListRow row;
+  row.Text = n->Text;
+  row.Icon = row.SmallIcon = std::string(n->Image);
+  row.Tag = NodeTag(node);
+  if (d->Class == ObjectClass::Drive) {
+    if (d->DeviceSize == 0) return;  // not ready: no row
+    const bool used = st.DriveColumns == "Used";
+    if (!st.ColumnsSet) {
+      SetLayout(ex, used ? Layout::DrivesUsed : Layout::DrivesFree);
+      st.ColumnsSet = true;
+      st.SuffixSort = st.PaddedSizeSort = false;
+      if (d->Parent) SetPath(b.P, d->Parent->Path());
+    }
+    const double shown = used ? d->Space(allocated) : d->FreeSpace;
+    row.SubItems = {SizeText(d->DeviceSize), SizeText(shown),
+                    PercentText(ShareOf(shown, d->DeviceSize))};
+    if (!used) st.DriveColumns = "Free";
+    b.Batch.Add(std::move(row), d->DeviceSize, false);
+    return;
+  }
+  if (d->Class != ObjectClass::Folder && d->Class != ObjectClass::Folder100) return;
+  if (!st.ColumnsSet) {
+    SetLayout(ex, d->RootDirectory ? Layout::DriveContents : Layout::FolderContents);
+    st.ColumnsSet = true;
+    if (d->Parent) SetPath(b.P, d->Parent->Path());
+  }
+  const double s = d->Space(allocated);
+  double fraction = 0;
+  if (s != 0 && d->Parent)
+    fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->DeviceSize)
+                                           : ShareOf(s, d->Parent->Space(allocated));
+  row.SubItems = {SizeText(s), PercentText(fraction), BarText(fraction)};
+  if (st.SuffixSort) row.Text += 'A';
+  b.Batch.Add(std::move(row), s, st.SuffixSort);
+}
+
+// The request common to both file listings of folder d.
+void PrepareRead(Build& b, const DiskObject& d, double parentSpace, std::int32_t unit) {
+  b.ReadFiles = true;
+  b.Request.VolumeRoot = VolumeRootOf(&d);
+  b.Request.ParentSpace = parentSpace;
+  b.Request.Allocated = b.P.Toggles().Allocated;
+  b.Request.AllocationUnit = unit;
+  b.Request.SuffixSort = b.P.Listing().SuffixSort;
+}
+
+void AddFiles3(Build& b, NodeId node) {
+  if (Tracing()) Trace("frmMain.AddFiles3");
+  DiskObject* d = ObjectOf(b.P.Explorer(), node);
+  if (!d || d->Class != ObjectClass::Folder100) return;
+  ListingState& st = b.P.Listing();
+  SetPath(b.P, d->Path());
+  st.CurrentClass = d->Class;
+  if (!st.ColumnsSet) {
+    SetLayout(b.P.Explorer(), Layout::FolderContents);
+    st.ColumnsSet = true;
+  }
+  const DiskObject* r = d->Parent;
+  const DiskObject* v = r ? r->Parent : nullptr;
+  if (!r || !v) return;
+  PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->AllocationUnit);
+  b.Request.Largest = true;
+  if (const FileObjectList* list = v->LargestFilesIfAny())
+    for (const auto& f : *list) b.Request.Entries.push_back({f->Name, f->Size, f->key});
+}
+
+void AddFiles2(Build& b, NodeId node) {
+  if (Tracing()) Trace("frmMain.AddFiles2");
+  DiskObject* d = ObjectOf(b.P.Explorer(), node);
+  if (!d || d->Class == ObjectClass::Drive) return;
+  if (d->Class == ObjectClass::Folder100) {
+    AddFiles3(b, node);
+    return;
+  }
+  // The root ("My Computer") names no folder: it has no file rows.
+  if (d->Class != ObjectClass::Folder) return;
+  ListingState& st = b.P.Listing();
+  SetPath(b.P, d->Path());
+  st.CurrentClass = ObjectClass::Folder;
+  if (!st.ColumnsSet) {
+    SetLayout(b.P.Explorer(), Layout::FolderContents);
+    st.ColumnsSet = true;
+  }
+  PrepareRead(b, *d, d->Space(b.P.Toggles().Allocated), d->AllocationUnit);
+  b.Request.FolderPath = d->Path();
+  b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
+}
+
+std::string Count(std::int32_t n) { return std::to_string(n); }
+
+// Sorts, shows the rows in one piece, selects the first, and writes the status line (and
+// the statistics rows of a scanned drive).
+void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, bool sorted) {
+  ListingState& st = p.Listing();
+  CExplorer& ex = p.Explorer();
+  if (!sorted) SortListing(batch, st.SuffixSort, st.PaddedSizeSort);
+  std::vector<ListRow> rows = std::move(batch.Rows);
+  if (!rows.empty()) rows.front().Selected = true;
+
+  const TreeNode* first = ex.Node(firstChild);
+  if (first && first->Text == kPlaceholderText) {
+    p.List().Assign(std::move(rows));
+    p.SetStatus("Click Scan button to scan the drive...");
+    return;
+  }
+  const DiskObject* x = ObjectOf(ex, first ? firstChild : parent);
+  if (first && x && x->RootDirectory) {
+    std::vector<ListRow> stats = DriveStats(*x);
+    rows.insert(rows.end(), std::make_move_iterator(stats.begin()),
+                std::make_move_iterator(stats.end()));
+  }
+  p.List().Assign(std::move(rows));
+  if (!x) return;
+  const bool allocated = p.Toggles().Allocated;
+  const DiskObject* up = x->Parent;
+  if (!up || up->Class == ObjectClass::Root) {
+    const std::size_t drives = p.DiskList() ? p.DiskList()->Count() : 1;
+    p.SetStatus(std::to_string(drives > 0 ? drives - 1 : 0) + " disk volumes");
+  } else if (up->Class == ObjectClass::Drive) {
+    p.SetStatus(Count(x->FolderCount) + " folders, " + Count(x->FileCount) + " files for " +
+                SizeText(x->Space(allocated)));
+  } else if (const DiskObject* pr = ObjectOf(ex, parent)) {
+    p.SetStatus(Count(pr->fFolderCount) + " folders, " + Count(pr->fFileCount) + " files for " +
+                SizeText(allocated ? pr->fAllocatedSpace : pr->fUsedSpace));
+  }
+}
+
+}  // namespace
+
+void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
+  CExplorer& ex = p.Explorer();
+  ListingState& st = p.Listing();
+  const TreeNode* parent = ex.Node(parentNode);
+  if (!parent || !ex.LV()) return;
+  // Any listing still being read is superseded by this one.
+  const std::uint64_t generation = ++st.Generation;
+  st.Newest->store(generation, std::memory_order_relaxed);
+  p.SetListingPending(false);
+
+  ex.ClearItems();
+  if (st.ChartShown) p.View().HidePieChart();
+  st.ChartShown = false;
+  p.List().Visible = true;
+
+  DiskObject* parentObj = ObjectOf(ex, parentNode);
+  if (parentObj) {
+    if (auto open = RecycleFolderRequest(parent->Text, *parentObj, ::getuid(), HomeTrashPath())) {
+      p.View().ShellOpen(open->Path, open->TrashView);
+      return;
+    }
+  }
+
+  Build b{p, firstChild, parentNode, {}, false, {}};
+  st.ColumnsSet = false;
+  if (ex.Exists(firstChild)) {
+    const std::vector<NodeId>& kids = parent->Kids;
+    std::size_t i = 0;
+    while (i < kids.size() && kids[i] != firstChild) ++i;
+    if (i == kids.size()) {
+      AddListViewItem(b, firstChild);  // not a child of parentNode: that one row alone
+    } else {
+      b.Batch.Rows.reserve(kids.size() - i);
+      for (; i < kids.size(); ++i) AddListViewItem(b, kids[i]);
+    }
+  }
+  if (firstChild == kNoNode || p.Toggles().ShowFiles) AddFiles2(b, parentNode);
+
+  if (!b.ReadFiles) {
+    Finish(p, firstChild, parentNode, std::move(b.Batch), false);
+    return;
+  }
+  const std::shared_ptr<WindowQueue> queue = p.Queue();
+  if (!queue->Connected()) {
+    b.Batch.Append(ReadFileRows(b.Request));
+    Finish(p, firstChild, parentNode, std::move(b.Batch), false);
+    return;
+  }
+  // Read on a worker, so that a slow or dead file server never freezes the window. The
+  // worker owns copies of everything it reads and reaches the presenter only through a task
+  // posted to the window thread, which drops the rows unless this is still the newest
+  // listing of the same node.
+  p.SetListingPending(true);
+  const std::shared_ptr<std::atomic<std::uint64_t>> newest = st.Newest;
+  b.Request.Current = newest.get();
+  b.Request.Generation = generation;
+  MainPresenter* presenter = &p;
+  const bool suffixSort = st.SuffixSort, sizeSort = st.PaddedSizeSort;
+  struct Job {
+    FileRowsRequest Request;
+    RowBatch Batch;
+  };
+  auto job = std::make_shared<Job>(Job{std::move(b.Request), std::move(b.Batch)});
+  auto work = [queue, newest, presenter, generation, firstChild, parentNode, parentObj,
+               suffixSort, sizeSort, job] {
+    RowBatch batch = std::move(job->Batch);
+    batch.Append(ReadFileRows(job->Request));
+    // Sorted here too, so that the window thread only shows the rows.
+    SortListing(batch, suffixSort, sizeSort);
+    if (newest->load(std::memory_order_relaxed) != generation) return;
+    queue->Post([presenter, generation, firstChild, parentNode, parentObj,
+                  batch = std::move(batch)]() mutable {
+      if (presenter->Listing().Generation != generation) return;
+      presenter->SetListingPending(false);
+      if (ObjectOf(presenter->Explorer(), parentNode) != parentObj) return;
+      Finish(*presenter, firstChild, parentNode, std::move(batch), true);
+    });
+  };
+  try {
+    std::thread(work).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: read here, as without a window.
+    p.SetListingPending(false);
+    RowBatch batch = std::move(job->Batch);
+    batch.Append(ReadFileRows(job->Request));
+    Finish(p, firstChild, parentNode, std::move(batch), false);
+  }
+}
+
+void CancelListing(MainPresenter& p) {
+  ListingState& st = p.Listing();
+  st.Newest->store(++st.Generation, std::memory_order_relaxed);
+  p.SetListingPending(false);
+  p.Explorer().ClearItems();
+}
+
+void Relist(MainPresenter& p) {
+  const NodeId selected = p.SelectedNode();
+  const TreeNode* n = p.Explorer().Node(selected);
+  if (!n) return;
+  p.Listing().FirstChildNode = n->Kids.empty() ? kNoNode : n->Kids.front();
+  SetListView(p, p.Listing().FirstChildNode, selected);
+}
+
+}  // namespace kestrum

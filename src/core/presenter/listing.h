@@ -1,0 +1,30 @@
+#pragma once
+#include "core/presenter/main_presenter.h"
+
+namespace kestrum {
+
+// The list's listings. Each fills the presenter's list from the model through the adapter,
+// following the presenter's ListingState (sort modes, drive layout) and its toggles. Window
+// thread only.
+
+// Lists parentNode, whose first child is firstChild (kNoNode when it has none): one row per
+// child node in tree order, the file rows when the folder has no subfolders or "Files" is
+// on, sorted in the current mode, the first row selected, the status line and path label
+// written and, for a scanned drive, the statistics rows appended. A recycle-bin or trash
+// folder is opened in the file manager instead and the list stays empty.
+//
+// File rows are read from the disk. When the presenter's queue is connected to the window,
+// they are read on a worker thread: the list is empty and ListingPending() true until the
+// whole listing appears in one piece; a newer listing supersedes it (its rows are dropped).
+// Without a window the listing completes before the call returns.
+void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode);
+
+// Drops any listing still being read (its rows never appear) and clears the list: for a
+// command that is about to change the model under the list.
+void CancelListing(MainPresenter& p);
+
+// Lists the presenter's SelectedNode again, with its first child as the tree has it now;
+// nothing when that node no longer exists.
+void Relist(MainPresenter& p);
+
+}  // namespace kestrum

@@ -1,0 +1,231 @@
+#include "core/presenter/main_presenter.h"
+
+#include "core/commands/folder_scan.h"
+#include "core/commands/properties_command.h"
+#include "core/commands/status_texts.h"
+#include "core/commands/zip_command.h"
+#include "core/model/folder_entries.h"
+#include "core/model/scanning.h"
+#include "core/trace/trace.h"
+#include "core/presenter/listing.h"
+#include "core/presenter/navigation.h"
+
+namespace kestrum {
+
+MainPresenter::MainPresenter(MainView& view, FileSysFactory makeFileSys, const DriveSource* drives)
+    : view_(view),
+      makeFileSys_(std::move(makeFileSys)),
+      queue_(std::make_shared<WindowQueue>()),
+      slot_(std::make_unique<CommandSlot>(queue_)) {
+  if (!drives) {
+    driveFs_ = makeFileSys_();
+    ownDrives_ = std::make_unique<SystemDriveSource>(*driveFs_);
+    drives = ownDrives_.get();
+  }
+  loader_ = std::make_unique<DiskLoader>(*this, explorer_, *drives, *slot_);
+  deleter_ = std::make_unique<DeleteFilesCommand>(*this, explorer_, list_, *slot_);
+  deleter_->DiskList = [this] { return diskList_.get(); };
+}
+
+MainPresenter::~MainPresenter() { queue_->Disconnect(); }
+
+void MainPresenter::SetStatus(const std::string& text) {
+  status_ = text;
+  view_.SetStatus(text);
+}
+
+void MainPresenter::ScanDisks() {
+  if (Tracing()) Trace("Globals.ScanDisks");
+  // The adapter is reset rather than replaced, so the window's models stay bound to it.
+  explorer_.Init(&list_);
+  diskList_.reset();
+  fileSys_ = makeFileSys_();
+  diskList_ = DiscoverDrives(
+      *fileSys_, [this](const std::string& m) { view_.ShowMessage(m); }, FolderEntries);
+  DiskObject* root = diskList_->Item(1);
+  root->Node = explorer_.AddNode(root->Label(), root, root->Children, kNoNode, root->ClosedIcon,
+                                 std::nullopt, false);
+  for (std::size_t i = 2; i <= diskList_->Count(); ++i) {
+    DiskObject* d = diskList_->Item(i);
+    d->Node =
+        explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
+    if (Tracing()) Trace("  found: " + d->OwnPath() + d->Name);
+  }
+}
+
+void MainPresenter::LoadDisks() {
+  if (Tracing()) Trace("frmMain.LoadDisks");
+  Scanning = true;
+  SetStatus("Finding disks...");
+  view_.SetPathLabel("");
+  ScanDisks();
+  Scanning = false;
+  SetStatus("Done");
+  ShowRoot();
+}
+
+void MainPresenter::ShowRoot() {
+  const NodeId root = explorer_.FirstNode();
+  explorer_.SetSelectedItem(root);
+  view_.SelectNode(root);
+  view_.ExpandNode(root);
+  tvTreeView_Click();
+}
+
+void MainPresenter::ShowNode(NodeId node) {
+  explorer_.SetSelectedItem(node);
+  view_.SelectNode(node);
+  view_.ExpandNode(node);
+  tvTreeView_Click();
+}
+
+void MainPresenter::tvTreeView_Click() { kestrum::tvTreeView_Click(*this); }
+
+void MainPresenter::ClearList() { CancelListing(*this); }
+
+void MainPresenter::Relist() { kestrum::Relist(*this); }
+
+bool MainPresenter::Refused(Guard guard, bool tell) {
+  const bool slotBusy = slot_->Busy();
+  const char* why = nullptr;
+  switch (guard) {
+    case Guard::None:
+      return false;
+    case Guard::Scan:
+      return Scanning;
+    case Guard::Busy:
+    case Guard::BusyRows:
+      if (Scanning || slotBusy) why = kBusyStatus;
+      break;
+    case Guard::SlotRows:
+      if (slotBusy) why = kBusyStatus;
+      break;
+    case Guard::Rows:
+      break;
+  }
+  // Queued, a command on rows would act on whatever rows the finished listing selects.
+  const bool onRows = guard == Guard::BusyRows || guard == Guard::SlotRows || guard == Guard::Rows;
+  if (!why && onRows && listingPending_) why = kListingPendingStatus;
+  if (!why) return false;
+  if (tell) SetStatus(why);
+  return true;
+}
+
+void MainPresenter::Unload() {
+  Scanning = false;
+  // The workers end at once now; whatever they posted and has not run is dropped.
+  loader_.reset();
+  deleter_.reset();
+  slot_->Join();
+  queue_->Disconnect();
+}
+
+void MainPresenter::Toggle(bool& flag) {
+  flag = !flag;
+  view_.SyncToggles();
+}
+
+void MainPresenter::ToggleListed(bool& flag) {
+  Toggle(flag);
+  if (!Refused(Guard::Busy, false)) Relist();
+}
+
+void MainPresenter::tbToolBar_ButtonClick(const std::string& key) {
+  if (const ToolButton* b = FindToolButton(key)) Execute(b->Does, b->When);
+}
+
+void MainPresenter::MenuClick(const std::string& name) {
+  if (const MenuEntry* e = FindMenuEntry(name)) Execute(e->Does, e->When);
+}
+
+void MainPresenter::Execute(Command command, Guard guard) {
+  if (Refused(guard)) return;
+  switch (command) {
+    case Command::None:
+      break;
+    case Command::LoadDisks:
+      LoadDisks();
+      break;
+    case Command::LoadDisk:
+      LoadSelectedDisk();
+      break;
+    case Command::ScanFolder:
+      if (const std::string folder = view_.AskFolder(); !folder.empty()) ScanFolders({folder});
+      break;
+    case Command::Stop:
+      CommandSlot::Stop();
+      break;
+    case Command::Recycle:
+      if (deleter_) deleter_->DeleteFiles("Recycle", selectedNode_);
+      break;
+    case Command::Delete:
+      if (deleter_) deleter_->DeleteFiles("Delete", selectedNode_);
+      break;
+    case Command::Zip:
+      ZipFiles(*this, *slot_, list_, explorer_, selectedNode_);
+      break;
+    case Command::Properties:
+      Properties();
+      break;
+    case Command::Exit:
+      view_.CloseWindow();
+      break;
+    case Command::ToggleToolbar:
+    case Command::ToggleStatusBar:
+      Toggle(command == Command::ToggleToolbar ? toggles_.Toolbar : toggles_.StatusBar);
+      view_.ShowBars(toggles_.Toolbar, toggles_.StatusBar);
+      break;
+    case Command::ToggleCDDrives:
+      Toggle(toggles_.CDDrives);
+      break;
+    case Command::ToggleShowFiles:
+      ToggleListed(toggles_.ShowFiles);
+      break;
+    case Command::ToggleAllocated:
+      ToggleListed(toggles_.Allocated);
+      break;
+    case Command::BackUp:
+      BackUpTree(*this);
+      break;
+    case Command::HelpContents:
+      view_.OpenHelpContents();
+      break;
+    case Command::HelpSearch:
+      view_.OpenHelpSearch();
+      break;
+    case Command::About:
+      view_.OpenAbout();
+      break;
+  }
+}
+
+void MainPresenter::LoadSelectedDisk() {
+  if (!loader_ || !diskList_) return;
+  const ItemValue selected = explorer_.ItemData(explorer_.SelectedItem());
+  DiskObject* const* object = std::get_if<DiskObject*>(&selected);
+  loader_->LoadDisk(object ? *object : nullptr, *diskList_, toggles_.CDDrives);
+}
+
+void MainPresenter::Properties() {
+  const auto target =
+      PropertiesTarget(list_, explorer_, selectedNode_, view_.CurrentListRow());
+  if (target) view_.ShowProperties(*target);
+}
+
+void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
+  if (paths.empty()) return;
+  if (Refused(Guard::Busy, false)) {
+    SetStatus(kFolderScanRefused);
+    return;
+  }
+  if (!diskList_ || !fileSys_ || !loader_) return;
+  const FolderScanPlan plan = PlanFolderScan(*diskList_, *fileSys_, explorer_, FolderEntries, paths);
+  if (!plan.Messages.empty()) view_.ShowMessage(JoinMessages(plan.Messages));
+  if (!plan.Targets.empty()) loader_->LoadFolders(plan.Targets, toggles_.CDDrives);
+}
+
+void MainPresenter::ShowProgress() {
+  if (slot_->Busy() && slot_->Progress) SetStatus(slot_->ProgressLine());
+}
+
+}  // namespace kestrum

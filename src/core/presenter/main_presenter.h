@@ -1,0 +1,196 @@
+#pragma once
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/adapter/explorer.h"
+#include "core/adapter/list_data.h"
+#include "core/commands/command_slot.h"
+#include "core/commands/command_window.h"
+#include "core/commands/delete_files.h"
+#include "core/commands/disk_loader.h"
+#include "core/commands/targets.h"
+#include "core/commands/window_queue.h"
+#include "core/model/discovery.h"
+#include "core/presenter/actions.h"
+#include "core/presenter/listing_state.h"
+
+namespace kestrum {
+
+struct PieChartData;
+
+// What the main window's rules need of the window itself. frmMain implements it over Qt;
+// tests implement it with a recorder. All calls come on the window thread.
+class MainView {
+ public:
+  virtual ~MainView() = default;
+  virtual void SetStatus(const std::string& text) = 0;     // the "Status" panel
+  virtual void SetPathLabel(const std::string& text) = 0;  // lbPathLabel
+  virtual void ShowMessage(const std::string& text) = 0;   // OK box titled with the product
+  virtual void SetTreeEnabled(bool enabled) = 0;
+  virtual void SelectNode(NodeId node) = 0;                 // select and scroll to it
+  virtual void ExpandNode(NodeId node) = 0;                 // expand it; the view then reports
+                                                            // the expansion to the explorer
+  virtual void CloseWindow() = 0;                           // as the window's close box
+  virtual void ShowBars(bool toolbar, bool statusBar) = 0;  // and lay the window out again
+  virtual void SyncToggles() = 0;  // mirror the toggles onto the buttons and menu checks
+  // The pie chart over the list's area, and back to the list.
+  virtual void ShowPieChart(const PieChartData& /*chart*/) {}
+  virtual void HidePieChart() {}
+  // The list's popup menu FileMenu, at the pointer.
+  virtual void PopupFileMenu() {}
+  // Opens a folder in the file manager (as the trash view when trashView); false when no
+  // one could be asked.
+  virtual bool ShellOpen(const std::string& /*path*/, bool /*trashView*/) { return false; }
+  // The warning box of a delete or trash (see CommandWindow::Confirm); true for OK.
+  virtual bool Confirm(const std::string& /*text*/, const std::string& /*details*/) {
+    return false;
+  }
+  // Starts or stops the one-second timer that calls MainPresenter::ShowProgress.
+  virtual void SetProgressTimer(bool /*running*/) {}
+  // The modal zip window; true when it zipped anything and the window still stands.
+  virtual bool RunZipWindow(ZipRequest /*request*/) { return false; }
+  // The properties of one object: the file manager's sheet, or Kestrum's own window.
+  virtual void ShowProperties(const RowTarget& /*target*/) {}
+  // The 1-based row the list's cursor is on, 0 when none (the properties command's row).
+  virtual std::size_t CurrentListRow() const { return 0; }
+  // Asks for a folder to scan; "" when the user cancels. Exact bytes.
+  virtual std::string AskFolder() { return {}; }
+  virtual void OpenHelpContents() {}
+  virtual void OpenHelpSearch() {}
+  virtual void OpenAbout() {}
+};
+
+// The window's switches, held here and mirrored by the two-state buttons and menu checks.
+struct ViewToggles {
+  bool Toolbar = true;
+  bool StatusBar = true;
+  bool CDDrives = false;
+  bool ShowFiles = false;
+  bool Allocated = false;
+};
+
+// The status line of folders given to scan while a command runs.
+inline constexpr const char* kFolderScanRefused =
+    "A command is still running: the folder is not scanned";
+
+// The main window's presentation logic: discovery into the tree, the commands of the menus
+// and the toolbar with their guards, the switches, and the long commands, which run in one
+// command slot and reach the window through this presenter. Window thread only.
+class MainPresenter : public CommandWindow {
+ public:
+  using FileSysFactory = std::function<std::unique_ptr<FileSystemService>()>;
+
+  // makeFileSys serves every discovery, and once the scans' readiness and capacity checks;
+  // drives, when given, stands in for those checks (tests) and must outlive the presenter.
+  MainPresenter(MainView& view, FileSysFactory makeFileSys, const DriveSource* drives = nullptr);
+  // Stops a running command and waits for its worker.
+  ~MainPresenter() override;
+  MainPresenter(const MainPresenter&) = delete;
+  MainPresenter& operator=(const MainPresenter&) = delete;
+
+  CExplorer& Explorer() { return explorer_; }
+  ListData& List() { return list_; }
+  DiskCollection* DiskList() const { return diskList_.get(); }
+  const FileSystemService* FileSys() const { return fileSys_.get(); }
+  ViewToggles& Toggles() { return toggles_; }
+  const std::string& Status() const { return status_; }
+  // The node the list shows (`SelectedNode`): kNoNode before the first listing.
+  NodeId SelectedNode() const { return selectedNode_; }
+  // True while a listing is read and not yet shown; commands that act on rows refuse to run
+  // then, since the finished listing would change the rows they were given.
+  bool ListingPending() const { return listingPending_; }
+  void SetSelectedNode(NodeId node) { selectedNode_ = node; }
+  void SetListingPending(bool pending) { listingPending_ = pending; }
+  // How the list is listed (sort modes, layouts, the last mouse-up); see listing.h.
+  ListingState& Listing() { return listing_; }
+  MainView& View() { return view_; }
+  // The way from workers to the window thread; the window connects it once it is up. Until
+  // then file listings are read on the caller's thread.
+  const std::shared_ptr<WindowQueue>& Queue() const { return queue_; }
+  // The slot every long command runs in, and the commands (null once Unload has run).
+  CommandSlot& Slot() { return *slot_; }
+  DiskLoader* Loader() const { return loader_.get(); }
+  DeleteFilesCommand* Deleter() const { return deleter_.get(); }
+
+  // Rediscovers the drives and rebuilds the tree; ends with the root selected and expanded
+  // and "Done" in the status line.
+  void LoadDisks();
+  // Discovery proper: a new model and a new tree with "My Computer" and one node per drive.
+  void ScanDisks();
+  // The tree's click handler: lists the selected node (navigation.h).
+  void tvTreeView_Click();
+
+  // Dispatches a toolbar click by the button's key; unknown keys do nothing.
+  void tbToolBar_ButtonClick(const std::string& key);
+  // Dispatches a menu entry by its name (menu bar or context menu); unknown names do nothing.
+  void MenuClick(const std::string& name);
+  // Gives command unless guard refuses it.
+  void Execute(Command command, Guard guard);
+  // True when guard refuses a command now. tell: say why in the status line. The one place
+  // where the busy and listing guards are decided.
+  bool Refused(Guard guard, bool tell = true);
+
+  // Adds each path under "My Computer" as a folder entry (a volume's mount point stands for
+  // that volume) and scans them as one command; paths that cannot be scanned get one message.
+  // Refused, with a status line, while a command is busy.
+  void ScanFolders(const std::vector<std::string>& paths);
+  // The one-second timer: shows the running command's progress line.
+  void ShowProgress();
+
+  void SetStatus(const std::string& text) override;
+  // The window is closing: clears Scanning, waits for a running command's worker and drops
+  // whatever it has not reported yet.
+  void Unload();
+
+  // The canonical paths of the folders added under the root as entries of their own; each
+  // discovery adds them again, unscanned, after the volumes.
+  std::vector<std::string> FolderEntries;
+
+  // CommandWindow: the long commands reach the window through these.
+  void ShowMessage(const std::string& text) override { view_.ShowMessage(text); }
+  bool Confirm(const std::string& text, const std::string& details) override {
+    return view_.Confirm(text, details);
+  }
+  void SetTreeEnabled(bool enabled) override { view_.SetTreeEnabled(enabled); }
+  void ClearPathLabel() override { view_.SetPathLabel(""); }
+  void ClearList() override;
+  void SetProgressTimer(bool running) override { view_.SetProgressTimer(running); }
+  // Selects the first node (the root), expands it and runs the tree's click handler.
+  void ShowRoot() override;
+  // Selects node, expands it and runs the tree's click handler (after a folder scan).
+  void ShowNode(NodeId node) override;
+  void Relist() override;
+  bool RunZipWindow(ZipRequest request) override { return view_.RunZipWindow(std::move(request)); }
+
+ private:
+  void Toggle(bool& flag);
+  // A view switch that changes the list: relisted unless a command is changing the model.
+  void ToggleListed(bool& flag);
+  void LoadSelectedDisk();
+  void Properties();
+
+  MainView& view_;
+  FileSysFactory makeFileSys_;
+  CExplorer explorer_;
+  ListData list_;
+  std::unique_ptr<DiskCollection> diskList_;
+  std::unique_ptr<FileSystemService> fileSys_;
+  ViewToggles toggles_;
+  std::string status_;
+  NodeId selectedNode_ = kNoNode;
+  bool listingPending_ = false;
+  ListingState listing_;
+  std::shared_ptr<WindowQueue> queue_;
+  // The scans' own view of the volumes: it outlives every rediscovery.
+  std::unique_ptr<FileSystemService> driveFs_;
+  std::unique_ptr<DriveSource> ownDrives_;
+  std::unique_ptr<CommandSlot> slot_;
+  // After the slot: destroyed first, each joining its worker while the slot and model live.
+  std::unique_ptr<DiskLoader> loader_;
+  std::unique_ptr<DeleteFilesCommand> deleter_;
+};
+
+}  // namespace kestrum

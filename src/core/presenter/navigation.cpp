@@ -1,0 +1,129 @@
+#include "core/presenter/navigation.h"
+
+#include "core/presenter/listing.h"
+#include "core/rows/pie_data.h"
+#include "core/adapter/row_tags.h"
+
+namespace kestrum {
+
+namespace {
+
+NodeId FirstKid(const CExplorer& ex, NodeId node) {
+  const TreeNode* n = ex.Node(node);
+  return n && !n->Kids.empty() ? n->Kids.front() : kNoNode;
+}
+
+// Lists node as the new SelectedNode, keeping the sort mode.
+void GoInto(MainPresenter& p, NodeId node) {
+  CExplorer& ex = p.Explorer();
+  p.Listing().FirstChildNode = FirstKid(ex, node);
+  p.SetSelectedNode(node);
+  ex.SetSelectedItem(node);
+  p.View().SelectNode(node);
+  SetListView(p, p.Listing().FirstChildNode, node);
+}
+
+}  // namespace
+
+void tvTreeView_Click(MainPresenter& p) {
+  if (p.Refused(Guard::Scan)) return;
+  CExplorer& ex = p.Explorer();
+  const NodeId selected = ex.SelectedItem();
+  if (!ex.Exists(selected)) return;
+  ListingState& st = p.Listing();
+  const NodeId first = FirstKid(ex, selected);
+  st.FirstChildNode = first;
+  p.SetSelectedNode(selected);
+  st.SuffixSort = true;
+  if (const TreeNode* f = ex.Node(first)) {
+    const TreeNode* up = ex.Node(f->Parent);
+    if ((up && up->Text == "My Computer") || f->Text == kPlaceholderText) st.SuffixSort = false;
+  }
+  st.PaddedSizeSort = false;
+  SetListView(p, first, selected);
+}
+
+void lvListView_MouseUp(MainPresenter& p, int button, int shift) {
+  p.Listing().LastButton = button;
+  p.Listing().LastShift = shift;
+}
+
+void lvListView_Click(MainPresenter& p, std::size_t position) {
+  if (p.Refused(Guard::Scan)) return;
+  ListingState& st = p.Listing();
+  if (st.LastShift != 0) return;
+  const ListRow* row = p.List().Item(position);
+  if (!row || IsEmpty(row->Tag)) return;
+  if (IsFileTag(row->Tag)) {
+    if (st.LastButton == kRightButton) p.View().PopupFileMenu();
+    return;
+  }
+  const std::optional<NodeId> node = TagNode(row->Tag);
+  CExplorer& ex = p.Explorer();
+  // A row whose node an attach removed since the listing does nothing.
+  if (!node || !ex.Exists(*node)) return;
+  if (st.LastButton == kRightButton) {
+    const ItemValue v = ex.ItemData(*node);
+    const DiskObject* const* d = std::get_if<DiskObject*>(&v);
+    if (d && *d) {
+      if ((*d)->Class == ObjectClass::Drive || ((*d)->Class == ObjectClass::Folder && (*d)->RootDirectory)) {
+        DisplayPieChart(p, **d);
+        return;
+      }
+      if ((*d)->Class == ObjectClass::Folder || (*d)->Class == ObjectClass::File) {
+        p.View().PopupFileMenu();
+        return;
+      }
+    }
+  }
+  GoInto(p, *node);
+}
+
+void lvListView_Enter(MainPresenter& p, std::size_t row) {
+  lvListView_MouseUp(p, kLeftButton, 0);
+  lvListView_Click(p, row);
+}
+
+void LvListView_ColumnClick(MainPresenter& p, const std::string& header) {
+  ListingState& st = p.Listing();
+  if (st.CurrentClass == ObjectClass::Drive) {
+    st.DriveColumns = header == "Free" ? "Used" : "Free";
+  } else if (st.CurrentClass == ObjectClass::Folder || st.CurrentClass == ObjectClass::Folder100) {
+    if (header == "Name") {
+      st.SuffixSort = true;
+      st.PaddedSizeSort = false;
+    } else if (header == "Size") {
+      st.SuffixSort = false;
+      st.PaddedSizeSort = true;
+    } else {
+      return;
+    }
+  } else {
+    return;
+  }
+  Relist(p);
+}
+
+void BackUpTree(MainPresenter& p) {
+  CExplorer& ex = p.Explorer();
+  const TreeNode* n = ex.Node(ex.SelectedItem());
+  if (!n || !ex.Exists(n->Parent)) return;
+  GoInto(p, n->Parent);
+}
+
+void DisplayPieChart(MainPresenter& p, const DiskObject& object) {
+  const PieChartData chart = PieChartOf(object);
+  p.List().Visible = false;
+  p.Listing().ChartShown = true;
+  p.View().ShowPieChart(chart);
+  p.View().SetPathLabel(chart.PathLabel);
+}
+
+void Graph_Click(MainPresenter& p) {
+  p.Listing().ChartShown = false;
+  p.List().Visible = true;
+  p.View().HidePieChart();
+  p.View().SetPathLabel(p.Listing().PathLabel);
+}
+
+}  // namespace kestrum

@@ -1,0 +1,27 @@
+#pragma once
+#include <vector>
+
+#include "core/platform/settings.h"
+#include "core/presenter/layout.h"
+
+namespace kestrum {
+
+// The main window's left, top, width and height in twips.
+struct Placement {
+  double Left = 1000, Top = 1000, Width = 10000, Height = 6500;
+  bool operator==(const Placement&) const = default;
+};
+
+inline constexpr const char* kSettingsGroup = "Settings";
+
+// Reads "MainLeft", "MainTop", "MainWidth", "MainHeight" from [Settings]. A missing key, or a
+// value that is not a finite number, gives that key's default.
+Placement ReadPlacement(const IniFile& settings);
+// Writes the four keys, each as the text of a single-precision number.
+void WritePlacement(IniFile& settings, const Placement& p);
+
+// The placement moved onto the primary screen when the window would be wholly off every
+// screen (all rectangles in the same unit); otherwise unchanged. No screens: unchanged.
+Placement KeepOnScreen(const Placement& p, const std::vector<Rect>& screens, const Rect& primary);
+
+}  // namespace kestrum

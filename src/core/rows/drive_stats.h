@@ -1,0 +1,17 @@
+#pragma once
+#include <vector>
+
+#include "core/model/disk_model.h"
+#include "core/adapter/list_data.h"
+
+namespace kestrum {
+
+// The eight statistics rows of a scanned drive, listed below its root folder's row: device
+// size, free space, folder and file counts, drive overhead, allocation inefficiency,
+// allocation unit and file system. rootFolder is the drive's root folder; its Parent the
+// drive. The rows carry no tag. With tracing on, the same figures go to the trace.
+// The overhead (device size less allocated and free bytes) is shown as 0 when it comes out
+// below 1 byte; quantities below 1 byte show "0" and an empty bar.
+std::vector<ListRow> DriveStats(const DiskObject& rootFolder);
+
+}  // namespace kestrum

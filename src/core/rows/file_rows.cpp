@@ -1,0 +1,169 @@
+#include "core/rows/file_rows.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "core/model/dirent_records.h"
+#include "core/model/scan.h"
+#include "core/platform/open_folder.h"
+#include "core/rows/list_cells.h"
+#include "core/adapter/row_tags.h"
+
+namespace kestrum {
+
+namespace {
+
+constexpr std::size_t kReadBuffer = 256 * 1024;
+// Folders with fewer names are read by one thread.
+constexpr std::size_t kNamesPerThread = 20000;
+
+// Dates of one listing: files written together share their time, and formatting a time in
+// the locale costs more than the rest of a row.
+class DateTexts {
+ public:
+  const std::string& Of(std::time_t t) {
+    if (!valid_ || t != last_) {
+      text_ = DateText(t);
+      last_ = t;
+      valid_ = true;
+    }
+    return text_;
+  }
+
+ private:
+  bool valid_ = false;
+  std::time_t last_ = 0;
+  std::string text_;
+};
+
+ListRow FileRow(std::string text, const std::string& key, double size, std::time_t mtime,
+                const FileRowsRequest& rq, DateTexts& dates) {
+  const double fraction = ShareOf(size, rq.ParentSpace);
+  ListRow row;
+  row.Text = std::move(text);
+  row.Key = key;
+  row.Icon = row.SmallIcon = "File";
+  row.SubItems.reserve(4);
+  row.SubItems.push_back(SizeText(size));
+  row.SubItems.push_back(PercentText(fraction));
+  row.SubItems.push_back(BarText(fraction));
+  row.SubItems.push_back(dates.Of(mtime));
+  row.Tag = FileTag(size);
+  return row;
+}
+
+bool Superseded(const FileRowsRequest& rq) {
+  return rq.Current && rq.Current->load(std::memory_order_relaxed) != rq.Generation;
+}
+
+// The rows of the names in [first, last) of a folder's listing (each name ending in NUL).
+void StatNames(int fd, const std::vector<const char*>& names, std::size_t first, std::size_t last,
+               const FileRowsRequest& rq, RowBatch& out) {
+  DateTexts dates;
+  out.Rows.reserve(last - first);
+  out.Sizes.reserve(last - first);
+  out.Suffixed.reserve(last - first);
+  for (std::size_t i = first; i < last; ++i) {
+    if (((i - first) & 4095) == 4095 && Superseded(rq)) return;
+    const char* name = names[i];
+    struct stat st {};
+    if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished
+    if (!IsCountedFile(LinuxAttributes(st.st_mode, name))) continue;
+    const double size =
+        ShownFileSize(static_cast<double>(st.st_size), rq.Allocated, rq.AllocationUnit);
+    std::string text(name);
+    if (rq.SuffixSort) text += 'B';
+    out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq, dates), size, rq.SuffixSort);
+  }
+}
+
+void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
+  OpenedFolder folder = OpenFolderBelow(rq.VolumeRoot, rq.FolderPath);
+  if (!folder.Fd) return;
+  const int fd = folder.Fd.Get();
+  // First the names (those whose type may be a regular file), then one stat each.
+  std::vector<std::unique_ptr<char[]>> buffers;
+  std::vector<const char*> names;
+  names.reserve(rq.ExpectedRows);
+  for (;;) {
+    auto buffer = std::make_unique<char[]>(kReadBuffer);
+    const long n = ::syscall(SYS_getdents64, fd, buffer.get(), kReadBuffer);
+    if (n <= 0) break;  // end, or the folder became unreadable: the names read so far stand
+    ForEachDirent(buffer.get(), n, [&](unsigned char type, const char* name) {
+      // A type that already says "no regular file" needs no stat.
+      if (type == DT_REG || type == DT_UNKNOWN) names.push_back(name);
+    });
+    buffers.push_back(std::move(buffer));
+    if (Superseded(rq)) return;
+  }
+  // The stats of a big folder are shared among a few threads on a machine with cores to
+  // spare: each waits on the kernel for most of its time. Rows keep the folder's order.
+  const std::size_t count = names.size();
+  // On a machine of two cores a second reader only contends with the first (measured): the
+  // helpers start from four cores, one per two cores, at most four in all.
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  std::size_t parts = count < kNamesPerThread || cores < 4
+                          ? 1
+                          : std::min<std::size_t>({cores / 2, 4, count / kNamesPerThread});
+  if (rq.Readers > 0) parts = std::max<std::size_t>(1, std::min<std::size_t>(rq.Readers, count));
+  std::vector<RowBatch> pieces(parts);
+  std::vector<std::thread> helpers;
+  for (std::size_t k = 1; k < parts; ++k) {
+    try {
+      helpers.emplace_back(StatNames, fd, std::cref(names), count * k / parts,
+                           count * (k + 1) / parts, std::cref(rq), std::ref(pieces[k]));
+    } catch (const std::system_error&) {
+      StatNames(fd, names, count * k / parts, count * (k + 1) / parts, rq, pieces[k]);
+    }
+  }
+  StatNames(fd, names, 0, count / parts, rq, pieces[0]);
+  for (std::thread& t : helpers) t.join();
+  if (parts == 1) {
+    out = std::move(pieces[0]);
+    return;
+  }
+  for (RowBatch& piece : pieces) out.Append(std::move(piece));
+}
+
+void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
+  for (const LargestEntry& e : rq.Entries) {
+    std::time_t mtime = 0;
+    const SplitPath where = SplitLastName(e.Name);
+    if (OpenedFolder f = OpenFolderBelow(rq.VolumeRoot, where.Folder); f.Fd) {
+      struct stat st {};
+      if (::fstatat(f.Fd.Get(), where.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+        mtime = st.st_mtime;
+    }
+    const double size = ShownFileSize(e.Size, rq.Allocated, rq.AllocationUnit);
+    std::string text = e.Name;
+    if (rq.SuffixSort) text += 'A';
+    out.Add(FileRow(std::move(text), e.Key, size, mtime, rq, dates), size, rq.SuffixSort);
+  }
+}
+
+}  // namespace
+
+RowBatch ReadFileRows(const FileRowsRequest& rq) {
+  RowBatch out;
+  if (rq.Largest) {
+    DateTexts dates;
+    out.Rows.reserve(rq.Entries.size());
+    ReadLargest(rq, out, dates);
+  } else {
+    ReadFolder(rq, out);
+  }
+  return out;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,53 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "core/rows/list_sort.h"
+
+namespace kestrum {
+
+// One entry of a drive's largest-files list, copied for a listing.
+struct LargestEntry {
+  std::string Name;  // full path
+  double Size = 0;
+  std::string Key;
+};
+
+// Everything a file listing needs, copied from the model on the window thread so that the
+// rows can be read and built on any thread without touching the model.
+struct FileRowsRequest {
+  std::string VolumeRoot;  // the drive's root folder, ending in "/"
+  std::string FolderPath;  // the listed folder, ending in "/" (folder listings)
+  bool Largest = false;    // rows of the largest-files folder from Entries, not of FolderPath
+  std::vector<LargestEntry> Entries;
+  double ParentSpace = 0;  // the listed folder's size: the denominator of the shares
+  bool Allocated = false;  // "Show Allocated Space": sizes rounded up to whole units
+  std::int32_t AllocationUnit = 1;
+  bool SuffixSort = false;       // name-sort mode: texts get their group letter
+  std::size_t ExpectedRows = 0;  // rows to make room for (the scan's count), a hint
+  unsigned Readers = 0;          // threads that stat the files: 0 chooses by folder size and cores
+  // Read by the reader every few thousand entries: when it no longer equals Generation the
+  // listing was superseded and the reader gives up early. May be null.
+  const std::atomic<std::uint64_t>* Current = nullptr;
+  std::uint64_t Generation = 0;
+};
+
+// The file rows of a folder listing: one row per regular file directly in the folder, read
+// now by exact byte names relative to the folder's descriptor with one fstatat each. The
+// folder is opened from the volume's root one name at a time without following links, so a
+// folder replaced by a link, vanished or unreadable lists no files. Other entries (folders,
+// which have rows of their own, links, devices, pipes and sockets) get no row, as the scan
+// counts none of them: the file rows of a folder add up to its own total. A file that
+// vanishes between the read and its stat is skipped.
+//
+// The rows of the largest-files folder: one row per entry, in the stored order, whose date
+// is read from the file (relative to its folder, without following links); an entry whose
+// file no longer exists keeps its row with an empty date.
+//
+// Each row: text (name, or full path for largest files, plus "B" / "A" in name-sort mode),
+// icon "File", size, "% Parent", bar and date cells, tag "File " + size.
+RowBatch ReadFileRows(const FileRowsRequest& request);
+
+}  // namespace kestrum

@@ -1,0 +1,33 @@
+#include "core/rows/pie_data.h"
+
+#include "core/rows/list_cells.h"
+
+namespace kestrum {
+
+namespace {
+
+PieSlice Slice(double value, double device, const char* what, int color) {
+  return {value, SizeText(value), PercentText(ShareOf(value, device)) + what, color};
+}
+
+}  // namespace
+
+PieChartData PieChartOf(const DiskObject& d) {
+  PieChartData chart;
+  chart.PathLabel = d.Label();
+  if (d.RootDirectory && d.Parent) {
+    const DiskObject& v = *d.Parent;
+    const double overhead = v.DeviceSize - d.AllocatedSpace - v.FreeSpace;
+    const double waste = d.AllocatedSpace - d.UsedSpace;
+    chart.Slices = {Slice(v.FreeSpace, v.DeviceSize, "% Free", kPaletteLightGreen),
+                    Slice(d.UsedSpace, v.DeviceSize, "% Used", kPaletteLightRed),
+                    Slice(overhead, v.DeviceSize, "% Overhead", kPaletteDarkYellow),
+                    Slice(waste, v.DeviceSize, "% Wasted", kPaletteLightYellow)};
+  } else {
+    chart.Slices = {Slice(d.FreeSpace, d.DeviceSize, "% Free", kPaletteLightGreen),
+                    Slice(d.AllocatedSpace, d.DeviceSize, "% Used", kPaletteLightRed)};
+  }
+  return chart;
+}
+
+}  // namespace kestrum

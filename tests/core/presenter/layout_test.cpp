@@ -1,0 +1,98 @@
+#include "core/presenter/layout.h"
+
+#include <gtest/gtest.h>
+
+#include "core/presenter/placement.h"
+
+namespace kestrum {
+namespace {
+
+LayoutInput Window() {
+  LayoutInput in;
+  in.WindowWidth = 10000;
+  in.InnerHeight = 6000;
+  in.ToolbarHeight = 420;
+  in.StatusBarHeight = 300;
+  in.LabelHeight = 250;
+  return in;
+}
+
+TEST(SizeControls, FirstLayoutPutsTheSplitterAt3600) {
+  bool first = true;
+  const LayoutResult r = SizeControls(100, first, Window());
+  EXPECT_FALSE(first);
+  EXPECT_EQ(r.Splitter, 3600);
+  EXPECT_EQ(r.Tree, (Rect{0, 440, 3600, 6000 - 440 - 300}));
+  EXPECT_EQ(r.List.Left, 3640);
+  EXPECT_EQ(r.List.Width, 10000 - (3600 + 140));
+  EXPECT_EQ(r.Label, (Rect{3660, 440, r.List.Width - 40, 250}));
+  EXPECT_EQ(r.List.Top, 440 + 250);
+  EXPECT_EQ(r.List.Height, r.Tree.Height - 250 + 20);
+  EXPECT_EQ(r.SplitterBar.Top, r.Tree.Top);
+  EXPECT_EQ(r.SplitterBar.Height, r.Tree.Height);
+  EXPECT_EQ(r.Chart, (Rect{3660, r.List.Top + 5, r.List.Width - 50, r.List.Height - 45}));
+  // Later layouts keep whatever position they are given, unconstrained.
+  EXPECT_EQ(SizeControls(100, first, Window()).Splitter, 100);
+}
+
+TEST(SizeControls, HiddenBarsGiveTheirSpace) {
+  bool first = false;
+  LayoutInput in = Window();
+  in.ToolbarVisible = false;
+  LayoutResult r = SizeControls(2000, first, in);
+  EXPECT_EQ(r.Tree.Top, 0);
+  EXPECT_EQ(r.Label.Top, 0);
+  EXPECT_EQ(r.Tree.Height, 6000 - 300);
+  in.StatusBarVisible = false;
+  r = SizeControls(2000, first, in);
+  EXPECT_EQ(r.Tree.Height, 6000);
+  EXPECT_EQ(r.List.Top + r.List.Height, 6000 + 20);
+}
+
+TEST(SizeControls, DragLimitsAndMinimumWidth) {
+  EXPECT_EQ(DragBarLeft(3600, -5000, 10000), 500);
+  EXPECT_EQ(DragBarLeft(3600, 9000, 10000), 9500);
+  EXPECT_EQ(DragBarLeft(3600, 100, 10000), 3700);
+  EXPECT_EQ(DragBarLeft(400, 100, 10000), 500);
+  EXPECT_EQ(ClampWindowWidth(2000), 3000);
+  EXPECT_EQ(ClampWindowWidth(4000), 4000);
+  EXPECT_EQ(DragBarRect({3600, 440, 45, 5000}), (Rect{3600, 440, 22, 4980}));
+}
+
+TEST(SizeControls, TwipsAtLogicalDpi) {
+  EXPECT_EQ(TwipsToPixels(1440, 96), 96);
+  EXPECT_EQ(TwipsToPixels(3600, 96), 240);
+  EXPECT_EQ(TwipsToPixels(3600, 192), 480);
+  EXPECT_DOUBLE_EQ(PixelsToTwips(96, 96), 1440);
+}
+
+TEST(Placement, DefaultsAndGarbledValues) {
+  IniFile s;
+  EXPECT_EQ(ReadPlacement(s), Placement{});
+  s.Set("Settings", "MainLeft", "250");
+  s.Set("Settings", "MainTop", "12abc");
+  s.Set("Settings", "MainWidth", "nan");
+  s.Set("Settings", "MainHeight", "  7000.5 ");
+  const Placement p = ReadPlacement(s);
+  EXPECT_EQ(p.Left, 250);
+  EXPECT_EQ(p.Top, 1000);
+  EXPECT_EQ(p.Width, 10000);
+  EXPECT_EQ(p.Height, 7000.5);
+  WritePlacement(s, {1.5, -20, 12000, 6500});
+  EXPECT_EQ(s.Get("Settings", "MainLeft"), "1.5");
+  EXPECT_EQ(s.Get("Settings", "MainTop"), "-20");
+  EXPECT_EQ(ReadPlacement(s), (Placement{1.5, -20, 12000, 6500}));
+}
+
+TEST(Placement, WindowWhollyOffScreenComesBack) {
+  const std::vector<Rect> screens{{0, 0, 1920, 1080}, {1920, 0, 1280, 1024}};
+  const Placement partly{1800, 100, 800, 600};
+  EXPECT_EQ(KeepOnScreen(partly, screens, screens[0]), partly);
+  const Placement gone{5000, 4000, 800, 600};
+  EXPECT_EQ(KeepOnScreen(gone, screens, screens[0]), (Placement{560, 240, 800, 600}));
+  const Placement huge{-9000, -9000, 4000, 3000};
+  EXPECT_EQ(KeepOnScreen(huge, screens, screens[0]), (Placement{0, 0, 1920, 1080}));
+}
+
+}  // namespace
+}  // namespace kestrum

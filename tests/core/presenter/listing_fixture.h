@@ -1,0 +1,136 @@
+#pragma once
+// A presenter over one real temporary drive, scanned by the loading flow, with the window
+// played by recorders: what the listing, navigation and statistics tests share.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/commands/status_texts.h"
+#include "core/model/scanning.h"
+#include "core/presenter/main_presenter.h"
+#include "core/presenter/navigation.h"
+#include "core/rows/pie_data.h"
+#include "support/test_support.h"
+
+namespace kestrum::test {
+
+class ViewRecorder : public MainView {
+ public:
+  std::vector<std::string> status, paths, opened;
+  std::vector<bool> openedAsTrash;
+  std::vector<PieChartData> charts;
+  int popups = 0, chartHides = 0, confirms = 0;
+  void SetStatus(const std::string& t) override { status.push_back(t); }
+  void SetPathLabel(const std::string& t) override { paths.push_back(t); }
+  void ShowMessage(const std::string&) override {}
+  void SetTreeEnabled(bool) override {}
+  void SelectNode(NodeId) override {}
+  void ExpandNode(NodeId) override {}
+  void CloseWindow() override {}
+  void ShowBars(bool, bool) override {}
+  void SyncToggles() override {}
+  void ShowPieChart(const PieChartData& c) override { charts.push_back(c); }
+  void HidePieChart() override { ++chartHides; }
+  void PopupFileMenu() override { ++popups; }
+  bool Confirm(const std::string&, const std::string&) override {
+    ++confirms;
+    return false;
+  }
+  bool ShellOpen(const std::string& path, bool trash) override {
+    opened.push_back(path);
+    openedAsTrash.push_back(trash);
+    return true;
+  }
+};
+
+class FixedDrive : public DriveSource {
+ public:
+  double Total = 1e9, Free = 4e8;
+  bool IsReady(const std::string&) const override { return true; }
+  std::int32_t AllocUnit(const std::string&) const override { return 4096; }
+  void Space(const std::string&, double& total, double& free, const MessageSink&) const override {
+    total = Total;
+    free = Free;
+  }
+};
+
+struct ListingWorld {
+  TempDir dir;
+  std::string drivePath;
+  ViewRecorder view;
+  test::WindowTasks tasks;
+  FixedDrive source;
+  std::unique_ptr<MainPresenter> p;
+  DiskObject* drive = nullptr;
+
+  // make fills the drive's folder before the scan.
+  explicit ListingWorld(const std::function<void(const TempDir&, const std::string&)>& make) {
+    Scanning = false;
+    drivePath = dir.Mkdir("drive");
+    make(dir, drivePath);
+    const std::string table =
+        dir.Write("mountinfo", "1 0 8:1 / " + drivePath + " rw - ext4 /dev/sdz1 rw\n");
+    const std::string base = dir.Path();
+    p = std::make_unique<MainPresenter>(
+        view, [table, base] { return test::VolumesFromTable(table, base); }, &source);
+    p->LoadDisks();
+    drive = p->DiskList()->Item(2);
+    // The scan's results reach the window thread through the queue; without a window
+    // afterwards, listings are read on the caller's thread.
+    p->Queue()->Connect([this](std::function<void()> task) { tasks.Post(std::move(task)); });
+    p->Loader()->LoadDisk(drive, *p->DiskList(), false);
+    tasks.RunWhile([this] { return p->Slot().Busy(); });
+    p->Queue()->Disconnect();
+  }
+  ~ListingWorld() { Scanning = false; }
+
+  CExplorer& Ex() { return p->Explorer(); }
+  const ListData& List() { return p->List(); }
+  NodeId Root() { return Ex().FirstNode(); }
+  NodeId DriveNode() { return drive->Node; }
+  NodeId RootFolderNode() { return Ex().Node(DriveNode())->Kids.front(); }
+  // The child of parent whose text is text.
+  NodeId Child(NodeId parent, const std::string& text) {
+    for (NodeId k : Ex().Node(parent)->Kids)
+      if (Ex().Node(k)->Text == text) return k;
+    return kNoNode;
+  }
+  DiskObject* Object(NodeId n) { return std::get<DiskObject*>(Ex().ItemData(n)); }
+  // A click on node in the tree.
+  void TreeClick(NodeId n) {
+    Ex().SetSelectedItem(n);
+    p->tvTreeView_Click();
+  }
+  // A click with button (and no modifier) on the 1-based row.
+  void RowClick(std::size_t row, int button = kLeftButton, int shift = 0) {
+    lvListView_MouseUp(*p, button, shift);
+    lvListView_Click(*p, row);
+  }
+  std::vector<std::string> Texts() {
+    std::vector<std::string> out;
+    for (const ListRow& r : List().Rows()) out.push_back(r.Text);
+    return out;
+  }
+  std::vector<std::string> Column(std::size_t c) {
+    std::vector<std::string> out;
+    for (const ListRow& r : List().Rows()) out.push_back(r.Cell(c));
+    return out;
+  }
+  std::vector<std::string> Headers() {
+    std::vector<std::string> out;
+    for (const ListColumn& c : List().Columns()) out.push_back(c.Text);
+    return out;
+  }
+  std::size_t RowOf(const std::string& text) {
+    const auto& rows = List().Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (rows[i].Text == text) return i + 1;
+    return 0;
+  }
+  const ListRow& Row(const std::string& text) { return List().Rows().at(RowOf(text) - 1); }
+};
+
+}  // namespace kestrum::test
