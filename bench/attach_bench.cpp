@@ -4,11 +4,11 @@
 #include <cstdio>
 #include <string>
 
-#include "core/model/scanning.h"
-#include "core/model/scan.h"
-#include "core/model/summary.h"
-#include "core/commands/attach_scan.h"
 #include "core/adapter/explorer.h"
+#include "core/commands/attach_scan.h"
+#include "core/model/scan.h"
+#include "core/model/scanning.h"
+#include "core/model/summary.h"
 
 int main(int argc, char** argv) {
   using namespace kestrum;

@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "core/model/scanning.h"
 #include "core/model/scan.h"
+#include "core/model/scanning.h"
 #include "core/model/summary.h"
 
 int main(int argc, char** argv) {

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "core/model/scanning.h"
-#include "core/model/scan.h"
-#include "core/model/summary.h"
 #include "core/commands/attach_scan.h"
+#include "core/model/scan.h"
+#include "core/model/scanning.h"
+#include "core/model/summary.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmZip.h"
 #include "support/test_support.h"

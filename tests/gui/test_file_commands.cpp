@@ -14,10 +14,10 @@
 #include <QTreeView>
 #include <fstream>
 
-#include "core/commands/delete_files.h"
 #include "core/adapter/row_tags.h"
-#include "gui/app/properties_sheet.h"
+#include "core/commands/delete_files.h"
 #include "gui/app/frmMain.h"
+#include "gui/app/properties_sheet.h"
 
 using namespace kestrum;
 

@@ -17,9 +17,9 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include "core/commands/status_texts.h"
 #include "core/model/scanning.h"
 #include "core/trace/trace.h"
-#include "core/commands/status_texts.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmZip.h"
 

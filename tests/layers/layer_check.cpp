@@ -6,8 +6,8 @@
 // of a layer may include files of its own layer and of the layers listed before it; an
 // include of a later layer points up and is reported with its file and line. Also reported:
 // a source file under SRC/core that lies in no layer, a Qt header included by the core, and
-// a process flag (TraceOn, Scanning) declared or defined anywhere but its home. Prints every fault and
-// exits with 1 when there is any, so the build and the test suite both refuse it.
+// a process flag (TraceOn, Scanning) declared or defined anywhere but its home. Prints every fault
+// and exits with 1 when there is any, so the build and the test suite both refuse it.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -26,7 +26,8 @@ struct Flag {
 };
 // The two process flags and the layer files that own them: the trace switch belongs to the
 // trace log, the stop flag to the scanner, the lowest layer that tests it.
-constexpr Flag kFlags[] = {{"TraceOn", "core/trace/trace.h"}, {"Scanning", "core/model/scanning.h"}};
+constexpr Flag kFlags[] = {{"TraceOn", "core/trace/trace.h"},
+                           {"Scanning", "core/model/scanning.h"}};
 
 bool IsSource(const fs::path& p) {
   const std::string e = p.extension().string();

@@ -1,9 +1,8 @@
 #include "core/adapter/explorer.h"
 
-#include <cstdint>
-
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <functional>
 
 #include "core/adapter/list_data.h"
@@ -30,7 +29,7 @@ std::size_t CExplorer::ValueHash::operator()(const ItemValue& v) const {
 
 std::uint32_t CExplorer::HashOf(const ItemValue& v) {
   // Pointer hashes are the addresses, whose low bits are all alike: mix before masking.
-  return static_cast<std::uint32_t>((std::hash<ItemValue>{}(v) * 0x9E3779B97F4A7C15ULL) >> 32);
+  return static_cast<std::uint32_t>((std::hash<ItemValue>{}(v)*0x9E3779B97F4A7C15ULL) >> 32);
 }
 
 std::size_t CExplorer::FindFirst(const ItemValue& v, std::uint32_t hash) const {

@@ -1,8 +1,8 @@
 #include "core/adapter/list_data.h"
 
-#include "core/adapter/explorer.h"
-
 #include <algorithm>
+
+#include "core/adapter/explorer.h"
 
 namespace kestrum {
 

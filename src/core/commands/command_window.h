@@ -13,7 +13,7 @@ namespace kestrum {
 class CommandWindow {
  public:
   virtual ~CommandWindow() = default;
-  virtual void SetStatus(const std::string& text) = 0;  // the "Status" panel
+  virtual void SetStatus(const std::string& text) = 0;    // the "Status" panel
   virtual void ShowMessage(const std::string& text) = 0;  // OK box titled with the product
   // The warning box with OK and Cancel, titled with the product: text is the question,
   // details the expandable list of what will go. True for OK.

@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "core/fileops/delete_engine.h"
-#include "core/commands/targets.h"
-#include "core/commands/command_slot.h"
-#include "core/commands/command_window.h"
 #include "core/adapter/explorer.h"
 #include "core/adapter/list_data.h"
+#include "core/commands/command_slot.h"
+#include "core/commands/command_window.h"
+#include "core/commands/targets.h"
+#include "core/fileops/delete_engine.h"
 
 namespace kestrum {
 
@@ -42,8 +42,7 @@ bool RemoveLargestEntry(DiskObject* largestFolder, const std::string& key);
 // The command ends by relisting the node listed (the window's Relist) when anything changed.
 class DeleteFilesCommand {
  public:
-  DeleteFilesCommand(CommandWindow& window, CExplorer& explorer, ListData& list,
-                     CommandSlot& slot);
+  DeleteFilesCommand(CommandWindow& window, CExplorer& explorer, ListData& list, CommandSlot& slot);
   // Stops a running command and waits for its worker.
   ~DeleteFilesCommand();
   DeleteFilesCommand(const DeleteFilesCommand&) = delete;

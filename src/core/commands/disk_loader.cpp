@@ -4,11 +4,11 @@
 
 #include <utility>
 
+#include "core/commands/attach_scan.h"
 #include "core/model/scanning.h"
 #include "core/model/summary.h"
-#include "core/trace/trace.h"
-#include "core/commands/attach_scan.h"
 #include "core/platform/numbers.h"
+#include "core/trace/trace.h"
 
 namespace kestrum {
 

@@ -7,13 +7,13 @@
 #include <string>
 #include <thread>
 
+#include "core/adapter/explorer.h"
+#include "core/commands/command_slot.h"
+#include "core/commands/command_window.h"
 #include "core/model/discovery.h"
 #include "core/model/disk_model.h"
 #include "core/model/scan.h"
 #include "core/platform/volumes.h"
-#include "core/commands/command_slot.h"
-#include "core/commands/command_window.h"
-#include "core/adapter/explorer.h"
 
 namespace kestrum {
 
@@ -70,9 +70,9 @@ class DiskLoader {
   // gets "Drive not ready..." and nothing else), or every ready drive of disks when it is the
   // root; anything else scans nothing. includeCd: the "CDDrives" button or "Include &CD
   // drives" is on; otherwise CD-ROM drives only get fresh capacity and zero totals. Returns
-  // false, doing nothing, when the slot is taken (callers refuse commands while it is). The final steps ("Done", tree
-  // enabled, root selected, ShowRoot, then OnFinished) run on the window thread when the
-  // worker is done; disks and selected must stay alive until then.
+  // false, doing nothing, when the slot is taken (callers refuse commands while it is). The final
+  // steps ("Done", tree enabled, root selected, ShowRoot, then OnFinished) run on the window thread
+  // when the worker is done; disks and selected must stay alive until then.
   bool LoadDisk(DiskObject* selected, DiskCollection& disks, bool includeCd);
   // Scans targets (drives or folder entries, see folder_scan.h) one after another as one
   // command, skipping any that is not ready; Stop ends it. When it is over, the first target

@@ -43,8 +43,8 @@ FolderScanPlan PlanFolderScan(DiskCollection& disks, const FileSystemService& fs
     entry->Parent = root;
     DiskObject* d = disks.Add(std::move(entry));
     if (!d) continue;
-    d->Node = explorer.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon,
-                                           d->OpenIcon, true);
+    d->Node =
+        explorer.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
     if (std::find(entries.begin(), entries.end(), a.Path) == entries.end())
       entries.push_back(a.Path);
     addTarget(d);

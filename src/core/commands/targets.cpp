@@ -1,7 +1,7 @@
 #include "core/commands/targets.h"
 
-#include "core/platform/open_folder.h"
 #include "core/adapter/row_tags.h"
+#include "core/platform/open_folder.h"
 
 namespace kestrum {
 

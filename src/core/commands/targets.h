@@ -21,7 +21,7 @@ struct RowTarget : FileTarget {
 // What the rows given to a file command stand for.
 struct TargetSelection {
   std::vector<RowTarget> Targets;  // in list order
-  std::size_t LeftOut = 0;          // rows that are not real files or folders
+  std::size_t LeftOut = 0;         // rows that are not real files or folders
 };
 
 // The real files and folders among the selected rows of list, which shows the node listed:
@@ -40,6 +40,5 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
 // The message for a file command whose selection held rows but nothing real; "" when it
 // holds something real or no row was selected at all (then the command silently does nothing).
 std::string NothingToActOn(const TargetSelection& selection);
-
 
 }  // namespace kestrum

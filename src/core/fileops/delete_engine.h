@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "core/fileops/seam.h"
 #include "core/fileops/file_target.h"
+#include "core/fileops/seam.h"
 
 namespace kestrum {
 

@@ -12,8 +12,8 @@
 #include <ctime>
 
 #include "core/platform/errors.h"
-#include "core/platform/open_folder.h"
 #include "core/platform/numbers.h"
+#include "core/platform/open_folder.h"
 
 namespace kestrum {
 

@@ -39,7 +39,6 @@ class ZipRunner {
   bool Started() const { return worker_.joinable() || finished_.load(); }
   // True once the run has ended; Outcome is then final.
   bool Finished() const { return finished_.load(std::memory_order_acquire); }
-  bool Running() const { return Started() && !Finished(); }
   const ZipOutcome& Outcome() const { return outcome_; }
   Progress Major() const;
   Progress Minor() const;

@@ -130,11 +130,6 @@ FileObjectList& DiskObject::LargestFiles() {
   return *largestFiles_;
 }
 
-void DiskObject::DropScan() {
-  Folder100.reset();
-  diskObjects_.reset();
-}
-
 void DiskObject::AdoptScan(DiskObject& result) {
   diskObjects_ = std::move(result.diskObjects_);
   largestFiles_ = std::move(result.largestFiles_);
@@ -149,8 +144,10 @@ void DiskObject::AdoptScan(DiskObject& result) {
 }
 
 std::string DiskObject::Label() const {
-  if (Class == ObjectClass::Drive) return Name.empty() ? "(" + path_ + ")" : Name + " (" + path_ + ")";
-  if (Class == ObjectClass::Root || Class == ObjectClass::Folder || Class == ObjectClass::Folder100 || Class == ObjectClass::File)
+  if (Class == ObjectClass::Drive)
+    return Name.empty() ? "(" + path_ + ")" : Name + " (" + path_ + ")";
+  if (Class == ObjectClass::Root || Class == ObjectClass::Folder ||
+      Class == ObjectClass::Folder100 || Class == ObjectClass::File)
     return Name.empty() ? Path() : Name;
   return {};
 }

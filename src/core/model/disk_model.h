@@ -150,8 +150,6 @@ struct DiskObject {
   FileObjectList& LargestFiles();
   const FolderList* DiskObjectsIfAny() const { return diskObjects_.get(); }
   const FileObjectList* LargestFilesIfAny() const { return largestFiles_.get(); }
-  // Drops the folders (and the largest-files folder) of the last scan.
-  void DropScan();
   // Drive only: takes over the folders, largest files, largest-files folder, Smallest,
   // SmallestIndex and DeepestLevel of result (a detached drive object that a scan filled),
   // dropping those of the last scan. The root folder's Parent is pointed at this drive.

@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -21,10 +21,10 @@
 #include <typeinfo>
 #include <vector>
 
-#include "core/model/scanning.h"
 #include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 #include "core/model/reader_control.h"
+#include "core/model/scanning.h"
 #include "core/platform/unique_fd.h"
 
 // How the parallel scan keeps the one-thread result: readers read folders into records, and

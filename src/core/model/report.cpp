@@ -57,7 +57,7 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
   }
   const std::string& given = args[at + 1];
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(given.c_str(), nullptr), &std::free);
-  struct stat st{};
+  struct stat st {};
   if (!real || ::stat(real.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
     std::fprintf(stderr, "kestrum: %s is not a folder\n", given.c_str());
     return 2;
@@ -72,8 +72,7 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
   bool writeFailed = false;
   const bool ok = RunReport(
       fs, real.get(), toStdout,
-      [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, threads,
-      writeFailed);
+      [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, threads, writeFailed);
   if (!writeFailed && std::fflush(stdout) != 0) {
     writeFailed = true;
     writeError = errno;

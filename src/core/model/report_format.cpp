@@ -6,8 +6,8 @@
 #include <cmath>
 #include <cstdio>
 
-#include "core/model/scanning.h"
 #include "core/model/scan.h"
+#include "core/model/scanning.h"
 #include "core/model/summary.h"
 #include "core/platform/mounts.h"
 
@@ -24,10 +24,18 @@ void AppendEscaped(std::string& out, std::string_view text) {
   for (std::size_t i = plain; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
       default:
         if (c < 0x20 || c == 0x7F) {
           char buf[5];
@@ -145,18 +153,18 @@ bool WriteReport(const DiskObject& drive, std::string& out, const ReportSink* si
 }
 
 // Scans canonicalPath as a drive's root folder into drive. False when it cannot be opened.
-bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath,
-                   DiskObject& drive, const MessageSink& report, unsigned threads) {
+bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath, DiskObject& drive,
+                   const MessageSink& report, unsigned threads) {
   drive.Class = ObjectClass::Drive;
   drive.SetPath(canonicalPath);
   drive.RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
   // The file system is that of the mount whose device the folder is on; among several
   // (bind mounts) the one whose mount point is the longest prefix of the path.
-  struct stat st{};
+  struct stat st {};
   if (::stat(canonicalPath.c_str(), &st) == 0) {
     std::size_t best = 0;
     for (const MountEntry& m : ReadMountTable(fs.Sources().MountTable)) {
-      struct stat ms{};
+      struct stat ms {};
       if (::stat(m.Target.c_str(), &ms) != 0 || ms.st_dev != st.st_dev) continue;
       const bool prefix = drive.RootFolder.compare(0, m.Target.size(), m.Target) == 0;
       const std::size_t score = (prefix ? m.Target.size() : 0) + 1;

@@ -13,10 +13,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/model/scanning.h"
 #include "core/model/dirent_records.h"
 #include "core/model/largest.h"
 #include "core/model/parallel_scan.h"
+#include "core/model/scanning.h"
 #include "core/platform/block_device.h"
 #include "core/trace/trace.h"
 

@@ -24,8 +24,6 @@ std::string PlainNumber(double value, const std::string& sep) {
   return out;
 }
 
-
-
 std::string DecimalSeparator() {
   const lconv* lc = std::localeconv();
   return lc && lc->decimal_point && *lc->decimal_point ? std::string(lc->decimal_point) : ".";

@@ -63,8 +63,7 @@ const std::vector<ToolButton>& ToolbarButtons() {
       {"Files", "Show files", "File", true, C::ToggleShowFiles, G::None},
       {"Allocated", "Show actual allocated space instead of file size", "Allocated", true,
        C::ToggleAllocated, G::None},
-      {"Recycle", "Send selected files to Recycle bin", "Recycle", false, C::Recycle,
-       G::BusyRows},
+      {"Recycle", "Send selected files to Recycle bin", "Recycle", false, C::Recycle, G::BusyRows},
       {"Delete", "Delete the selected files", "Delete", false, C::Delete, G::BusyRows},
       {"Zip", "Zip the Selected Files", "Zip", false, C::Zip, G::BusyRows},
   };
@@ -84,13 +83,6 @@ const ToolButton* FindToolButton(const std::string& key) {
   for (const ToolButton& b : ToolbarButtons())
     if (key == b.Key) return &b;
   return nullptr;
-}
-
-const std::vector<std::string>& ImageKeys() {
-  static const std::vector<std::string> kKeys = {
-      "MyComputer", "HardDrive", "DisketteDrive", "CDDrive",   "ClosedFolder", "OpenFolder", "File",
-      "ScanDisks",  "Stop",      "Back",          "Allocated", "Recycle",      "Delete",     "Zip"};
-  return kKeys;
 }
 
 }  // namespace kestrum

@@ -78,7 +78,4 @@ const MenuEntry* FindMenuEntry(const std::string& name);
 // The toolbar button of that key, or nullptr.
 const ToolButton* FindToolButton(const std::string& key);
 
-// The fourteen image keys every image list holds.
-const std::vector<std::string>& ImageKeys();
-
 }  // namespace kestrum

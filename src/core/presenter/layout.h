@@ -52,11 +52,6 @@ LayoutResult SizeControls(double x, bool& firstLayout, const LayoutInput& in);
 // either edge of the window.
 double DragBarLeft(double splitterLeft, double mouseX, double windowWidth);
 
-// The width a window is given on resize: never below 3000 twips.
-inline double ClampWindowWidth(double width) {
-  return width < layout::kMinWindowWidth ? layout::kMinWindowWidth : width;
-}
-
 // The drag bar shown while the splitter is dragged: at the splitter, half its width, and
 // 20 shorter.
 Rect DragBarRect(const Rect& splitter);

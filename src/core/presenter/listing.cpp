@@ -9,13 +9,13 @@
 #include <thread>
 #include <utility>
 
-#include "core/trace/trace.h"
+#include "core/adapter/row_tags.h"
+#include "core/presenter/recycle_folders.h"
 #include "core/rows/drive_stats.h"
 #include "core/rows/file_rows.h"
 #include "core/rows/list_cells.h"
 #include "core/rows/list_sort.h"
-#include "core/rows/recycle_folders.h"
-#include "core/adapter/row_tags.h"
+#include "core/trace/trace.h"
 
 namespace kestrum {
 
@@ -109,7 +109,7 @@ void AddListViewItem(Build& b, NodeId node) {
   double fraction = 0;
   if (s != 0 && d->Parent)
     fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->DeviceSize)
-                                           : ShareOf(s, d->Parent->Space(allocated));
+                                                      : ShareOf(s, d->Parent->Space(allocated));
   row.SubItems = {SizeText(s), PercentText(fraction), BarText(fraction)};
   if (st.SuffixSort) row.Text += 'A';
   b.Batch.Add(std::move(row), s, st.SuffixSort);
@@ -271,15 +271,15 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
     RowBatch Batch;
   };
   auto job = std::make_shared<Job>(Job{std::move(b.Request), std::move(b.Batch)});
-  auto work = [queue, newest, presenter, generation, firstChild, parentNode, parentObj,
-               suffixSort, sizeSort, job] {
+  auto work = [queue, newest, presenter, generation, firstChild, parentNode, parentObj, suffixSort,
+               sizeSort, job] {
     RowBatch batch = std::move(job->Batch);
     batch.Append(ReadFileRows(job->Request));
     // Sorted here too, so that the window thread only shows the rows.
     SortListing(batch, suffixSort, sizeSort);
     if (newest->load(std::memory_order_relaxed) != generation) return;
     queue->Post([presenter, generation, firstChild, parentNode, parentObj,
-                  batch = std::move(batch)]() mutable {
+                 batch = std::move(batch)]() mutable {
       if (presenter->Listing().Generation != generation) return;
       presenter->SetListingPending(false);
       if (ObjectOf(presenter->Explorer(), parentNode) != parentObj) return;

@@ -19,12 +19,13 @@ struct ListingState {
   bool ColumnsSet = false;          // the current listing's columns were set
   bool SuffixSort = false;          // name-sort mode
   bool PaddedSizeSort = false;      // size-sort mode (by the byte counts, descending)
-  ObjectClass CurrentClass = ObjectClass::None;  // class of the rows shown: Drive, Folder, Folder100
-  std::string DriveColumns;         // "", "Free" or "Used": the layout of the drives listing
-  int LastButton = 0;               // button of the last mouse-up on the list (1 left, 2 right)
-  int LastShift = 0;                // modifier state of that mouse-up (0: none)
-  bool ChartShown = false;          // the pie chart covers the list
-  std::string PathLabel;            // what the listings last put in the path label
+  ObjectClass CurrentClass =
+      ObjectClass::None;     // class of the rows shown: Drive, Folder, Folder100
+  std::string DriveColumns;  // "", "Free" or "Used": the layout of the drives listing
+  int LastButton = 0;        // button of the last mouse-up on the list (1 left, 2 right)
+  int LastShift = 0;         // modifier state of that mouse-up (0: none)
+  bool ChartShown = false;   // the pie chart covers the list
+  std::string PathLabel;     // what the listings last put in the path label
   // Bumped by every listing; a worker's rows of an older listing are dropped on arrival.
   std::uint64_t Generation = 0;
   // The newest Generation, for workers still reading to notice they were superseded; shared

@@ -6,9 +6,9 @@
 #include "core/commands/zip_command.h"
 #include "core/model/folder_entries.h"
 #include "core/model/scanning.h"
-#include "core/trace/trace.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/navigation.h"
+#include "core/trace/trace.h"
 
 namespace kestrum {
 
@@ -207,8 +207,7 @@ void MainPresenter::LoadSelectedDisk() {
 }
 
 void MainPresenter::Properties() {
-  const auto target =
-      PropertiesTarget(list_, explorer_, selectedNode_, view_.CurrentListRow());
+  const auto target = PropertiesTarget(list_, explorer_, selectedNode_, view_.CurrentListRow());
   if (target) view_.ShowProperties(*target);
 }
 
@@ -219,7 +218,8 @@ void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
     return;
   }
   if (!diskList_ || !fileSys_ || !loader_) return;
-  const FolderScanPlan plan = PlanFolderScan(*diskList_, *fileSys_, explorer_, FolderEntries, paths);
+  const FolderScanPlan plan =
+      PlanFolderScan(*diskList_, *fileSys_, explorer_, FolderEntries, paths);
   if (!plan.Messages.empty()) view_.ShowMessage(JoinMessages(plan.Messages));
   if (!plan.Targets.empty()) loader_->LoadFolders(plan.Targets, toggles_.CDDrives);
 }

@@ -94,7 +94,6 @@ class MainPresenter : public CommandWindow {
   CExplorer& Explorer() { return explorer_; }
   ListData& List() { return list_; }
   DiskCollection* DiskList() const { return diskList_.get(); }
-  const FileSystemService* FileSys() const { return fileSys_.get(); }
   ViewToggles& Toggles() { return toggles_; }
   const std::string& Status() const { return status_; }
   // The node the list shows (`SelectedNode`): kNoNode before the first listing.
@@ -110,10 +109,9 @@ class MainPresenter : public CommandWindow {
   // The way from workers to the window thread; the window connects it once it is up. Until
   // then file listings are read on the caller's thread.
   const std::shared_ptr<WindowQueue>& Queue() const { return queue_; }
-  // The slot every long command runs in, and the commands (null once Unload has run).
+  // The slot every long command runs in, and the scan command (null once Unload has run).
   CommandSlot& Slot() { return *slot_; }
   DiskLoader* Loader() const { return loader_.get(); }
-  DeleteFilesCommand* Deleter() const { return deleter_.get(); }
 
   // Rediscovers the drives and rebuilds the tree; ends with the root selected and expanded
   // and "Done" in the status line.

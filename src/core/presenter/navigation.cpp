@@ -1,8 +1,8 @@
 #include "core/presenter/navigation.h"
 
+#include "core/adapter/row_tags.h"
 #include "core/presenter/listing.h"
 #include "core/rows/pie_data.h"
-#include "core/adapter/row_tags.h"
 
 namespace kestrum {
 
@@ -66,7 +66,8 @@ void lvListView_Click(MainPresenter& p, std::size_t position) {
     const ItemValue v = ex.ItemData(*node);
     const DiskObject* const* d = std::get_if<DiskObject*>(&v);
     if (d && *d) {
-      if ((*d)->Class == ObjectClass::Drive || ((*d)->Class == ObjectClass::Folder && (*d)->RootDirectory)) {
+      if ((*d)->Class == ObjectClass::Drive ||
+          ((*d)->Class == ObjectClass::Folder && (*d)->RootDirectory)) {
         DisplayPieChart(p, **d);
         return;
       }

@@ -1,8 +1,8 @@
 #include "core/rows/drive_stats.h"
 
 #include "core/platform/numbers.h"
-#include "core/trace/trace.h"
 #include "core/rows/list_cells.h"
+#include "core/trace/trace.h"
 
 namespace kestrum {
 

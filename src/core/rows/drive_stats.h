@@ -1,8 +1,8 @@
 #pragma once
 #include <vector>
 
-#include "core/model/disk_model.h"
 #include "core/adapter/list_data.h"
+#include "core/model/disk_model.h"
 
 namespace kestrum {
 

@@ -14,11 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/adapter/row_tags.h"
 #include "core/model/dirent_records.h"
 #include "core/model/scan.h"
 #include "core/platform/open_folder.h"
 #include "core/rows/list_cells.h"
-#include "core/adapter/row_tags.h"
 
 namespace kestrum {
 

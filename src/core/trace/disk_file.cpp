@@ -14,8 +14,8 @@
 #include <cstring>
 
 #include "core/platform/errors.h"
-#include "core/trace/trace.h"
 #include "core/platform/numbers.h"
+#include "core/trace/trace.h"
 
 namespace kestrum {
 

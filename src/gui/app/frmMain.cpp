@@ -19,11 +19,11 @@
 #include <iostream>
 
 #include "core/platform/settings.h"
-#include "core/trace/trace.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/navigation.h"
 #include "core/presenter/placement.h"
+#include "core/trace/trace.h"
 #include "gui/app/properties_sheet.h"
 #include "gui/controls/bar_delegate.h"
 #include "gui/controls/column_widths.h"

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "core/app/start.h"
-
 #include <set>
 
 #include "support/test_support.h"
@@ -83,15 +81,6 @@ TEST(CommandLine, UsageAndVersionTexts) {
   const std::string v = VersionText();
   EXPECT_EQ(v.rfind("Kestrum ", 0), 0u);
   EXPECT_EQ(v.back(), '\n');
-}
-
-TEST(StartUp, TraceSwitchAnywhereInAnyCase) {
-  EXPECT_TRUE(CommandLineAsksForTrace({"trace"}));
-  EXPECT_TRUE(CommandLineAsksForTrace({"/TRACE"}));
-  EXPECT_TRUE(CommandLineAsksForTrace({"x", "tracefile.txt"}));
-  EXPECT_TRUE(CommandLineAsksForTrace({"tra", "ce"}) == false);
-  EXPECT_FALSE(CommandLineAsksForTrace({}));
-  EXPECT_FALSE(CommandLineAsksForTrace({"--report", "/tmp"}));
 }
 
 }  // namespace

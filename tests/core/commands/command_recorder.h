@@ -21,8 +21,8 @@ class CommandRecorder : public CommandWindow {
   std::vector<std::string> Questions, Details, Messages;
   std::vector<NodeId> shown;  // nodes shown after a command (ShowRoot: the first node)
   std::vector<ZipRequest> zips;
-  bool Answer = true;         // the answer to Confirm
-  bool Zipped = false;        // what the zip window reports
+  bool Answer = true;               // the answer to Confirm
+  bool Zipped = false;              // what the zip window reports
   std::function<void()> DuringZip;  // runs while the zip window is "open"
   bool Timer = false;
   int relists = 0;

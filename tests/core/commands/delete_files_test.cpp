@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "core/adapter/row_tags.h"
 #include "core/commands/command_recorder.h"
 #include "core/commands/properties_command.h"
 #include "core/fileops/fileops_support.h"
 #include "core/fileops/properties.h"
 #include "core/model/scanning.h"
-#include "core/adapter/row_tags.h"
 #include "support/test_support.h"
 
 namespace kestrum {

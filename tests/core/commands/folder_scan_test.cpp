@@ -5,10 +5,10 @@
 
 #include <cstdlib>
 
-#include "core/model/folder_entries.h"
 #include "core/commands/command_recorder.h"
 #include "core/commands/disk_loader.h"
 #include "core/model/discovery.h"
+#include "core/model/folder_entries.h"
 #include "core/model/scanning.h"
 #include "support/test_support.h"
 
@@ -58,13 +58,14 @@ struct FolderScanTest : ::testing::Test {
   // and a tree node for each.
   void Discover() {
     explorer.Init(nullptr);
-    disks = DiscoverDrives(*fs, [](const std::string&) {}, entries);
+    disks = DiscoverDrives(
+        *fs, [](const std::string&) {}, entries);
     DiskObject* root = disks->Item(1);
     root->Node = explorer.AddNode(root->Label(), root, true);
     for (std::size_t i = 2; i <= disks->Count(); ++i) {
       DiskObject* d = disks->Item(i);
-      d->Node = explorer.AddNode(d->Label(), d, d->Children, root->Node, std::nullopt,
-                                 std::nullopt, true);
+      d->Node = explorer.AddNode(d->Label(), d, d->Children, root->Node, std::nullopt, std::nullopt,
+                                 true);
     }
   }
   FolderScanPlan Plan(const std::vector<std::string>& given) {

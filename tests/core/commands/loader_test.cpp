@@ -4,10 +4,10 @@
 #include <deque>
 #include <mutex>
 
-#include "core/model/scanning.h"
 #include "core/commands/attach_scan.h"
 #include "core/commands/command_recorder.h"
 #include "core/commands/disk_loader.h"
+#include "core/model/scanning.h"
 #include "support/test_support.h"
 
 namespace kestrum {
@@ -44,8 +44,8 @@ struct World {
     d->SubClass = sub;
     d->RootFolder = cls == ObjectClass::Drive ? path + "/" : "";
     DiskObject* p = disks->Add(std::move(d));
-    p->Node =
-        explorer.AddNode(p->Label(), ItemValue(p), true, cls == ObjectClass::Root ? kNoNode : root->Node);
+    p->Node = explorer.AddNode(p->Label(), ItemValue(p), true,
+                               cls == ObjectClass::Root ? kNoNode : root->Node);
     return p;
   }
   World() {

@@ -1,6 +1,7 @@
+#include "core/commands/zip_command.h"
+
 #include <gtest/gtest.h>
 
-#include "core/commands/zip_command.h"
 #include "core/adapter/row_tags.h"
 #include "core/commands/command_recorder.h"
 #include "core/commands/listed_drive.h"

@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "core/model/scanning.h"
 #include "core/model/scan.h"
+#include "core/model/scanning.h"
 #include "core/model/summary.h"
 #include "support/test_support.h"
 

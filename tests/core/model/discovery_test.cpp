@@ -285,9 +285,9 @@ TEST(DiskModel, FolderListDerivesAndFindsPaths) {
     EXPECT_EQ(path, f.Path());
     walked.push_back(path);
   });
-  EXPECT_EQ(walked, (std::vector<std::string>{"/mnt/a/", "/mnt/a/x/", "/mnt/a/x/sp ace\n\xff/",
-                                              "/mnt/a/y/", "/mnt/a/x/sp ace\n\xff/x/",
-                                              "/mnt/a/x/"}));
+  EXPECT_EQ(walked,
+            (std::vector<std::string>{"/mnt/a/", "/mnt/a/x/", "/mnt/a/x/sp ace\n\xff/", "/mnt/a/y/",
+                                      "/mnt/a/x/sp ace\n\xff/x/", "/mnt/a/x/"}));
   list.Clear();
   EXPECT_EQ(list.Find("/mnt/a/"), nullptr);
 }

@@ -15,9 +15,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/model/scanning.h"
 #include "core/model/largest.h"
 #include "core/model/scan.h"
+#include "core/model/scanning.h"
 #include "core/model/summary.h"
 #include "support/test_support.h"
 

@@ -1,13 +1,13 @@
+#include "core/model/report.h"
+
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
-
 #include <set>
 #include <sstream>
 
-#include "core/model/report.h"
 #include "core/model/report_format.h"
 #include "support/test_support.h"
 

@@ -14,8 +14,8 @@
 #include <random>
 #include <set>
 
-#include "core/model/scanning.h"
 #include "core/model/largest.h"
+#include "core/model/scanning.h"
 #include "core/model/summary.h"
 #include "support/test_support.h"
 
@@ -147,9 +147,9 @@ TEST(ScanRules, AttributesAndAllocation) {
 
 TEST(ScanDrive, TotalsLevelsAndOrder) {
   TempDir t;
-  t.Write("a.txt", std::string(5000, 'x'));     // 8192 allocated
-  t.Write("empty", "");                         // counted, 0 allocated, not largest
-  t.Write("one/b", std::string(4096, 'y'));     // exactly one unit
+  t.Write("a.txt", std::string(5000, 'x'));  // 8192 allocated
+  t.Write("empty", "");                      // counted, 0 allocated, not largest
+  t.Write("one/b", std::string(4096, 'y'));  // exactly one unit
   t.Write("one/two/c", std::string(10, 'z'));
   t.Mkdir("one/two/three");
   t.Mkdir("four");
@@ -218,8 +218,9 @@ TEST(ScanDrive, OddEntriesAndNames) {
   t.Write(".hidden", "abc");
   const std::string ro = t.Write("readonly", "abcd");
   ::chmod(ro.c_str(), 0444);
-  const std::string odd[] = {"with space", "quo\"te's", "new\nline", "tab\there",
-                             std::string("bad\xff\xfe", 5), "back\\slash"};
+  const std::string odd[] = {
+      "with space", "quo\"te's", "new\nline", "tab\there", std::string("bad\xff\xfe", 5),
+      "back\\slash"};
   for (const auto& n : odd) t.Write("names/" + n, "12");
   t.Mkdir(std::string("dir \xc3\x28 odd\n"));
   ASSERT_EQ(::symlink("readonly", (t.Path() + "/link-to-file").c_str()), 0);
@@ -307,7 +308,8 @@ TEST(ScanDrive, HundredThousandLevels) {
 TEST(ScanDrive, StopAfterNFoldersLeavesConsistentPartialTree) {
   TempDir t;
   for (int i = 0; i < 6; ++i)
-    for (int j = 0; j < 4; ++j) t.Write("d" + std::to_string(i) + "/e" + std::to_string(j) + "/f", "12345");
+    for (int j = 0; j < 4; ++j)
+      t.Write("d" + std::to_string(i) + "/e" + std::to_string(j) + "/f", "12345");
   ScanOptions o;
   int seen = 0;
   o.AfterFolder = [&](const DiskObject&) {

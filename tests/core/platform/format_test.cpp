@@ -1,8 +1,8 @@
-#include "core/platform/numbers.h"
-
 #include <gtest/gtest.h>
 
 #include <cmath>
+
+#include "core/platform/numbers.h"
 
 namespace kestrum {
 namespace {

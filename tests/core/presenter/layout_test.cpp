@@ -54,8 +54,6 @@ TEST(SizeControls, DragLimitsAndMinimumWidth) {
   EXPECT_EQ(DragBarLeft(3600, 9000, 10000), 9500);
   EXPECT_EQ(DragBarLeft(3600, 100, 10000), 3700);
   EXPECT_EQ(DragBarLeft(400, 100, 10000), 500);
-  EXPECT_EQ(ClampWindowWidth(2000), 3000);
-  EXPECT_EQ(ClampWindowWidth(4000), 4000);
   EXPECT_EQ(DragBarRect({3600, 440, 45, 5000}), (Rect{3600, 440, 22, 4980}));
 }
 

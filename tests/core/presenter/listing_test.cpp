@@ -6,13 +6,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <chrono>
 #include <thread>
 
-#include "core/rows/file_rows.h"
 #include "core/adapter/row_tags.h"
+#include "core/rows/file_rows.h"
 #include "listing_fixture.h"
 
 namespace kestrum {

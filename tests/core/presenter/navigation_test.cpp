@@ -2,8 +2,9 @@
 // forwards them.
 #include <gtest/gtest.h>
 
-#include "core/presenter/listing.h"
 #include "core/adapter/row_tags.h"
+#include "core/presenter/listing.h"
+#include "core/presenter/recycle_folders.h"
 #include "listing_fixture.h"
 
 namespace kestrum {
@@ -136,6 +137,36 @@ TEST_F(Navigation, ScanGuardsAndNodesThatAnAttachRemoved) {
   w.Ex().RemoveNode(w.RootFolderNode());
   LvListView_ColumnClick(*w.p, "Name");
   EXPECT_EQ(w.p->Listing().Generation, before);
+}
+
+TEST(RecycleFolders, NamesAndTrashFolders) {
+  DiskObject root;
+  root.Class = ObjectClass::Folder;
+  root.RootDirectory = true;
+  root.SetPath("/v/");
+  auto folder = [&](const std::string& name, DiskObject* parent) {
+    DiskObject f;
+    f.Class = ObjectClass::Folder;
+    f.Name = name;
+    f.Parent = parent;
+    return f;
+  };
+  DiskObject recycled = folder("RECYCLED", &root);
+  auto r = RecycleFolderRequest("RECYCLED", recycled, 1000, "");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->Path, "/v/RECYCLED/");
+  EXPECT_FALSE(r->TrashView);
+  EXPECT_TRUE(RecycleFolderRequest("Recycle.Bin", recycled, 1000, ""));
+  EXPECT_FALSE(RecycleFolderRequest("recycl", recycled, 1000, ""));
+  DiskObject own = folder(".Trash-1000", &root);
+  EXPECT_TRUE(RecycleFolderRequest(".Trash-1000", own, 1000, "")->TrashView);
+  EXPECT_FALSE(RecycleFolderRequest(".Trash-1000", own, 1001, ""));
+  DiskObject shared = folder(".Trash", &root);
+  EXPECT_TRUE(RecycleFolderRequest(".Trash", shared, 1000, ""));
+  DiskObject deep = folder(".Trash", &shared);
+  EXPECT_FALSE(RecycleFolderRequest(".Trash", deep, 1000, ""));
+  DiskObject home = folder("Trash", &root);
+  EXPECT_TRUE(RecycleFolderRequest("Trash", home, 1000, "/v/Trash/"));
 }
 
 }  // namespace

@@ -2,15 +2,13 @@
 // folders belong to the file manager.
 #include <gtest/gtest.h>
 
-#include "core/adapter/explorer.h"
-
 #include <algorithm>
 #include <random>
 
+#include "core/adapter/explorer.h"
 #include "core/rows/list_cells.h"
 #include "core/rows/list_sort.h"
 #include "core/rows/pie_data.h"
-#include "core/rows/recycle_folders.h"
 
 namespace kestrum {
 namespace {
@@ -159,36 +157,6 @@ TEST(PieData, SlicesOfADriveAndOfItsRootFolder) {
 
   drive.DeviceSize = 0;  // no shares from nothing
   EXPECT_EQ(PieChartOf(drive).Slices[0].Legend, "0% Free");
-}
-
-TEST(RecycleFolders, NamesAndTrashFolders) {
-  DiskObject root;
-  root.Class = ObjectClass::Folder;
-  root.RootDirectory = true;
-  root.SetPath("/v/");
-  auto folder = [&](const std::string& name, DiskObject* parent) {
-    DiskObject f;
-    f.Class = ObjectClass::Folder;
-    f.Name = name;
-    f.Parent = parent;
-    return f;
-  };
-  DiskObject recycled = folder("RECYCLED", &root);
-  auto r = RecycleFolderRequest("RECYCLED", recycled, 1000, "");
-  ASSERT_TRUE(r);
-  EXPECT_EQ(r->Path, "/v/RECYCLED/");
-  EXPECT_FALSE(r->TrashView);
-  EXPECT_TRUE(RecycleFolderRequest("Recycle.Bin", recycled, 1000, ""));
-  EXPECT_FALSE(RecycleFolderRequest("recycl", recycled, 1000, ""));
-  DiskObject own = folder(".Trash-1000", &root);
-  EXPECT_TRUE(RecycleFolderRequest(".Trash-1000", own, 1000, "")->TrashView);
-  EXPECT_FALSE(RecycleFolderRequest(".Trash-1000", own, 1001, ""));
-  DiskObject shared = folder(".Trash", &root);
-  EXPECT_TRUE(RecycleFolderRequest(".Trash", shared, 1000, ""));
-  DiskObject deep = folder(".Trash", &shared);
-  EXPECT_FALSE(RecycleFolderRequest(".Trash", deep, 1000, ""));
-  DiskObject home = folder("Trash", &root);
-  EXPECT_TRUE(RecycleFolderRequest("Trash", home, 1000, "/v/Trash/"));
 }
 
 }  // namespace

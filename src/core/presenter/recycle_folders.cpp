@@ -1,4 +1,4 @@
-#include "core/rows/recycle_folders.h"
+#include "core/presenter/recycle_folders.h"
 
 #include <cstdlib>
 

@@ -1,0 +1,3 @@
+#include "core/high/b.h"
+#include <QString>
+extern std::atomic<bool> Scanning;

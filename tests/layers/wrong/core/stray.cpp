@@ -1,0 +1,1 @@
+// lies in no layer
