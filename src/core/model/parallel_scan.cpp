@@ -175,7 +175,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
 
   ~ParallelWalk() {
     for (ReaderSlot& s : slots_) {
-      const int fd = s.statFd.load(std::memory_order_relaxed);
+      const int fd = s.statFd.load(std::memory_order_acquire);
       if (fd >= 0) ::close(fd);
     }
   }
@@ -333,7 +333,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       slot.lastBusy = busy;
       slot.lastEntries = entries;
       std::int64_t cpu = 0;
-      if (ReadSchedStat(slot.statFd.load(std::memory_order_relaxed), cpu)) {
+      // Acquire: the descriptor was opened by the reader, and is read here.
+      if (ReadSchedStat(slot.statFd.load(std::memory_order_acquire), cpu)) {
         s.OnCpu += static_cast<double>(std::max<std::int64_t>(0, cpu - slot.lastCpu)) / 1e9;
         slot.lastCpu = cpu;
       } else {
@@ -368,7 +369,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   void ReadLoop(unsigned id) {
     ReaderSlot& slot = slots_[id];
     slot.statFd.store(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC),
-                      std::memory_order_relaxed);
+                      std::memory_order_release);
     Scratch scratch;
     std::unique_lock lock(mutex_);
     while (!finished_) {
