@@ -102,6 +102,7 @@ struct Record {
   // Files that may still enter the largest list, in listing order: their sizes, and their
   // names each ended by NUL.
   std::vector<double> candidateSizes;
+  std::vector<double> candidateAllocated;
   std::string candidateNames;
 };
 
@@ -149,6 +150,7 @@ struct Stated {
   mode_t mode = 0;
   dev_t dev = 0;
   off_t size = 0;
+  blkcnt_t blocks = 0;
 };
 
 struct Scratch {
@@ -576,7 +578,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
           ++handled;
           struct stat st {};
           if (Stat<Plain>(fd, nm, st) != 0) return;
-          Offer(node, t, type, nm, files, st.st_mode, st.st_dev, st.st_size);
+          Offer(node, t, type, nm, files, st.st_mode, st.st_dev, st.st_size, st.st_blocks);
         });
       } else {
         // A seeking device: the stat calls go in inode order, which on most file systems
@@ -602,10 +604,11 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
           e.mode = st.st_mode;
           e.dev = st.st_dev;
           e.size = st.st_size;
+          e.blocks = st.st_blocks;
         }
         handled = static_cast<std::int64_t>(s.stated.size());
         for (const Stated& e : s.stated)
-          if (e.ok) Offer(node, t, e.type, e.name, e.files, e.mode, e.dev, e.size);
+          if (e.ok) Offer(node, t, e.type, e.name, e.files, e.mode, e.dev, e.size, e.blocks);
       }
       r.files = t.files;
       r.used = t.used;
@@ -616,7 +619,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
 
   // Files one stated entry into the folder's tally (counts) or record (names).
   static void Offer(Node& node, Tally& t, unsigned char type, const char* nm, bool files,
-                    mode_t mode, dev_t dev, off_t stSize) {
+                    mode_t mode, dev_t dev, off_t stSize, blkcnt_t blocks) {
     Record& r = node.record;
     if (S_ISDIR(mode)) {
       if (type == DT_REG || dev != t.dev) return;
@@ -626,11 +629,13 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     }
     if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(mode, nm))) return;
     const auto size = static_cast<double>(stSize);
+    const double allocated = FileAllocated(blocks, size, t.unit);
     ++t.files;
     t.used += size;
-    t.allocated += AllocatedSize(size, t.unit);
+    t.allocated += allocated;
     if (size > 0 && size > t.floor) {
       r.candidateSizes.push_back(size);
+      r.candidateAllocated.push_back(allocated);
       r.candidateNames.append(nm, std::strlen(nm) + 1);
     }
   }
@@ -647,14 +652,15 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     folder->FolderCount = folder->fFolderCount = r.subfolders;
     folder->Children = r.subfolders > 0 || !r.readable;
     std::size_t at = 0;
-    for (const double size : r.candidateSizes) {
+    for (std::size_t c = 0; c < r.candidateSizes.size(); ++c) {
+      const double size = r.candidateSizes[c];
       const char* nm = r.candidateNames.c_str() + at;
       const std::size_t len = std::strlen(nm);
       at += len + 1;
       if (drive_.LargestFiles().Count() < kLargestBound || size > drive_.Smallest) {
         scratch_.assign(path_);
         scratch_.append(nm, len);
-        drive_.AddLargest(scratch_, size, AllocatedSize(size, unit_), keyCounter_);
+        drive_.AddLargest(scratch_, size, r.candidateAllocated[c], keyCounter_);
       }
     }
     if (drive_.LargestFiles().Count() >= kLargestBound)

@@ -206,7 +206,7 @@ class Walker {
       first = false;
       if (!IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
       ++counted;
-      const double allocated = AllocatedSize(size, unit);
+      const double allocated = FileAllocated(st.st_blocks, size, unit);
       folder.UsedSpace += size;
       folder.fUsedSpace += size;
       folder.AllocatedSpace += allocated;

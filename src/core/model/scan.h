@@ -1,6 +1,7 @@
 #pragma once
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <atomic>
 #include <bit>
@@ -61,6 +62,14 @@ inline double AllocatedSize(double size, std::int32_t unit) {
   return std::ceil(size / whole) * whole;
 }
 
+// The space a file holds on the disk: its block count as the file system reports it (in
+// 512-byte blocks; less than the size for sparse or compressed files, more for preallocated
+// ones), or, where the file system reports none (blocks < 0), the size rounded up to whole
+// allocation units.
+inline double FileAllocated(blkcnt_t blocks, double size, std::int32_t unit) {
+  return blocks >= 0 ? static_cast<double>(blocks) * 512.0 : AllocatedSize(size, unit);
+}
+
 // Counters read by the progress line while a scan runs, from any thread.
 struct ScanProgress {
   std::atomic<std::int64_t> Folders{0};
@@ -81,12 +90,27 @@ class DirectoryReader {
   // Reads raw linux_dirent64 records into buffer (getdents64). Bytes read, 0 at the end,
   // -1 on failure.
   virtual long ReadEntries(int dirFd, char* buffer, std::size_t size);
-  // lstat of name relative to dirFd. 0, or -1 with errno set.
+  // lstat of name relative to dirFd: type and mode, device, inode, size, link count,
+  // modification time and st_blocks, which is -1 where the file system reports no block
+  // count. 0, or -1 with errno set.
   virtual int StatAt(int dirFd, const char* name, struct stat& out);
-  // What the plain StatAt does, for callers that know the reader is the plain one.
+  // What the plain StatAt does, for callers that know the reader is the plain one. It asks
+  // statx, which tells whether the block count is known, for just what the scan reads.
   static int LStatAt(int dirFd, const char* name, struct stat& out) {
-    return ::fstatat(dirFd, name, &out, AT_SYMLINK_NOFOLLOW);
+    struct statx x;
+    if (::statx(dirFd, name, AT_SYMLINK_NOFOLLOW, kStatWanted, &x) != 0) return -1;
+    out.st_mode = x.stx_mode;
+    out.st_dev = makedev(x.stx_dev_major, x.stx_dev_minor);
+    out.st_ino = x.stx_ino;
+    out.st_nlink = x.stx_nlink;
+    out.st_size = static_cast<off_t>(x.stx_size);
+    out.st_blocks = (x.stx_mask & STATX_BLOCKS) ? static_cast<blkcnt_t>(x.stx_blocks) : -1;
+    out.st_mtim.tv_sec = x.stx_mtime.tv_sec;
+    out.st_mtim.tv_nsec = x.stx_mtime.tv_nsec;
+    return 0;
   }
+  static constexpr unsigned kStatWanted =
+      STATX_TYPE | STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE | STATX_BLOCKS | STATX_MTIME;
 };
 
 // What a scan may be told from outside.

@@ -142,7 +142,8 @@ void AddFiles3(Build& b, NodeId node) {
   PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->AllocationUnit);
   b.Request.Largest = true;
   if (const FileObjectList* list = v->LargestFilesIfAny())
-    for (const auto& f : *list) b.Request.Entries.push_back({f->Name, f->Size, f->key});
+    for (const auto& f : *list)
+      b.Request.Entries.push_back({f->Name, f->Size, f->Allocated, f->key});
 }
 
 void AddFiles2(Build& b, NodeId node) {

@@ -78,10 +78,11 @@ void StatNames(int fd, const std::vector<const char*>& names, std::size_t first,
     if (((i - first) & 4095) == 4095 && Superseded(rq)) return;
     const char* name = names[i];
     struct stat st {};
-    if (::fstatat(fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // vanished
+    if (DirectoryReader::LStatAt(fd, name, st) != 0) continue;  // vanished
     if (!IsCountedFile(LinuxAttributes(st.st_mode, name))) continue;
+    const auto bytes = static_cast<double>(st.st_size);
     const double size =
-        ShownFileSize(static_cast<double>(st.st_size), rq.Allocated, rq.AllocationUnit);
+        ShownFileSize(bytes, FileAllocated(st.st_blocks, bytes, rq.AllocationUnit), rq.Allocated);
     std::string text(name);
     if (rq.SuffixSort) text += 'B';
     out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq, dates), size, rq.SuffixSort);
@@ -145,7 +146,7 @@ void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
       if (::fstatat(f.Fd.Get(), where.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         mtime = st.st_mtime;
     }
-    const double size = ShownFileSize(e.Size, rq.Allocated, rq.AllocationUnit);
+    const double size = ShownFileSize(e.Size, e.Allocated, rq.Allocated);
     std::string text = e.Name;
     if (rq.SuffixSort) text += 'A';
     out.Add(FileRow(std::move(text), e.Key, size, mtime, rq, dates), size, rq.SuffixSort);

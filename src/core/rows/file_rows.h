@@ -12,6 +12,7 @@ namespace kestrum {
 struct LargestEntry {
   std::string Name;  // full path
   double Size = 0;
+  double Allocated = 0;  // the space it held on the disk when scanned
   std::string Key;
 };
 
@@ -23,8 +24,8 @@ struct FileRowsRequest {
   bool Largest = false;    // rows of the largest-files folder from Entries, not of FolderPath
   std::vector<LargestEntry> Entries;
   double ParentSpace = 0;  // the listed folder's size: the denominator of the shares
-  bool Allocated = false;  // "Show Allocated Space": sizes rounded up to whole units
-  std::int32_t AllocationUnit = 1;
+  bool Allocated = false;  // "Show Allocated Space": the space files hold on the disk
+  std::int32_t AllocationUnit = 1;  // for files whose file system reports no block count
   bool SuffixSort = false;       // name-sort mode: texts get their group letter
   std::size_t ExpectedRows = 0;  // rows to make room for (the scan's count), a hint
   unsigned Readers = 0;          // threads that stat the files: 0 chooses by folder size and cores

@@ -40,8 +40,8 @@ std::string DateText(std::time_t when) {
   return std::string(buf, n);
 }
 
-double ShownFileSize(double size, bool allocated, int allocationUnit) {
-  return allocated ? AllocatedSize(size, allocationUnit) : size;
+double ShownFileSize(double size, double allocatedSpace, bool allocated) {
+  return allocated ? allocatedSpace : size;
 }
 
 }  // namespace kestrum

@@ -145,6 +145,67 @@ TEST(ScanRules, AttributesAndAllocation) {
   }
 }
 
+// A reader for a file system that reports no block count.
+class BlocklessReader : public DirectoryReader {
+ public:
+  int StatAt(int dirFd, const char* name, struct stat& out) override {
+    const int rc = DirectoryReader::StatAt(dirFd, name, out);
+    out.st_blocks = -1;
+    return rc;
+  }
+};
+
+// Sparse, preallocated, empty and ordinary files count the space the file system says they
+// hold (lstat's blocks, the independent model here), in the folders' totals and the largest
+// files alike, on one thread and on several; without a block count the rounding stands in.
+TEST(ScanDrive, AllocatedIsTheSpaceTheFileSystemReports) {
+  TempDir t;
+  const std::string sparse = t.Write("sparse.img", "x");
+  ASSERT_EQ(::truncate(sparse.c_str(), 64 << 20), 0);  // 64 MiB of which one block is written
+  t.Write("empty", "");
+  t.Write("plain.txt", std::string(5000, 'p'));
+  const std::string pre = t.Write("sub/pre.bin", std::string(10, 'q'));
+  const int fd = ::open(pre.c_str(), O_WRONLY | O_CLOEXEC);
+  const bool preallocated = fd >= 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, 1 << 20) == 0;
+  if (fd >= 0) ::close(fd);
+  const auto held = [&t](const std::string& name) {
+    struct stat st {};
+    return ::lstat((t.Path() + "/" + name).c_str(), &st) == 0 ? st.st_blocks * 512.0 : -1.0;
+  };
+  if (held("sparse.img") >= 64 << 20) GTEST_SKIP() << "this file system keeps no sparse files";
+  if (preallocated) {
+    EXPECT_GE(held("sub/pre.bin"), 1 << 20);  // more than its size rounds to
+  }
+  const double own = held("sparse.img") + held("empty") + held("plain.txt");
+  BlocklessReader blockless;
+  for (const unsigned threads : {1u, 3u}) {
+    for (DirectoryReader* reader : {static_cast<DirectoryReader*>(nullptr),
+                                    static_cast<DirectoryReader*>(&blockless)}) {
+      ScanRun r{DriveAt(t.Path())};
+      ScanOptions o;
+      o.Threads = threads;
+      o.Reader = reader;
+      Scan(r, o);
+      const DiskObject& root = FolderAt(r.drive, t.Path() + "/");
+      const FileObject* big = nullptr;
+      for (const auto& f : r.drive.LargestFiles())
+        if (f->Name == t.Path() + "/sparse.img") big = f.get();
+      ASSERT_NE(big, nullptr);
+      EXPECT_EQ(root.UsedSpace, (64 << 20) + 5000 + 10);
+      if (reader) {  // the Part's rounding: whole 4096-byte units
+        EXPECT_EQ(root.fAllocatedSpace, (64 << 20) + 8192) << threads;
+        EXPECT_EQ(root.AllocatedSpace, (64 << 20) + 8192 + 4096) << threads;
+        EXPECT_EQ(big->Allocated, 64 << 20);
+      } else {
+        EXPECT_EQ(root.fAllocatedSpace, own) << threads;
+        EXPECT_EQ(root.AllocatedSpace, own + held("sub/pre.bin")) << threads;
+        EXPECT_EQ(big->Allocated, held("sparse.img"));
+        EXPECT_LT(root.AllocatedSpace, root.UsedSpace);
+      }
+    }
+  }
+}
+
 TEST(ScanDrive, TotalsLevelsAndOrder) {
   TempDir t;
   t.Write("a.txt", std::string(5000, 'x'));  // 8192 allocated

@@ -1,14 +1,21 @@
-// The rules under every listing: bars, shares, the two sort orders, pie slices, and which
-// folders belong to the file manager.
+// The rules under every listing: bars, shares, the two sort orders, file rows, drive
+// statistics and pie slices.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <map>
 #include <random>
 
 #include "core/adapter/explorer.h"
+#include "core/rows/drive_stats.h"
+#include "core/rows/file_rows.h"
 #include "core/rows/list_cells.h"
 #include "core/rows/list_sort.h"
 #include "core/rows/pie_data.h"
+#include "support/test_support.h"
 
 namespace kestrum {
 namespace {
@@ -28,11 +35,6 @@ TEST(ListCells, BarsRoundHalvesToEvenAndStayWithinSixty) {
   EXPECT_EQ(ShareOf(0, 0), 0);
   EXPECT_EQ(ShareOf(1, 4), 0.25);
   EXPECT_EQ(PercentText(ShareOf(5, 0)), "0");
-  EXPECT_EQ(ShownFileSize(1, true, 4096), 4096);
-  EXPECT_EQ(ShownFileSize(4096, true, 4096), 4096);
-  EXPECT_EQ(ShownFileSize(4097, true, 4096), 8192);
-  EXPECT_EQ(ShownFileSize(0, true, 4096), 0);
-  EXPECT_EQ(ShownFileSize(4097, false, 4096), 4097);
   EXPECT_EQ(DateText(0), "");
 }
 
@@ -157,6 +159,60 @@ TEST(PieData, SlicesOfADriveAndOfItsRootFolder) {
 
   drive.DeviceSize = 0;  // no shares from nothing
   EXPECT_EQ(PieChartOf(drive).Slices[0].Legend, "0% Free");
+}
+
+// With "Show Allocated Space" a file row shows the space the file holds on the disk: less
+// than its size for a sparse file.
+TEST(FileRows, AllocatedRowsShowTheSpaceFilesHold) {
+  test::TempDir t;
+  const std::string sparse = t.Write("sparse.img", "x");
+  ASSERT_EQ(::truncate(sparse.c_str(), 8 << 20), 0);
+  t.Write("plain", std::string(5000, 'p'));
+  std::map<std::string, double> held;
+  for (const char* name : {"sparse.img", "plain"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat((t.Path() + "/" + name).c_str(), &st), 0);
+    held[name] = st.st_blocks * 512.0;
+  }
+  if (held["sparse.img"] >= 8 << 20) GTEST_SKIP() << "this file system keeps no sparse files";
+  FileRowsRequest rq;
+  rq.VolumeRoot = "/";
+  rq.FolderPath = t.Path() + "/";
+  rq.ParentSpace = 1 << 20;
+  rq.AllocationUnit = 4096;
+  for (const bool allocated : {false, true}) {
+    rq.Allocated = allocated;
+    const RowBatch b = ReadFileRows(rq);
+    std::map<std::string, double> shown;
+    for (std::size_t i = 0; i < b.Count(); ++i) shown[b.Rows[i].Text] = b.Sizes[i];
+    EXPECT_EQ(shown, (allocated ? held
+                                : std::map<std::string, double>{{"sparse.img", 8 << 20},
+                                                                {"plain", 5000}}));
+  }
+}
+
+// Where sparse or compressed files save more than slack wastes, the inefficiency is negative:
+// its size text, "0" and no bar, and an empty wedge in the pie chart.
+TEST(DriveStats, ANegativeInefficiencyShowsAsItIs) {
+  DiskObject drive;
+  drive.Class = ObjectClass::Drive;
+  drive.DeviceSize = 1e9;
+  drive.FreeSpace = 4e8;
+  DiskObject root;
+  root.Class = ObjectClass::Folder;
+  root.RootDirectory = true;
+  root.Parent = &drive;
+  root.UsedSpace = 10 << 20;
+  root.AllocatedSpace = drive.AllocatedSpace = 4096;
+  const std::vector<ListRow> rows = DriveStats(root);
+  const auto row = std::find_if(rows.begin(), rows.end(), [](const ListRow& r) {
+    return r.Text == "Allocation Inefficiency";
+  });
+  ASSERT_NE(row, rows.end());
+  EXPECT_EQ(row->SubItems, (std::vector<std::string>{"-10481664 b", "0", ""}));
+  const PieSlice wasted = PieChartOf(root).Slices.at(3);
+  EXPECT_EQ(wasted.Value, 4096.0 - (10 << 20));
+  EXPECT_EQ(wasted.DrawnValue(), 0);
 }
 
 }  // namespace
