@@ -5,15 +5,6 @@
 
 namespace kestrum {
 
-namespace {
-
-std::string WithSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
-}  // namespace
-
 TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explorer, NodeId listed,
                                   bool onlySelected, std::size_t current) {
   TargetSelection out;

@@ -8,18 +8,10 @@
 
 #include "core/commands/command_slot.h"
 #include "core/commands/command_window.h"
+#include "core/platform/open_folder.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
-
-namespace {
-
-std::string WithSlash(std::string path) {
-  if (path.empty() || path.back() != '/') path += '/';
-  return path;
-}
-
-}  // namespace
 
 std::string ZipPathOf(const DiskObject* listed) {
   if (!listed || listed->Class == ObjectClass::Folder100) return {};

@@ -37,4 +37,10 @@ struct SplitPath {
 };
 SplitPath SplitLastName(std::string_view path);
 
+// path with one "/" at its end: unchanged when it has one, "/" for an empty path.
+inline std::string WithSlash(std::string path) {
+  if (path.empty() || path.back() != '/') path += '/';
+  return path;
+}
+
 }  // namespace kestrum

@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "core/platform/open_folder.h"
+
 namespace kestrum {
 
 namespace {
@@ -15,11 +17,6 @@ bool StartsWithRecycle(const std::string& text) {
     if (c != kWord[i]) return false;
   }
   return true;
-}
-
-std::string WithSlash(std::string p) {
-  if (p.empty() || p.back() != '/') p += '/';
-  return p;
 }
 
 }  // namespace

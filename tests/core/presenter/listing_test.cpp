@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -285,7 +286,11 @@ TEST(ListingTrash, RecycleAndTrashFoldersOpenInTheFileManager) {
 // on rows are refused meanwhile, and a newer listing wins, whether read on a worker or at once.
 TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
   test::WindowTasks tasks;
-  w.p->Queue()->Connect([&tasks](std::function<void()> t) { tasks.Post(std::move(t)); });
+  std::atomic<int> posted{0};
+  w.p->Queue()->Connect([&](std::function<void()> t) {
+    tasks.Post(std::move(t));
+    ++posted;
+  });
   const auto drain = [&] { tasks.RunWhile([&] { return w.p->ListingPending(); }); };
   // Gives the workers still reading time to post, then runs what they posted.
   const auto runLeft = [&] {
@@ -312,15 +317,18 @@ TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
   w.p->MenuClick("FileMenuDelete");
   EXPECT_EQ(w.view.confirms, 1);  // asked, and the recorder said no
 
-  // A folder's listing on a worker, then at once "My Computer", listed on this thread: the
-  // worker's rows, arriving later, do not replace the newer rows.
+  // A folder's listing on a worker whose rows are already posted, then at once "My
+  // Computer", listed on this thread: the posted rows, run later, do not replace the newer.
+  const int before = posted.load();
   w.TreeClick(w.RootFolderNode());
-  EXPECT_TRUE(w.p->ListingPending());
+  for (int i = 0; i < 5000 && posted.load() == before; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_GT(posted.load(), before);
   w.TreeClick(w.Root());
   EXPECT_FALSE(w.p->ListingPending());
   const Strings drives = w.Texts();
   ASSERT_EQ(drives.size(), 1u);
-  runLeft();
+  tasks.RunPending();
   EXPECT_EQ(w.Texts(), drives);
   EXPECT_FALSE(w.p->ListingPending());
 
