@@ -155,7 +155,7 @@ class BlocklessReader : public DirectoryReader {
   }
 };
 
-// Sparse, preallocated, empty and ordinary files count the space the file system says they
+// Sparse, punched, preallocated, empty and ordinary files count the space the file system says they
 // hold (lstat's blocks, the independent model here), in the folders' totals and the largest
 // files alike, on one thread and on several; without a block count the rounding stands in.
 TEST(ScanDrive, AllocatedIsTheSpaceTheFileSystemReports) {
@@ -168,6 +168,14 @@ TEST(ScanDrive, AllocatedIsTheSpaceTheFileSystemReports) {
   const int fd = ::open(pre.c_str(), O_WRONLY | O_CLOEXEC);
   const bool preallocated = fd >= 0 && ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, 1 << 20) == 0;
   if (fd >= 0) ::close(fd);
+  // A hole punched into written data gives its blocks back.
+  const std::string punched = t.Write("punched", std::string(1 << 16, 'z'));
+  const int pfd = ::open(punched.c_str(), O_WRONLY | O_CLOEXEC);
+  if (pfd >= 0) {
+    ::fsync(pfd);
+    (void)::fallocate(pfd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, 1 << 15);
+    ::close(pfd);
+  }
   const auto held = [&t](const std::string& name) {
     struct stat st {};
     return ::lstat((t.Path() + "/" + name).c_str(), &st) == 0 ? st.st_blocks * 512.0 : -1.0;
@@ -176,11 +184,11 @@ TEST(ScanDrive, AllocatedIsTheSpaceTheFileSystemReports) {
   if (preallocated) {
     EXPECT_GE(held("sub/pre.bin"), 1 << 20);  // more than its size rounds to
   }
-  const double own = held("sparse.img") + held("empty") + held("plain.txt");
+  const double own = held("sparse.img") + held("empty") + held("plain.txt") + held("punched");
   BlocklessReader blockless;
   for (const unsigned threads : {1u, 3u}) {
-    for (DirectoryReader* reader : {static_cast<DirectoryReader*>(nullptr),
-                                    static_cast<DirectoryReader*>(&blockless)}) {
+    for (DirectoryReader* reader :
+         {static_cast<DirectoryReader*>(nullptr), static_cast<DirectoryReader*>(&blockless)}) {
       ScanRun r{DriveAt(t.Path())};
       ScanOptions o;
       o.Threads = threads;
@@ -191,10 +199,10 @@ TEST(ScanDrive, AllocatedIsTheSpaceTheFileSystemReports) {
       for (const auto& f : r.drive.LargestFiles())
         if (f->Name == t.Path() + "/sparse.img") big = f.get();
       ASSERT_NE(big, nullptr);
-      EXPECT_EQ(root.UsedSpace, (64 << 20) + 5000 + 10);
+      EXPECT_EQ(root.UsedSpace, (64 << 20) + 5000 + 10 + (1 << 16));
       if (reader) {  // the Part's rounding: whole 4096-byte units
-        EXPECT_EQ(root.fAllocatedSpace, (64 << 20) + 8192) << threads;
-        EXPECT_EQ(root.AllocatedSpace, (64 << 20) + 8192 + 4096) << threads;
+        EXPECT_EQ(root.fAllocatedSpace, (64 << 20) + 8192 + (1 << 16)) << threads;
+        EXPECT_EQ(root.AllocatedSpace, (64 << 20) + 8192 + (1 << 16) + 4096) << threads;
         EXPECT_EQ(big->Allocated, 64 << 20);
       } else {
         EXPECT_EQ(root.fAllocatedSpace, own) << threads;
