@@ -201,7 +201,6 @@ void DeleteFilesCommand::Finish() {
   while (!message.empty() && message.back() == '\n') message.pop_back();
   if (!message.empty()) window_.ShowMessage(message);
   targets_.clear();
-  if (OnFinished) OnFinished();
 }
 
 }  // namespace kestrum

@@ -58,8 +58,6 @@ class DeleteFilesCommand {
 
   // The model's root and drives (for RemoveDiskObject); may stay null in tests.
   std::function<DiskCollection*()> DiskList;
-  // Runs on the window thread once the command is over and the slot is free.
-  std::function<void()> OnFinished;
   // The system calls and mount table used; tests replace them.
   OpControl Control;
 

@@ -209,7 +209,6 @@ void DiskLoader::FinalSteps() {
     window_.ShowRoot();
   }
   slot_.Release();
-  if (OnFinished) OnFinished();
 }
 
 }  // namespace kestrum

@@ -56,8 +56,8 @@ class SystemDriveSource : public DriveSource {
 // changed when its posted results arrive, even after Stop.
 class DiskLoader {
  public:
-  // Runs its commands in slot, which the window's other long commands share; window, explorer,
-  // drives and slot must outlive the loader.
+  // Runs its commands in slot, which the window's other long commands share; window,
+  // explorer, drives and slot must outlive the loader.
   DiskLoader(CommandWindow& window, CExplorer& explorer, const DriveSource& drives,
              CommandSlot& slot);
   // Stops a running scan (clears Scanning), waits for the worker and drops results not yet
@@ -70,26 +70,23 @@ class DiskLoader {
   // gets "Drive not ready..." and nothing else), or every ready drive of disks when it is the
   // root; anything else scans nothing. includeCd: the "CDDrives" button or "Include &CD
   // drives" is on; otherwise CD-ROM drives only get fresh capacity and zero totals. Returns
-  // false, doing nothing, when the slot is taken (callers refuse commands while it is). The final
-  // steps ("Done", tree enabled, root selected, ShowRoot, then OnFinished) run on the window thread
-  // when the worker is done; disks and selected must stay alive until then.
+  // false, doing nothing, when the slot is taken (callers refuse commands while it is). The
+  // final steps ("Done", tree enabled, root selected, ShowRoot) run on the window thread when
+  // the worker is done; disks and selected must stay alive until then.
   bool LoadDisk(DiskObject* selected, DiskCollection& disks, bool includeCd);
   // Scans targets (drives or folder entries, see folder_scan.h) one after another as one
   // command, skipping any that is not ready; Stop ends it. When it is over, the first target
   // is selected and listed (ShowNode) instead of the root. Returns false, doing nothing,
-  // when a command is busy or targets is empty. targets must stay alive until then.
+  // when the slot is taken or targets is empty. targets must stay alive until then.
   bool LoadFolders(const std::vector<DiskObject*>& targets, bool includeCd);
   // "Stop" and "S&top Scan": clears Scanning; the drive being scanned keeps its partial,
   // summarised result and no further drive is started.
   void Stop();
   // True from LoadDisk until its final steps have run on the window thread.
   bool Busy() const { return slot_.Busy(); }
-  CommandSlot& Slot() { return slot_; }
   // TargetDisk + " folders scanned: " + folders + " for " + files + " files".
   std::string ProgressLine() const;
 
-  // Runs on the window thread after the final steps of each command.
-  std::function<void()> OnFinished;
   // Test seams, passed to every scan: directory reading and a hook after each folder.
   DirectoryReader* Reader = nullptr;
   std::function<void(const DiskObject&)> AfterFolder;

@@ -23,7 +23,7 @@ bool GetDriveSpace(const FileSystemService& fs, const std::string& path, double&
                    double& free, const MessageSink& report);
 
 // The model of one discovery: the root "My Computer" and one drive per volume, in order.
-// Tree nodes are not made here (see views/explorer.h); Node stays kNoNode.
+// Tree nodes are not made here (see adapter/explorer.h); Node stays kNoNode.
 std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,
                                                const MessageSink& report);
 

@@ -14,7 +14,7 @@
 
 namespace kestrum {
 
-// Identifies a node of the folder tree (see views/explorer.h). 0 means "no node".
+// Identifies a node of the folder tree (see adapter/explorer.h). 0 means "no node".
 using NodeId = std::uint32_t;
 inline constexpr NodeId kNoNode = 0;
 
