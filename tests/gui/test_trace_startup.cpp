@@ -1,5 +1,6 @@
 // "kestrum trace" started offscreen and stopped by SIGTERM after discovery leaves a trace
-// log beside the executable: the header, then prefixed lines for discovery.
+// log beside the executable: the header, then prefixed lines for discovery; on a machine
+// without an organization it reaches the main window without a box.
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -20,6 +21,9 @@ class TestTraceStartup : public QObject {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", cfg.path());
+    // A bare machine: no organization anywhere, so nothing may stop the start with a box.
+    env.insert("XDG_CONFIG_DIRS", cfg.path());
+    env.remove("ORGANIZATION");
     env.insert("QT_QPA_PLATFORM", "offscreen");
     p.setProcessEnvironment(env);
     p.start(exe, {"trace"});
@@ -43,6 +47,7 @@ class TestTraceStartup : public QObject {
     }
     QVERIFY(body.contains("Globals.ScanDisks"));
     QVERIFY(body.contains("frmMain.LoadDisks"));
+    QVERIFY(body.contains("Globals.GetOrgName="));
     bool space = false;
     int found = 0;
     for (const QString& b : body) {
