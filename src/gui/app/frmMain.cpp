@@ -14,17 +14,20 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTime>
 #include <QWindow>
 #include <iostream>
 
 #include "core/platform/settings.h"
 #include "core/presenter/actions.h"
+#include "core/presenter/layout.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/navigation.h"
 #include "core/presenter/placement.h"
 #include "core/trace/trace.h"
 #include "gui/app/properties_sheet.h"
+#include "gui/controls/accessibility.h"
 #include "gui/controls/bar_delegate.h"
 #include "gui/controls/column_widths.h"
 #include "gui/controls/icons.h"
@@ -48,6 +51,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
                  QWidget* parent)
     : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
   setObjectName("frmMain");
+  InstallAccessibility();
   if (!makeFileSys) makeFileSys = [] { return std::make_unique<FileSystemService>(); };
   presenter_ = std::make_unique<MainPresenter>(*this, std::move(makeFileSys));
   progressTimer_.setInterval(1000);
@@ -319,7 +323,6 @@ bool frmMain::Confirm(const std::string& text, const std::string& details) {
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Cancel);
   box.setDetailedText(DisplayText(details));
-  box.setAccessibleName("Confirm");
   return box.exec() == QMessageBox::Ok;
 }
 
@@ -449,11 +452,29 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 void frmMain::ApplyColumns() {
   const auto& cols = presenter_->List().Columns();
   list_->header()->setVisible(!cols.empty());
+  if (cols.empty()) return;
+  // Each column as wide as its texts want, the name as wide as the widest name listed.
+  std::vector<int> wanted;
   for (std::size_t i = 0; i < cols.size(); ++i)
-    list_->header()->resizeSection(
-        static_cast<int>(i),
-        ColumnPixels(*listModel_, static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()),
-                     list_->font(), list_->header()->font()));
+    wanted.push_back(ColumnPixels(*listModel_, static_cast<int>(i),
+                                  TwipsToPixels(cols[i].Width, Dpi()), list_->font(),
+                                  list_->header()->font()));
+  const int icon = list_->iconSize().width() > 0 ? list_->iconSize().width() : 16;
+  wanted[0] = NameColumnPixels(*listModel_, wanted[0], list_->font(), icon,
+                               std::max(wanted[0], list_->width() / 2));
+  // Too narrow for all: the name gives way first, down to about a dozen characters (the
+  // whole name is its tooltip), then the share bar, so that sizes, percentages and dates
+  // show whole. What still does not fit scrolls.
+  const QFontMetrics fm(list_->font());
+  std::vector<YieldingColumn> yielding{{0, fm.averageCharWidth() * 12 + icon + 12}};
+  for (std::size_t i = 0; i < cols.size(); ++i)
+    if (listModel_->IsBarColumn(static_cast<int>(i)))
+      yielding.push_back({i, fm.averageCharWidth() * 6});
+  const int available = list_->width() - 2 * list_->frameWidth() -
+                        list_->verticalScrollBar()->sizeHint().width();
+  const std::vector<int> widths = FitColumns(std::move(wanted), yielding, available);
+  for (std::size_t i = 0; i < widths.size(); ++i)
+    list_->header()->resizeSection(static_cast<int>(i), widths[i]);
 }
 
 void frmMain::SetStatus(const std::string& text) { panels_["Status"]->setText(DisplayText(text)); }
@@ -521,7 +542,8 @@ void frmMain::SyncToggles() {
 void frmMain::WireList() {
   tree_->setAccessibleName("Folders");
   list_->setAccessibleName("Files and folders");
-  pathLabel_->setAccessibleName("Path");
+  // The path label has no name of its own: a screen reader reads its text, the folder shown.
+  pathLabel_->setAccessibleDescription("Path");
   list_->setItemDelegate(new BarDelegate(*listModel_, list_));
   list_->viewport()->installEventFilter(this);
   list_->setAllColumnsShowFocus(true);
@@ -546,16 +568,7 @@ void frmMain::WireList() {
                 l.SetSelected(static_cast<std::size_t>(i) + 1, true);
           });
   connect(listModel_, &ListModel::RowsReset, this, &frmMain::SelectMarkedRows);
-  connect(listModel_, &ListModel::RowsReset, this, [this] {
-    const auto& cols = presenter_->List().Columns();
-    if (cols.empty()) return;
-    const int nominal = ColumnPixels(*listModel_, 0, TwipsToPixels(cols[0].Width, Dpi()),
-                                     list_->font(), list_->header()->font());
-    list_->header()->resizeSection(
-        0, NameColumnPixels(*listModel_, nominal, list_->font(),
-                            list_->iconSize().width() > 0 ? list_->iconSize().width() : 16,
-                            std::max(nominal, list_->width() / 2)));
-  });
+  connect(listModel_, &ListModel::RowsReset, this, &frmMain::ApplyColumns);
   connect(chart_, &PieChartView::clicked, this, [this] { Graph_Click(*presenter_); });
   ShellOpener = [](const std::string& path, bool trashView) {
     return OpenFolderInFileManager(path, trashView);

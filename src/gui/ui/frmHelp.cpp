@@ -86,7 +86,9 @@ QString WritableCollection(const QString& original, const QString& cacheFolder) 
   return made ? copy : original;
 }
 
-frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Qt::Window) {
+// A main window of its own, so that assistive technology announces it as a frame with its
+// title.
+frmHelp::frmHelp(const QString& collection, QWidget* parent) : QMainWindow(parent) {
   setObjectName("frmHelp");
   setWindowTitle(QString(version::Product) + " Help");
   setWindowIcon(IconFor(QString("Kestrum")));
@@ -182,13 +184,15 @@ frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Q
     indexFilter_->setEnabled(false);
   }
 
-  auto* split = new QSplitter(this);
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  auto* split = new QSplitter(central);
   split->setObjectName("splHelp");
   split->addWidget(tabs_);
   split->addWidget(browser_);
   split->setStretchFactor(0, 0);
   split->setStretchFactor(1, 1);
-  auto* outer = new QVBoxLayout(this);
+  auto* outer = new QVBoxLayout(central);
   outer->setContentsMargins(6, 6, 6, 6);
   outer->addWidget(split);
 
