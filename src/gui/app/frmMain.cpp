@@ -469,7 +469,7 @@ void frmMain::ApplyColumns() {
   std::vector<YieldingColumn> yielding{{0, fm.averageCharWidth() * 12 + icon + 12}};
   for (std::size_t i = 0; i < cols.size(); ++i)
     if (listModel_->IsBarColumn(static_cast<int>(i)))
-      yielding.push_back({i, fm.averageCharWidth() * 6});
+      yielding.push_back({i, fm.averageCharWidth() * 2});
   const int available = list_->width() - 2 * list_->frameWidth() -
                         list_->verticalScrollBar()->sizeHint().width();
   const std::vector<int> widths = FitColumns(std::move(wanted), yielding, available);
@@ -550,6 +550,8 @@ void frmMain::WireList() {
   list_->header()->setSectionsClickable(true);
   list_->header()->setSortIndicatorShown(false);
   list_->header()->setStretchLastSection(false);
+  // The share bar may narrow to a sliver when the list is short of room.
+  list_->header()->setMinimumSectionSize(4);
   list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
     const auto& cols = presenter_->List().Columns();
