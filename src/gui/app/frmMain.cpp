@@ -15,6 +15,8 @@
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QToolButton>
 #include <QTime>
 #include <QWindow>
 #include <iostream>
@@ -75,6 +77,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   splitter_ = new QWidget(surface_);
   splitter_->setObjectName("imgSplitter");
   splitter_->setCursor(Qt::SplitHCursor);
+  splitter_->setAccessibleName("Splitter");
   splitter_->installEventFilter(this);
   dragBar_ = new QWidget(surface_);
   dragBar_->setObjectName("picSplitter");
@@ -212,10 +215,15 @@ void frmMain::BuildToolbar() {
     a->setCheckable(b.TwoState);
     buttons_[b.Key] = a;
     const std::string key = b.Key;
-    connect(a, &QAction::triggered, this, [this, key] { presenter_->tbToolBar_ButtonClick(key); });
+    // A two-state button acts when its state changes, whether clicked or switched by
+    // assistive technology (which toggles it without a click).
+    connect(a, b.TwoState ? &QAction::toggled : &QAction::triggered, this,
+            [this, key] { presenter_->tbToolBar_ButtonClick(key); });
     // The view switches stand apart from the commands around them.
     if (key == "Stop" || key == "Allocated") toolbar_->addSeparator();
   }
+  if (auto* more = toolbar_->findChild<QToolButton*>("qt_toolbar_ext_button"))
+    more->setAccessibleName("More buttons");
 }
 
 void frmMain::BuildStatusBar() {
@@ -526,8 +534,11 @@ void frmMain::ShowBars(bool toolbar, bool statusBar) {
 
 void frmMain::SyncToggles() {
   const ViewToggles& t = presenter_->Toggles();
+  // Put in step quietly: a button's toggled signal is the user's click.
   auto set = [](QAction* a, bool on) {
-    if (a && a->isChecked() != on) a->setChecked(on);
+    if (!a || a->isChecked() == on) return;
+    const QSignalBlocker quiet(a);
+    a->setChecked(on);
   };
   set(Action("mnuViewToolbar"), t.Toolbar);
   set(Action("mnuViewStatusBar"), t.StatusBar);
