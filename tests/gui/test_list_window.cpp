@@ -154,7 +154,7 @@ class TestListWindow : public QObject {
     // A screen reader hears the folder the path label shows, and every text of the window.
     QCOMPARE(QAccessible::queryAccessibleInterface(f.w->lbPathLabel())->text(QAccessible::Name),
              f.drive + "/");
-    QCOMPARE(test::AccessibilityFaults(f.w.get()), QStringList());
+    QVERIFY_READABLE(f.w.get());
 
     // Size order from the header, kept when going in.
     f.ClickHeader("Size");
