@@ -173,6 +173,8 @@ class TestListWindow : public QObject {
       QCOMPARE(f.w->width(), TwipsToPixels(10000, f.w->logicalDpiX()));
       QVERIFY(h->length() <= f.w->lvListView()->viewport()->width());
       QVERIFY(h->sectionSize(0) >= f.w->lvListView()->fontMetrics().averageCharWidth() * 12);
+      if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty())
+        f.w->grab().save(shots + "/list-default-size.png");
     }
     // The odd name shows with a replacement character.
     QVERIFY(f.Column(0).back().contains(QChar(0xFFFD)));
