@@ -8,13 +8,13 @@
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QStringList>
 #include <QTest>
-#include <QHeaderView>
 #include <QTextEdit>
 #include <QWidget>
 
@@ -57,7 +57,8 @@ inline QStringList AccessibilityFaults(QWidget* window) {
                          qobject_cast<QAbstractSpinBox*>(c) || qobject_cast<QProgressBar*>(c) ||
                          qobject_cast<QPlainTextEdit*>(c) || qobject_cast<QTextEdit*>(c);
     // A header is read through its view's columns.
-    if (control && name.isEmpty() && !qobject_cast<QHeaderView*>(c)) faults << what + " has no name";
+    if (control && name.isEmpty() && !qobject_cast<QHeaderView*>(c))
+      faults << what + " has no name";
   }
   return faults;
 }

@@ -119,9 +119,9 @@ class TestZipWindow : public QObject {
     QCOMPARE(f.w->ZipStatusCtrl2()->Text(), QString("Done"));
     QCOMPARE(f.w->ZipStatusCtrl1()->Percent(), 100);
     // Heard whole, however the labels cut the texts on the screen.
-    QCOMPARE(
-        QAccessible::queryAccessibleInterface(f.w->ZipStatusCtrl2()->Label())->text(QAccessible::Name),
-        QString("Done"));
+    QCOMPARE(QAccessible::queryAccessibleInterface(f.w->ZipStatusCtrl2()->Label())
+                 ->text(QAccessible::Name),
+             QString("Done"));
     QVERIFY_READABLE(f.w.get());
     QVERIFY(f.messages.isEmpty());
     QCOMPARE(f.Files(), QStringList{"out.zip"});

@@ -204,10 +204,10 @@ void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, 
     ListStatus(p, std::to_string(drives > 0 ? drives - 1 : 0) + " disk volumes");
   } else if (up->Class == ObjectClass::Drive) {
     ListStatus(p, Count(x->FolderCount) + " folders, " + Count(x->FileCount) + " files for " +
-                SizeText(x->Space(allocated)));
+                      SizeText(x->Space(allocated)));
   } else if (const DiskObject* pr = ObjectOf(ex, parent)) {
     ListStatus(p, Count(pr->fFolderCount) + " folders, " + Count(pr->fFileCount) + " files for " +
-                SizeText(allocated ? pr->fAllocatedSpace : pr->fUsedSpace));
+                      SizeText(allocated ? pr->fAllocatedSpace : pr->fUsedSpace));
   }
 }
 

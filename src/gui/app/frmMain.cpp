@@ -16,8 +16,8 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalBlocker>
-#include <QToolButton>
 #include <QTime>
+#include <QToolButton>
 #include <QWindow>
 #include <iostream>
 
@@ -478,8 +478,8 @@ void frmMain::ApplyColumns() {
   for (std::size_t i = 0; i < cols.size(); ++i)
     if (listModel_->IsBarColumn(static_cast<int>(i)))
       yielding.push_back({i, fm.averageCharWidth() * 2});
-  const int available = list_->width() - 2 * list_->frameWidth() -
-                        list_->verticalScrollBar()->sizeHint().width();
+  const int available =
+      list_->width() - 2 * list_->frameWidth() - list_->verticalScrollBar()->sizeHint().width();
   const std::vector<int> widths = FitColumns(std::move(wanted), yielding, available);
   for (std::size_t i = 0; i < widths.size(); ++i)
     list_->header()->resizeSection(static_cast<int>(i), widths[i]);

@@ -18,9 +18,9 @@ int ColumnPixels(const ListModel& model, int column, int nominal, const QFont& c
   if (model.IsNumberColumn(column)) {
     // A share is at most "100.0"; a size at its widest "1023.99 mb".
     const bool share = title.startsWith('%');
-    px = std::max(px, cm.horizontalAdvance(share ? QStringLiteral("100.0")
-                                                 : QStringLiteral("1023.99 mb")) +
-                          pad);
+    px = std::max(
+        px,
+        cm.horizontalAdvance(share ? QStringLiteral("100.0") : QStringLiteral("1023.99 mb")) + pad);
   }
   if (title == QLatin1String("Last Accessed")) {
     // The last second of a year with two-digit day and month: the widest date there is.
