@@ -16,6 +16,7 @@
 #include <fstream>
 
 #include "core/app/sys_info_tool.h"
+#include "gui/accessibility_audit.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/ContextIDs.h"
 #include "gui/ui/frmAbout.h"
@@ -71,6 +72,15 @@ class TestHelpAbout : public QObject {
     QVERIFY(help->Engine()->contentModel()->rowCount(help->Engine()->contentModel()->index(0, 0)) >=
             12);
     QCOMPARE(help->windowTitle(), QString("Kestrum Help"));
+    // Announced as a window with its title, every text and control readable.
+    QCOMPARE(QAccessible::queryAccessibleInterface(help)->role(), QAccessible::Window);
+    QCOMPARE(QAccessible::queryAccessibleInterface(help)->text(QAccessible::Name),
+             QString("Kestrum Help"));
+    for (int tab = 0; tab < 3; ++tab) {
+      help->Tabs()->setCurrentIndex(tab);
+      QVERIFY_READABLE(help);
+    }
+    help->Tabs()->setCurrentIndex(0);
     // Everything the engine writes is in the cache; the collection it came from is untouched.
     QVERIFY(help->OpenedCollection().startsWith(Cache() + "/Kestrum/help/"));
     QCOMPARE(QFileInfo(built).lastModified(), builtTime);
@@ -189,6 +199,7 @@ class TestHelpAbout : public QObject {
     QVERIFY(about->Text(3)->toPlainText().contains("kestrum trace"));
     QCOMPARE(about->cmdOK()->text(), QString("OK"));
     QCOMPARE(about->cmdSysInfo()->text(), QString("&System Info..."));
+    QVERIFY_READABLE(about);
     Shot(about, QString("about-%1dpi").arg(qRound(96 * about->devicePixelRatioF())));
 
     // No program anywhere: the message, and the About window stays.
@@ -200,6 +211,8 @@ class TestHelpAbout : public QObject {
     auto* box = about->findChild<QMessageBox*>("msgSysInfo");
     QVERIFY(box);
     QCOMPARE(box->text(), QString("System Information Is Unavailable At This Time"));
+    QCOMPARE(box->windowTitle(), QString("Kestrum"));
+    QVERIFY_READABLE(box);
     QCOMPARE(box->icon(), QMessageBox::NoIcon);
     QCOMPARE(box->standardButtons(), QMessageBox::StandardButtons(QMessageBox::Ok));
     box->accept();

@@ -2,6 +2,7 @@
 // drive, click in the tree and the list, switch files and sizes, sort by the headers, back
 // up, open and close the pie chart.
 #include <QAbstractItemModel>
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -15,6 +16,8 @@
 #include <QTest>
 #include <filesystem>
 
+#include "core/presenter/layout.h"
+#include "gui/accessibility_audit.h"
 #include "gui/app/frmMain.h"
 #include "gui/controls/shell_open.h"
 #include "support/test_support.h"
@@ -147,8 +150,11 @@ class TestListWindow : public QObject {
     QVERIFY(bar.data(Qt::AccessibleDescriptionRole).toString().startsWith("100.0 percent"));
     QVERIFY(!f.w->lvListView()->accessibleName().isEmpty());
     QVERIFY(!f.w->tvTreeView()->accessibleName().isEmpty());
-    QVERIFY(!f.w->lbPathLabel()->accessibleName().isEmpty());
     QVERIFY(!f.w->Graph()->accessibleName().isEmpty());
+    // A screen reader hears the folder the path label shows, and every text of the window.
+    QCOMPARE(QAccessible::queryAccessibleInterface(f.w->lbPathLabel())->text(QAccessible::Name),
+             f.drive + "/");
+    QVERIFY_READABLE(f.w.get());
 
     // Size order from the header, kept when going in.
     f.ClickHeader("Size");
@@ -159,6 +165,17 @@ class TestListWindow : public QObject {
     f.WaitListed();
     QCOMPARE(f.Column(0).mid(0, 2), QStringList({"a2", "a1"}));
     QCOMPARE(f.Column(1).front(), QString("1.95 kb"));
+    // At the default size (the window's first placement) the name gives way, to about a
+    // dozen characters at the least, so that sizes, percentages and dates show whole.
+    {
+      const QHeaderView* h = f.w->lvListView()->header();
+      QCOMPARE(f.Headers().back(), QString("Last Accessed"));
+      QCOMPARE(f.w->width(), TwipsToPixels(10000, f.w->logicalDpiX()));
+      QVERIFY(h->length() <= f.w->lvListView()->viewport()->width());
+      QVERIFY(h->sectionSize(0) >= f.w->lvListView()->fontMetrics().averageCharWidth() * 12);
+      if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty())
+        f.w->grab().save(shots + "/list-default-size.png");
+    }
     // The odd name shows with a replacement character.
     QVERIFY(f.Column(0).back().contains(QChar(0xFFFD)));
     QCOMPARE(f.Column(0).back(), QString(QChar(0xFFFD)) + ".bin");
@@ -217,6 +234,20 @@ class TestListWindow : public QObject {
     // A right click on a folder row pops the file menu up.
     f.ClickRow("beta", Qt::RightButton);
     QTRY_VERIFY(f.w->FileMenuPopup()->isVisible());
+    // While open it is a child of the application, as screen readers find windows.
+    {
+      QAccessibleInterface* app = QAccessible::queryAccessibleInterface(qApp);
+      QAccessibleInterface* menu = QAccessible::queryAccessibleInterface(f.w->FileMenuPopup());
+      const int at = app->indexOfChild(menu);
+      QVERIFY(at >= 0);
+      QCOMPARE(app->child(at), menu);
+      QCOMPARE(menu->parent(), app);
+      QStringList entries;
+      for (int i = 0; i < menu->childCount(); ++i)
+        if (menu->child(i)->role() == QAccessible::MenuItem)
+          entries << menu->child(i)->text(QAccessible::Name);
+      QCOMPARE(entries, QStringList({"Send to Recycle Bin", "Zip", "Delete", "Properties"}));
+    }
     f.w->FileMenuPopup()->close();
     // So does the menu key, on the selected row.
     f.w->lvListView()->setCurrentIndex(f.List()->index(f.Column(0).indexOf("beta"), 0));

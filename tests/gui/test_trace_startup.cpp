@@ -1,11 +1,13 @@
 // "kestrum trace" started offscreen and stopped by SIGTERM after discovery leaves a trace
-// log beside the executable: the header, then prefixed lines for discovery.
+// log beside the executable: the header, then prefixed lines for discovery; on a machine
+// without an organization it reaches the main window without a box.
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 
 class TestTraceStartup : public QObject {
   Q_OBJECT
@@ -20,6 +22,9 @@ class TestTraceStartup : public QObject {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", cfg.path());
+    // A bare machine: no organization anywhere, so nothing may stop the start with a box.
+    env.insert("XDG_CONFIG_DIRS", cfg.path());
+    env.remove("ORGANIZATION");
     env.insert("QT_QPA_PLATFORM", "offscreen");
     p.setProcessEnvironment(env);
     p.start(exe, {"trace"});
@@ -43,6 +48,11 @@ class TestTraceStartup : public QObject {
     }
     QVERIFY(body.contains("Globals.ScanDisks"));
     QVERIFY(body.contains("frmMain.LoadDisks"));
+    // Offscreen, a box would have gone to standard error; the header names no organization.
+    const QString errors = QString::fromUtf8(p.readAllStandardError());
+    QVERIFY2(!errors.contains("Globals."), qPrintable(errors));
+    QVERIFY(std::any_of(lines.begin(), lines.begin() + 7,
+                        [](const QString& l) { return l.endsWith("  Organization: "); }));
     bool space = false;
     int found = 0;
     for (const QString& b : body) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "core/trace/trace.h"
+#include "gui/accessibility_audit.h"
 #include "gui/ui/frmZip.h"
 
 using namespace kestrum;
@@ -117,6 +118,11 @@ class TestZipWindow : public QObject {
     QVERIFY(f.w->FilesZipped());
     QCOMPARE(f.w->ZipStatusCtrl2()->Text(), QString("Done"));
     QCOMPARE(f.w->ZipStatusCtrl1()->Percent(), 100);
+    // Heard whole, however the labels cut the texts on the screen.
+    QCOMPARE(QAccessible::queryAccessibleInterface(f.w->ZipStatusCtrl2()->Label())
+                 ->text(QAccessible::Name),
+             QString("Done"));
+    QVERIFY_READABLE(f.w.get());
     QVERIFY(f.messages.isEmpty());
     QCOMPARE(f.Files(), QStringList{"out.zip"});
     Shot(f, "zip-done.png");

@@ -29,8 +29,12 @@ class CommandWindow {
   // tree's click does.
   virtual void ShowRoot() = 0;
   virtual void ShowNode(NodeId node) = 0;
-  // Lists the node the list shows again, as the tree has it now.
+  // Lists the node the list shows again, as the tree has it now; the listing writes the
+  // status line, now or when its file rows arrive.
   virtual void Relist() = 0;
+  // Writes again the status line of the listing shown: a command that changed nothing leaves
+  // the list as it was.
+  virtual void ShowListStatus() = 0;
   // The modal zip window over request; true when it zipped anything.
   virtual bool RunZipWindow(ZipRequest request) = 0;
 };

@@ -173,8 +173,12 @@ void DeleteFilesCommand::Finish() {
   window_.SetProgressTimer(false);
   running_ = false;
   slot_.Release();
-  if (changed_) window_.Relist();
-  window_.SetStatus("Done");
+  // The status line ends as the listing writes it: the relisted folder's counts, or those of
+  // the listing left as it was.
+  if (changed_)
+    window_.Relist();
+  else
+    window_.ShowListStatus();
 
   std::string message;
   const OpResult* failure = nullptr;

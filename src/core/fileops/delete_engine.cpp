@@ -104,7 +104,7 @@ class TreePass {
       if (e == ENOENT) return Gone(top_);
       if (e == ELOOP || e == ENOTDIR)
         return Make(OpStatus::Failed, top_, e,
-                    "Could not delete " + top_ + ": it is no longer a folder (" + ErrorText(e) +
+                    "Could not delete " + top_ + ": it is no longer a folder (" + SystemText(e) +
                         "); nothing was deleted.");
       return Failure(top_, top_, e);
     }
@@ -242,7 +242,7 @@ class TreePass {
       if ((st.stx_mode & S_IWUSR) == 0) return Refusal(top_, PathTo(""), "is a read-only folder");
       if (s_.AccessAt(fd.Get(), ".", W_OK | X_OK, AT_EACCESS) != 0) {
         const int e = errno;
-        return Refusal(top_, PathTo(""), "is a folder you may not change (" + ErrorText(e) + ")");
+        return Refusal(top_, PathTo(""), "is a folder you may not change (" + SystemText(e) + ")");
       }
       if (const char* why = BlockingAttribute(st)) return Refusal(top_, PathTo(""), why);
     }
@@ -312,7 +312,7 @@ OpenedParent OpenParent(const FileTarget& t) {
   } else if (f.Error == ELOOP || f.Error == ENOTDIR) {
     out.Error = Make(OpStatus::Failed, f.FailedAt, f.Error,
                      "Could not reach " + t.FullPath + ": " + f.FailedAt +
-                         " is no longer a folder (" + ErrorText(f.Error) + ").");
+                         " is no longer a folder (" + SystemText(f.Error) + ").");
   } else if (f.Error == EXDEV) {
     out.Error = Make(OpStatus::Refused, f.FailedAt, f.Error,
                      "Could not reach " + t.FullPath + ": " + f.FailedAt +
@@ -339,7 +339,7 @@ OpResult CheckTop(const FileTarget& t, const OpControl& c, int parentFd) {
     return Refusal(t.FullPath, t.FullPath, "is on a read-only volume");
   if (s.AccessAt(parentFd, ".", W_OK | X_OK, AT_EACCESS) != 0)
     return Refusal(t.FullPath, t.Folder,
-                   "is a folder you may not change (" + ErrorText(errno) + ")");
+                   "is a folder you may not change (" + SystemText(errno) + ")");
   const std::uint64_t set = pst.stx_attributes & pst.stx_attributes_mask;
   if (set & STATX_ATTR_IMMUTABLE) return Refusal(t.FullPath, t.Folder, "is marked immutable");
   if (set & STATX_ATTR_APPEND) return Refusal(t.FullPath, t.Folder, "is marked append-only");

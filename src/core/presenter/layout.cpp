@@ -1,5 +1,8 @@
 #include "core/presenter/layout.h"
 
+#include <algorithm>
+#include <numeric>
+
 namespace kestrum {
 
 using namespace layout;
@@ -45,6 +48,20 @@ Rect DragBarRect(const Rect& splitter) {
   return Rect{splitter.Left, splitter.Top,
               static_cast<double>(static_cast<long>(splitter.Width) / 2),
               splitter.Height - kDragBarAllowance};
+}
+
+std::vector<int> FitColumns(std::vector<int> wanted, const std::vector<YieldingColumn>& yielding,
+                            int available) {
+  long long over = std::accumulate(wanted.begin(), wanted.end(), 0LL) - available;
+  for (const YieldingColumn& y : yielding) {
+    if (over <= 0) break;
+    if (y.Column >= wanted.size()) continue;
+    int& w = wanted[y.Column];
+    const int give = static_cast<int>(std::min<long long>(over, std::max(0, w - y.Minimum)));
+    w -= give;
+    over -= give;
+  }
+  return wanted;
 }
 
 }  // namespace kestrum

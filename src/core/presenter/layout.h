@@ -1,4 +1,6 @@
 #pragma once
+#include <cstddef>
+#include <vector>
 
 namespace kestrum {
 
@@ -55,5 +57,18 @@ double DragBarLeft(double splitterLeft, double mouseX, double windowWidth);
 // The drag bar shown while the splitter is dragged: at the splitter, half its width, and
 // 20 shorter.
 Rect DragBarRect(const Rect& splitter);
+
+// A list column that may give way when the list is too narrow, and how far.
+struct YieldingColumn {
+  std::size_t Column;
+  int Minimum;
+};
+
+// The widths of the list's columns within available: each column as wide as it wants; while
+// they are wider than available together, the yielding columns give way in their order,
+// each down to its minimum (never below, nor wider than it wanted). What still does not fit
+// scrolls.
+std::vector<int> FitColumns(std::vector<int> wanted, const std::vector<YieldingColumn>& yielding,
+                            int available);
 
 }  // namespace kestrum

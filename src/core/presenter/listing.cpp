@@ -170,6 +170,11 @@ void AddFiles2(Build& b, NodeId node) {
 
 std::string Count(std::int32_t n) { return std::to_string(n); }
 
+void ListStatus(MainPresenter& p, const std::string& text) {
+  p.Listing().StatusLine = text;
+  p.SetStatus(text);
+}
+
 // Sorts, shows the rows in one piece, selects the first, and writes the status line (and
 // the statistics rows of a scanned drive).
 void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, bool sorted) {
@@ -182,7 +187,7 @@ void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, 
   const TreeNode* first = ex.Node(firstChild);
   if (first && first->Text == kPlaceholderText) {
     p.List().Assign(std::move(rows));
-    p.SetStatus("Click Scan button to scan the drive...");
+    ListStatus(p, "Click Scan button to scan the drive...");
     return;
   }
   const DiskObject* x = ObjectOf(ex, first ? firstChild : parent);
@@ -197,13 +202,13 @@ void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, 
   const DiskObject* up = x->Parent;
   if (!up || up->Class == ObjectClass::Root) {
     const std::size_t drives = p.DiskList() ? p.DiskList()->Count() : 1;
-    p.SetStatus(std::to_string(drives > 0 ? drives - 1 : 0) + " disk volumes");
+    ListStatus(p, std::to_string(drives > 0 ? drives - 1 : 0) + " disk volumes");
   } else if (up->Class == ObjectClass::Drive) {
-    p.SetStatus(Count(x->FolderCount) + " folders, " + Count(x->FileCount) + " files for " +
-                SizeText(x->Space(allocated)));
+    ListStatus(p, Count(x->FolderCount) + " folders, " + Count(x->FileCount) + " files for " +
+                      SizeText(x->Space(allocated)));
   } else if (const DiskObject* pr = ObjectOf(ex, parent)) {
-    p.SetStatus(Count(pr->fFolderCount) + " folders, " + Count(pr->fFileCount) + " files for " +
-                SizeText(allocated ? pr->fAllocatedSpace : pr->fUsedSpace));
+    ListStatus(p, Count(pr->fFolderCount) + " folders, " + Count(pr->fFileCount) + " files for " +
+                      SizeText(allocated ? pr->fAllocatedSpace : pr->fUsedSpace));
   }
 }
 

@@ -26,6 +26,7 @@ struct ListingState {
   int LastShift = 0;         // modifier state of that mouse-up (0: none)
   bool ChartShown = false;   // the pie chart covers the list
   std::string PathLabel;     // what the listings last put in the path label
+  std::string StatusLine;    // the status line the last listing wrote
   // Bumped by every listing; a worker's rows of an older listing are dropped on arrival.
   std::uint64_t Generation = 0;
   // The newest Generation, for workers still reading to notice they were superseded; shared

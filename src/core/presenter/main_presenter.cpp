@@ -85,6 +85,8 @@ void MainPresenter::ClearList() { CancelListing(*this); }
 
 void MainPresenter::Relist() { kestrum::Relist(*this); }
 
+void MainPresenter::ShowListStatus() { SetStatus(listing_.StatusLine); }
+
 bool MainPresenter::Refused(Guard guard, bool tell) {
   const bool slotBusy = slot_->Busy();
   const char* why = nullptr;

@@ -161,6 +161,7 @@ class MainPresenter : public CommandWindow {
   // Selects node, expands it and runs the tree's click handler (after a folder scan).
   void ShowNode(NodeId node) override;
   void Relist() override;
+  void ShowListStatus() override;
   bool RunZipWindow(ZipRequest request) override { return view_.RunZipWindow(std::move(request)); }
 
  private:

@@ -65,9 +65,10 @@ std::string RunningExe() {
   return buf;
 }
 
-// A platform failure, recorded with the system's own number and text.
+// A platform failure, recorded with the system's own number and its bare text: whoever shows
+// the error adds the number once.
 [[noreturn]] void RaiseErrno(int err, const char* source) {
-  throw DiskFileError(err, ErrorText(err), source);
+  throw DiskFileError(err, SystemText(err), source);
 }
 
 bool IsFile(const std::string& path) {

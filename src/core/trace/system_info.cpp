@@ -99,29 +99,20 @@ std::string GetUserName(const SystemHooks& hooks) {
 }
 
 std::string GetOrgName(const SystemHooks& hooks) {
-  std::string result = "None";
+  // The organization's place always exists here: it is the environment, then the machine-wide
+  // settings, then nothing. Only a settings file that is there but cannot be read fails.
+  std::string result;
   if (const char* env = std::getenv("ORGANIZATION")) {
     result = env;
-  } else {
-    const std::string path = hooks.MachineSettings();
-    const std::string key =
-        (path.empty() ? std::string("Kestrum/Kestrum.conf") : path) + " [Globals]";
+  } else if (const std::string path = hooks.MachineSettings(); !path.empty()) {
     IniFile ini;
     std::string err;
-    const auto loaded = path.empty() ? IniFile::LoadResult::Missing : ini.Load(path, &err);
-    if (loaded == IniFile::LoadResult::Missing) {
-      hooks.Message("Globals.GetOrgName: RegOpenKey failed: " + key + " not found");
-      return result;
+    if (ini.Load(path, &err) == IniFile::LoadResult::Unreadable) {
+      hooks.Message("Globals.GetOrgName: RegOpenKey call failed: " + err + " " + path +
+                    " [Globals]");
+      return "None";
     }
-    if (loaded == IniFile::LoadResult::Unreadable) {
-      hooks.Message("Globals.GetOrgName: RegOpenKey call failed: " + err + " " + key);
-      return result;
-    }
-    if (auto v = ini.Get("Globals", "Organization")) {
-      result = *v;
-    } else {
-      hooks.Message("Globals.GetOrgName failed: RegisteredOrganization not found");
-    }
+    if (auto v = ini.Get("Globals", "Organization")) result = *v;
   }
   if (Tracing()) Trace("Globals.GetOrgName=" + result);
   return result;

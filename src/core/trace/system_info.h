@@ -46,8 +46,9 @@ std::string ComputerName();
 // comma; an empty field gives ""). "None", after a message, when there is no entry.
 std::string GetUserName(const SystemHooks& hooks);
 
-// $ORGANIZATION when set, else "Organization" of the machine-wide [Globals]; "None" after a
-// message when neither has it.
+// $ORGANIZATION when set, else "Organization" of the machine-wide [Globals], else "" (no
+// message: a missing file or key is an empty organization). "None", after a message, only
+// when the settings file exists but cannot be read.
 std::string GetOrgName(const SystemHooks& hooks);
 
 // The root folder of the system's volume: "/".

@@ -14,17 +14,22 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTime>
+#include <QToolButton>
 #include <QWindow>
 #include <iostream>
 
 #include "core/platform/settings.h"
 #include "core/presenter/actions.h"
+#include "core/presenter/layout.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/navigation.h"
 #include "core/presenter/placement.h"
 #include "core/trace/trace.h"
 #include "gui/app/properties_sheet.h"
+#include "gui/controls/accessibility.h"
 #include "gui/controls/bar_delegate.h"
 #include "gui/controls/column_widths.h"
 #include "gui/controls/icons.h"
@@ -48,6 +53,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
                  QWidget* parent)
     : QMainWindow(parent), settingsPath_(std::move(settingsPath)) {
   setObjectName("frmMain");
+  InstallAccessibility();
   if (!makeFileSys) makeFileSys = [] { return std::make_unique<FileSystemService>(); };
   presenter_ = std::make_unique<MainPresenter>(*this, std::move(makeFileSys));
   progressTimer_.setInterval(1000);
@@ -71,6 +77,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   splitter_ = new QWidget(surface_);
   splitter_->setObjectName("imgSplitter");
   splitter_->setCursor(Qt::SplitHCursor);
+  splitter_->setAccessibleName("Splitter");
   splitter_->installEventFilter(this);
   dragBar_ = new QWidget(surface_);
   dragBar_->setObjectName("picSplitter");
@@ -208,10 +215,15 @@ void frmMain::BuildToolbar() {
     a->setCheckable(b.TwoState);
     buttons_[b.Key] = a;
     const std::string key = b.Key;
-    connect(a, &QAction::triggered, this, [this, key] { presenter_->tbToolBar_ButtonClick(key); });
+    // A two-state button acts when its state changes, whether clicked or switched by
+    // assistive technology (which toggles it without a click).
+    connect(a, b.TwoState ? &QAction::toggled : &QAction::triggered, this,
+            [this, key] { presenter_->tbToolBar_ButtonClick(key); });
     // The view switches stand apart from the commands around them.
     if (key == "Stop" || key == "Allocated") toolbar_->addSeparator();
   }
+  if (auto* more = toolbar_->findChild<QToolButton*>("qt_toolbar_ext_button"))
+    more->setAccessibleName("More buttons");
 }
 
 void frmMain::BuildStatusBar() {
@@ -319,7 +331,6 @@ bool frmMain::Confirm(const std::string& text, const std::string& details) {
   box.setDefaultButton(QMessageBox::Ok);
   box.setEscapeButton(QMessageBox::Cancel);
   box.setDetailedText(DisplayText(details));
-  box.setAccessibleName("Confirm");
   return box.exec() == QMessageBox::Ok;
 }
 
@@ -449,11 +460,29 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
 void frmMain::ApplyColumns() {
   const auto& cols = presenter_->List().Columns();
   list_->header()->setVisible(!cols.empty());
+  if (cols.empty()) return;
+  // Each column as wide as its texts want, the name as wide as the widest name listed.
+  std::vector<int> wanted;
   for (std::size_t i = 0; i < cols.size(); ++i)
-    list_->header()->resizeSection(
-        static_cast<int>(i),
-        ColumnPixels(*listModel_, static_cast<int>(i), TwipsToPixels(cols[i].Width, Dpi()),
-                     list_->font(), list_->header()->font()));
+    wanted.push_back(ColumnPixels(*listModel_, static_cast<int>(i),
+                                  TwipsToPixels(cols[i].Width, Dpi()), list_->font(),
+                                  list_->header()->font()));
+  const int icon = list_->iconSize().width() > 0 ? list_->iconSize().width() : 16;
+  wanted[0] = NameColumnPixels(*listModel_, wanted[0], list_->font(), icon,
+                               std::max(wanted[0], list_->width() / 2));
+  // Too narrow for all: the name gives way first, down to about a dozen characters (the
+  // whole name is its tooltip), then the share bar, so that sizes, percentages and dates
+  // show whole. What still does not fit scrolls.
+  const QFontMetrics fm(list_->font());
+  std::vector<YieldingColumn> yielding{{0, fm.averageCharWidth() * 12 + icon + 12}};
+  for (std::size_t i = 0; i < cols.size(); ++i)
+    if (listModel_->IsBarColumn(static_cast<int>(i)))
+      yielding.push_back({i, fm.averageCharWidth() * 2});
+  const int available =
+      list_->width() - 2 * list_->frameWidth() - list_->verticalScrollBar()->sizeHint().width();
+  const std::vector<int> widths = FitColumns(std::move(wanted), yielding, available);
+  for (std::size_t i = 0; i < widths.size(); ++i)
+    list_->header()->resizeSection(static_cast<int>(i), widths[i]);
 }
 
 void frmMain::SetStatus(const std::string& text) { panels_["Status"]->setText(DisplayText(text)); }
@@ -505,8 +534,11 @@ void frmMain::ShowBars(bool toolbar, bool statusBar) {
 
 void frmMain::SyncToggles() {
   const ViewToggles& t = presenter_->Toggles();
+  // Put in step quietly: a button's toggled signal is the user's click.
   auto set = [](QAction* a, bool on) {
-    if (a && a->isChecked() != on) a->setChecked(on);
+    if (!a || a->isChecked() == on) return;
+    const QSignalBlocker quiet(a);
+    a->setChecked(on);
   };
   set(Action("mnuViewToolbar"), t.Toolbar);
   set(Action("mnuViewStatusBar"), t.StatusBar);
@@ -521,13 +553,16 @@ void frmMain::SyncToggles() {
 void frmMain::WireList() {
   tree_->setAccessibleName("Folders");
   list_->setAccessibleName("Files and folders");
-  pathLabel_->setAccessibleName("Path");
+  // The path label has no name of its own: a screen reader reads its text, the folder shown.
+  pathLabel_->setAccessibleDescription("Path");
   list_->setItemDelegate(new BarDelegate(*listModel_, list_));
   list_->viewport()->installEventFilter(this);
   list_->setAllColumnsShowFocus(true);
   list_->header()->setSectionsClickable(true);
   list_->header()->setSortIndicatorShown(false);
   list_->header()->setStretchLastSection(false);
+  // The share bar may narrow to a sliver when the list is short of room.
+  list_->header()->setMinimumSectionSize(4);
   list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
     const auto& cols = presenter_->List().Columns();
@@ -546,16 +581,7 @@ void frmMain::WireList() {
                 l.SetSelected(static_cast<std::size_t>(i) + 1, true);
           });
   connect(listModel_, &ListModel::RowsReset, this, &frmMain::SelectMarkedRows);
-  connect(listModel_, &ListModel::RowsReset, this, [this] {
-    const auto& cols = presenter_->List().Columns();
-    if (cols.empty()) return;
-    const int nominal = ColumnPixels(*listModel_, 0, TwipsToPixels(cols[0].Width, Dpi()),
-                                     list_->font(), list_->header()->font());
-    list_->header()->resizeSection(
-        0, NameColumnPixels(*listModel_, nominal, list_->font(),
-                            list_->iconSize().width() > 0 ? list_->iconSize().width() : 16,
-                            std::max(nominal, list_->width() / 2)));
-  });
+  connect(listModel_, &ListModel::RowsReset, this, &frmMain::ApplyColumns);
   connect(chart_, &PieChartView::clicked, this, [this] { Graph_Click(*presenter_); });
   ShellOpener = [](const std::string& path, bool trashView) {
     return OpenFolderInFileManager(path, trashView);

@@ -19,6 +19,7 @@
 #include "core/trace/trace.h"
 #include "core/trace/trace_log.h"
 #include "gui/app/frmMain.h"
+#include "gui/controls/accessibility.h"
 #include "gui/ui/frmSplash.h"
 #include "kestrum_version.h"
 
@@ -50,6 +51,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   const int sigFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
 
+  gui::InstallAccessibility();
   QApplication app(argc, argv);
   QApplication::setApplicationName(version::Product);
   // Ties the windows to the installed desktop entry (its icon and name in the task bar).

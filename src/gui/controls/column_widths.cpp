@@ -15,8 +15,13 @@ int ColumnPixels(const ListModel& model, int column, int nominal, const QFont& c
   const int pad = cm.averageCharWidth() * 2 + 8;
   const QString title = model.headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
   int px = std::max(nominal, hm.horizontalAdvance(title) + pad);
-  if (model.IsNumberColumn(column))
-    px = std::max(px, cm.horizontalAdvance(QStringLiteral("1023.99 mb")) + pad);
+  if (model.IsNumberColumn(column)) {
+    // A share is at most "100.0"; a size at its widest "1023.99 mb".
+    const bool share = title.startsWith('%');
+    px = std::max(
+        px,
+        cm.horizontalAdvance(share ? QStringLiteral("100.0") : QStringLiteral("1023.99 mb")) + pad);
+  }
   if (title == QLatin1String("Last Accessed")) {
     // The last second of a year with two-digit day and month: the widest date there is.
     px = std::max(px, cm.horizontalAdvance(DisplayText(DateText(1767225599))) + pad);

@@ -136,7 +136,7 @@ bool frmAbout::StartSysInfo() {
     for (std::size_t i = 1; i < cmd->size(); ++i) args << QString::fromStdString((*cmd)[i]);
     if (QProcess::startDetached(QString::fromStdString(cmd->front()), args)) return true;
   }
-  auto* box = new QMessageBox(QMessageBox::NoIcon, windowTitle(), kSysInfoUnavailable,
+  auto* box = new QMessageBox(QMessageBox::NoIcon, version::Product, kSysInfoUnavailable,
                               QMessageBox::Ok, this);
   box->setObjectName("msgSysInfo");
   box->setAttribute(Qt::WA_DeleteOnClose);

@@ -1,5 +1,7 @@
 #include "gui/ui/frmHelp.h"
 
+#include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -16,6 +18,7 @@
 #include <QLabel>
 #include <QScreen>
 #include <QSplitter>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <cstdio>
 
@@ -86,7 +89,9 @@ QString WritableCollection(const QString& original, const QString& cacheFolder) 
   return made ? copy : original;
 }
 
-frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Qt::Window) {
+// A main window of its own, so that assistive technology announces it as a frame with its
+// title.
+frmHelp::frmHelp(const QString& collection, QWidget* parent) : QMainWindow(parent) {
   setObjectName("frmHelp");
   setWindowTitle(QString(version::Product) + " Help");
   setWindowIcon(IconFor(QString("Kestrum")));
@@ -170,6 +175,22 @@ frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Q
     results->setAccessibleName("Search results");
     searchLayout->addWidget(query);
     searchLayout->addWidget(results, 1);
+    // The engine's own parts come unnamed: each is named for a screen reader, a button by its
+    // tooltip.
+    for (QLineEdit* e : query->findChildren<QLineEdit*>()) e->setAccessibleName("Search words");
+    for (QAbstractButton* b : query->findChildren<QAbstractButton*>())
+      if (b->text().isEmpty() && b->accessibleName().isEmpty())
+        b->setAccessibleName(b->toolTip().isEmpty() ? b->objectName() : b->toolTip());
+    // The result pages' buttons, made first, back, forward, last.
+    const char* pages[] = {"First page of results", "Previous page of results",
+                           "Next page of results", "Last page of results"};
+    const QList<QToolButton*> pageButtons =
+        results->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly);
+    for (qsizetype i = 0; i < pageButtons.size() && i < 4; ++i)
+      if (pageButtons[i]->accessibleName().isEmpty() && pageButtons[i]->toolTip().isEmpty())
+        pageButtons[i]->setAccessibleName(pages[i]);
+    for (QAbstractScrollArea* view : results->findChildren<QAbstractScrollArea*>())
+      if (view->accessibleName().isEmpty()) view->setAccessibleName("Search results");
     connect(query, &QHelpSearchQueryWidget::search, this,
             [search, query] { search->search(query->searchInput()); });
     connect(results, &QHelpSearchResultWidget::requestShowLink, this, &frmHelp::Open);
@@ -182,13 +203,15 @@ frmHelp::frmHelp(const QString& collection, QWidget* parent) : QWidget(parent, Q
     indexFilter_->setEnabled(false);
   }
 
-  auto* split = new QSplitter(this);
+  auto* central = new QWidget(this);
+  setCentralWidget(central);
+  auto* split = new QSplitter(central);
   split->setObjectName("splHelp");
   split->addWidget(tabs_);
   split->addWidget(browser_);
   split->setStretchFactor(0, 0);
   split->setStretchFactor(1, 1);
-  auto* outer = new QVBoxLayout(this);
+  auto* outer = new QVBoxLayout(central);
   outer->setContentsMargins(6, 6, 6, 6);
   outer->addWidget(split);
 

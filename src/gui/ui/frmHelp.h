@@ -1,5 +1,6 @@
 #pragma once
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPointer>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -13,7 +14,7 @@ namespace kestrum::gui {
 // browser, over one help collection. Its engine writes (search index, settings) only to a
 // copy of the collection in the user's cache folder, so an installed, read-only collection
 // serves as it is.
-class frmHelp : public QWidget {
+class frmHelp : public QMainWindow {
   Q_OBJECT
  public:
   // collection: the help collection to show (see core/app/help_files.h).

@@ -15,11 +15,12 @@ namespace kestrum::gui {
 
 namespace {
 
-QLabel* ValueLabel(const QString& text, const QString& accessibleName, QWidget* parent) {
+// A value read by a screen reader as its caption and the value itself.
+QLabel* ValueLabel(const QString& text, const QString& caption, QWidget* parent) {
   auto* l = new QLabel(text, parent);
   l->setTextFormat(Qt::PlainText);
   l->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-  l->setAccessibleName(accessibleName);
+  l->setAccessibleName(caption + ": " + text);
   return l;
 }
 
@@ -45,13 +46,11 @@ frmProperties::frmProperties(const PropertiesInfo& info, QWidget* parent) : QDia
   setModal(false);
   const QString name = DisplayText(info.Name.empty() ? info.FullPath : info.Name);
   setWindowTitle(name + " Properties - " + version::Product);
-  setAccessibleName("Properties of " + name);
 
   auto* layout = new QVBoxLayout(this);
   auto* heading = new QLabel(name, this);
   heading->setObjectName("lblHeading");
   heading->setTextFormat(Qt::PlainText);
-  heading->setAccessibleName("Object");
   QFont bold = heading->font();
   bold.setBold(true);
   bold.setPointSizeF(bold.pointSizeF() * 1.2);

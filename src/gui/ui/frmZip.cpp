@@ -10,6 +10,7 @@
 
 #include "core/trace/trace.h"
 #include "gui/controls/text.h"
+#include "kestrum_version.h"
 
 namespace kestrum::gui {
 
@@ -21,8 +22,10 @@ ZipStatusControl::ZipStatusControl(const QString& objectName, const QString& acc
   label_ = new QLabel(this);
   label_->setObjectName(objectName + "Text");
   label_->setTextFormat(Qt::PlainText);
-  label_->setAccessibleName(accessibleName + " item");
+  // A screen reader hears the whole text, however it is cut on the screen.
+  label_->setAccessibleDescription(accessibleName + " item");
   label_->setMinimumWidth(10);
+  label_->installEventFilter(this);
   bar_ = new QProgressBar(this);
   bar_->setObjectName(objectName + "Bar");
   bar_->setRange(0, 100);
@@ -40,10 +43,20 @@ void ZipStatusControl::Show(int percent, const QString& text) {
   if (bar_->value() != percent) bar_->setValue(percent);
   if (text_ != text) {
     text_ = text;
-    // Long paths are cut in the middle, where they differ least from their neighbours.
-    label_->setText(label_->fontMetrics().elidedText(text, Qt::ElideMiddle, label_->width()));
+    label_->setAccessibleName(text);
     label_->setToolTip(text);
+    Elide();
   }
+}
+
+void ZipStatusControl::Elide() {
+  // Long paths are cut in the middle, where they differ least from their neighbours.
+  label_->setText(label_->fontMetrics().elidedText(text_, Qt::ElideMiddle, label_->width()));
+}
+
+bool ZipStatusControl::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == label_ && event->type() == QEvent::Resize) Elide();
+  return QWidget::eventFilter(watched, event);
 }
 
 frmZip::frmZip(ZipRequest request, QWidget* owner) : QDialog(owner), request_(std::move(request)) {
@@ -110,11 +123,12 @@ frmZip::frmZip(ZipRequest request, QWidget* owner) : QDialog(owner), request_(st
   poll_.setInterval(50);
   connect(&poll_, &QTimer::timeout, this, &frmZip::Poll);
 
+  // The boxes are the program's, titled with its name, not with this window's.
   ShowMessage = [this](const QString& text, bool critical) {
     if (critical)
-      QMessageBox::critical(this, windowTitle(), text, QMessageBox::Ok);
+      QMessageBox::critical(this, version::Product, text, QMessageBox::Ok);
     else
-      QMessageBox::warning(this, windowTitle(), text, QMessageBox::Ok);
+      QMessageBox::warning(this, version::Product, text, QMessageBox::Ok);
   };
   AskTarget = [this](const QString& startFolder) {
     // An existing archive is updated, not replaced, so the dialog does not ask to replace it.

@@ -25,7 +25,12 @@ class ZipStatusControl : public QWidget {
   QProgressBar* Bar() const { return bar_; }
   QLabel* Label() const { return label_; }
 
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
  private:
+  void Elide();  // the text cut to the label's width
+
   QLabel* label_;
   QProgressBar* bar_;
   QString text_;

@@ -16,7 +16,7 @@ namespace kestrum::test {
 class CommandRecorder : public CommandWindow {
  public:
   // Every call in order: "status:TEXT", "message:TEXT", "tree:on", "tree:off", "pathlabel",
-  // "clearlist", "timer:on", "timer:off", "showroot", "shownode", "relist", "zip".
+  // "clearlist", "timer:on", "timer:off", "showroot", "shownode", "relist", "liststatus", "zip".
   std::vector<std::string> calls;
   std::vector<std::string> Questions, Details, Messages;
   std::vector<NodeId> shown;  // nodes shown after a command (ShowRoot: the first node)
@@ -62,6 +62,7 @@ class CommandRecorder : public CommandWindow {
     ++relists;
     calls.push_back("relist");
   }
+  void ShowListStatus() override { calls.push_back("liststatus"); }
   bool RunZipWindow(ZipRequest request) override {
     zips.push_back(std::move(request));
     calls.push_back("zip");

@@ -57,6 +57,24 @@ TEST(SizeControls, DragLimitsAndMinimumWidth) {
   EXPECT_EQ(DragBarRect({3600, 440, 45, 5000}), (Rect{3600, 440, 22, 4980}));
 }
 
+TEST(FitColumns, NameGivesWayFirstThenTheBarThenTheListScrolls) {
+  // Name, size, percent, bar, date; the name may go down to 80, the bar to 30.
+  const std::vector<int> wanted{200, 80, 70, 110, 130};
+  const std::vector<YieldingColumn> yielding{{0, 80}, {3, 30}};
+  const struct {
+    int available;
+    std::vector<int> widths;
+  } cases[] = {
+      {700, {200, 80, 70, 110, 130}},  // room for all: as wanted
+      {550, {160, 80, 70, 110, 130}},  // the name gives way
+      {430, {80, 80, 70, 70, 130}},    // the name at its least, then the bar
+      {300, {80, 80, 70, 30, 130}},    // both at their least: the list scrolls
+  };
+  for (const auto& c : cases) EXPECT_EQ(FitColumns(wanted, yielding, c.available), c.widths);
+  // A column that wants less than its minimum keeps what it wants; an unknown one is skipped.
+  EXPECT_EQ(FitColumns({50, 100}, {{0, 80}, {9, 1}, {1, 60}}, 100), (std::vector<int>{50, 60}));
+}
+
 TEST(SizeControls, TwipsAtLogicalDpi) {
   EXPECT_EQ(TwipsToPixels(1440, 96), 96);
   EXPECT_EQ(TwipsToPixels(3600, 96), 240);

@@ -146,7 +146,7 @@ TEST_F(TraceLogTest, UnwritableFolderGivesOneMessageAndNoLog) {
   EXPECT_FALSE(log.IsOpen());
   log.Write("ignored");
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].rfind("Error opening trace file:\r\n(2)", 0), 0u) << messages[0];
+  EXPECT_EQ(messages[0], "Error opening trace file:\r\n(2)No such file or directory");
 }
 
 TEST_F(TraceLogTest, FailingWriteStopsTracingAfterOneMessage) {
@@ -165,8 +165,7 @@ TEST_F(TraceLogTest, FailingWriteStopsTracingAfterOneMessage) {
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(log.IsOpen());
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].rfind("Error writing trace file, tracing stopped:\r\n(27)", 0), 0u)
-      << messages[0];
+  EXPECT_EQ(messages[0], "Error writing trace file, tracing stopped:\r\n(27)File too large");
   log.Write("after the failure");
   EXPECT_EQ(messages.size(), 1u);
 }
@@ -261,24 +260,24 @@ TEST_F(SystemFactsTest, OrganizationSourcesAndMessages) {
   const char* saved = std::getenv("ORGANIZATION");
   const std::string keep = saved ? saved : "";
   ::unsetenv("ORGANIZATION");
-  EXPECT_EQ(GetOrgName(hooks), "None");
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0],
-            "Globals.GetOrgName: RegOpenKey failed: " + settings + " [Globals] not found");
+  EXPECT_EQ(GetOrgName(hooks), "");  // no settings file at all: an empty organization
   dir.Write("Kestrum.conf", "[Globals]\nOther=1\n");
-  EXPECT_EQ(GetOrgName(hooks), "None");
-  EXPECT_EQ(messages.back(), "Globals.GetOrgName failed: RegisteredOrganization not found");
-  dir.Write("Kestrum.conf", "[Globals]\nOrganization=\n");
   EXPECT_EQ(GetOrgName(hooks), "");
   dir.Write("Kestrum.conf", "[Globals]\nOrganization=Acme Works\n");
   EXPECT_EQ(GetOrgName(hooks), "Acme Works");
+  EXPECT_TRUE(messages.empty());
+  dir.Write("Kestrum.conf", "this is not a settings file\n");
+  EXPECT_EQ(GetOrgName(hooks), "None");
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].rfind("Globals.GetOrgName: RegOpenKey call failed: ", 0), 0u);
+  EXPECT_NE(messages[0].find(settings + " [Globals]"), std::string::npos);
   ::setenv("ORGANIZATION", "From Env", 1);
   EXPECT_EQ(GetOrgName(hooks), "From Env");
   if (saved)
     ::setenv("ORGANIZATION", keep.c_str(), 1);
   else
     ::unsetenv("ORGANIZATION");
-  EXPECT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages.size(), 1u);
 }
 
 TEST_F(SystemFactsTest, MachineFacts) {
