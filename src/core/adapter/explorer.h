@@ -215,6 +215,13 @@ class CExplorer {
   NodeId selected_ = kNoNode;
 };
 
+// The model object node carries; nullptr when it carries none (or no node exists).
+inline DiskObject* ObjectOf(const CExplorer& explorer, NodeId node) {
+  const ItemValue v = explorer.ItemData(node);
+  DiskObject* const* o = std::get_if<DiskObject*>(&v);
+  return o ? *o : nullptr;
+}
+
 // Case-insensitive (ASCII) text order used by sorted nodes.
 bool TextLess(const std::string& a, const std::string& b);
 

@@ -92,9 +92,8 @@ bool DeleteFilesCommand::DeleteFiles(const std::string& action, NodeId listed) {
 
   // The command acts on what was selected when it was given, whatever the list does later.
   targets_ = std::move(selection.Targets);
-  const ItemValue data = explorer_.ItemData(listed);
-  DiskObject* const* obj = std::get_if<DiskObject*>(&data);
-  largestFolder_ = obj && *obj && (*obj)->Class == ObjectClass::Folder100 ? *obj : nullptr;
+  DiskObject* shown = ObjectOf(explorer_, listed);
+  largestFolder_ = shown && shown->Class == ObjectClass::Folder100 ? shown : nullptr;
   problems_.clear();
   done_ = 0;
   changed_ = false;
@@ -161,9 +160,7 @@ void DeleteFilesCommand::Apply(std::size_t index, const OpResult& r) {
     return;
   }
   // The node is the folder's only while it still carries the folder's object.
-  const ItemValue data = explorer_.ItemData(t.Node);
-  const DiskObject* const* obj = std::get_if<DiskObject*>(&data);
-  if (!obj || *obj != t.Object) return;
+  if (ObjectOf(explorer_, t.Node) != t.Object) return;
   explorer_.RemoveNode(t.Node);
   RemoveDiskObject(DiskList ? DiskList() : nullptr, t.Object);
 }

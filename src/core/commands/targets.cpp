@@ -8,9 +8,7 @@ namespace kestrum {
 TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explorer, NodeId listed,
                                   bool onlySelected, std::size_t current) {
   TargetSelection out;
-  const ItemValue listedData = explorer.ItemData(listed);
-  DiskObject* const* holder = std::get_if<DiskObject*>(&listedData);
-  const DiskObject* parent = holder ? *holder : nullptr;
+  const DiskObject* parent = ObjectOf(explorer, listed);
   const bool folderListing = parent && parent->Class == ObjectClass::Folder;
   const bool largestListing = parent && parent->Class == ObjectClass::Folder100;
   const std::string volumeRoot = VolumeRootOf(parent);
@@ -40,15 +38,14 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
       real = !t.Name.empty() && row.Text.back() != '/';
     } else if (const auto node = TagNode(row.Tag); node && folderListing) {
       const TreeNode* n = explorer.Node(*node);
-      const ItemValue data = explorer.ItemData(*node);
-      DiskObject* const* child = std::get_if<DiskObject*>(&data);
-      if (n && n->Parent == listed && child && *child && (*child)->Class == ObjectClass::Folder &&
-          !(*child)->RootDirectory && (*child)->Parent == parent && !(*child)->Name.empty()) {
+      DiskObject* child = ObjectOf(explorer, *node);
+      if (n && n->Parent == listed && child && child->Class == ObjectClass::Folder &&
+          !child->RootDirectory && child->Parent == parent && !child->Name.empty()) {
         t.IsFolder = true;
         t.Node = *node;
-        t.Object = *child;
+        t.Object = child;
         t.Folder = WithSlash(parent->Path());
-        t.Name = (*child)->Name;
+        t.Name = child->Name;
         t.FullPath = t.Folder + t.Name;
         real = true;
       }

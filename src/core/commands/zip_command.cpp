@@ -76,10 +76,8 @@ ZipCommandStart StartZipCommand(const ListData& list, const CExplorer& explorer,
     start.What = start.Text.empty() ? ZipCommandStart::Nothing : ZipCommandStart::NotAllowed;
     return start;
   }
-  const ItemValue data = explorer.ItemData(listed);
-  DiskObject* const* object = std::get_if<DiskObject*>(&data);
   start.What = ZipCommandStart::OpenWindow;
-  start.Request = BuildZipRequest(selection, ZipPathOf(object ? *object : nullptr), homeFolder);
+  start.Request = BuildZipRequest(selection, ZipPathOf(ObjectOf(explorer, listed)), homeFolder);
   return start;
 }
 

@@ -47,12 +47,6 @@ void SetPath(MainPresenter& p, const std::string& text) {
   p.View().SetPathLabel(text);
 }
 
-DiskObject* ObjectOf(const CExplorer& ex, NodeId node) {
-  const ItemValue v = ex.ItemData(node);
-  DiskObject* const* o = std::get_if<DiskObject*>(&v);
-  return o ? *o : nullptr;
-}
-
 // One listing being built: the rows taken from the model, and the file rows still to read.
 struct Build {
   MainPresenter& P;

@@ -115,10 +115,10 @@ bool MainPresenter::Refused(Guard guard, bool tell) {
 
 void MainPresenter::Unload() {
   Scanning = false;
-  // The workers end at once now; whatever they posted and has not run is dropped.
+  // Each command stops and joins the slot's worker if it runs it; whatever they posted and
+  // has not run yet is dropped.
   loader_.reset();
   deleter_.reset();
-  slot_->Join();
   queue_->Disconnect();
 }
 
@@ -203,9 +203,7 @@ void MainPresenter::Execute(Command command, Guard guard) {
 
 void MainPresenter::LoadSelectedDisk() {
   if (!loader_ || !diskList_) return;
-  const ItemValue selected = explorer_.ItemData(explorer_.SelectedItem());
-  DiskObject* const* object = std::get_if<DiskObject*>(&selected);
-  loader_->LoadDisk(object ? *object : nullptr, *diskList_, toggles_.CDDrives);
+  loader_->LoadDisk(ObjectOf(explorer_, explorer_.SelectedItem()), *diskList_, toggles_.CDDrives);
 }
 
 void MainPresenter::Properties() {

@@ -63,15 +63,12 @@ void lvListView_Click(MainPresenter& p, std::size_t position) {
   // A row whose node an attach removed since the listing does nothing.
   if (!node || !ex.Exists(*node)) return;
   if (st.LastButton == kRightButton) {
-    const ItemValue v = ex.ItemData(*node);
-    const DiskObject* const* d = std::get_if<DiskObject*>(&v);
-    if (d && *d) {
-      if ((*d)->Class == ObjectClass::Drive ||
-          ((*d)->Class == ObjectClass::Folder && (*d)->RootDirectory)) {
-        DisplayPieChart(p, **d);
+    if (const DiskObject* d = ObjectOf(ex, *node)) {
+      if (d->Class == ObjectClass::Drive || (d->Class == ObjectClass::Folder && d->RootDirectory)) {
+        DisplayPieChart(p, *d);
         return;
       }
-      if ((*d)->Class == ObjectClass::Folder || (*d)->Class == ObjectClass::File) {
+      if (d->Class == ObjectClass::Folder || d->Class == ObjectClass::File) {
         p.View().PopupFileMenu();
         return;
       }

@@ -81,8 +81,9 @@ void StatNames(int fd, const std::vector<const char*>& names, std::size_t first,
     if (DirectoryReader::LStatAt(fd, name, st) != 0) continue;  // vanished
     if (!IsCountedFile(LinuxAttributes(st.st_mode, name))) continue;
     const auto bytes = static_cast<double>(st.st_size);
+    // "Show Allocated Space" shows the space the file holds, as the scan counts it.
     const double size =
-        ShownFileSize(bytes, FileAllocated(st.st_blocks, bytes, rq.AllocationUnit), rq.Allocated);
+        rq.Allocated ? FileAllocated(st.st_blocks, bytes, rq.AllocationUnit) : bytes;
     std::string text(name);
     if (rq.SuffixSort) text += 'B';
     out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq, dates), size, rq.SuffixSort);
@@ -146,7 +147,7 @@ void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
       if (::fstatat(f.Fd.Get(), where.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         mtime = st.st_mtime;
     }
-    const double size = ShownFileSize(e.Size, e.Allocated, rq.Allocated);
+    const double size = rq.Allocated ? e.Allocated : e.Size;
     std::string text = e.Name;
     if (rq.SuffixSort) text += 'A';
     out.Add(FileRow(std::move(text), e.Key, size, mtime, rq, dates), size, rq.SuffixSort);

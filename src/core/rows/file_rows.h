@@ -23,12 +23,12 @@ struct FileRowsRequest {
   std::string FolderPath;  // the listed folder, ending in "/" (folder listings)
   bool Largest = false;    // rows of the largest-files folder from Entries, not of FolderPath
   std::vector<LargestEntry> Entries;
-  double ParentSpace = 0;  // the listed folder's size: the denominator of the shares
-  bool Allocated = false;  // "Show Allocated Space": the space files hold on the disk
+  double ParentSpace = 0;           // the listed folder's size: the denominator of the shares
+  bool Allocated = false;           // "Show Allocated Space": the space files hold on the disk
   std::int32_t AllocationUnit = 1;  // for files whose file system reports no block count
-  bool SuffixSort = false;       // name-sort mode: texts get their group letter
-  std::size_t ExpectedRows = 0;  // rows to make room for (the scan's count), a hint
-  unsigned Readers = 0;          // threads that stat the files: 0 chooses by folder size and cores
+  bool SuffixSort = false;          // name-sort mode: texts get their group letter
+  std::size_t ExpectedRows = 0;     // rows to make room for (the scan's count), a hint
+  unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.
   const std::atomic<std::uint64_t>* Current = nullptr;

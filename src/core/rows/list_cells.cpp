@@ -3,7 +3,6 @@
 #include <cfenv>
 #include <cmath>
 
-#include "core/model/scan.h"
 #include "core/platform/numbers.h"
 
 namespace kestrum {
@@ -38,10 +37,6 @@ std::string DateText(std::time_t when) {
   char buf[128];
   const std::size_t n = std::strftime(buf, sizeof buf, "%x %X", &tm);
   return std::string(buf, n);
-}
-
-double ShownFileSize(double size, double allocatedSpace, bool allocated) {
-  return allocated ? allocatedSpace : size;
 }
 
 }  // namespace kestrum

@@ -28,8 +28,4 @@ std::string SizeText(double bytes);
 // A modification time in the user's locale (its date and time formats); empty for 0.
 std::string DateText(std::time_t when);
 
-// The size a file row shows: the exact size, or with "Show Allocated Space" on the space it
-// holds on the disk, as the scan counts it (FileAllocated).
-double ShownFileSize(double size, double allocatedSpace, bool allocated);
-
 }  // namespace kestrum
