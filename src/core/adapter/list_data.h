@@ -20,6 +20,9 @@ struct ListRow {
   std::vector<std::string> SubItems;  // column 1 onwards
   RowTag Tag;
   bool Selected = false;
+  // A further name of a multiply linked file whose bytes are counted at another name: it
+  // lists with its size, but its share is that of zero bytes and it takes no area.
+  bool CountedElsewhere = false;
   // The text of a column: 0 is Text, k is SubItems[k - 1] (empty when missing).
   const std::string& Cell(std::size_t column) const;
 };

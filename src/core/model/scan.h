@@ -113,6 +113,12 @@ class DirectoryReader {
       STATX_TYPE | STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE | STATX_BLOCKS | STATX_MTIME;
 };
 
+// How a scan counts a regular file with more than one name (hard links).
+enum class HardLinkRule : std::uint8_t {
+  Once,  // its bytes and allocation once, at the first name met in the one-thread walk's order
+  Each,  // at every name, as if each were a file of its own
+};
+
 // What a scan may be told from outside.
 struct ScanOptions {
   DirectoryReader* Reader = nullptr;  // null: SharedReader, else the real file system
@@ -137,6 +143,7 @@ struct ScanOptions {
   // behind the root folder. A seeking drive gets each folder's stat calls in inode order, and
   // adaptive readers start at one. Only the order of the system calls changes.
   std::optional<bool> Rotational;
+  HardLinkRule Links = HardLinkRule::Once;
 };
 
 // The thread count a scan with these options uses when it is fixed, and where adaptive
