@@ -171,7 +171,7 @@ def check(tree, work):
     click(alpha, 3)
     menu = wait_for("the row menu while it is open", lambda: row_menu(app))
     entries = [c.name for c in children(menu) if c.getRoleName() == "menu item"]
-    want = ["Send to Recycle Bin", "Zip", "Delete", "Properties"]
+    want = ["Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties"]
     if entries != want:
         fail("the row menu reads %r, not %r" % (entries, want))
 

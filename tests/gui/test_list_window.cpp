@@ -246,7 +246,7 @@ class TestListWindow : public QObject {
       for (int i = 0; i < menu->childCount(); ++i)
         if (menu->child(i)->role() == QAccessible::MenuItem)
           entries << menu->child(i)->text(QAccessible::Name);
-      QCOMPARE(entries, QStringList({"Send to Recycle Bin", "Zip", "Delete", "Properties"}));
+      QCOMPARE(entries, QStringList({"Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties"}));
     }
     f.w->FileMenuPopup()->close();
     // So does the menu key, on the selected row.

@@ -23,6 +23,9 @@ struct ListRow {
   // A further name of a multiply linked file whose bytes are counted at another name: it
   // lists with its size, but its share is that of zero bytes and it takes no area.
   bool CountedElsewhere = false;
+  // What a view says of such a row, as its tooltip and its accessible description.
+  static constexpr const char* kCountedElsewhereText =
+      "A hard link counted elsewhere: its bytes are counted at another name of the same file";
   // The text of a column: 0 is Text, k is SubItems[k - 1] (empty when missing).
   const std::string& Cell(std::size_t column) const;
 };

@@ -55,6 +55,8 @@ std::string UsageText(const std::string& programName) {
          "                    unless it names a folder\n"
          "  --report FOLDER   scan FOLDER without a window and print the result\n"
          "  --threads N       with --report: read folders on N threads (1 to 64)\n"
+         "  --hard-links=each with --report: count every name of a file with several\n"
+         "                    (hard links); by default each such file counts once\n"
          "  -h, --help        show this help and exit\n"
          "  -V, --version     show the version and exit\n"
          "  --                every argument after it is a FOLDER\n"

@@ -1,5 +1,6 @@
 #pragma once
 #include <string>
+#include <vector>
 
 #include "core/commands/zip_command.h"
 #include "core/model/disk_model.h"
@@ -35,6 +36,10 @@ class CommandWindow {
   // Writes again the status line of the listing shown: a command that changed nothing leaves
   // the list as it was.
   virtual void ShowListStatus() = 0;
+  // A refresh has replaced nodes below a folder: the view follows the adapter, each node of
+  // expanded is expanded again, and selected is selected and listed as the tree's click does
+  // (without expanding it).
+  virtual void ShowRefreshed(NodeId selected, const std::vector<NodeId>& expanded) = 0;
   // The modal zip window over request; true when it zipped anything.
   virtual bool RunZipWindow(ZipRequest request) = 0;
 };

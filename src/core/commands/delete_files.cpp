@@ -1,5 +1,7 @@
 #include "core/commands/delete_files.h"
 
+#include <unordered_set>
+
 #include "core/fileops/trash.h"
 #include "core/model/scanning.h"
 #include "core/trace/trace.h"
@@ -45,7 +47,13 @@ void RemoveDiskObject(DiskCollection* diskList, DiskObject* object) {
     }
   }
   if (object->Class != ObjectClass::Folder || object->RootDirectory) return;
-  if (DiskObject* drive = DriveOf(object->Parent)) drive->DiskObjects().RemoveBranch(object);
+  DiskObject* drive = DriveOf(object->Parent);
+  if (!drive) return;
+  std::unordered_set<const DiskObject*> gone;
+  drive->DiskObjects().RemoveBranch(object, &gone);
+  // The hard-link table must not name a folder that is gone.
+  if (drive->HardLinksIfAny())
+    drive->HardLinksForChange().EraseIf([&gone](const DiskObject* f) { return gone.count(f) > 0; });
 }
 
 bool RemoveLargestEntry(DiskObject* largestFolder, const std::string& key) {

@@ -33,7 +33,8 @@ bool DriveSource::IsFolderReady(const std::string& path) const {
 }
 
 DiskLoader::Plan DiskLoader::PlanOf(DiskObject* d) {
-  return Plan{d, d->OwnPath(), d->RootFolder, d->Label(), d->SubClass, d->FolderEntry};
+  return Plan{d,           d->OwnPath(),   d->RootFolder,     d->Label(),
+              d->SubClass, d->FolderEntry, HardLinkRule::Once};
 }
 
 bool DiskLoader::Ready(const Plan& p) const {
@@ -102,6 +103,7 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
     for (const auto& d : disks)
       if (d->Class == ObjectClass::Drive) plan.push_back(planOf(d.get()));
   }
+  for (Plan& p : plan) p.Links = Links;
   slot_.Progress = [this] { return ProgressLine(); };
   if (plan.empty() && !allDrives) {
     FinalSteps();
@@ -125,6 +127,7 @@ bool DiskLoader::LoadFolders(const std::vector<DiskObject*>& targets, bool inclu
   window_.SetTreeEnabled(false);
   std::vector<Plan> plan;
   for (DiskObject* d : targets) plan.push_back(PlanOf(d));
+  for (Plan& p : plan) p.Links = Links;
   showAfter_ = targets.front();
   slot_.Progress = [this] { return ProgressLine(); };
   Scanning = true;
@@ -178,6 +181,7 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   options.Reader = Reader;
   options.Progress = &progress_;
   options.AfterFolder = AfterFolder;
+  options.Links = p.Links;
   ScanDrive(*result, keyCounter_, options);
   Post([this] { window_.SetStatus("Summarizing disk space..."); });
   SummarizeSizes(*result);
@@ -187,11 +191,13 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
     Trace("  used space =" + PlainNumber(result->UsedSpace));
     Trace("  allocated  =" + PlainNumber(result->AllocatedSpace));
   }
-  Post([this, p, result] {
+  Post([this, p, result, keys = keyCounter_] {
     DiskObject& d = *p.Drive;
     d.DeviceSize = result->DeviceSize;
     d.FreeSpace = result->FreeSpace;
     AttachScan(explorer_, d, *result);
+    // A refresh numbers its largest files on from here: no key of the drive is used twice.
+    d.NextLargestKey = keys;
   });
 }
 

@@ -90,6 +90,8 @@ class DiskLoader {
   // Test seams, passed to every scan: directory reading and a hook after each folder.
   DirectoryReader* Reader = nullptr;
   std::function<void(const DiskObject&)> AfterFolder;
+  // How the next command's scans count files with several names.
+  HardLinkRule Links = HardLinkRule::Once;
 
  private:
   // What the worker knows of one drive: a copy taken on the window thread.
@@ -97,6 +99,7 @@ class DiskLoader {
     DiskObject* Drive;
     std::string Path, RootFolder, Label, SubClass;
     bool Entry = false;
+    HardLinkRule Links = HardLinkRule::Once;
   };
   static Plan PlanOf(DiskObject* d);
   bool Ready(const Plan& p) const;

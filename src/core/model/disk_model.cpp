@@ -81,8 +81,10 @@ void FolderList::Clear() {
   indexed_ = 1;
 }
 
-std::size_t FolderList::RemoveBranch(const DiskObject* folder) {
-  std::unordered_set<const DiskObject*> gone;
+std::size_t FolderList::RemoveBranch(const DiskObject* folder,
+                                     std::unordered_set<const DiskObject*>* removed) {
+  std::unordered_set<const DiskObject*> own;
+  std::unordered_set<const DiskObject*>& gone = removed ? *removed : own;
   std::vector<std::unique_ptr<DiskObject, EndPlaced>> kept;
   kept.reserve(items_.size());
   for (auto& item : items_) {
@@ -98,6 +100,41 @@ std::size_t FolderList::RemoveBranch(const DiskObject* folder) {
   indexed_ = 1;
   items_ = std::move(kept);
   return gone.size();
+}
+
+void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
+                               std::unordered_set<const DiskObject*>* removed) {
+  std::size_t at = 0;
+  while (at < items_.size() && items_[at].get() != folder) ++at;
+  if (at == items_.size()) return;
+  // Creation order is depth first: the folder's descendants follow it, up to the first
+  // folder that is not deeper.
+  std::size_t end = at + 1;
+  while (end < items_.size() && items_[end]->Level > folder->Level) ++end;
+  if (removed)
+    for (std::size_t i = at + 1; i < end; ++i) removed->insert(items_[i].get());
+  const DiskObject* newTop = rescan.items_.empty() ? nullptr : rescan.items_.front().get();
+  const std::int32_t shift = folder->Level - 1;
+  std::vector<std::unique_ptr<DiskObject, EndPlaced>> moved;
+  if (!rescan.items_.empty()) {
+    moved.reserve(rescan.items_.size() - 1);
+    for (std::size_t i = 1; i < rescan.items_.size(); ++i) {
+      DiskObject* f = rescan.items_[i].get();
+      if (f->Parent == newTop) f->Parent = folder;
+      f->Level += shift;
+      moved.push_back(std::move(rescan.items_[i]));
+    }
+    rescan.items_.clear();  // ends its first folder, whose block is adopted below
+  }
+  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at + 1),
+               items_.begin() + static_cast<std::ptrdiff_t>(end));
+  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(at + 1),
+                std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
+  blocks_.Adopt(rescan.blocks_);
+  rescan.children_.clear();
+  rescan.indexed_ = 1;
+  children_.clear();
+  indexed_ = 1;
 }
 
 std::string DiskObject::Path() const {
@@ -130,9 +167,22 @@ FileObjectList& DiskObject::LargestFiles() {
   return *largestFiles_;
 }
 
+HardLinkTable& DiskObject::HardLinks() {
+  if (!hardLinks_) hardLinks_ = std::make_shared<HardLinkTable>();
+  return *hardLinks_;
+}
+
+HardLinkTable& DiskObject::HardLinksForChange() {
+  if (hardLinks_ && hardLinks_.use_count() > 1)
+    hardLinks_ = std::make_shared<HardLinkTable>(*hardLinks_);
+  return HardLinks();
+}
+
 void DiskObject::AdoptScan(DiskObject& result) {
   diskObjects_ = std::move(result.diskObjects_);
   largestFiles_ = std::move(result.largestFiles_);
+  hardLinks_ = std::move(result.hardLinks_);
+  LinkRule = result.LinkRule;
   Folder100 = std::move(result.Folder100);
   Smallest = result.Smallest;
   SmallestIndex = result.SmallestIndex;

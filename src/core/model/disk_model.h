@@ -7,8 +7,10 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include "core/model/hard_links.h"
 #include "core/model/keyed_list.h"
 #include "core/model/object_blocks.h"
 
@@ -69,7 +71,15 @@ class FolderList {
   // Removes folder and every folder below it (found through Parent; a folder is always
   // added after its parent), keeping the others in their order. Returns how many went.
   // Costs one pass over the list. Pointers to the removed folders are dangling afterwards.
-  std::size_t RemoveBranch(const DiskObject* folder);
+  std::size_t RemoveBranch(const DiskObject* folder,
+                           std::unordered_set<const DiskObject*>* removed = nullptr);
+  // Puts the folders below rescan's first folder in place of those below folder (which must
+  // be in this list), keeping the objects where they are: the subfolders of rescan's first
+  // folder become folder's, and every Level is raised by folder's Level - 1. rescan is left
+  // empty (its first folder ended: take what it holds before). removed, when given, receives the
+  // folders that went (their objects are ended). Costs one pass over this list and one over rescan.
+  void ReplaceBranch(DiskObject* folder, FolderList& rescan,
+                     std::unordered_set<const DiskObject*>* removed = nullptr);
 
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }
@@ -150,10 +160,23 @@ struct DiskObject {
   FileObjectList& LargestFiles();
   const FolderList* DiskObjectsIfAny() const { return diskObjects_.get(); }
   const FileObjectList* LargestFilesIfAny() const { return largestFiles_.get(); }
-  // Drive only: takes over the folders, largest files, largest-files folder, Smallest,
-  // SmallestIndex and DeepestLevel of result (a detached drive object that a scan filled),
-  // dropping those of the last scan. The root folder's Parent is pointed at this drive.
-  // result is left without a scan.
+  // Drive only: the files with more than one name the last scan counted once (see
+  // hard_links.h), created empty on first use. Shared, so that a listing reading file rows on
+  // another thread can keep the table it was given while a refresh makes a new one.
+  HardLinkTable& HardLinks();
+  std::shared_ptr<const HardLinkTable> HardLinksIfAny() const { return hardLinks_; }
+  // Drive only: the table the window changes, copied first when a listing still holds it.
+  HardLinkTable& HardLinksForChange();
+  // Drive only: how the last scan counted hard links; a refresh counts the same way, so the
+  // drive's totals follow one rule until the next scan.
+  HardLinkRule LinkRule = HardLinkRule::Once;
+  // Drive only: the number the next largest-files key continues from, so that keys are never
+  // used twice on a drive, even across refreshes.
+  std::int32_t NextLargestKey = 0;
+  // Drive only: takes over the folders, largest files, hard-link table, largest-files folder,
+  // Smallest, SmallestIndex, DeepestLevel and LinkRule of result (a detached drive object that a
+  // scan filled), dropping those of the last scan. The root folder's Parent is pointed at this
+  // drive. result is left without a scan.
   void AdoptScan(DiskObject& result);
   // Drive only: the "100 Largest Files" pseudo folder of the last scan. It is not one of the
   // drive's DiskObjects; the drive owns it so that it lives exactly as long as the scan.
@@ -176,6 +199,7 @@ struct DiskObject {
   std::string path_;
   std::unique_ptr<FolderList> diskObjects_;
   std::unique_ptr<FileObjectList> largestFiles_;
+  std::shared_ptr<HardLinkTable> hardLinks_;
 };
 
 inline const std::string& DiskObjectKey(const DiskObject& d) { return d.OwnPath(); }

@@ -68,4 +68,17 @@ void ObjectBlocks::Release() {
   used_ = 0;
 }
 
+void ObjectBlocks::Adopt(ObjectBlocks& other) {
+  if (other.blocks_.empty()) return;
+  if (blocks_.empty()) {
+    blocks_.swap(other.blocks_);
+    used_ = other.used_;
+  } else {
+    // Before the last block, which Take goes on filling.
+    blocks_.insert(blocks_.end() - 1, other.blocks_.begin(), other.blocks_.end());
+    other.blocks_.clear();
+  }
+  other.used_ = 0;
+}
+
 }  // namespace kestrum

@@ -104,6 +104,16 @@ struct Record {
   std::vector<double> candidateSizes;
   std::vector<double> candidateAllocated;
   std::string candidateNames;
+  // Files with more than one name, counted Once: left out of the totals above until the
+  // walk, in its order, finds whether each name is the one that counts. candidateLink holds,
+  // per candidate, the index of its entry here, or -1 for a file of one name.
+  struct Linked {
+    FileId id;
+    double size = 0;
+    double allocated = 0;
+  };
+  std::vector<Linked> links;
+  std::vector<std::int32_t> candidateLink;
 };
 
 struct Node {
@@ -149,6 +159,7 @@ struct Stated {
   bool ok = false;
   mode_t mode = 0;
   dev_t dev = 0;
+  nlink_t nlink = 0;
   off_t size = 0;
   blkcnt_t blocks = 0;
 };
@@ -183,7 +194,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   }
 
   bool Run() {
-    const int rootFd = reader_.OpenRoot(drive_.RootFolder);
+    const int rootFd = OpenScanRoot(reader_, drive_, options_);
     struct stat st {};
     if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
     // The root is read here, whole even after a stop, so the partial result of a stop still
@@ -578,7 +589,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
           ++handled;
           struct stat st {};
           if (Stat<Plain>(fd, nm, st) != 0) return;
-          Offer(node, t, type, nm, files, st.st_mode, st.st_dev, st.st_size, st.st_blocks);
+          Offer(node, t, type, nm, files, st);
         });
       } else {
         // A seeking device: the stat calls go in inode order, which on most file systems
@@ -603,12 +614,23 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
           e.ok = Stat<Plain>(fd, e.name, st) == 0;
           e.mode = st.st_mode;
           e.dev = st.st_dev;
+          e.ino = st.st_ino;
+          e.nlink = st.st_nlink;
           e.size = st.st_size;
           e.blocks = st.st_blocks;
         }
         handled = static_cast<std::int64_t>(s.stated.size());
-        for (const Stated& e : s.stated)
-          if (e.ok) Offer(node, t, e.type, e.name, e.files, e.mode, e.dev, e.size, e.blocks);
+        for (const Stated& e : s.stated) {
+          if (!e.ok) continue;
+          struct stat st {};
+          st.st_mode = e.mode;
+          st.st_dev = e.dev;
+          st.st_ino = e.ino;
+          st.st_nlink = e.nlink;
+          st.st_size = e.size;
+          st.st_blocks = e.blocks;
+          Offer(node, t, e.type, e.name, e.files, st);
+        }
       }
       r.files = t.files;
       r.used = t.used;
@@ -618,25 +640,32 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   }
 
   // Files one stated entry into the folder's tally (counts) or record (names).
-  static void Offer(Node& node, Tally& t, unsigned char type, const char* nm, bool files,
-                    mode_t mode, dev_t dev, off_t stSize, blkcnt_t blocks) {
+  void Offer(Node& node, Tally& t, unsigned char type, const char* nm, bool files,
+             const struct stat& st) const {
     Record& r = node.record;
-    if (S_ISDIR(mode)) {
-      if (type == DT_REG || dev != t.dev) return;
+    if (S_ISDIR(st.st_mode)) {
+      if (type == DT_REG || st.st_dev != t.dev) return;
       node.subNames.append(nm, std::strlen(nm) + 1);
       ++r.subfolders;
       return;
     }
-    if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(mode, nm))) return;
-    const auto size = static_cast<double>(stSize);
-    const double allocated = FileAllocated(blocks, size, t.unit);
+    if (type == DT_DIR || !files || !IsCountedFile(LinuxAttributes(st.st_mode, nm))) return;
+    const auto size = static_cast<double>(st.st_size);
+    const double allocated = FileAllocated(st.st_blocks, size, t.unit);
     ++t.files;
-    t.used += size;
-    t.allocated += allocated;
+    std::int32_t link = -1;
+    if (st.st_nlink > 1 && countOnce_) {
+      link = static_cast<std::int32_t>(r.links.size());
+      r.links.push_back(Record::Linked{FileId{st.st_dev, st.st_ino}, size, allocated});
+    } else {
+      t.used += size;
+      t.allocated += allocated;
+    }
     if (size > 0 && size > t.floor) {
       r.candidateSizes.push_back(size);
       r.candidateAllocated.push_back(allocated);
       r.candidateNames.append(nm, std::strlen(nm) + 1);
+      r.candidateLink.push_back(link);
     }
   }
 
@@ -651,12 +680,23 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     folder->FileCount = folder->fFileCount = r.files;
     folder->FolderCount = folder->fFolderCount = r.subfolders;
     folder->Children = r.subfolders > 0 || !r.readable;
+    // Names of linked files claim their file in the walk's order, as the one-thread walk does.
+    linkCounts_.assign(r.links.size(), 0);
+    for (std::size_t k = 0; k < r.links.size(); ++k) {
+      const Record::Linked& l = r.links[k];
+      if (!ClaimHardLink(drive_, options_, l.id, l.size, l.allocated, *folder)) continue;
+      linkCounts_[k] = 1;
+      folder->UsedSpace = folder->fUsedSpace += l.size;
+      folder->AllocatedSpace = folder->fAllocatedSpace += l.allocated;
+    }
     std::size_t at = 0;
     for (std::size_t c = 0; c < r.candidateSizes.size(); ++c) {
       const double size = r.candidateSizes[c];
       const char* nm = r.candidateNames.c_str() + at;
       const std::size_t len = std::strlen(nm);
       at += len + 1;
+      const std::int32_t link = r.candidateLink[c];
+      if (link >= 0 && !linkCounts_[static_cast<std::size_t>(link)]) continue;
       if (drive_.LargestFiles().Count() < kLargestBound || size > drive_.Smallest) {
         scratch_.assign(path_);
         scratch_.append(nm, len);
@@ -767,6 +807,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   const bool detachable_;
   const ReaderPlan plan_;
   const std::int32_t unit_;
+  const bool countOnce_ = options_.Links == HardLinkRule::Once;
   // The caller's reader is the plain one: its calls can be made directly.
   const bool plainReader_ = typeid(reader_) == typeid(DirectoryReader);
   dev_t driveDev_ = 0;
@@ -797,6 +838,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::vector<Frame> frames_;  // the walk's path
   std::string path_;           // the path of the folder being made, ending in "/"
   std::string scratch_;
+  std::vector<char> linkCounts_;  // per linked name of the folder being made: it counts
 };
 
 }  // namespace

@@ -33,4 +33,14 @@ bool ScanDriveParallel(DiskObject& drive, std::int32_t& keyCounter, const ScanOp
 DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* parent, bool isRoot,
                              std::int32_t level, const std::string& rootPath);
 
+// Both walks: the root folder's descriptor, options.RootFd duplicated when given, else
+// RootFolder opened through reader. -1 with errno set on failure.
+int OpenScanRoot(DirectoryReader& reader, const DiskObject& drive, const ScanOptions& options);
+
+// Both walks, on the thread that makes folders: whether a name of a file with more than one
+// name (id) counts its bytes in folder, by options.Links, options.CountedBefore and the
+// drive's HardLinks table, which a counting name claims the file in.
+bool ClaimHardLink(DiskObject& drive, const ScanOptions& options, const FileId& id, double size,
+                   double allocated, const DiskObject& folder);
+
 }  // namespace kestrum

@@ -46,6 +46,16 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
     }
     threads = static_cast<unsigned>(n);
   }
+  HardLinkRule links = HardLinkRule::Once;
+  for (const auto& a : args) {
+    if (a.rfind("--hard-links", 0) != 0) continue;
+    if (a == "--hard-links=each" || a == "--hard-links=once") {
+      links = a == "--hard-links=each" ? HardLinkRule::Each : HardLinkRule::Once;
+    } else {
+      std::fputs("kestrum: --hard-links takes =once or =each\n", stderr);
+      return 2;
+    }
+  }
   for (const auto& a : args)
     if (IsTraceWord(a) && !TraceOn) {
       TraceOn = true;
@@ -72,7 +82,8 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
   bool writeFailed = false;
   const bool ok = RunReport(
       fs, real.get(), toStdout,
-      [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, threads, writeFailed);
+      [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, threads, links,
+      writeFailed);
   if (!writeFailed && std::fflush(stdout) != 0) {
     writeFailed = true;
     writeError = errno;

@@ -154,7 +154,7 @@ bool WriteReport(const DiskObject& drive, std::string& out, const ReportSink* si
 
 // Scans canonicalPath as a drive's root folder into drive. False when it cannot be opened.
 bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath, DiskObject& drive,
-                   const MessageSink& report, unsigned threads) {
+                   const MessageSink& report, unsigned threads, HardLinkRule links) {
   drive.Class = ObjectClass::Drive;
   drive.SetPath(canonicalPath);
   drive.RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
@@ -180,6 +180,7 @@ bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath
   Scanning = true;
   ScanOptions options;
   options.Threads = threads;
+  options.Links = links;
   const bool ok = ScanDrive(drive, keyCounter, options);
   Scanning = false;
   SummarizeSizes(drive);
@@ -197,18 +198,18 @@ bool FormatReport(const DiskObject& drive, const ReportSink& sink) {
 }
 
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
-               const MessageSink& report, unsigned threads) {
+               const MessageSink& report, unsigned threads, HardLinkRule links) {
   DiskObject drive;
-  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads);
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links);
   FormatReport(drive, out);
   return ok;
 }
 
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
                const ReportSink& sink, const MessageSink& report, unsigned threads,
-               bool& writeFailed) {
+               HardLinkRule links, bool& writeFailed) {
   DiskObject drive;
-  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads);
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links);
   writeFailed = !FormatReport(drive, sink);
   return ok;
 }

@@ -31,13 +31,15 @@ bool FormatReport(const DiskObject& drive, const ReportSink& sink);
 // root folder and appends its report to out. Capacity, free space, file system and
 // allocation unit are those of the volume holding the folder; the drive's Path is the
 // folder's path. Messages a window would show go to report. False when the folder could
-// not be opened. threads is the scan's thread count (0: the default, see ScanOptions).
+// not be opened. threads is the scan's thread count (0: the default, see ScanOptions), links
+// how it counts files with more than one name.
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
-               const MessageSink& report, unsigned threads = 0);
+               const MessageSink& report, unsigned threads = 0,
+               HardLinkRule links = HardLinkRule::Once);
 
 // As above, writing the report through sink. writeFailed is set when sink failed.
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
                const ReportSink& sink, const MessageSink& report, unsigned threads,
-               bool& writeFailed);
+               HardLinkRule links, bool& writeFailed);
 
 }  // namespace kestrum

@@ -53,6 +53,18 @@ DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* pa
   return obj;
 }
 
+int OpenScanRoot(DirectoryReader& reader, const DiskObject& drive, const ScanOptions& options) {
+  if (options.RootFd >= 0) return ::fcntl(options.RootFd, F_DUPFD_CLOEXEC, 0);
+  return reader.OpenRoot(drive.RootFolder);
+}
+
+bool ClaimHardLink(DiskObject& drive, const ScanOptions& options, const FileId& id, double size,
+                   double allocated, const DiskObject& folder) {
+  if (options.Links == HardLinkRule::Each) return true;
+  if (options.CountedBefore && options.CountedBefore(id)) return false;
+  return drive.HardLinks().Claim(id, size, allocated, &folder);
+}
+
 namespace {
 
 // One folder on the walk's stack: its object and the subfolders still to be entered.
@@ -81,7 +93,7 @@ class Walker {
   }
 
   bool Run() {
-    const int rootFd = reader_.OpenRoot(drive_.RootFolder);
+    const int rootFd = OpenScanRoot(reader_, drive_, options_);
     struct stat st {};
     if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
     path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
@@ -206,13 +218,15 @@ class Walker {
       first = false;
       if (!IsCountedFile(LinuxAttributes(st.st_mode, nm))) continue;
       ++counted;
+      ++folder.FileCount;
+      ++folder.fFileCount;
       const double allocated = FileAllocated(st.st_blocks, size, unit);
+      if (st.st_nlink > 1 && !ClaimLink(FileId{st.st_dev, st.st_ino}, size, allocated, folder))
+        continue;
       folder.UsedSpace += size;
       folder.fUsedSpace += size;
       folder.AllocatedSpace += allocated;
       folder.fAllocatedSpace += allocated;
-      ++folder.FileCount;
-      ++folder.fFileCount;
       // Only a file that would enter the list pays for its full path.
       if (size > 0 && (drive_.LargestFiles().Count() < kLargestBound || size > drive_.Smallest)) {
         scratch_.assign(path_);
@@ -221,6 +235,11 @@ class Walker {
       }
     }
     if (options_.Progress) options_.Progress->Files.fetch_add(counted, std::memory_order_relaxed);
+  }
+
+  // A name of a file with more than one: whether its bytes count in folder.
+  bool ClaimLink(FileId id, double size, double allocated, const DiskObject& folder) {
+    return ClaimHardLink(drive_, options_, id, size, allocated, folder);
   }
 
   static void TraceEntry(bool first, const std::string& name, off_t size) {
@@ -316,6 +335,7 @@ bool AdaptiveScanThreads(const ScanOptions& options) {
 
 bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options) {
   if (!drive.RootFolder.empty() && drive.RootFolder.back() != '/') drive.RootFolder += '/';
+  drive.LinkRule = options.Links;
   const bool adaptive = !TraceOn && AdaptiveScanThreads(options);
   const unsigned threads = TraceOn ? 1 : ScanThreads(options);
   if (!adaptive && threads == 1) {
@@ -329,7 +349,9 @@ bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& o
   } else {
     struct stat st {};
     const std::string& root = drive.RootFolder.empty() ? std::string("/") : drive.RootFolder;
-    if (::stat(root.c_str(), &st) == 0) rotational = DeviceIsRotational(st.st_dev).value_or(false);
+    const int found =
+        options.RootFd >= 0 ? ::fstat(options.RootFd, &st) : ::stat(root.c_str(), &st);
+    if (found == 0) rotational = DeviceIsRotational(st.st_dev).value_or(false);
   }
   plan.InodeOrder = rotational;
   plan.Adaptive = adaptive;

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "core/model/disk_model.h"
+#include "core/model/hard_links.h"
 
 namespace kestrum {
 
@@ -52,7 +53,7 @@ inline double AllocatedSize(double size, std::int32_t unit) {
   const std::int64_t u = unit < 1 ? 1 : unit;
   const auto bits = std::bit_cast<std::uint64_t>(size);
   constexpr std::uint64_t kTwoTo53 = 0x4340000000000000;  // the bits of 2^53
-  if (bits - 1 < kTwoTo53 - 1) {  // 0 < size < 2^53
+  if (bits - 1 < kTwoTo53 - 1) {                          // 0 < size < 2^53
     const auto bytes = static_cast<std::int64_t>(size);
     const std::int64_t rounded =
         (u & (u - 1)) == 0 ? (bytes + u - 1) & ~(u - 1) : (bytes + u - 1) / u * u;
@@ -113,12 +114,6 @@ class DirectoryReader {
       STATX_TYPE | STATX_MODE | STATX_INO | STATX_NLINK | STATX_SIZE | STATX_BLOCKS | STATX_MTIME;
 };
 
-// How a scan counts a regular file with more than one name (hard links).
-enum class HardLinkRule : std::uint8_t {
-  Once,  // its bytes and allocation once, at the first name met in the one-thread walk's order
-  Each,  // at every name, as if each were a file of its own
-};
-
 // What a scan may be told from outside.
 struct ScanOptions {
   DirectoryReader* Reader = nullptr;  // null: SharedReader, else the real file system
@@ -143,7 +138,18 @@ struct ScanOptions {
   // behind the root folder. A seeking drive gets each folder's stat calls in inode order, and
   // adaptive readers start at one. Only the order of the system calls changes.
   std::optional<bool> Rotational;
+  // How files with more than one name count. Once: the first name met in the one-thread
+  // walk's order claims the file in the drive's HardLinks table and counts its bytes and
+  // allocation; later names count as files of zero bytes, and only the claiming name may
+  // enter the largest list.
   HardLinkRule Links = HardLinkRule::Once;
+  // Once only: true for a file that was counted outside the scanned folder already (a
+  // refresh's folder inside a drive); none of its names counts bytes here. Called on the
+  // thread that makes folders, only for files with more than one name.
+  std::function<bool(const FileId&)> CountedBefore;
+  // An open descriptor of the root folder to scan instead of opening RootFolder (a refresh
+  // opens its folder without following links); the scan reads a duplicate of it.
+  int RootFd = -1;
 };
 
 // The thread count a scan with these options uses when it is fixed, and where adaptive

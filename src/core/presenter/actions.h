@@ -28,6 +28,9 @@ enum class Command : std::uint8_t {
   ToggleShowFiles,  // "Files", "mnuViewShowFiles"
   ToggleAllocated,  // "Allocated", "mnuViewAllocated"
   BackUp,           // "Back", "mnuViewBackUp"
+  Refresh,          // "mnuViewRefresh" (F5): the folder selected in the tree
+  RefreshRow,       // "FileMenuRefresh": the folder of the row under the cursor
+  ToggleHardLinks,  // "mnuViewHardLinks": how the next scan counts hard links
   HelpContents,     // "mnuHelpContents"
   HelpSearch,       // "mnuHelpSearch"
   About,            // "mnuHelpAbout"

@@ -159,6 +159,8 @@ void AddFiles2(Build& b, NodeId node) {
   }
   PrepareRead(b, *d, d->Space(b.P.Toggles().Allocated), d->AllocationUnit);
   b.Request.FolderPath = d->Path();
+  if (const DiskObject* drive = DriveOf(d)) b.Request.Links = drive->HardLinksIfAny();
+  b.Request.Folder = d;
   b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
 }
 

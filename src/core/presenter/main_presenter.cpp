@@ -25,6 +25,7 @@ MainPresenter::MainPresenter(MainView& view, FileSysFactory makeFileSys, const D
   loader_ = std::make_unique<DiskLoader>(*this, explorer_, *drives, *slot_);
   deleter_ = std::make_unique<DeleteFilesCommand>(*this, explorer_, list_, *slot_);
   deleter_->DiskList = [this] { return diskList_.get(); };
+  refresher_ = std::make_unique<RefreshCommand>(*this, explorer_, *drives, *slot_);
 }
 
 MainPresenter::~MainPresenter() { queue_->Disconnect(); }
@@ -87,6 +88,13 @@ void MainPresenter::Relist() { kestrum::Relist(*this); }
 
 void MainPresenter::ShowListStatus() { SetStatus(listing_.StatusLine); }
 
+void MainPresenter::ShowRefreshed(NodeId selected, const std::vector<NodeId>& expanded) {
+  for (NodeId n : expanded) view_.ExpandNode(n);
+  explorer_.SetSelectedItem(selected);
+  view_.SelectNode(selected);
+  tvTreeView_Click();
+}
+
 bool MainPresenter::Refused(Guard guard, bool tell) {
   const bool slotBusy = slot_->Busy();
   const char* why = nullptr;
@@ -119,6 +127,7 @@ void MainPresenter::Unload() {
   // has not run yet is dropped.
   loader_.reset();
   deleter_.reset();
+  refresher_.reset();
   queue_->Disconnect();
 }
 
@@ -189,6 +198,15 @@ void MainPresenter::Execute(Command command, Guard guard) {
     case Command::BackUp:
       BackUpTree(*this);
       break;
+    case Command::Refresh:
+      RefreshSelected();
+      break;
+    case Command::RefreshRow:
+      RefreshRow();
+      break;
+    case Command::ToggleHardLinks:
+      Toggle(toggles_.HardLinksOnce);
+      break;
     case Command::HelpContents:
       view_.OpenHelpContents();
       break;
@@ -201,9 +219,49 @@ void MainPresenter::Execute(Command command, Guard guard) {
   }
 }
 
+HardLinkRule MainPresenter::LinkRule() const {
+  return toggles_.HardLinksOnce ? HardLinkRule::Once : HardLinkRule::Each;
+}
+
 void MainPresenter::LoadSelectedDisk() {
   if (!loader_ || !diskList_) return;
+  loader_->Links = LinkRule();
   loader_->LoadDisk(ObjectOf(explorer_, explorer_.SelectedItem()), *diskList_, toggles_.CDDrives);
+}
+
+void MainPresenter::RefreshFolder(DiskObject* folder) {
+  if (!folder || folder->Class != ObjectClass::Folder) return;
+  if (folder->Level >= 2) {
+    if (refresher_) refresher_->Refresh(folder);
+    return;
+  }
+  // The root folder is the whole drive: scanned again as the scan command scans it.
+  DiskObject* drive = DriveOf(folder);
+  if (!loader_ || !diskList_ || !drive) return;
+  loader_->Links = LinkRule();
+  loader_->LoadDisk(drive, *diskList_, toggles_.CDDrives);
+}
+
+void MainPresenter::RefreshSelected() {
+  DiskObject* selected = ObjectOf(explorer_, explorer_.SelectedItem());
+  if (!selected) return;
+  if (selected->Class == ObjectClass::Drive) {
+    // Only a drive that was scanned: an unscanned one has nothing to refresh.
+    if (const FolderList* f = selected->DiskObjectsIfAny(); f && !f->Empty()) LoadSelectedDisk();
+    return;
+  }
+  RefreshFolder(selected);
+}
+
+void MainPresenter::RefreshRow() {
+  DiskObject* listed = ObjectOf(explorer_, selectedNode_);
+  const ListRow* row = list_.Item(view_.CurrentListRow());
+  DiskObject* folder = listed;
+  if (row)
+    if (const auto node = TagNode(row->Tag)) folder = ObjectOf(explorer_, *node);
+  // A file row stands for the folder it lies in, the one listed.
+  if (row && IsFileTag(row->Tag)) folder = listed;
+  RefreshFolder(folder);
 }
 
 void MainPresenter::Properties() {
@@ -221,6 +279,7 @@ void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
   const FolderScanPlan plan =
       PlanFolderScan(*diskList_, *fileSys_, explorer_, FolderEntries, paths);
   if (!plan.Messages.empty()) view_.ShowMessage(JoinMessages(plan.Messages));
+  loader_->Links = LinkRule();
   if (!plan.Targets.empty()) loader_->LoadFolders(plan.Targets, toggles_.CDDrives);
 }
 

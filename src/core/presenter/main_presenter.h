@@ -11,6 +11,7 @@
 #include "core/commands/command_window.h"
 #include "core/commands/delete_files.h"
 #include "core/commands/disk_loader.h"
+#include "core/commands/refresh_command.h"
 #include "core/commands/targets.h"
 #include "core/commands/window_queue.h"
 #include "core/model/discovery.h"
@@ -70,6 +71,8 @@ struct ViewToggles {
   bool CDDrives = false;
   bool ShowFiles = false;
   bool Allocated = false;
+  // How the next scan counts a file with several names: once (the default) or at each name.
+  bool HardLinksOnce = true;
 };
 
 // The status line of folders given to scan while a command runs.
@@ -162,6 +165,7 @@ class MainPresenter : public CommandWindow {
   void ShowNode(NodeId node) override;
   void Relist() override;
   void ShowListStatus() override;
+  void ShowRefreshed(NodeId selected, const std::vector<NodeId>& expanded) override;
   bool RunZipWindow(ZipRequest request) override { return view_.RunZipWindow(std::move(request)); }
 
  private:
@@ -169,6 +173,13 @@ class MainPresenter : public CommandWindow {
   // A view switch that changes the list: relisted unless a command is changing the model.
   void ToggleListed(bool& flag);
   void LoadSelectedDisk();
+  // F5: the folder selected in the tree, or the whole scan of a selected drive or entry.
+  void RefreshSelected();
+  // The row menu's entry: the folder of the row under the cursor.
+  void RefreshRow();
+  // A folder's subtree, or its drive's whole scan for a root folder.
+  void RefreshFolder(DiskObject* folder);
+  HardLinkRule LinkRule() const;
   void Properties();
 
   MainView& view_;
@@ -190,6 +201,7 @@ class MainPresenter : public CommandWindow {
   // After the slot: destroyed first, each joining its worker while the slot and model live.
   std::unique_ptr<DiskLoader> loader_;
   std::unique_ptr<DeleteFilesCommand> deleter_;
+  std::unique_ptr<RefreshCommand> refresher_;
 };
 
 }  // namespace kestrum

@@ -62,4 +62,16 @@ Placement KeepOnScreen(const Placement& p, const std::vector<Rect>& screens, con
   return out;
 }
 
+bool ReadSwitch(const IniFile& settings, const char* key, bool fallback) {
+  const auto text = settings.Get(kSettingsGroup, key);
+  if (!text) return fallback;
+  if (*text == "1" || *text == "true") return true;
+  if (*text == "0" || *text == "false") return false;
+  return fallback;
+}
+
+void WriteSwitch(IniFile& settings, const char* key, bool on) {
+  settings.Set(kSettingsGroup, key, on ? "1" : "0");
+}
+
 }  // namespace kestrum

@@ -20,6 +20,12 @@ Placement ReadPlacement(const IniFile& settings);
 // Writes the four keys, each as the text of a single-precision number.
 void WritePlacement(IniFile& settings, const Placement& p);
 
+// A switch of the View menu kept between sessions (the hard-link rule): "1" or "0" under
+// key in [Settings]. A missing key, or any other text, gives fallback.
+inline constexpr const char* kHardLinksOnceKey = "CountHardLinksOnce";
+bool ReadSwitch(const IniFile& settings, const char* key, bool fallback);
+void WriteSwitch(IniFile& settings, const char* key, bool on);
+
 // The placement moved onto the primary screen when the window would be wholly off every
 // screen (all rectangles in the same unit); otherwise unchanged. No screens: unchanged.
 Placement KeepOnScreen(const Placement& p, const std::vector<Rect>& screens, const Rect& primary);

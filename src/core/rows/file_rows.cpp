@@ -12,6 +12,7 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "core/adapter/row_tags.h"
@@ -48,8 +49,8 @@ class DateTexts {
 };
 
 ListRow FileRow(std::string text, const std::string& key, double size, std::time_t mtime,
-                const FileRowsRequest& rq, DateTexts& dates) {
-  const double fraction = ShareOf(size, rq.ParentSpace);
+                const FileRowsRequest& rq, DateTexts& dates, bool elsewhere = false) {
+  const double fraction = elsewhere ? 0 : ShareOf(size, rq.ParentSpace);
   ListRow row;
   row.Text = std::move(text);
   row.Key = key;
@@ -60,7 +61,25 @@ ListRow FileRow(std::string text, const std::string& key, double size, std::time
   row.SubItems.push_back(BarText(fraction));
   row.SubItems.push_back(dates.Of(mtime));
   row.Tag = FileTag(size);
+  row.CountedElsewhere = elsewhere;
   return row;
+}
+
+// A name of a file with several names whose bytes this folder counts at its first name met in
+// the listing: which rows those are is settled once the pieces are joined, in listing order.
+struct CountedHere {
+  std::size_t Row;  // in the piece
+  FileId Id;
+};
+
+// Whether a name of a file with several names counts in the listed folder: no when the table
+// says another folder counted it; here when this folder did (the first such name counts).
+enum class LinkPlace { Counts, Elsewhere, Here };
+LinkPlace PlaceOf(const struct stat& st, const FileRowsRequest& rq) {
+  if (st.st_nlink < 2 || !rq.Links) return LinkPlace::Counts;
+  const HardLinkTable::Entry* e = rq.Links->Find(FileId{st.st_dev, st.st_ino});
+  if (!e) return LinkPlace::Counts;  // linked since the scan: it counts where it is
+  return e->Folder == rq.Folder ? LinkPlace::Here : LinkPlace::Elsewhere;
 }
 
 bool Superseded(const FileRowsRequest& rq) {
@@ -69,7 +88,7 @@ bool Superseded(const FileRowsRequest& rq) {
 
 // The rows of the names in [first, last) of a folder's listing (each name ending in NUL).
 void StatNames(int fd, const std::vector<const char*>& names, std::size_t first, std::size_t last,
-               const FileRowsRequest& rq, RowBatch& out) {
+               const FileRowsRequest& rq, RowBatch& out, std::vector<CountedHere>& here) {
   DateTexts dates;
   out.Rows.reserve(last - first);
   out.Sizes.reserve(last - first);
@@ -86,7 +105,11 @@ void StatNames(int fd, const std::vector<const char*>& names, std::size_t first,
         rq.Allocated ? FileAllocated(st.st_blocks, bytes, rq.AllocationUnit) : bytes;
     std::string text(name);
     if (rq.SuffixSort) text += 'B';
-    out.Add(FileRow(std::move(text), {}, size, st.st_mtime, rq, dates), size, rq.SuffixSort);
+    const LinkPlace place = PlaceOf(st, rq);
+    if (place == LinkPlace::Here) here.push_back({out.Count(), FileId{st.st_dev, st.st_ino}});
+    out.Add(
+        FileRow(std::move(text), {}, size, st.st_mtime, rq, dates, place == LinkPlace::Elsewhere),
+        size, rq.SuffixSort);
   }
 }
 
@@ -120,17 +143,29 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
                           : std::min<std::size_t>({cores / 2, 4, count / kNamesPerThread});
   if (rq.Readers > 0) parts = std::max<std::size_t>(1, std::min<std::size_t>(rq.Readers, count));
   std::vector<RowBatch> pieces(parts);
+  std::vector<std::vector<CountedHere>> here(parts);
   std::vector<std::thread> helpers;
   for (std::size_t k = 1; k < parts; ++k) {
     try {
       helpers.emplace_back(StatNames, fd, std::cref(names), count * k / parts,
-                           count * (k + 1) / parts, std::cref(rq), std::ref(pieces[k]));
+                           count * (k + 1) / parts, std::cref(rq), std::ref(pieces[k]),
+                           std::ref(here[k]));
     } catch (const std::system_error&) {
-      StatNames(fd, names, count * k / parts, count * (k + 1) / parts, rq, pieces[k]);
+      StatNames(fd, names, count * k / parts, count * (k + 1) / parts, rq, pieces[k], here[k]);
     }
   }
-  StatNames(fd, names, 0, count / parts, rq, pieces[0]);
+  StatNames(fd, names, 0, count / parts, rq, pieces[0], here[0]);
   for (std::thread& t : helpers) t.join();
+  // Of the names of one file that this folder counted, the first in the listing counts.
+  std::unordered_set<FileId, FileIdHash> counted;
+  for (std::size_t k = 0; k < parts; ++k)
+    for (const CountedHere& h : here[k])
+      if (!counted.insert(h.Id).second) {
+        ListRow& row = pieces[k].Rows[h.Row];
+        row.CountedElsewhere = true;
+        row.SubItems[1] = PercentText(0);
+        row.SubItems[2] = BarText(0);
+      }
   if (parts == 1) {
     out = std::move(pieces[0]);
     return;

@@ -1,9 +1,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/model/hard_links.h"
 #include "core/rows/list_sort.h"
 
 namespace kestrum {
@@ -28,6 +30,11 @@ struct FileRowsRequest {
   std::int32_t AllocationUnit = 1;  // for files whose file system reports no block count
   bool SuffixSort = false;          // name-sort mode: texts get their group letter
   std::size_t ExpectedRows = 0;     // rows to make room for (the scan's count), a hint
+  // The drive's hard-link table and the listed folder's object (compared, never read): a
+  // further name of a file that another folder counted, or that an earlier name in this
+  // folder counted, lists as counted elsewhere. Null: every name counts.
+  std::shared_ptr<const HardLinkTable> Links;
+  const DiskObject* Folder = nullptr;
   unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.
@@ -48,7 +55,10 @@ struct FileRowsRequest {
 // file no longer exists keeps its row with an empty date.
 //
 // Each row: text (name, or full path for largest files, plus "B" / "A" in name-sort mode),
-// icon "File", size, "% Parent", bar and date cells, tag "File " + size.
+// icon "File", size, "% Parent", bar and date cells, tag "File " + size. A name of a file with
+// several names that the scan counted at another name (see FileRowsRequest::Links) shows its
+// size, but the share and bar of zero bytes, and is marked CountedElsewhere: the file rows of
+// a folder still add up to its own total.
 RowBatch ReadFileRows(const FileRowsRequest& request);
 
 }  // namespace kestrum

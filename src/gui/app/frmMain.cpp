@@ -133,6 +133,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   setMinimumWidth(TwipsToPixels(layout::kMinWindowWidth, Dpi()));
 
   if (QAction* a = Action("mnuScanFolder")) a->setShortcut(QKeySequence::Open);
+  if (QAction* a = Action("mnuViewRefresh")) a->setShortcut(QKeySequence(Qt::Key_F5));
   InstallF12(this);
 }
 
@@ -287,6 +288,8 @@ void frmMain::RestorePlacement() {
   resize(static_cast<int>(px.Width), static_cast<int>(px.Height));
   restored_ = p;
   restoredPx_ = QRect(pos(), size());
+  presenter_->Toggles().HardLinksOnce = ReadSwitch(settings, kHardLinksOnceKey, true);
+  SyncToggles();
 }
 
 void frmMain::SavePlacement() {
@@ -300,6 +303,7 @@ void frmMain::SavePlacement() {
           ? restored_
           : Placement{ToTwips(pos().x()), ToTwips(pos().y()), ToTwips(width()), ToTwips(height())};
   WritePlacement(settings, now);
+  WriteSwitch(settings, kHardLinksOnceKey, presenter_->Toggles().HardLinksOnce);
   if (!settings.Save(settingsPath_, &err))
     std::cerr << "Kestrum: cannot save the window placement: " << err << "\n";
 }
@@ -548,6 +552,7 @@ void frmMain::SyncToggles() {
   set(Button("Files"), t.ShowFiles);
   set(Action("mnuViewAllocated"), t.Allocated);
   set(Button("Allocated"), t.Allocated);
+  set(Action("mnuViewHardLinks"), t.HardLinksOnce);
 }
 
 void frmMain::WireList() {

@@ -68,10 +68,14 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
             .arg(bars)
             .arg(kBarWidth);
       }
+      if (col == 0 && r.CountedElsewhere) return QString(ListRow::kCountedElsewhereText);
       return {};
     case Qt::ToolTipRole:
       // A name too long for its column can be read in full.
-      return col == 0 ? QVariant(VisibleText(r.Text)) : QVariant();
+      if (col != 0) return {};
+      if (r.CountedElsewhere)
+        return VisibleText(r.Text) + "\n" + QString(ListRow::kCountedElsewhereText);
+      return VisibleText(r.Text);
     default:
       return {};
   }

@@ -60,9 +60,8 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       return DisplayText(n->Text);
     case Qt::DecorationRole:
-      return IconFor(std::string(n->Expanded || explorer_.SelectedItem() == NodeAt(index)
-                                     ? n->SelectedImage
-                                     : n->Image));
+      return IconFor(std::string(
+          n->Expanded || explorer_.SelectedItem() == NodeAt(index) ? n->SelectedImage : n->Image));
     default:
       return {};
   }

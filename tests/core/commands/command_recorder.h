@@ -26,13 +26,14 @@ class CommandRecorder : public CommandWindow {
   std::function<void()> DuringZip;  // runs while the zip window is "open"
   bool Timer = false;
   int relists = 0;
-  const CExplorer* explorer = nullptr;  // for ShowRoot's node, when set
+  CExplorer* explorer = nullptr;  // for ShowRoot's node and a refresh's selection, when set
   std::shared_ptr<WindowQueue> queue = std::make_shared<WindowQueue>();
 
   CommandRecorder() {
     queue->Connect([this](std::function<void()> task) { tasks_.Post(std::move(task)); });
   }
 
+  std::vector<NodeId> expanded;  // the last refresh's nodes to expand again
   void SetStatus(const std::string& t) override { calls.push_back("status:" + t); }
   void ShowMessage(const std::string& t) override {
     Messages.push_back(t);
@@ -63,6 +64,12 @@ class CommandRecorder : public CommandWindow {
     calls.push_back("relist");
   }
   void ShowListStatus() override { calls.push_back("liststatus"); }
+  void ShowRefreshed(NodeId selected, const std::vector<NodeId>& expandedAgain) override {
+    shown.push_back(selected);
+    expanded = expandedAgain;
+    if (explorer) explorer->SetSelectedItem(selected);
+    calls.push_back("refreshed");
+  }
   bool RunZipWindow(ZipRequest request) override {
     zips.push_back(std::move(request));
     calls.push_back("zip");

@@ -374,6 +374,67 @@ TEST(ParallelScan, StopFromAnotherThreadLeavesADepthFirstPrefix) {
   }
 }
 
+// Snapshot-style links: every file of a random tree gets further names in random folders
+// (before and after it in the walk's order, and in its own folder), and a few files have a
+// name outside the scanned folder. Once counts each inode's bytes once and every name as a
+// file; Each counts every name; both give the one-thread result on any number of readers,
+// and the largest list never holds one file twice.
+TEST(ParallelScan, HardLinksCountOnceOnAnyNumberOfReaders) {
+  TempDir t;
+  const std::string root = t.Mkdir("scanned");
+  MakeRandomTree(root, 60, 400, 11);
+  std::mt19937 rng(5);
+  std::vector<std::string> folders{root}, files;
+  for (std::size_t i = 0; i < folders.size(); ++i)
+    for (const std::string& n : test::Names(folders[i])) {
+      const std::string p = folders[i] + "/" + n;
+      struct stat st {};
+      ::lstat(p.c_str(), &st);
+      (S_ISDIR(st.st_mode) ? folders : files).push_back(p);
+    }
+  const std::string outside = t.Mkdir("outside");
+  int made = 0;
+  for (const std::string& f : files) {
+    const int names = static_cast<int>(rng() % 4);  // 0 to 3 more names
+    for (int k = 0; k < names; ++k) {
+      const std::string& dir =
+          (k == 0 && rng() % 10 == 0) ? outside : folders[rng() % folders.size()];
+      ASSERT_EQ(::link(f.c_str(), (dir + "/L" + std::to_string(made++)).c_str()), 0);
+    }
+  }
+  // An independent count: bytes per inode once, or per name; names as files either way.
+  double once = 0, each = 0;
+  std::int32_t names = 0;
+  std::set<ino_t> seen;
+  for (const std::string& dir : folders)
+    for (const std::string& n : test::Names(dir)) {
+      struct stat st {};
+      ::lstat((dir + "/" + n).c_str(), &st);
+      if (!S_ISREG(st.st_mode)) continue;
+      ++names;
+      each += static_cast<double>(st.st_size);
+      if (seen.insert(st.st_ino).second) once += static_cast<double>(st.st_size);
+    }
+  for (const HardLinkRule rule : {HardLinkRule::Once, HardLinkRule::Each}) {
+    SCOPED_TRACE(rule == HardLinkRule::Once ? "once" : "each");
+    ScanOptions o;
+    o.Links = rule;
+    ExpectAllModesSame(root, o);
+    Result r = ScanWith(root, 2, o);
+    EXPECT_EQ(r.drive.UsedSpace, rule == HardLinkRule::Once ? once : each);
+    EXPECT_EQ(r.drive.DiskObjects().Item(1)->FileCount, names);
+    EXPECT_EQ(r.drive.HardLinks().Empty(), rule == HardLinkRule::Each);
+    std::set<ino_t> listed;
+    for (const auto& e : r.drive.LargestFiles()) {
+      struct stat st {};
+      ASSERT_EQ(::lstat(e->Name.c_str(), &st), 0) << e->Name;
+      if (rule == HardLinkRule::Once) {
+        EXPECT_TRUE(listed.insert(st.st_ino).second) << e->Name;
+      }
+    }
+  }
+}
+
 TEST(ParallelScan, ThreadSetting) {
   ScanOptions o;
   o.Threads = 3;

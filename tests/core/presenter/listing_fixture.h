@@ -23,6 +23,8 @@ class ViewRecorder : public MainView {
   std::vector<bool> openedAsTrash;
   std::vector<PieChartData> charts;
   int popups = 0, chartHides = 0, confirms = 0;
+  std::size_t currentRow = 0;  // the row the list's cursor is on
+  std::size_t CurrentListRow() const override { return currentRow; }
   void SetStatus(const std::string& t) override { status.push_back(t); }
   void SetPathLabel(const std::string& t) override { paths.push_back(t); }
   void ShowMessage(const std::string&) override {}

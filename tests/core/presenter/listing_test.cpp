@@ -344,3 +344,76 @@ TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
 
 }  // namespace
 }  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// Hard links through the window's rules: which file rows are counted elsewhere, F5 on each
+// kind of tree selection, the row menu's refresh, and the switch for the next scan.
+TEST(HardLinksAndRefresh, RowsF5AndTheSwitch) {
+  ListingWorld w([](const TempDir& dir, const std::string& drive) {
+    dir.Write("drive/a/one", std::string(6000, 'o'));
+    ASSERT_EQ(::link((drive + "/a/one").c_str(), (drive + "/a/two").c_str()), 0);
+    dir.Write("drive/b/own", std::string(2000, 'w'));
+    ASSERT_EQ(::link((drive + "/a/one").c_str(), (drive + "/b/three").c_str()), 0);
+  });
+  EXPECT_EQ(w.drive->UsedSpace, 8000);
+  w.p->tbToolBar_ButtonClick("Files");
+  const NodeId rootFolder = w.RootFolderNode();
+  const NodeId a = w.Child(rootFolder, "a"), b = w.Child(rootFolder, "b");
+  const bool aCounts = w.Object(a)->fUsedSpace == 6000;
+  // In the folder that counted the file its first name counts; every other name, here or in
+  // the other folder, shows its size with the share of nothing.
+  w.TreeClick(a);
+  const int elsewhereInA =
+      static_cast<int>(w.Row("one").CountedElsewhere) + w.Row("two").CountedElsewhere;
+  EXPECT_EQ(elsewhereInA, aCounts ? 1 : 2);
+  EXPECT_EQ(w.Row("two").SubItems[0], "5.85 kb");
+  w.TreeClick(b);
+  EXPECT_EQ(w.Row("three").CountedElsewhere, aCounts);
+  if (aCounts) {
+    EXPECT_EQ(w.Row("three").SubItems[1], "0");
+  }
+  EXPECT_FALSE(w.Row("own").CountedElsewhere);
+
+  // F5 on a folder refreshes it; on "My Computer" nothing happens.
+  w.p->Queue()->Connect([&w](std::function<void()> task) { w.tasks.Post(std::move(task)); });
+  const auto pump = [&w] {
+    w.tasks.RunWhile([&w] { return w.p->Slot().Busy() || w.p->ListingPending(); });
+  };
+  w.dir.Write("drive/b/new", std::string(500, 'n'));
+  w.Ex().SetSelectedItem(b);
+  w.p->MenuClick("mnuViewRefresh");
+  pump();
+  EXPECT_EQ(w.drive->UsedSpace, 8500);
+  EXPECT_EQ(w.Ex().SelectedItem(), b);
+  EXPECT_EQ(w.view.status.back(),
+            aCounts ? "0 folders, 3 files for 2.44 kb" : "0 folders, 3 files for 8.3 kb");
+  w.Ex().SetSelectedItem(w.Root());
+  w.p->MenuClick("mnuViewRefresh");
+  EXPECT_FALSE(w.p->Slot().Busy());
+
+  // The row menu on a folder row refreshes that folder.
+  w.dir.Write("drive/a/more", std::string(100, 'm'));
+  w.TreeClick(rootFolder);
+  pump();
+  const std::size_t row = w.RowOf("a");
+  ASSERT_GT(row, 0u);
+  w.p->List().SetSelected(row, true);
+  w.view.currentRow = row;
+  w.p->MenuClick("FileMenuRefresh");
+  pump();
+  EXPECT_EQ(w.drive->UsedSpace, 8600);
+
+  // Each name counts once the switch is off, from the next scan on.
+  w.p->MenuClick("mnuViewHardLinks");
+  EXPECT_FALSE(w.p->Toggles().HardLinksOnce);
+  w.Ex().SetSelectedItem(w.DriveNode());
+  w.p->MenuClick("mnuViewRefresh");
+  pump();
+  EXPECT_EQ(w.drive->UsedSpace, 8600 + 12000);
+  w.p->Queue()->Disconnect();
+}
+
+}  // namespace
+}  // namespace kestrum

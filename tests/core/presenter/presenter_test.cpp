@@ -201,7 +201,7 @@ TEST(Commands, VocabularyAndTwins) {
   ASSERT_EQ(MenuBar().size(), 3u);
   EXPECT_EQ(std::string(MenuBar()[0].Entries.back().Caption), "E&xit");
   EXPECT_EQ(std::string(MenuBar()[2].Entries.back().Caption), "&About Kestrum...");
-  EXPECT_EQ(FileMenu().Entries.size(), 6u);
+  EXPECT_EQ(FileMenu().Entries.size(), 7u);
 }
 
 }  // namespace
