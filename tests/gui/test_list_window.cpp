@@ -246,7 +246,8 @@ class TestListWindow : public QObject {
       for (int i = 0; i < menu->childCount(); ++i)
         if (menu->child(i)->role() == QAccessible::MenuItem)
           entries << menu->child(i)->text(QAccessible::Name);
-      QCOMPARE(entries, QStringList({"Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties"}));
+      QCOMPARE(entries,
+               QStringList({"Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties"}));
     }
     f.w->FileMenuPopup()->close();
     // So does the menu key, on the selected row.
@@ -263,6 +264,39 @@ class TestListWindow : public QObject {
     QCOMPARE(QString::fromStdString(f.opened[0].first), f.drive + "/Recycler/");
   }
 
+  // F5 refreshes the folder selected in the tree after another program changed it.
+  void f5RefreshesTheSelectedFolder() {
+    Fixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+    f.w->tvTreeView()->setCurrentIndex(f.DriveIndex());
+    f.w->Button("ScanDisks")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
+    f.ClickTree(f.DriveIndex());
+    f.ClickRow(f.Column(0).front());
+    f.WaitListed();
+    f.ClickRow("alpha");
+    f.WaitListed();
+    QCOMPARE(f.Status(), QString("0 folders, 3 files for 2.05 kb"));
+    Write(f.drive + "/alpha/a3", 5000);
+    QTest::keyClick(f.w.get(), Qt::Key_F5);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Presenter().Slot().Busy(), 10000);
+    f.WaitListed();
+    QCOMPARE(f.Status(), QString("0 folders, 4 files for 6.93 kb"));
+    QVERIFY(f.w->Action("mnuViewHardLinks")->isChecked());
+    if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty()) {
+      QMenu* view =
+          f.w->Action("mnuViewRefresh")->associatedObjects().isEmpty()
+              ? nullptr
+              : qobject_cast<QMenu*>(f.w->Action("mnuViewRefresh")->associatedObjects().front());
+      if (view) {
+        view->popup(f.w->mapToGlobal(QPoint(40, 30)));
+        QTest::qWait(200);
+        view->grab().save(shots + "/view-menu.png");
+        view->close();
+      }
+      f.w->grab().save(shots + "/after-refresh.png");
+    }
+  }
   void folderUris() {
     // The file manager gets exact bytes, escaped; the trash as its own view.
     QCOMPARE(QString::fromStdString(gui::FolderUri("/a b/\xff/", false)),

@@ -91,6 +91,11 @@ class TestModels : public QObject {
     QCOMPARE(model.index(1, 1).data().toString(), QString("1 kb"));
     list.SetSorted(true);
     QCOMPARE(model.index(0, 0).data().toString(), QString("a"));
+    // A further name of a linked file says so to the pointer and to a screen reader.
+    list.Item(1)->CountedElsewhere = true;
+    for (const int role : {int(Qt::ToolTipRole), int(Qt::AccessibleDescriptionRole)})
+      QVERIFY(model.index(0, 0).data(role).toString().contains("hard link counted elsewhere"));
+    QVERIFY(!model.index(1, 0).data(Qt::AccessibleDescriptionRole).toString().contains("hard"));
     ex.RemoveItem(std::string("k"));
     QCOMPARE(model.rowCount(), 1);
     ex.ClearItems();
