@@ -28,6 +28,7 @@ const std::vector<Menu>& MenuBar() {
         {"mnuViewCD", "Include &CD drives", C::ToggleCDDrives, G::None, true, false},
         {"mnuViewShowFiles", "Show &Files", C::ToggleShowFiles, G::None, true, false},
         {"mnuViewAllocated", "Show &Allocated Space", C::ToggleAllocated, G::None, true, false},
+        {"mnuViewTreemap", "Tree&map", C::ToggleTreemap, G::None, true, false},
         {"mnuViewSep1", "-"},
         {"mnuViewBackUp", "&Back up one level", C::BackUp, G::Busy},
         {"mnuViewSep2", "-"},

@@ -28,6 +28,7 @@ enum class Command : std::uint8_t {
   ToggleShowFiles,  // "Files", "mnuViewShowFiles"
   ToggleAllocated,  // "Allocated", "mnuViewAllocated"
   BackUp,           // "Back", "mnuViewBackUp"
+  ToggleTreemap,    // "mnuViewTreemap"
   HelpContents,     // "mnuHelpContents"
   HelpSearch,       // "mnuHelpSearch"
   About,            // "mnuHelpAbout"

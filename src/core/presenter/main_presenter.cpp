@@ -189,6 +189,10 @@ void MainPresenter::Execute(Command command, Guard guard) {
     case Command::BackUp:
       BackUpTree(*this);
       break;
+    case Command::ToggleTreemap:
+      SetTreemapShown(*this, !mapPane_.Shown);
+      view_.SyncToggles();
+      break;
     case Command::HelpContents:
       view_.OpenHelpContents();
       break;
