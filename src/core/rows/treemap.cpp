@@ -239,13 +239,15 @@ void FolderChildren(const CExplorer& explorer, NodeId folder, bool allocated,
   const TreeNode* n = explorer.Node(folder);
   const DiskObject* d = ObjectOf(explorer, folder);
   if (!n || !d) return;
+  const std::size_t before = out.size();
   for (NodeId kid : n->Kids) {
     const DiskObject* k = ObjectOf(explorer, kid);
     if (k && k->Class == ObjectClass::Folder)
       out.push_back({k->Space(allocated), MapKind::Folder, kid});
   }
+  // A folder without subfolders stands for its files itself.
   const double own = allocated ? d->fAllocatedSpace : d->fUsedSpace;
-  if (own > 0) out.push_back({own, MapKind::Files, folder});
+  if (own > 0 && out.size() > before) out.push_back({own, MapKind::Files, folder});
 }
 
 const std::vector<std::uint32_t>& MapPalette() {

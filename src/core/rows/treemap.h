@@ -83,7 +83,8 @@ std::uint32_t MapSibling(const Treemap& map, std::uint32_t rect, int dx, int dy)
 
 // The children of a folder in the tree as the map nests them: each subfolder (Folder) of a
 // node that carries a folder object, by its size, and the folder's own files as one Files
-// block (when above 0). The largest-files folder is no child: its files are counted in their
+// block (when above 0 and the folder has subfolders: one without stands for its files
+// itself). The largest-files folder is no child: its files are counted in their
 // own folders.
 void FolderChildren(const CExplorer& explorer, NodeId folder, bool allocated,
                     std::vector<MapItem>& out);
