@@ -62,7 +62,8 @@ class MainView {
   virtual void OpenHelpContents() {}
   virtual void OpenHelpSearch() {}
   virtual void OpenAbout() {}
-  // Selects the 1-based row alone in the list and scrolls to it (the map's clicks).
+  // Selects the 1-based row alone in the list and scrolls to it (the map's clicks); 0
+  // leaves no row selected.
   virtual void SelectListRow(std::size_t /*row*/) {}
   // The treemap pane's map (MainPresenter::MapPane) was replaced, or its highlight moved.
   virtual void TreemapChanged() {}

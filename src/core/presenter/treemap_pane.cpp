@@ -218,14 +218,14 @@ std::size_t MapRowOf(MainPresenter& p, std::uint32_t rect) {
 
 namespace {
 
-// Selects the one row that holds rect and moves the highlight to rect.
+// Selects the one row that holds rect (none when no row does: a folder's own files) and
+// moves the highlight to rect.
 void Highlight(MainPresenter& p, std::uint32_t rect) {
   p.MapPane().Highlight = rect;
-  if (const std::size_t row = MapRowOf(p, rect)) {
-    ListData& list = p.List();
-    for (std::size_t i = 1; i <= list.Count(); ++i) list.SetSelected(i, i == row);
-    p.View().SelectListRow(row);
-  }
+  const std::size_t row = MapRowOf(p, rect);
+  ListData& list = p.List();
+  for (std::size_t i = 1; i <= list.Count(); ++i) list.SetSelected(i, i == row);
+  p.View().SelectListRow(row);
   p.View().TreemapHighlightChanged();
 }
 

@@ -670,7 +670,10 @@ void frmMain::PopupFileMenu() {
 
 void frmMain::SelectListRow(std::size_t row) {
   const QModelIndex at = listModel_->index(static_cast<int>(row) - 1, 0);
-  if (!at.isValid()) return;
+  if (!at.isValid()) {
+    list_->selectionModel()->clear();
+    return;
+  }
   list_->selectionModel()->setCurrentIndex(
       at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   list_->scrollTo(at);
