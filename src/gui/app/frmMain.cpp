@@ -162,6 +162,8 @@ frmMain::~frmMain() {
   list_->setModel(nullptr);
   delete treeModel_;
   delete listModel_;
+  // The pane reads the presenter, which goes before the window's children do.
+  delete treemap_;
 }
 
 double frmMain::Dpi() const {
