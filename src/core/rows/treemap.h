@@ -30,6 +30,8 @@ struct MapRect {
   std::uint16_t Depth = 0;  // 0 for the shown object's children; saturates at 65535
 };
 
+static_assert(sizeof(MapRect) == 32, "the pane keeps 32 bytes a rectangle");
+
 // An item to lay out: its size (bytes; 0 or less takes no area) and what it stands for.
 struct MapItem {
   double Size = 0;

@@ -84,6 +84,16 @@ TEST_F(TreemapPaneTest, ShowsWhatTheListShowsAndNothingWhenHidden) {
   // The nested folders inside the volume.
   EXPECT_GT(Map()->Rects.size(), 3u);
 
+  // After a delete (the folder's node goes, the totals stay): gone from the map, its room
+  // left empty.
+  w.TreeClick(w.RootFolderNode());
+  w.p->MenuClick("mnuViewAllocated");
+  const double before = Map()->Total;
+  w.Ex().RemoveNode(w.Child(w.RootFolderNode(), "big"));
+  w.p->Relist();
+  EXPECT_EQ(TopNames(), (std::vector<std::string>{root + "mid/", root + "b.bin", root + "a.txt"}));
+  EXPECT_EQ(Map()->Total, before);
+
   w.p->MenuClick("mnuViewTreemap");
   EXPECT_FALSE(w.p->MapPane().Shown);
   EXPECT_EQ(Map(), nullptr);
