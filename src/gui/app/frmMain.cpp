@@ -402,7 +402,7 @@ void frmMain::SizeControls(double x) {
     treemap_->setGeometry(map);
   }
   treemapHandle_->setVisible(mapShown);
-  if (treemap_->isVisible() != mapShown) {
+  if (treemap_->isHidden() == mapShown) {
     treemap_->setVisible(mapShown);
     if (mapShown) SetTreemapSize(*presenter_, treemap_->width(), treemap_->height());
   }

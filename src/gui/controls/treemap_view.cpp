@@ -214,7 +214,7 @@ void TreemapView::paintEvent(QPaintEvent*) {
 
 void TreemapView::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
-  if (isVisible()) SetTreemapSize(presenter_, width(), height());
+  if (!isHidden()) SetTreemapSize(presenter_, width(), height());
 }
 
 void TreemapView::changeEvent(QEvent* e) {
