@@ -24,8 +24,15 @@ namespace {
 constexpr double kRidge = 0.5, kFalloff = 0.75;
 constexpr double kAmbient = 0.45, kDiffuse = 0.55;
 constexpr double kLx = -0.09759, kLy = -0.19518, kLz = 0.9759;
-// A folder's frame: its colour darkened so that the nesting shows around its children.
-constexpr double kFrameShade = 0.55;
+// A folder's frame: its colour darkened so that the nesting shows around its children; and
+// the room inside that its children leave (those too small to show), a little darker than
+// their cushions. middle.
+// The outer two levels' frames are dark, the deeper ones only a shade darker than the room:
+// in a tree of many small folders, dark frames at every level would be most of the picture.
+constexpr double kFrameShade = 0.6, kDeepFrameShade = 0.8, kRoomShade = 0.92;
+constexpr int kDarkFrameLevels = 2;
+// Below this many device pixels either way a folder gets no frame of its own colour.
+constexpr int kFramedSide = 10;
 // How much of its branch's hue a folder's own files keep over the grey.
 constexpr double kFilesTint = 0.3;
 
@@ -118,10 +125,18 @@ QImage TreemapView::Paint(const Treemap& map, QSize size, qreal dpr, QColor back
     AddRidge(s.X2, s.X1, x0, x1, height);
     AddRidge(s.Y2, s.Y1, y0, y1, height);
     surfaces[r.Depth] = s;
-    if (r.End > i + 1)
-      Fill(img, x0, y0, x1, y1, Scaled(base, kFrameShade));  // the children cover the inside
-    else
+    if (r.End > i + 1) {  // the children are painted over the inside
+      const int f = std::max(1, static_cast<int>(std::lround(kMapFrame * dpr)));
+      if (x1 - x0 >= kFramedSide && y1 - y0 >= kFramedSide) {
+        Fill(img, x0, y0, x1, y1,
+             Scaled(base, r.Depth < kDarkFrameLevels ? kFrameShade : kDeepFrameShade));
+        Fill(img, x0 + f, y0 + f, x1 - f, y1 - f, Scaled(base, kRoomShade));
+      } else {
+        Fill(img, x0, y0, x1, y1, Scaled(base, kRoomShade));
+      }
+    } else {
       Cushion(img, x0, y0, x1, y1, s, base);
+    }
   }
   return img;
 }
