@@ -111,6 +111,8 @@ std::shared_ptr<const Treemap> MakeTreemap(MainPresenter& p, float width, float 
     }
   };
   if (p.ListingPending()) return nullptr;
+  // The pie chart of a volume that was not scanned: no root folder to show.
+  if (p.Listing().ChartShown && !ObjectOf(ex, pane.ChartNode)) return nullptr;
   std::vector<MapItem> top;
   double total = 0;
   if (const NodeId root = ShownRootFolder(p); root != kNoNode) {

@@ -78,6 +78,7 @@ TEST_F(TreemapPaneTest, ShowsWhatTheListShowsAndNothingWhenHidden) {
   w.RowClick(1, kRightButton);
   ASSERT_TRUE(w.p->Listing().ChartShown);
   EXPECT_EQ(TopNames().front(), root + "big/");
+  Graph_Click(*w.p);
   // "My Computer": the scanned volume by its used space.
   w.TreeClick(w.Root());
   EXPECT_EQ(TopNames(), (std::vector<std::string>{w.drivePath}));
@@ -165,6 +166,29 @@ TEST_F(TreemapPaneTest, DoubleAndRightClicksAndTheKeyboard) {
   EXPECT_EQ(pane.Highlight, 0u);
   TreemapKey(*w.p, MapKey::Back);
   EXPECT_EQ(w.p->SelectedNode(), w.DriveNode());
+}
+
+TEST(TreemapUnscanned, AVolumeNotScannedShowsNothingInTheListOrBehindItsChart) {
+  TempDir dir;
+  const std::string drive = dir.Mkdir("d");
+  dir.Write("d/file", std::string(5000, 'x'));
+  test::ViewRecorder view;
+  const std::string table = dir.Write("mountinfo", "1 0 8:1 / " + drive + " rw - ext4 /dev/x rw\n");
+  MainPresenter p(view, [&] { return test::VolumesFromTable(table, dir.Path()); });
+  p.LoadDisks();
+  SetTreemapSize(p, 300, 200);
+  SetTreemapShown(p, true);
+  ASSERT_TRUE(p.MapPane().Map);  // "My Computer": no scanned volume, no rectangle
+  EXPECT_TRUE(p.MapPane().Map->Rects.empty());
+  lvListView_MouseUp(p, kRightButton, 0);
+  lvListView_Click(p, 1);  // the volume's pie chart
+  ASSERT_TRUE(p.Listing().ChartShown);
+  EXPECT_FALSE(p.MapPane().Map);
+  const NodeId d = p.Explorer().Node(p.Explorer().FirstNode())->Kids.front();
+  p.Explorer().SetSelectedItem(d);
+  p.tvTreeView_Click();
+  ASSERT_TRUE(p.MapPane().Map);
+  EXPECT_TRUE(p.MapPane().Map->Rects.empty());
 }
 
 TEST(TreemapSettingsTest, MissingOrGarbledValuesFallBackToHidden) {
