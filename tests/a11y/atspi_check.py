@@ -4,7 +4,8 @@
 Run inside a session bus and an X server (atspi_check.sh starts both). Starts Kestrum on a
 temporary tree, then checks through pyatspi: the path label's text, the row menu's entries
 while it is open (opened by a real right click), the zip window's final text after a run, and
-the help window's role and title. Exits 0 when all hold, 1 with the faults otherwise.
+the treemap pane's name and
+its highlighted rectangle's description, and the help window's role and title. Exits 0 when all hold, 1 with the faults otherwise.
 """
 import os
 import subprocess
@@ -190,6 +191,25 @@ def check(tree, work):
         fail("the zip window ended with %r" % final.name)
     press(ok)
     wait_for("the zip window to close", lambda: not window(app, "dialog", "Zip Files"))
+
+    # View, Treemap: the pane is named, and a click on it makes the highlighted rectangle's
+    # path, size and share its description; an arrow key moves it.
+    treemap_item = find(find(main_window, "menu bar") or app, "menu item", "Treemap")
+    if treemap_item is None:
+        fail("no View menu entry Treemap")
+    press(treemap_item)
+    pane = wait_for("the treemap pane", lambda: find(main_window, name="Treemap"))
+    wait_for("the treemap pane on the screen", lambda: pane.queryComponent().getExtents(
+        pyatspi.DESKTOP_COORDS).height > 20)
+    time.sleep(0.5)  # the picture is painted on a thread of its own
+    click(pane, 1)
+    said = wait_for("the treemap's description",
+                    lambda: pane.description if pane.description.startswith(tree) else None)
+    if not said.endswith("%"):
+        fail("the treemap's description reads %r" % said)
+    subprocess.run(["xdotool", "key", "Right"], check=True)
+    wait_for("the treemap's description after the arrow key",
+             lambda: pane.description != said and pane.description.startswith(tree))
 
     # Help, Contents: a frame with its title.
     contents = find(find(main_window, "menu bar") or app, "menu item", "Contents")

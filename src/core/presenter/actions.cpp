@@ -29,6 +29,7 @@ const std::vector<Menu>& MenuBar() {
         {"mnuViewShowFiles", "Show &Files", C::ToggleShowFiles, G::None, true, false},
         {"mnuViewAllocated", "Show &Allocated Space", C::ToggleAllocated, G::None, true, false},
         {"mnuViewHardLinks", "Count &Hard Links Once", C::ToggleHardLinks, G::None, true, true},
+        {"mnuViewTreemap", "Tree&map", C::ToggleTreemap, G::None, true, false},
         {"mnuViewSep1", "-"},
         {"mnuViewRefresh", "&Refresh", C::Refresh, G::Busy},
         {"mnuViewBackUp", "&Back up one level", C::BackUp, G::Busy},

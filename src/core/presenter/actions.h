@@ -31,6 +31,7 @@ enum class Command : std::uint8_t {
   Refresh,          // "mnuViewRefresh" (F5): the folder selected in the tree
   RefreshRow,       // "FileMenuRefresh": the folder of the row under the cursor
   ToggleHardLinks,  // "mnuViewHardLinks": how the next scan counts hard links
+  ToggleTreemap,    // "mnuViewTreemap"
   HelpContents,     // "mnuHelpContents"
   HelpSearch,       // "mnuHelpSearch"
   About,            // "mnuHelpAbout"

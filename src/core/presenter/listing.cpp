@@ -11,6 +11,7 @@
 
 #include "core/adapter/row_tags.h"
 #include "core/presenter/recycle_folders.h"
+#include "core/presenter/treemap_pane.h"
 #include "core/rows/drive_stats.h"
 #include "core/rows/file_rows.h"
 #include "core/rows/list_cells.h"
@@ -173,7 +174,7 @@ void ListStatus(MainPresenter& p, const std::string& text) {
 
 // Sorts, shows the rows in one piece, selects the first, and writes the status line (and
 // the statistics rows of a scanned drive).
-void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, bool sorted) {
+void FinishRows(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, bool sorted) {
   ListingState& st = p.Listing();
   CExplorer& ex = p.Explorer();
   if (!sorted) SortListing(batch, st.SuffixSort, st.PaddedSizeSort);
@@ -208,6 +209,12 @@ void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, 
   }
 }
 
+// The listing shown, and the map following it.
+void Finish(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch batch, bool sorted) {
+  FinishRows(p, firstChild, parent, std::move(batch), sorted);
+  UpdateTreemap(p);
+}
+
 }  // namespace
 
 void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
@@ -221,6 +228,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   p.SetListingPending(false);
 
   ex.ClearItems();
+  ClearTreemap(p);
   if (st.ChartShown) p.View().HidePieChart();
   st.ChartShown = false;
   p.List().Visible = true;
@@ -304,6 +312,7 @@ void CancelListing(MainPresenter& p) {
   st.Newest->store(++st.Generation, std::memory_order_relaxed);
   p.SetListingPending(false);
   p.Explorer().ClearItems();
+  ClearTreemap(p);
 }
 
 void Relist(MainPresenter& p) {

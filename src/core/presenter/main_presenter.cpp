@@ -207,6 +207,10 @@ void MainPresenter::Execute(Command command, Guard guard) {
     case Command::ToggleHardLinks:
       Toggle(toggles_.HardLinksOnce);
       break;
+    case Command::ToggleTreemap:
+      SetTreemapShown(*this, !mapPane_.Shown);
+      view_.SyncToggles();
+      break;
     case Command::HelpContents:
       view_.OpenHelpContents();
       break;

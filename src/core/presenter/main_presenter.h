@@ -17,6 +17,7 @@
 #include "core/model/discovery.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/listing_state.h"
+#include "core/presenter/treemap_pane.h"
 
 namespace kestrum {
 
@@ -62,6 +63,12 @@ class MainView {
   virtual void OpenHelpContents() {}
   virtual void OpenHelpSearch() {}
   virtual void OpenAbout() {}
+  // Selects the 1-based row alone in the list and scrolls to it (the map's clicks); 0
+  // leaves no row selected.
+  virtual void SelectListRow(std::size_t /*row*/) {}
+  // The treemap pane's map (MainPresenter::MapPane) was replaced, or its highlight moved.
+  virtual void TreemapChanged() {}
+  virtual void TreemapHighlightChanged() {}
 };
 
 // The window's switches, held here and mirrored by the two-state buttons and menu checks.
@@ -108,6 +115,8 @@ class MainPresenter : public CommandWindow {
   void SetListingPending(bool pending) { listingPending_ = pending; }
   // How the list is listed (sort modes, layouts, the last mouse-up); see listing.h.
   ListingState& Listing() { return listing_; }
+  // The treemap pane below the list (treemap_pane.h).
+  TreemapPane& MapPane() { return mapPane_; }
   MainView& View() { return view_; }
   // The way from workers to the window thread; the window connects it once it is up. Until
   // then file listings are read on the caller's thread.
@@ -193,6 +202,7 @@ class MainPresenter : public CommandWindow {
   NodeId selectedNode_ = kNoNode;
   bool listingPending_ = false;
   ListingState listing_;
+  TreemapPane mapPane_;
   std::shared_ptr<WindowQueue> queue_;
   // The scans' own view of the volumes: it outlives every rediscovery.
   std::unique_ptr<FileSystemService> driveFs_;

@@ -2,6 +2,7 @@
 
 #include "core/adapter/row_tags.h"
 #include "core/presenter/listing.h"
+#include "core/presenter/treemap_pane.h"
 #include "core/rows/pie_data.h"
 
 namespace kestrum {
@@ -13,8 +14,9 @@ NodeId FirstKid(const CExplorer& ex, NodeId node) {
   return n && !n->Kids.empty() ? n->Kids.front() : kNoNode;
 }
 
-// Lists node as the new SelectedNode, keeping the sort mode.
-void GoInto(MainPresenter& p, NodeId node) {
+}  // namespace
+
+void GoIntoNode(MainPresenter& p, NodeId node) {
   CExplorer& ex = p.Explorer();
   p.Listing().FirstChildNode = FirstKid(ex, node);
   p.SetSelectedNode(node);
@@ -22,8 +24,6 @@ void GoInto(MainPresenter& p, NodeId node) {
   p.View().SelectNode(node);
   SetListView(p, p.Listing().FirstChildNode, node);
 }
-
-}  // namespace
 
 void tvTreeView_Click(MainPresenter& p) {
   if (p.Refused(Guard::Scan)) return;
@@ -74,7 +74,7 @@ void lvListView_Click(MainPresenter& p, std::size_t position) {
       }
     }
   }
-  GoInto(p, *node);
+  GoIntoNode(p, *node);
 }
 
 void lvListView_Enter(MainPresenter& p, std::size_t row) {
@@ -106,7 +106,7 @@ void BackUpTree(MainPresenter& p) {
   CExplorer& ex = p.Explorer();
   const TreeNode* n = ex.Node(ex.SelectedItem());
   if (!n || !ex.Exists(n->Parent)) return;
-  GoInto(p, n->Parent);
+  GoIntoNode(p, n->Parent);
 }
 
 void DisplayPieChart(MainPresenter& p, const DiskObject& object) {
@@ -115,6 +115,14 @@ void DisplayPieChart(MainPresenter& p, const DiskObject& object) {
   p.Listing().ChartShown = true;
   p.View().ShowPieChart(chart);
   p.View().SetPathLabel(chart.PathLabel);
+  // The map shows the drive's root folder meanwhile.
+  const DiskObject* root = &object;
+  if (object.Class == ObjectClass::Drive) {
+    const FolderList* folders = object.DiskObjectsIfAny();
+    root = folders ? folders->Item(1) : nullptr;
+  }
+  p.MapPane().ChartNode = root ? root->Node : kNoNode;
+  UpdateTreemap(p);
 }
 
 void Graph_Click(MainPresenter& p) {
@@ -122,6 +130,7 @@ void Graph_Click(MainPresenter& p) {
   p.List().Visible = true;
   p.View().HidePieChart();
   p.View().SetPathLabel(p.Listing().PathLabel);
+  UpdateTreemap(p);
 }
 
 }  // namespace kestrum

@@ -37,6 +37,10 @@ void lvListView_Enter(MainPresenter& p, std::size_t row);
 // folder; relists the listed node as the tree has it now.
 void LvListView_ColumnClick(MainPresenter& p, const std::string& header);
 
+// Goes into node as a click on its row does: lists it as the new SelectedNode, selected in
+// the tree, keeping the sort mode.
+void GoIntoNode(MainPresenter& p, NodeId node);
+
 // Back up one level: lists the parent of the tree's selected node; nothing at the root.
 void BackUpTree(MainPresenter& p);
 

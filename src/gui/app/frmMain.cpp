@@ -86,6 +86,17 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   pal.setColor(QPalette::Window, QColor(128, 128, 128));
   dragBar_->setPalette(pal);
   dragBar_->hide();
+  treemap_ = new TreemapView(*presenter_, surface_);
+  treemap_->hide();
+  treemapHandle_ = new SplitHandle(surface_);
+  treemapHandle_->hide();
+  connect(treemapHandle_, &SplitHandle::dragged, this, [this](int y) {
+    // The pane keeps its share of the right side as the handle goes.
+    const QRect right = ToPixels(layout_.List);
+    if (right.height() <= 0) return;
+    treemapSplit_ = std::clamp(double(right.bottom() - y) / right.height(), 0.1, 0.9);
+    SizeControls(layout_.Splitter);
+  });
   statusBar_ = new QStatusBar(surface_);
   statusBar_->setObjectName("sbStatusBar");
   statusBar_->setSizeGripEnabled(false);
@@ -134,6 +145,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
 
   if (QAction* a = Action("mnuScanFolder")) a->setShortcut(QKeySequence::Open);
   if (QAction* a = Action("mnuViewRefresh")) a->setShortcut(QKeySequence(Qt::Key_F5));
+  if (QAction* a = Action("mnuViewTreemap")) a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
   InstallF12(this);
 }
 
@@ -151,6 +163,8 @@ frmMain::~frmMain() {
   list_->setModel(nullptr);
   delete treeModel_;
   delete listModel_;
+  // The pane reads the presenter, which goes before the window's children do.
+  delete treemap_;
 }
 
 double frmMain::Dpi() const {
@@ -268,6 +282,10 @@ void frmMain::RestorePlacement() {
   IniFile settings;
   settings.Load(settingsPath_);
   Placement p = ReadPlacement(settings);
+  const TreemapSettings map = ReadTreemapSettings(settings);
+  treemapSplit_ = map.Split;
+  presenter_->MapPane().Shown = map.Shown;
+  SyncToggles();
   const double dpi = Dpi();
   Placement px{static_cast<double>(TwipsToPixels(p.Left, dpi)),
                static_cast<double>(TwipsToPixels(p.Top, dpi)),
@@ -304,6 +322,7 @@ void frmMain::SavePlacement() {
           : Placement{ToTwips(pos().x()), ToTwips(pos().y()), ToTwips(width()), ToTwips(height())};
   WritePlacement(settings, now);
   WriteSwitch(settings, kHardLinksOnceKey, presenter_->Toggles().HardLinksOnce);
+  WriteTreemapSettings(settings, {presenter_->MapPane().Shown, treemapSplit_});
   if (!settings.Save(settingsPath_, &err))
     std::cerr << "Kestrum: cannot save the window placement: " << err << "\n";
 }
@@ -374,8 +393,25 @@ void frmMain::SizeControls(double x) {
   pathLabel_->setGeometry(ToPixels(layout_.Label));
   // The list reaches the window's right edge; the layout's allowance was for the frame.
   QRect list = ToPixels(layout_.List);
+  QRect chart = ToPixels(layout_.Chart);
+  // The treemap takes the bottom of the right side, below a handle that resizes it.
+  const bool mapShown = presenter_->MapPane().Shown;
+  if (mapShown) {
+    constexpr int kHandle = 6;
+    const int mapHeight = static_cast<int>(list.height() * treemapSplit_);
+    const QRect map(list.left(), list.bottom() + 1 - mapHeight, list.width(), mapHeight);
+    treemapHandle_->setGeometry(list.left(), map.top() - kHandle, list.width(), kHandle);
+    list.setBottom(map.top() - kHandle - 1);
+    chart.setBottom(std::min(chart.bottom(), list.bottom()));
+    treemap_->setGeometry(map);
+  }
+  treemapHandle_->setVisible(mapShown);
+  if (treemap_->isHidden() == mapShown) {
+    treemap_->setVisible(mapShown);
+    if (mapShown) SetTreemapSize(*presenter_, treemap_->width(), treemap_->height());
+  }
   list_->setGeometry(list);
-  graph_->setGeometry(ToPixels(layout_.Chart));
+  graph_->setGeometry(chart);
   QRect sp = ToPixels(layout_.SplitterBar);
   sp.setWidth(std::max(sp.width(), 5));  // wide enough to grab
   splitter_->setGeometry(sp);
@@ -553,6 +589,10 @@ void frmMain::SyncToggles() {
   set(Action("mnuViewAllocated"), t.Allocated);
   set(Button("Allocated"), t.Allocated);
   set(Action("mnuViewHardLinks"), t.HardLinksOnce);
+  set(Action("mnuViewTreemap"), presenter_->MapPane().Shown);
+  // Shown or hidden: the right side is laid out again.
+  if (!firstLayout_ && treemap_->isVisibleTo(this) != presenter_->MapPane().Shown)
+    SizeControls(layout_.Splitter);
 }
 
 void frmMain::WireList() {
@@ -633,6 +673,17 @@ void frmMain::PopupFileMenu() {
   if (!list_->viewport()->rect().contains(list_->viewport()->mapFromGlobal(at)))
     at = list_->viewport()->mapToGlobal(list_->visualRect(list_->currentIndex()).center());
   fileMenu_->popup(at);
+}
+
+void frmMain::SelectListRow(std::size_t row) {
+  const QModelIndex at = listModel_->index(static_cast<int>(row) - 1, 0);
+  if (!at.isValid()) {
+    list_->selectionModel()->clear();
+    return;
+  }
+  list_->selectionModel()->setCurrentIndex(
+      at, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  list_->scrollTo(at);
 }
 
 bool frmMain::ShellOpen(const std::string& path, bool trashView) {

@@ -18,6 +18,7 @@
 #include "gui/controls/list_model.h"
 #include "gui/controls/pie_chart.h"
 #include "gui/controls/tree_model.h"
+#include "gui/controls/treemap_view.h"
 
 namespace kestrum::gui {
 
@@ -77,6 +78,12 @@ class frmMain : public QMainWindow, public MainView {
   void HidePieChart() override;
   void PopupFileMenu() override;
   bool ShellOpen(const std::string& path, bool trashView) override;
+  void SelectListRow(std::size_t row) override;
+  void TreemapChanged() override { treemap_->MapChanged(); }
+  void TreemapHighlightChanged() override { treemap_->HighlightChanged(); }
+  // The treemap pane below the list, and the share of the list's height it takes.
+  TreemapView* Treemap() const { return treemap_; }
+  double TreemapSplit() const { return treemapSplit_; }
 
   PieChartView* Graph() const { return chart_; }
   QMenu* FileMenuPopup() const { return fileMenu_; }
@@ -150,6 +157,9 @@ class frmMain : public QMainWindow, public MainView {
   bool moving_ = false;
   bool loaded_ = false;
   frmZip* zipWindow_ = nullptr;
+  TreemapView* treemap_;
+  SplitHandle* treemapHandle_;
+  double treemapSplit_ = TreemapSettings{}.Split;
 };
 
 }  // namespace kestrum::gui
