@@ -102,7 +102,9 @@ enum class ObjectClass : std::uint8_t { None, Root, Drive, Folder, Folder100, Fi
 
 // True for the objects that stand at the top of a scanned tree: drives, folder entries and
 // imported scans.
-inline bool IsDriveClass(ObjectClass c) { return c == ObjectClass::Drive || c == ObjectClass::Import; }
+inline bool IsDriveClass(ObjectClass c) {
+  return c == ObjectClass::Drive || c == ObjectClass::Import;
+}
 
 class ImportedFiles;
 

@@ -216,6 +216,7 @@ class Reader {
     Directory();
     Expect(']', "\"]\" expected at the end of the export");
     SkipSpace();
+    Mark();
     if (!AtEnd()) Fail("data after the end of the export");
     Add100Folder(rootPath_, rootName_, *drive_.DiskObjects().Item(1), drive_, level0_);
     drive_.Imported = std::move(files_);
@@ -285,7 +286,8 @@ class Reader {
   }
 
   // A non-negative whole number; what names it in the message.
-  std::uint64_t Number(const char* what, std::uint64_t most = std::numeric_limits<std::uint64_t>::max()) {
+  std::uint64_t Number(const char* what,
+                       std::uint64_t most = std::numeric_limits<std::uint64_t>::max()) {
     SkipSpace();
     Mark();
     int c = Peek();

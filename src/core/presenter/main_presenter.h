@@ -58,6 +58,10 @@ class MainView {
   virtual std::size_t CurrentListRow() const { return 0; }
   // Asks for a folder to scan; "" when the user cancels. Exact bytes.
   virtual std::string AskFolder() { return {}; }
+  // Asks for saved scans to open; none when the user cancels.
+  virtual std::vector<std::string> AskScanFiles() { return {}; }
+  // Asks for the file to export the scan of folder into; "" when the user cancels.
+  virtual std::string AskExportFile(const std::string& /*folder*/) { return {}; }
   virtual void OpenHelpContents() {}
   virtual void OpenHelpSearch() {}
   virtual void OpenAbout() {}
@@ -146,6 +150,8 @@ class MainPresenter : public CommandWindow {
   // The canonical paths of the folders added under the root as entries of their own; each
   // discovery adds them again, unscanned, after the volumes.
   std::vector<std::string> FolderEntries;
+  // How saved scans opened from now on count a file of several names (the window's choice).
+  HardLinkRule SavedScanLinks = HardLinkRule::Once;
 
   // CommandWindow: the long commands reach the window through these.
   void ShowMessage(const std::string& text) override { view_.ShowMessage(text); }

@@ -1,9 +1,11 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/model/imported_files.h"
 #include "core/rows/list_sort.h"
 
 namespace kestrum {
@@ -14,6 +16,8 @@ struct LargestEntry {
   double Size = 0;
   double Allocated = 0;  // the space it held on the disk when scanned
   std::string Key;
+  std::int64_t Time = 0;  // a saved scan's entry: its modification time, when HasTime
+  bool HasTime = false;
 };
 
 // Everything a file listing needs, copied from the model on the window thread so that the
@@ -28,6 +32,10 @@ struct FileRowsRequest {
   std::int32_t AllocationUnit = 1;  // for files whose file system reports no block count
   bool SuffixSort = false;          // name-sort mode: texts get their group letter
   std::size_t ExpectedRows = 0;     // rows to make room for (the scan's count), a hint
+  // A saved scan's folder: its rows come from Imported, starting at ImportedFirst, and
+  // nothing is read from the disk (the largest files keep the dates in Entries).
+  std::shared_ptr<const ImportedFiles> Imported;
+  std::uint32_t ImportedFirst = ImportedFiles::kEnd;
   unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.
