@@ -1,7 +1,6 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <string_view>
 #include <unordered_map>
@@ -11,52 +10,55 @@
 
 namespace kestrum {
 
-// One file of an imported tree: what its row shows.
+// One file of an imported tree, as a row shows it.
 struct ImportedFile {
   double Size = 0;
   double Allocated = 0;
   std::int64_t Time = 0;  // modification time, seconds since 1970, when HasTime
-  const char* Name = nullptr;
-  std::uint32_t Next = 0;  // the next file of the same folder, or ImportedFiles::kEnd
-  std::uint16_t NameSize = 0;
   bool HasTime = false;
   // A further name of a multiply linked file whose bytes are counted at another name.
   bool CountedElsewhere = false;
-
-  std::string_view NameView() const { return {Name, NameSize}; }
+  std::string_view Name;   // points into the store
+  std::uint64_t Next = 0;  // the position of the folder's next file, or ImportedFiles::kEnd
 };
 
 // The files of an imported tree, per folder in the order the file gave them: what a scan
-// leaves on the disk and the listing reads there, an import keeps here. Records are 40 bytes
-// each in blocks that never move, names are packed side by side in blocks of their own, and
-// each folder holds the position of its first file, so a file costs its record, its name and
-// nothing else. Built by one thread; read-only afterwards, from any thread.
+// leaves on the disk and the listing reads there, an import keeps here. Each file is one
+// packed record (the position of the folder's next file, flags, the name's length, size,
+// allocation and time as variable-length numbers, then the name's bytes) in blocks that never
+// move, about 14 bytes and the name for the usual file; each folder holds the position of its
+// first file. Built by one thread; read-only afterwards, from any thread.
 class ImportedFiles {
  public:
-  static constexpr std::uint32_t kEnd = 0xFFFFFFFFu;
+  static constexpr std::uint64_t kEnd = ~std::uint64_t{0};
   // Names longer than this are refused by the reader (no file system allows them).
   static constexpr std::size_t kLongestName = 0xFFFF;
 
-  // The first file of folder, or kEnd.
-  std::uint32_t First(const DiskObject* folder) const {
+  ImportedFiles() = default;
+  ImportedFiles(const ImportedFiles&) = delete;
+  ImportedFiles& operator=(const ImportedFiles&) = delete;
+
+  // The position of folder's first file, or kEnd.
+  std::uint64_t First(const DiskObject* folder) const {
     const auto it = first_.find(folder);
     return it == first_.end() ? kEnd : it->second;
   }
-  const ImportedFile& At(std::uint32_t index) const { return files_[index]; }
-  std::size_t Count() const { return files_.size(); }
+  // The file at a position First or a file's Next gave.
+  ImportedFile At(std::uint64_t position) const;
+  std::size_t Count() const { return count_; }
 
-  // Appends a file after last (kEnd: the folder's first file) and returns its position.
-  // The caller keeps each folder's last position while the folder is read.
-  std::uint32_t Append(const DiskObject* folder, std::uint32_t last, std::string_view name,
-                       ImportedFile file);
-  // Memory held by the records, the names and the folder index, in bytes.
+  // Appends file (its Name and flags included) after the file at last (kEnd: it is the
+  // folder's first) and returns its position. The caller keeps each folder's last position
+  // while the folder is read.
+  std::uint64_t Append(const DiskObject* folder, std::uint64_t last, const ImportedFile& file);
+  // Memory held by the records and the folder index, in bytes.
   std::size_t Bytes() const;
 
  private:
-  std::deque<ImportedFile> files_;
-  std::vector<std::unique_ptr<char[]>> names_;
-  std::size_t nameUsed_ = 0, nameBlock_ = 0;
-  std::unordered_map<const DiskObject*, std::uint32_t> first_;
+  std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+  std::size_t used_ = 0;  // bytes taken in the last block
+  std::size_t count_ = 0;
+  std::unordered_map<const DiskObject*, std::uint64_t> first_;
 };
 
 }  // namespace kestrum

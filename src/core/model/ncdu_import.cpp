@@ -5,6 +5,7 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
@@ -226,13 +227,21 @@ class Reader {
   const std::string& Why() const { return why_; }
 
  private:
+  // A name met in a folder and where its entry began.
+  struct NameAt {
+    std::string_view Name;
+    std::uint64_t At;
+    bool operator<(const NameAt& o) const { return Name < o.Name || (Name == o.Name && At < o.At); }
+  };
   // One open folder: its object, device, last file and the names met in it so far.
   struct Frame {
     DiskObject* Folder;
     std::uint64_t Dev;
-    std::uint32_t LastFile;
+    std::uint64_t LastFile;
     std::size_t PathSize;
-    std::unordered_set<std::string_view> Names;
+    // Checked for two entries of one name when the folder closes: sorting once costs less
+    // than a hash set's node per name.
+    std::vector<NameAt> Names;
     // Names of the skipped entries (links, devices, excluded), which have no record of their
     // own but still take their name; made on the first one, as most folders have none.
     std::unique_ptr<std::deque<std::string>> Skipped;
@@ -541,7 +550,7 @@ class Reader {
     }
   }
 
-  void CheckName(const Entry& e, Frame& parent) {
+  void CheckName(const Entry& e) {
     if (!e.HasName) Fail("an entry without a name");
     const std::string& n = e.Name;
     if (n.empty()) Fail("an empty name");
@@ -549,7 +558,18 @@ class Reader {
     if (n.find('/') != std::string::npos) Fail("a name that holds a \"/\"");
     if (n.find('\0') != std::string::npos) Fail("a name that holds a NUL");
     if (n.size() > ImportedFiles::kLongestName) Fail("a name longer than any file system allows");
-    if (parent.Names.count(n)) Fail("a second entry of the name \"" + n + "\" in one folder");
+  }
+
+  // The folder on top of the stack is complete: no name may come twice in it.
+  void CloseFolder() {
+    std::vector<NameAt>& names = stack_.back().Names;
+    std::sort(names.begin(), names.end());
+    for (std::size_t i = 1; i < names.size(); ++i)
+      if (names[i].Name == names[i - 1].Name) {
+        at_ = names[i].At;
+        Fail("a second entry of the name \"" + std::string(names[i].Name) + "\" in one folder");
+      }
+    stack_.pop_back();
   }
 
   // Opens a folder: info object read into entry_, the "[" and "{" taken. parent null: the root.
@@ -576,7 +596,7 @@ class Reader {
     } else {
       folder->Name = std::move(entry_.Name);
       folder->Parent = parent->Folder;
-      parent->Names.insert(folder->Name);
+      parent->Names.push_back({folder->Name, at_});
       ++parent->Folder->FolderCount;
       ++parent->Folder->fFolderCount;
       parent->Folder->Children = true;
@@ -592,7 +612,7 @@ class Reader {
   void AddFile(Frame& f) {
     if (entry_.Notreg || entry_.Excluded) {
       if (!f.Skipped) f.Skipped = std::make_unique<std::deque<std::string>>();
-      f.Names.insert(f.Skipped->emplace_back(entry_.Name));
+      f.Names.push_back({f.Skipped->emplace_back(entry_.Name), at_});
       return;
     }
     bool elsewhere = false;
@@ -612,10 +632,9 @@ class Reader {
     file.Time = entry_.Mtime;
     file.HasTime = entry_.HasMtime;
     file.CountedElsewhere = elsewhere;
-    f.LastFile = files_->Append(f.Folder, f.LastFile, entry_.Name, file);
-    if (f.LastFile == ImportedFiles::kEnd - 1) Fail("more files than one import can hold");
-    const ImportedFile& stored = files_->At(f.LastFile);
-    f.Names.insert(stored.NameView());
+    file.Name = entry_.Name;
+    f.LastFile = files_->Append(f.Folder, f.LastFile, file);
+    f.Names.push_back({files_->At(f.LastFile).Name, at_});
     if (elsewhere) return;
     DiskObject& folder = *f.Folder;
     folder.UsedSpace += file.Size;
@@ -644,7 +663,7 @@ class Reader {
       Mark();
       const int c = Take();
       if (c == ']') {
-        stack_.pop_back();
+        CloseFolder();
         if (!stack_.empty()) path_.resize(stack_.back().PathSize);
         continue;
       }
@@ -657,13 +676,13 @@ class Reader {
       if (open == '{') {
         Object(entry_);
         at_ = itemAt;
-        CheckName(entry_, f);
+        CheckName(entry_);
         AddFile(f);
       } else if (open == '[') {
         Expect('{', "a folder's information (\"{\") expected after \"[\"");
         Object(entry_);
         at_ = itemAt;
-        CheckName(entry_, f);
+        CheckName(entry_);
         OpenFolder(&f, itemAt);
       } else {
         Fail("an entry (\"{\") or a folder (\"[\") expected");

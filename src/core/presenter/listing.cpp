@@ -140,9 +140,9 @@ void SavedScanTime(const DiskObject& drive, LargestEntry& e) {
   const SplitPath where = SplitLastName(e.Name);
   const DiskObject* folder = folders->Find(where.Folder);
   if (!folder) return;
-  for (std::uint32_t i = drive.Imported->First(folder); i != ImportedFiles::kEnd;) {
-    const ImportedFile& f = drive.Imported->At(i);
-    if (f.NameView() == where.Name) {
+  for (std::uint64_t i = drive.Imported->First(folder); i != ImportedFiles::kEnd;) {
+    const ImportedFile f = drive.Imported->At(i);
+    if (f.Name == where.Name) {
       e.Time = f.Time;
       e.HasTime = f.HasTime;
       return;

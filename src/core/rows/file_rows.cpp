@@ -142,11 +142,11 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
 void ImportedRows(const FileRowsRequest& rq, RowBatch& out) {
   DateTexts dates;
   const std::string none;
-  for (std::uint32_t i = rq.ImportedFirst; i != ImportedFiles::kEnd;) {
-    const ImportedFile& f = rq.Imported->At(i);
+  for (std::uint64_t i = rq.ImportedFirst; i != ImportedFiles::kEnd;) {
+    const ImportedFile f = rq.Imported->At(i);
     i = f.Next;
     const double size = rq.Allocated ? f.Allocated : f.Size;
-    std::string text(f.NameView());
+    std::string text(f.Name);
     if (rq.SuffixSort) text += 'B';
     ListRow row = FileRow(std::move(text), {}, size, static_cast<std::time_t>(f.Time), rq, dates);
     if (!f.HasTime) row.SubItems[3].clear();

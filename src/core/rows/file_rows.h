@@ -35,7 +35,7 @@ struct FileRowsRequest {
   // A saved scan's folder: its rows come from Imported, starting at ImportedFirst, and
   // nothing is read from the disk (the largest files keep the dates in Entries).
   std::shared_ptr<const ImportedFiles> Imported;
-  std::uint32_t ImportedFirst = ImportedFiles::kEnd;
+  std::uint64_t ImportedFirst = ImportedFiles::kEnd;
   unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.

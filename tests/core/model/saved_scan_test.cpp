@@ -142,10 +142,16 @@ TEST(SavedScan, ExportThenImportGivesTheScansLines) {
   ASSERT_TRUE(once.Ok);
   EXPECT_EQ(once.Drive->UsedSpace, each.Drive->UsedSpace - 5000);
   const ImportedFiles& files = *once.Drive->Imported;
-  std::size_t elsewhere = 0;
-  for (std::size_t i = 0; i < files.Count(); ++i)
-    if (files.At(static_cast<std::uint32_t>(i)).CountedElsewhere) ++elsewhere;
-  EXPECT_EQ(elsewhere, 1u);
+  std::vector<std::string> elsewhere;
+  std::size_t count = 0;
+  for (const auto& folder : once.Drive->DiskObjects())
+    for (std::uint64_t i = files.First(folder.get()); i != ImportedFiles::kEnd; ++count) {
+      const ImportedFile f = files.At(i);
+      if (f.CountedElsewhere) elsewhere.push_back(folder->Path() + std::string(f.Name));
+      i = f.Next;
+    }
+  EXPECT_EQ(count, files.Count());
+  EXPECT_EQ(elsewhere, std::vector<std::string>{root + "/a/b/one-again"});
 }
 
 // ncdu 1.18 and gdu 5.22 wrote these of one tree (three names of one file, a link, a name
