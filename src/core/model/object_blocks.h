@@ -6,9 +6,9 @@ namespace kestrum {
 
 // Memory for many objects of one list that are made one after another and live about as long
 // as the list: handed out side by side from blocks (one of 64 KiB, then 2 MiB each), and given
-// back only all at once. Large scans make tens of thousands of folder objects, and where first
-// touching a page is dear (a page fault costs microseconds in some virtual machines) the 2 MiB
-// blocks are aligned and offered to the kernel for huge pages, one fault each instead of 512.
+// back only all at once. Large scans make tens of thousands of folder objects, and where first touching
+// a page is dear (a page fault costs microseconds in some virtual machines) the 2 MiB blocks
+// are aligned and offered to the kernel for huge pages, one fault each instead of 512.
 //
 // Not thread-safe; the list's owner serialises its use. Objects placed here must be destroyed
 // by their owner before Release or the destructor.

@@ -52,7 +52,7 @@ inline double AllocatedSize(double size, std::int32_t unit) {
   const std::int64_t u = unit < 1 ? 1 : unit;
   const auto bits = std::bit_cast<std::uint64_t>(size);
   constexpr std::uint64_t kTwoTo53 = 0x4340000000000000;  // the bits of 2^53
-  if (bits - 1 < kTwoTo53 - 1) {                          // 0 < size < 2^53
+  if (bits - 1 < kTwoTo53 - 1) {  // 0 < size < 2^53
     const auto bytes = static_cast<std::int64_t>(size);
     const std::int64_t rounded =
         (u & (u - 1)) == 0 ? (bytes + u - 1) & ~(u - 1) : (bytes + u - 1) / u * u;
