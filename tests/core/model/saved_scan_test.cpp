@@ -5,8 +5,10 @@
 #include <zlib.h>
 #include <zstd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <set>
 #include <sstream>
 
 #include "core/model/imported_files.h"
@@ -152,6 +154,43 @@ TEST(SavedScan, ExportThenImportGivesTheScansLines) {
     }
   EXPECT_EQ(count, files.Count());
   EXPECT_EQ(elsewhere, std::vector<std::string>{root + "/a/b/one-again"});
+}
+
+// Clears Scanning at the tenth folder it opens, as Stop does.
+class Stopper : public DirectoryReader {
+ public:
+  std::atomic<int> opened{0};
+  int OpenAt(int dirFd, const char* name) override {
+    if (++opened == 10) Scanning = false;
+    return DirectoryReader::OpenAt(dirFd, name);
+  }
+};
+
+// A stopped export, and one whose target cannot be written, leave no file; a finished one
+// replaces an earlier file of its name.
+TEST(SavedScan, OnlyAFinishedExportLeavesAFile) {
+  TempDir t;
+  const std::string root = t.Mkdir("tree");
+  for (int i = 0; i < 40; ++i) t.Write("tree/d" + std::to_string(i) + "/f", "x");
+  const std::string target = t.Write("out/scan.json", "earlier");
+  Stopper stopper;
+  ExportOptions options;
+  options.Reader = &stopper;
+  std::string error;
+  Scanning = true;
+  EXPECT_FALSE(ExportToFile(root, target, error, options));
+  EXPECT_EQ(error, "stopped");
+  EXPECT_EQ(test::Slurp(target), "earlier");
+  EXPECT_EQ(test::Names(t.Path() + "/out"), std::set<std::string>{"scan.json"});
+  Scanning = true;
+  EXPECT_FALSE(ExportToFile(root, t.Path() + "/missing/scan.json", error));
+  EXPECT_NE(error.find("cannot create"), std::string::npos) << error;
+  Scanning = true;
+  ASSERT_TRUE(ExportToFile(root, target, error)) << error;
+  Scanning = false;
+  const Imported r = Import(target);
+  ASSERT_TRUE(r.Ok) << r.Message;
+  EXPECT_EQ(r.Drive->DiskObjects().Item(1)->FolderCount, 40);
 }
 
 // ncdu 1.18 and gdu 5.22 wrote these of one tree (three names of one file, a link, a name
