@@ -1,8 +1,10 @@
 // Takes screenshots of the list for a look at the window (run under xvfb-run, at any
 // QT_SCALE_FACTOR): a scanned drive with its statistics, a folder with files, the drives,
-// and the pie charts of a drive and of its root folder.
+// the pie charts of a drive and of its root folder, and the drive saved and opened again as a
+// saved scan.
 //   list_screens OUTDIR
-// Writes OUTDIR/drive.png, folder.png, drives.png, pie-drive.png and pie-root.png.
+// Writes OUTDIR/drive.png, folder.png, drives.png, pie-drive.png, pie-root.png, saved.png and
+// saved-folder.png.
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -13,6 +15,8 @@
 #include <cstdio>
 #include <string>
 
+#include "core/model/ncdu_export.h"
+#include "core/model/scanning.h"
 #include "core/presenter/navigation.h"
 #include "gui/app/frmMain.h"
 #include "support/test_support.h"
@@ -100,5 +104,42 @@ int main(int argc, char** argv) {
   Settle(200);
   LvListView_ColumnClick(p, "Size");
   shot("folder.png");
+
+  // The same drive as a saved scan, listed from the file: its statistics, then a folder.
+  std::string text, error;
+  Scanning = true;
+  ExportTree(
+      drive.toStdString(),
+      [&text](std::string_view piece) {
+        text.append(piece);
+        return true;
+      },
+      error);
+  Scanning = false;
+  const std::string saved = tmp.filePath("server.json").toStdString();
+  if (FILE* f = std::fopen(saved.c_str(), "w")) {
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+  }
+  w.ImportScans({saved});
+  while (p.Slot().Busy()) Settle(50);
+  NodeId entry = kNoNode;
+  for (NodeId k : ex.Node(ex.FirstNode())->Kids)
+    if (const DiskObject* o = ObjectOf(ex, k); o && o->Class == ObjectClass::Import) entry = k;
+  ex.SetSelectedItem(entry);
+  w.tvTreeView()->setCurrentIndex(w.treeModel()->IndexOf(entry));
+  p.tvTreeView_Click();
+  w.tvTreeView()->expand(w.treeModel()->IndexOf(entry));
+  shot("saved.png");
+  lvListView_Enter(p, 1);
+  Settle(200);
+  for (NodeId k : ex.Node(p.SelectedNode())->Kids)
+    if (ex.Node(k)->Text == "Pictures") {
+      ex.SetSelectedItem(k);
+      w.tvTreeView()->setCurrentIndex(w.treeModel()->IndexOf(k));
+      p.tvTreeView_Click();
+    }
+  Settle(200);
+  shot("saved-folder.png");
   return 0;
 }

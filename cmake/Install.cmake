@@ -39,7 +39,21 @@ set(CPACK_DEBIAN_PACKAGE_LICENSE "GPL-3+")
 # here: the SQLite driver the help engine opens its collection with, the SVG icon and image
 # plugins, and the platform plugin of an X or Wayland desktop.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6svg6")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+if(KESTRUM_GUI)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite, libqt6svg6")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland")
+  set(CPACK_DEBIAN_PACKAGE_CONFLICTS "kestrum-report")
+  set(CPACK_DEBIAN_PACKAGE_REPLACES "kestrum-report")
+else()
+  # Built without the window: the headless scanner alone, for servers without a display or Qt
+  # (scripts/package --headless). Both packages hold /usr/bin/kestrum-report.
+  set(CPACK_PACKAGE_NAME kestrum-report)
+  set(CPACK_PACKAGE_FILE_NAME "kestrum-report_${PROJECT_VERSION}_amd64")
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Kestrum's headless scanner: reports and saved scans")
+  string(CONCAT CPACK_PACKAGE_DESCRIPTION
+         "kestrum-report scans a folder without a window: it prints Kestrum's report of it or\n"
+         "saves the scan in the JSON export format that ncdu, gdu and Kestrum open.")
+  set(CPACK_DEBIAN_PACKAGE_CONFLICTS "kestrum")
+endif()
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -309,6 +309,9 @@ class TestHelpAbout : public QObject {
     QVERIFY(w.Action("mnuScanFolder"));
     QCOMPARE(w.Action("mnuScanFolder")->text(), QString("Scan &Folder..."));
     QCOMPARE(w.Action("mnuScanFolder")->shortcut(), QKeySequence(QKeySequence::Open));
+    QCOMPARE(w.Action("mnuOpenScan")->text(), QString("&Open Scan..."));
+    QCOMPARE(w.Action("mnuOpenScan")->shortcut(), QKeySequence("Ctrl+Shift+O"));
+    QCOMPARE(w.Action("mnuExportScan")->text(), QString("&Export Scan..."));
     w.close();
   }
 };

@@ -20,8 +20,14 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args,
   };
   CommandLine out;
   bool onlyPaths = false;
-  for (const std::string& a : args) {
-    if (onlyPaths || folder(a)) {
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!onlyPaths && a == "--import") {
+      if (i + 1 < args.size())
+        out.Imports.push_back(args[++i]);
+      else
+        out.Unknown.push_back(a);
+    } else if (onlyPaths || folder(a)) {
       out.Paths.push_back(a);
     } else if (a == "--") {
       onlyPaths = true;
@@ -53,7 +59,14 @@ std::string UsageText(const std::string& programName) {
          "                    (or in $XDG_STATE_HOME/Kestrum/ when that folder is not\n"
          "                    writable); any argument holding the word in any case counts,\n"
          "                    unless it names a folder\n"
+         "  --import FILE     add a saved scan (ncdu's or gdu's JSON export, or Kestrum's,\n"
+         "                    plain, gzip or zstd) under \"My Computer\"; repeatable\n"
+         "  --export FILE FOLDER\n"
+         "                    scan FOLDER without a window into FILE (\"-\": standard\n"
+         "                    output) in the JSON export format ncdu and gdu read\n"
          "  --report FOLDER   scan FOLDER without a window and print the result\n"
+         "  --report --import FILE\n"
+         "                    print the same report of a saved scan\n"
          "  --threads N       with --report: read folders on N threads (1 to 64)\n"
          "  --hard-links=each with --report: count every name of a file with several\n"
          "                    (hard links); by default each such file counts once\n"

@@ -14,6 +14,8 @@ struct CommandLine {
   // Every argument to scan, in order: folders, and arguments that are neither an option nor
   // a trace word (they get their message when they are resolved).
   std::vector<std::string> Paths;
+  // The saved scans given with --import, in order.
+  std::vector<std::string> Imports;
   // Arguments that look like options ("-x", "--x") but are none of the known ones.
   std::vector<std::string> Unknown;
 };
@@ -21,7 +23,8 @@ struct CommandLine {
 // Reads the arguments (without the program name). An argument that names an existing folder
 // is a PATH and takes no part in the trace test, so "~/stacktraces" does not start the log;
 // every other argument is searched for "trace" in any case, so "trace", "/TRACE" and
-// "tracefile" do. After "--" every argument is a PATH. isFolder tells whether a text names an
+// "tracefile" do. After "--" every argument is a PATH. The text after "--import" is a saved
+// scan's file and never turns tracing on. isFolder tells whether a text names an
 // existing folder (links followed); empty means the file system is asked.
 CommandLine ParseCommandLine(const std::vector<std::string>& args,
                              const std::function<bool(const std::string&)>& isFolder = {});

@@ -30,6 +30,11 @@ void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result) {
   drive.AdoptScan(result);
   drive.UsedSpace = result.UsedSpace;
   drive.AllocatedSpace = result.AllocatedSpace;
+  AddScanNodes(explorer, drive);
+}
+
+void AddScanNodes(CExplorer& explorer, DiskObject& drive) {
+  if (!drive.DiskObjectsIfAny()) return;
   // The root folder's subtree is built apart and reaches the view as one insertion, with
   // each folder's children sorted once instead of at every insertion.
   DiskObject* rootFolder = nullptr;

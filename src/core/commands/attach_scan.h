@@ -14,6 +14,10 @@ namespace kestrum {
 // its sorted insertion among its siblings.
 void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result);
 
+// Adds the tree nodes of the scan the drive holds (its node has none yet): what AttachScan
+// does after taking the result over, for a drive whose tree was made anew.
+void AddScanNodes(CExplorer& explorer, DiskObject& drive);
+
 // Removes every node under the drive's node (the placeholder or an earlier scan's subtree).
 void RemoveDriveSubtree(CExplorer& explorer, const DiskObject& drive);
 

@@ -13,4 +13,9 @@ inline constexpr const char* kBusyStatus =
 inline constexpr const char* kListingPendingStatus =
     "The list is still being read; try again when it is shown.";
 
+// A command that reads or changes this computer's files, given on a saved scan's entry or rows.
+inline constexpr const char* kSavedScanStatus =
+    "This is a saved scan: nothing on this computer is scanned, exported, deleted, trashed, "
+    "zipped or opened through it.";
+
 }  // namespace kestrum

@@ -184,6 +184,7 @@ void DiskObject::AdoptScan(DiskObject& result) {
   hardLinks_ = std::move(result.hardLinks_);
   LinkRule = result.LinkRule;
   Folder100 = std::move(result.Folder100);
+  Imported = std::move(result.Imported);
   Smallest = result.Smallest;
   SmallestIndex = result.SmallestIndex;
   DeepestLevel = result.DeepestLevel;
@@ -194,6 +195,10 @@ void DiskObject::AdoptScan(DiskObject& result) {
 }
 
 std::string DiskObject::Label() const {
+  if (Class == ObjectClass::Import) {
+    const std::size_t slash = path_.rfind('/');
+    return Name + " (" + (slash == std::string::npos ? path_ : path_.substr(slash + 1)) + ")";
+  }
   if (Class == ObjectClass::Drive)
     return Name.empty() ? "(" + path_ + ")" : Name + " (" + path_ + ")";
   if (Class == ObjectClass::Root || Class == ObjectClass::Folder ||
@@ -213,6 +218,9 @@ void DiskObject::SetSubClass(std::optional<int> driveType) {
     if (t < 0 || t > 5) return;
     SubClass = kSub[t];
     ClosedIcon = OpenIcon = kIcon[t];
+  } else if (Class == ObjectClass::Import) {
+    SubClass = "Saved Scan";
+    ClosedIcon = OpenIcon = "SavedScan";
   } else if (Class == ObjectClass::Root) {
     ClosedIcon = "MyComputer";
   } else if (Class == ObjectClass::Folder || Class == ObjectClass::Folder100) {
@@ -228,7 +236,7 @@ namespace {
 template <typename Object>
 Object* NearestDrive(Object* object) {
   for (Object* o = object; o; o = o->Parent)
-    if (o->Class == ObjectClass::Drive) return o;
+    if (IsDriveClass(o->Class)) return o;
   return nullptr;
 }
 
@@ -236,6 +244,11 @@ Object* NearestDrive(Object* object) {
 
 const DiskObject* DriveOf(const DiskObject* object) { return NearestDrive(object); }
 DiskObject* DriveOf(DiskObject* object) { return NearestDrive(object); }
+
+bool IsImported(const DiskObject* object) {
+  const DiskObject* drive = DriveOf(object);
+  return drive && (drive->Class == ObjectClass::Import || drive->Imported);
+}
 
 std::string VolumeRootOf(const DiskObject* object) {
   const DiskObject* drive = DriveOf(object);

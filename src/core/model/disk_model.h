@@ -106,8 +106,17 @@ class FolderList {
 };
 
 // What a model object stands for. The names are the model's class names; File is what the
-// views call a largest-files entry when they label one. None: not set yet.
-enum class ObjectClass : std::uint8_t { None, Root, Drive, Folder, Folder100, File };
+// views call a largest-files entry when they label one; Import is a saved scan read from a
+// file, listed under the root after the drives like one of them. None: not set yet.
+enum class ObjectClass : std::uint8_t { None, Root, Drive, Folder, Folder100, File, Import };
+
+// True for the objects that stand at the top of a scanned tree: drives, folder entries and
+// imported scans.
+inline bool IsDriveClass(ObjectClass c) {
+  return c == ObjectClass::Drive || c == ObjectClass::Import;
+}
+
+class ImportedFiles;
 
 // The one record class of the model: root, drive, folder and the largest-files pseudo
 // folder, told apart by Class. Sizes are byte counts;
@@ -143,6 +152,10 @@ struct DiskObject {
   // Drive only: a folder given to scan (command line, "Scan &Folder..."), shown as a drive
   // whose Path is the folder and whose volume facts are those of the volume holding it.
   bool FolderEntry = false;
+  // Import, and a drive object an import fills: the files of the imported tree, which the
+  // listing shows instead of reading a disk. Never changed once set, so a listing worker may
+  // keep it alive and read it while the window thread goes on.
+  std::shared_ptr<const ImportedFiles> Imported;
 
   // The object's full path: "My Computer" for the root, the mount point for a drive, and for
   // folders the path ending in "/". The root, drives, a drive's root folder and the
@@ -187,8 +200,9 @@ struct DiskObject {
   // scan command resets it, so keys stay unique across the drives of one command.
   void AddLargest(const std::string& name, double size, double allocated, std::int32_t& keyCounter);
 
-  // The text shown for the object: a drive "Name (Path)" or "(Path)"; root, folders and files
-  // their Name, or Path when Name is empty; any other class an empty text.
+  // The text shown for the object: a drive "Name (Path)" or "(Path)"; an import its Name
+  // (the scanned root's path) and the last name of its file, "/srv (server.json)"; root,
+  // folders and files their Name, or Path when Name is empty; any other class an empty text.
   std::string Label() const;
   // Fills SubClass and the two icon keys from Class and, for drives, the type code 0..5.
   void SetSubClass(std::optional<int> driveType = std::nullopt);
@@ -207,11 +221,13 @@ inline const std::string& DiskObjectKey(const DiskObject& d) { return d.OwnPath(
 // The root and the drives, keyed by Path, root first, then the drives in mount-table order.
 using DiskCollection = DiskObjectList;
 
-// The drive (or folder entry) object lies on: itself or its nearest ancestor of class Drive;
-// nullptr when it has none.
+// The drive (or folder entry, or import) object lies on: itself or its nearest ancestor of
+// class Drive or Import; nullptr when it has none.
 const DiskObject* DriveOf(const DiskObject* object);
 DiskObject* DriveOf(DiskObject* object);
 // The root folder of the drive object lies on, ending in "/"; "" when it has no drive.
+// True when object lies on an imported scan: nothing on this computer stands behind it.
+bool IsImported(const DiskObject* object);
 std::string VolumeRootOf(const DiskObject* object);
 
 }  // namespace kestrum

@@ -45,8 +45,8 @@ void MergeLargest(DiskObject& drive, const std::string& prefix, FileObjectList* 
       bool same = false;
       for (std::size_t i = 1; i <= list.Count() && !same; ++i) {
         const FileObject& old = *list.Item(i);
-        same = !keep[i] && old.Name == e->Name && old.Size == e->Size &&
-               old.Allocated == e->Allocated;
+        same =
+            !keep[i] && old.Name == e->Name && old.Size == e->Size && old.Allocated == e->Allocated;
         if (same) keep[i] = true;
       }
       if (!same) fresh.push_back(std::move(e));

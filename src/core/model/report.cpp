@@ -10,8 +10,11 @@
 #include <memory>
 
 #include "core/model/discovery.h"
+#include "core/model/ncdu_export.h"
+#include "core/model/ncdu_import.h"
 #include "core/model/report_format.h"
 #include "core/model/scan.h"
+#include "core/model/scanning.h"
 #include "core/model/summary.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace.h"
@@ -19,6 +22,36 @@
 namespace kestrum {
 
 namespace {
+
+// The report of each saved scan in turn, as "--report" prints a scanned folder's.
+int RunImportReport(const std::vector<std::string>& files, HardLinkRule links) {
+  int status = 0;
+  for (const std::string& file : files) {
+    DiskObject drive;
+    drive.SetPath(file);
+    std::int32_t keyCounter = 0;
+    ImportError error;
+    ImportOptions options;
+    options.Links = links;
+    if (!ImportScan(file, drive, keyCounter, error, options)) {
+      std::fprintf(stderr, "kestrum: %s\n", error.Message.c_str());
+      status = 1;
+      continue;
+    }
+    int writeError = 0;
+    const bool written = FormatReport(drive, [&writeError](std::string_view piece) {
+      if (std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size()) return true;
+      writeError = errno;
+      return false;
+    });
+    if (!written || std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "kestrum: cannot write the report: %s\n",
+                   ErrorText(written ? errno : writeError).c_str());
+      return 1;
+    }
+  }
+  return status;
+}
 
 bool IsTraceWord(const std::string& a) {
   if (a.size() != 5) return false;
@@ -29,11 +62,69 @@ bool IsTraceWord(const std::string& a) {
 
 }  // namespace
 
+namespace {
+
+// True when args[i] is the value of an option that takes a file or folder: such a text never
+// counts as the trace word.
+bool IsOptionValue(const std::vector<std::string>& args, std::size_t i) {
+  if (i >= 1 && (args[i - 1] == "--export" || args[i - 1] == "--import")) return true;
+  return i >= 2 && args[i - 2] == "--export";
+}
+
+void TraceIfAsked(const std::vector<std::string>& args) {
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (IsTraceWord(args[i]) && !IsOptionValue(args, i) && !TraceOn) {
+      TraceOn = true;
+      StartTrace();
+    }
+}
+
+int RunExport(const std::vector<std::string>& args, std::size_t at) {
+  if (at + 2 >= args.size()) {
+    std::fputs("kestrum: --export needs a file and a folder\n", stderr);
+    return 2;
+  }
+  TraceIfAsked(args);
+  const std::string& file = args[at + 1];
+  const std::string& given = args[at + 2];
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(given.c_str(), nullptr), &std::free);
+  struct stat st {};
+  if (!real || ::stat(real.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "kestrum: %s is not a folder\n", given.c_str());
+    return 2;
+  }
+  Scanning = true;
+  std::string error;
+  const bool ok = ExportToFile(real.get(), file, error);
+  Scanning = false;
+  if (!ok) {
+    std::fprintf(stderr, "kestrum: export to %s failed: %s\n", file.c_str(), error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
 std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
   std::size_t at = args.size();
   for (std::size_t i = 0; i < args.size(); ++i)
-    if (args[i] == "--report") at = i;
+    if (args[i] == "--report" && !IsOptionValue(args, i)) at = i;
+  for (std::size_t i = 0; i < args.size(); ++i)
+    if (args[i] == "--export" && !IsOptionValue(args, i) && at == args.size())
+      return RunExport(args, i);
   if (at == args.size()) return std::nullopt;
+  HardLinkRule links = HardLinkRule::Once;
+  std::vector<std::string> imports;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--import" && !IsOptionValue(args, i)) {
+      if (i + 1 >= args.size()) {
+        std::fputs("kestrum: --import needs a file\n", stderr);
+        return 2;
+      }
+      imports.push_back(args[i + 1]);
+    }
+  }
   unsigned threads = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] != "--threads") continue;
@@ -46,9 +137,9 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
     }
     threads = static_cast<unsigned>(n);
   }
-  HardLinkRule links = HardLinkRule::Once;
-  for (const auto& a : args) {
-    if (a.rfind("--hard-links", 0) != 0) continue;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.rfind("--hard-links", 0) != 0 || IsOptionValue(args, i)) continue;
     if (a == "--hard-links=each" || a == "--hard-links=once") {
       links = a == "--hard-links=each" ? HardLinkRule::Each : HardLinkRule::Once;
     } else {
@@ -56,11 +147,8 @@ std::optional<int> MaybeRunReport(const std::vector<std::string>& args) {
       return 2;
     }
   }
-  for (const auto& a : args)
-    if (IsTraceWord(a) && !TraceOn) {
-      TraceOn = true;
-      StartTrace();
-    }
+  TraceIfAsked(args);
+  if (!imports.empty()) return RunImportReport(imports, links);
   if (at + 1 >= args.size()) {
     std::fputs("kestrum: --report needs a folder\n", stderr);
     return 2;

@@ -13,6 +13,8 @@ const std::vector<Menu>& MenuBar() {
        "&File",
        {{"mnuScanDisks", "&Scan Disks", C::LoadDisks, G::Busy},
         {"mnuScanFolder", "Scan &Folder...", C::ScanFolder, G::Busy},
+        {"mnuExportScan", "&Export Scan...", C::ExportScan, G::BusyDisk},
+        {"mnuOpenScan", "&Open Scan...", C::OpenScan, G::Busy},
         {"mnuScanStop", "S&top Scan", C::Stop},
         {"mnuFileSep1", "-"},
         {"mnuFileRecycle", "Send file(s) to &Recycle Bin", C::Recycle, G::BusyRows},
@@ -31,7 +33,7 @@ const std::vector<Menu>& MenuBar() {
         {"mnuViewHardLinks", "Count &Hard Links Once", C::ToggleHardLinks, G::None, true, true},
         {"mnuViewTreemap", "Tree&map", C::ToggleTreemap, G::None, true, false},
         {"mnuViewSep1", "-"},
-        {"mnuViewRefresh", "&Refresh", C::Refresh, G::Busy},
+        {"mnuViewRefresh", "&Refresh", C::Refresh, G::BusyDisk},
         {"mnuViewBackUp", "&Back up one level", C::BackUp, G::Busy},
         {"mnuViewSep2", "-"},
         {"mnuViewOptions", "&Options..."}}},
@@ -60,7 +62,7 @@ const Menu& FileMenu() {
 
 const std::vector<ToolButton>& ToolbarButtons() {
   static const std::vector<ToolButton> kButtons = {
-      {"ScanDisks", "Scan selected disk", "ScanDisks", false, C::LoadDisk, G::Busy},
+      {"ScanDisks", "Scan selected disk", "ScanDisks", false, C::LoadDisk, G::BusyDisk},
       {"Stop", "Stop scanning", "Stop", false, C::Stop, G::None},
       {"CDDrives", "Scan CD drives", "CDDrive", true, C::ToggleCDDrives, G::None},
       {"Back", "Back up one level", "Back", false, C::BackUp, G::Busy},

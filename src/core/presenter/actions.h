@@ -16,6 +16,8 @@ enum class Command : std::uint8_t {
   LoadDisks,        // "mnuScanDisks": find the volumes again and rebuild the tree
   LoadDisk,         // "ScanDisks": scan the selected drive, or every drive of "My Computer"
   ScanFolder,       // "mnuScanFolder": ask for a folder and scan it
+  ExportScan,       // "mnuExportScan": scan the selected drive or folder into a saved scan
+  OpenScan,         // "mnuOpenScan": read saved scans as entries under "My Computer"
   Stop,             // "Stop", "mnuScanStop"
   Recycle,          // "Recycle", "mnuFileRecycle", "FileMenuRecycle"
   Delete,           // "Delete", "mnuFileDelete", "FileMenuDelete"
@@ -42,11 +44,15 @@ enum class Guard : std::uint8_t {
   None,      // never refused
   Scan,      // silently, while Scanning (the tree's and the list's clicks)
   Busy,      // while Scanning or while a long command holds the slot, with a status line
+  BusyDisk,  // as Busy, and when the node selected in the tree lies on a saved scan (the
+             // commands that read or change this computer's files under it)
   BusyRows,  // as Busy, and while a listing is still read (commands on rows)
   SlotRows,  // while a long command holds the slot, and while a listing is still read: the
              // popup menu's commands, which do not test Scanning
   Rows,      // while a listing is still read
 };
+// Every guard on rows also refuses while the listed node lies on a saved scan: nothing of
+// this computer stands behind its rows.
 
 struct MenuEntry {
   const char* Name;

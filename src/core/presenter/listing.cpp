@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/adapter/row_tags.h"
+#include "core/platform/open_folder.h"
 #include "core/presenter/recycle_folders.h"
 #include "core/presenter/treemap_pane.h"
 #include "core/rows/drive_stats.h"
@@ -78,6 +79,19 @@ void AddListViewItem(Build& b, NodeId node) {
   row.Text = n->Text;
   row.Icon = row.SmallIcon = std::string(n->Image);
   row.Tag = NodeTag(node);
+  if (d->Class == ObjectClass::Import) {
+    // A saved scan knows no device: its size is what it holds, free space is unknown.
+    if (!st.ColumnsSet) {
+      SetLayout(ex, st.DriveColumns == "Used" ? Layout::DrivesUsed : Layout::DrivesFree);
+      st.ColumnsSet = true;
+      st.SuffixSort = st.PaddedSizeSort = false;
+      if (d->Parent) SetPath(b.P, d->Parent->Path());
+    }
+    const double held = d->Space(allocated);
+    row.SubItems = {SizeText(held), st.DriveColumns == "Used" ? SizeText(held) : "", ""};
+    b.Batch.Add(std::move(row), held, false);
+    return;
+  }
   if (d->Class == ObjectClass::Drive) {
     if (d->DeviceSize == 0) return;  // not ready: no row
     const bool used = st.DriveColumns == "Used";
@@ -120,6 +134,24 @@ void PrepareRead(Build& b, const DiskObject& d, double parentSpace, std::int32_t
   b.Request.SuffixSort = b.P.Listing().SuffixSort;
 }
 
+// The date a saved scan gave the file of a largest-files entry, found through its folder.
+void SavedScanTime(const DiskObject& drive, LargestEntry& e) {
+  const FolderList* folders = drive.DiskObjectsIfAny();
+  if (!folders) return;
+  const SplitPath where = SplitLastName(e.Name);
+  const DiskObject* folder = folders->Find(where.Folder);
+  if (!folder) return;
+  for (std::uint64_t i = drive.Imported->First(folder); i != ImportedFiles::kEnd;) {
+    const ImportedFile f = drive.Imported->At(i);
+    if (f.Name == where.Name) {
+      e.Time = f.Time;
+      e.HasTime = f.HasTime;
+      return;
+    }
+    i = f.Next;
+  }
+}
+
 void AddFiles3(Build& b, NodeId node) {
   if (Tracing()) Trace("frmMain.AddFiles3");
   DiskObject* d = ObjectOf(b.P.Explorer(), node);
@@ -136,15 +168,18 @@ void AddFiles3(Build& b, NodeId node) {
   if (!r || !v) return;
   PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->AllocationUnit);
   b.Request.Largest = true;
+  b.Request.Imported = v->Imported;
   if (const FileObjectList* list = v->LargestFilesIfAny())
-    for (const auto& f : *list)
+    for (const auto& f : *list) {
       b.Request.Entries.push_back({f->Name, f->Size, f->Allocated, f->key});
+      if (v->Imported) SavedScanTime(*v, b.Request.Entries.back());
+    }
 }
 
 void AddFiles2(Build& b, NodeId node) {
   if (Tracing()) Trace("frmMain.AddFiles2");
   DiskObject* d = ObjectOf(b.P.Explorer(), node);
-  if (!d || d->Class == ObjectClass::Drive) return;
+  if (!d || IsDriveClass(d->Class)) return;
   if (d->Class == ObjectClass::Folder100) {
     AddFiles3(b, node);
     return;
@@ -162,6 +197,10 @@ void AddFiles2(Build& b, NodeId node) {
   b.Request.FolderPath = d->Path();
   if (const DiskObject* drive = DriveOf(d)) b.Request.Links = drive->HardLinksIfAny();
   b.Request.Folder = d;
+  if (const DiskObject* drive = DriveOf(d); drive && drive->Imported) {
+    b.Request.Imported = drive->Imported;
+    b.Request.ImportedFirst = drive->Imported->First(d);
+  }
   b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
 }
 
@@ -200,7 +239,7 @@ void FinishRows(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch bat
   if (!up || up->Class == ObjectClass::Root) {
     const std::size_t drives = p.DiskList() ? p.DiskList()->Count() : 1;
     ListStatus(p, std::to_string(drives > 0 ? drives - 1 : 0) + " disk volumes");
-  } else if (up->Class == ObjectClass::Drive) {
+  } else if (IsDriveClass(up->Class)) {
     ListStatus(p, Count(x->FolderCount) + " folders, " + Count(x->FileCount) + " files for " +
                       SizeText(x->Space(allocated)));
   } else if (const DiskObject* pr = ObjectOf(ex, parent)) {
@@ -234,7 +273,8 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   p.List().Visible = true;
 
   DiskObject* parentObj = ObjectOf(ex, parentNode);
-  if (parentObj) {
+  // A saved scan's folders are never looked for on this computer, whatever their paths.
+  if (parentObj && !IsImported(parentObj)) {
     if (auto open = RecycleFolderRequest(parent->Text, *parentObj, ::getuid(), HomeTrashPath())) {
       p.View().ShellOpen(open->Path, open->TrashView);
       return;

@@ -8,6 +8,7 @@
 #include "core/model/scanning.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/navigation.h"
+#include "core/presenter/saved_scans.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -39,6 +40,7 @@ void MainPresenter::ScanDisks() {
   if (Tracing()) Trace("Globals.ScanDisks");
   // The adapter is reset rather than replaced, so the window's models stay bound to it.
   explorer_.Init(&list_);
+  std::vector<std::unique_ptr<DiskObject>> saved = TakeSavedScans(diskList_.get());
   diskList_.reset();
   fileSys_ = makeFileSys_();
   diskList_ = DiscoverDrives(
@@ -52,6 +54,7 @@ void MainPresenter::ScanDisks() {
         explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
     if (Tracing()) Trace("  found: " + d->OwnPath() + d->Name);
   }
+  for (auto& s : saved) AddSavedScan(*this, std::move(s));
 }
 
 void MainPresenter::LoadDisks() {
@@ -104,6 +107,7 @@ bool MainPresenter::Refused(Guard guard, bool tell) {
     case Guard::Scan:
       return Scanning;
     case Guard::Busy:
+    case Guard::BusyDisk:
     case Guard::BusyRows:
       if (Scanning || slotBusy) why = kBusyStatus;
       break;
@@ -116,6 +120,12 @@ bool MainPresenter::Refused(Guard guard, bool tell) {
   // Queued, a command on rows would act on whatever rows the finished listing selects.
   const bool onRows = guard == Guard::BusyRows || guard == Guard::SlotRows || guard == Guard::Rows;
   if (!why && onRows && listingPending_) why = kListingPendingStatus;
+  // A saved scan's entry and rows stand for files of another time or machine: what would
+  // read or change this computer's files through them is refused, whatever the path says.
+  if (!why && (onRows || guard == Guard::BusyDisk)) {
+    const NodeId node = onRows ? selectedNode_ : explorer_.SelectedItem();
+    if (IsImported(ObjectOf(explorer_, node))) why = kSavedScanStatus;
+  }
   if (!why) return false;
   if (tell) SetStatus(why);
   return true;
@@ -162,6 +172,12 @@ void MainPresenter::Execute(Command command, Guard guard) {
       break;
     case Command::ScanFolder:
       if (const std::string folder = view_.AskFolder(); !folder.empty()) ScanFolders({folder});
+      break;
+    case Command::ExportScan:
+      ExportSelected(*this);
+      break;
+    case Command::OpenScan:
+      ImportScans(*this, view_.AskScanFiles());
       break;
     case Command::Stop:
       CommandSlot::Stop();
@@ -234,7 +250,8 @@ void MainPresenter::LoadSelectedDisk() {
 }
 
 void MainPresenter::RefreshFolder(DiskObject* folder) {
-  if (!folder || folder->Class != ObjectClass::Folder) return;
+  // A saved scan is nothing on this computer: never read again from here.
+  if (!folder || folder->Class != ObjectClass::Folder || IsImported(folder)) return;
   if (folder->Level >= 2) {
     if (refresher_) refresher_->Refresh(folder);
     return;

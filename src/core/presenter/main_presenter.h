@@ -60,6 +60,10 @@ class MainView {
   virtual std::size_t CurrentListRow() const { return 0; }
   // Asks for a folder to scan; "" when the user cancels. Exact bytes.
   virtual std::string AskFolder() { return {}; }
+  // Asks for saved scans to open; none when the user cancels.
+  virtual std::vector<std::string> AskScanFiles() { return {}; }
+  // Asks for the file to export the scan of folder into; "" when the user cancels.
+  virtual std::string AskExportFile(const std::string& /*folder*/) { return {}; }
   virtual void OpenHelpContents() {}
   virtual void OpenHelpSearch() {}
   virtual void OpenAbout() {}
@@ -158,6 +162,8 @@ class MainPresenter : public CommandWindow {
   // The canonical paths of the folders added under the root as entries of their own; each
   // discovery adds them again, unscanned, after the volumes.
   std::vector<std::string> FolderEntries;
+  // How scans, and saved scans opened, count a file of several names: the View switch.
+  HardLinkRule LinkRule() const;
 
   // CommandWindow: the long commands reach the window through these.
   void ShowMessage(const std::string& text) override { view_.ShowMessage(text); }
@@ -188,7 +194,6 @@ class MainPresenter : public CommandWindow {
   void RefreshRow();
   // A folder's subtree, or its drive's whole scan for a root folder.
   void RefreshFolder(DiskObject* folder);
-  HardLinkRule LinkRule() const;
   void Properties();
 
   MainView& view_;

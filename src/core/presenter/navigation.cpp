@@ -64,7 +64,9 @@ void lvListView_Click(MainPresenter& p, std::size_t position) {
   if (!node || !ex.Exists(*node)) return;
   if (st.LastButton == kRightButton) {
     if (const DiskObject* d = ObjectOf(ex, *node)) {
-      if (d->Class == ObjectClass::Drive || (d->Class == ObjectClass::Folder && d->RootDirectory)) {
+      // A saved scan knows no device size or free space: it has no chart to show.
+      if (!IsImported(d) && (d->Class == ObjectClass::Drive ||
+                             (d->Class == ObjectClass::Folder && d->RootDirectory))) {
         DisplayPieChart(p, *d);
         return;
       }
@@ -84,7 +86,7 @@ void lvListView_Enter(MainPresenter& p, std::size_t row) {
 
 void LvListView_ColumnClick(MainPresenter& p, const std::string& header) {
   ListingState& st = p.Listing();
-  if (st.CurrentClass == ObjectClass::Drive) {
+  if (IsDriveClass(st.CurrentClass)) {
     st.DriveColumns = header == "Free" ? "Used" : "Free";
   } else if (st.CurrentClass == ObjectClass::Folder || st.CurrentClass == ObjectClass::Folder100) {
     if (header == "Name") {

@@ -31,6 +31,14 @@ std::vector<ListRow> DriveStats(const DiskObject& r) {
   if (Tracing()) Trace("frmMain.DriveStats(" + r.Path() + ")");
   static const DiskObject kNoDrive;
   const DiskObject& v = r.Parent ? *r.Parent : kNoDrive;
+  if (v.Class == ObjectClass::Import) {
+    // A saved scan knows its counts and the space its files held, not its device: no device
+    // size, free space, overhead, allocation unit or file system is made up.
+    const double waste = r.AllocatedSpace - r.UsedSpace;
+    return {StatRow("Folders", {std::to_string(r.FolderCount), " "}),
+            StatRow("Files", {std::to_string(r.FileCount), " "}),
+            StatRow("Allocation Inefficiency", {SizeText(waste < 1 ? 0 : waste), " "})};
+  }
   double overhead = v.DeviceSize - v.AllocatedSpace - v.FreeSpace;
   if (overhead < 1) overhead = 0;
   const double inefficiency = r.AllocatedSpace - r.UsedSpace;

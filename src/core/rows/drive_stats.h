@@ -10,6 +10,8 @@ namespace kestrum {
 // size, free space, folder and file counts, drive overhead, allocation inefficiency,
 // allocation unit and file system. rootFolder is the drive's root folder; its Parent the
 // drive. The rows carry no tag. With tracing on, the same figures go to the trace.
+// A saved scan's root folder gets only the rows the file knows: folders, files and the
+// allocation inefficiency (its size, without a share of a device).
 // The overhead (device size less allocated and free bytes) is shown as 0 when it comes out
 // below 1 byte; quantities below 1 byte show "0" and an empty bar.
 std::vector<ListRow> DriveStats(const DiskObject& rootFolder);

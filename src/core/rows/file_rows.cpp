@@ -173,11 +173,34 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
   for (RowBatch& piece : pieces) out.Append(std::move(piece));
 }
 
+// The rows of a saved scan's folder, from memory.
+void ImportedRows(const FileRowsRequest& rq, RowBatch& out) {
+  DateTexts dates;
+  const std::string none;
+  for (std::uint64_t i = rq.ImportedFirst; i != ImportedFiles::kEnd;) {
+    const ImportedFile f = rq.Imported->At(i);
+    i = f.Next;
+    const double size = rq.Allocated ? f.Allocated : f.Size;
+    std::string text(f.Name);
+    if (rq.SuffixSort) text += 'B';
+    ListRow row = FileRow(std::move(text), {}, size, static_cast<std::time_t>(f.Time), rq, dates);
+    if (!f.HasTime) row.SubItems[3].clear();
+    if (f.CountedElsewhere) {
+      row.CountedElsewhere = true;
+      row.SubItems[1] = PercentText(0);
+      row.SubItems[2] = BarText(0);
+    }
+    out.Add(std::move(row), size, rq.SuffixSort);
+  }
+}
+
 void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
   for (const LargestEntry& e : rq.Entries) {
-    std::time_t mtime = 0;
+    std::time_t mtime = static_cast<std::time_t>(e.Time);
     const SplitPath where = SplitLastName(e.Name);
-    if (OpenedFolder f = OpenFolderBelow(rq.VolumeRoot, where.Folder); f.Fd) {
+    if (rq.Imported) {
+      // A saved scan's file: its date is the one the file gave, if any.
+    } else if (OpenedFolder f = OpenFolderBelow(rq.VolumeRoot, where.Folder); f.Fd) {
       struct stat st {};
       if (::fstatat(f.Fd.Get(), where.Name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0)
         mtime = st.st_mtime;
@@ -185,7 +208,9 @@ void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
     const double size = rq.Allocated ? e.Allocated : e.Size;
     std::string text = e.Name;
     if (rq.SuffixSort) text += 'A';
-    out.Add(FileRow(std::move(text), e.Key, size, mtime, rq, dates), size, rq.SuffixSort);
+    ListRow row = FileRow(std::move(text), e.Key, size, mtime, rq, dates);
+    if (rq.Imported && !e.HasTime) row.SubItems[3].clear();
+    out.Add(std::move(row), size, rq.SuffixSort);
   }
 }
 
@@ -197,6 +222,8 @@ RowBatch ReadFileRows(const FileRowsRequest& rq) {
     DateTexts dates;
     out.Rows.reserve(rq.Entries.size());
     ReadLargest(rq, out, dates);
+  } else if (rq.Imported) {
+    ImportedRows(rq, out);
   } else {
     ReadFolder(rq, out);
   }

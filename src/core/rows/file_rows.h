@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/model/hard_links.h"
+#include "core/model/imported_files.h"
 #include "core/rows/list_sort.h"
 
 namespace kestrum {
@@ -16,6 +17,8 @@ struct LargestEntry {
   double Size = 0;
   double Allocated = 0;  // the space it held on the disk when scanned
   std::string Key;
+  std::int64_t Time = 0;  // a saved scan's entry: its modification time, when HasTime
+  bool HasTime = false;
 };
 
 // Everything a file listing needs, copied from the model on the window thread so that the
@@ -35,6 +38,10 @@ struct FileRowsRequest {
   // folder counted, lists as counted elsewhere. Null: every name counts.
   std::shared_ptr<const HardLinkTable> Links;
   const DiskObject* Folder = nullptr;
+  // A saved scan's folder: its rows come from Imported, starting at ImportedFirst, and
+  // nothing is read from the disk (the largest files keep the dates in Entries).
+  std::shared_ptr<const ImportedFiles> Imported;
+  std::uint64_t ImportedFirst = ImportedFiles::kEnd;
   unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.

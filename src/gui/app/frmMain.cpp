@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTime>
+#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 #include <iostream>
@@ -27,6 +28,7 @@
 #include "core/presenter/listing.h"
 #include "core/presenter/navigation.h"
 #include "core/presenter/placement.h"
+#include "core/presenter/saved_scans.h"
 #include "core/trace/trace.h"
 #include "gui/app/properties_sheet.h"
 #include "gui/controls/accessibility.h"
@@ -146,6 +148,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   if (QAction* a = Action("mnuScanFolder")) a->setShortcut(QKeySequence::Open);
   if (QAction* a = Action("mnuViewRefresh")) a->setShortcut(QKeySequence(Qt::Key_F5));
   if (QAction* a = Action("mnuViewTreemap")) a->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_M));
+  if (QAction* a = Action("mnuOpenScan")) a->setShortcut(QKeySequence("Ctrl+Shift+O"));
   InstallF12(this);
 }
 
@@ -362,6 +365,31 @@ void frmMain::ShowProperties(const RowTarget& target) { sheets_->Show(target); }
 std::string frmMain::AskFolder() {
   const QString dir = QFileDialog::getExistingDirectory(this, "Scan Folder", QDir::homePath());
   return dir.isEmpty() ? std::string() : QFile::encodeName(dir).toStdString();
+}
+
+void frmMain::ImportScans(const std::vector<std::string>& files) {
+  // Folders given beside them are scanned first: the saved scans wait for the slot.
+  if (presenter_->Slot().Busy()) {
+    QTimer::singleShot(200, this, [this, files] { ImportScans(files); });
+    return;
+  }
+  kestrum::ImportScans(*presenter_, files);
+}
+
+std::vector<std::string> frmMain::AskScanFiles() {
+  const QStringList files = QFileDialog::getOpenFileNames(
+      this, "Open Scan", QDir::homePath(),
+      "Saved scans (*.json *.json.gz *.json.zst *.gz *.zst);;All files (*)");
+  std::vector<std::string> out;
+  for (const QString& f : files) out.push_back(QFile::encodeName(f).toStdString());
+  return out;
+}
+
+std::string frmMain::AskExportFile(const std::string& folder) {
+  const QString f = QFileDialog::getSaveFileName(
+      this, "Export Scan of " + QFile::decodeName(QByteArray::fromStdString(folder)),
+      QDir::homePath() + "/scan.json", "Saved scans (*.json);;All files (*)");
+  return f.isEmpty() ? std::string() : QFile::encodeName(f).toStdString();
 }
 
 void frmMain::OpenHelpContents() { HelpContents(this); }

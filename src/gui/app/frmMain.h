@@ -57,6 +57,8 @@ class frmMain : public QMainWindow, public MainView {
   frmZip* ZipWindow() const { return zipWindow_; }
   // The folders given on the command line: MainPresenter::ScanFolders.
   void ScanFolders(const std::vector<std::string>& paths) { presenter_->ScanFolders(paths); }
+  // The saved scans given on the command line: ImportScans.
+  void ImportScans(const std::vector<std::string>& files);
   // "&About Kestrum...": the About window, modal and owned by this window; returned so that
   // callers and tests can reach it.
   QDialog* ShowAbout();
@@ -97,6 +99,8 @@ class frmMain : public QMainWindow, public MainView {
   void ShowProperties(const RowTarget& target) override;
   std::size_t CurrentListRow() const override;  // 1-based, 0 when none
   std::string AskFolder() override;
+  std::vector<std::string> AskScanFiles() override;
+  std::string AskExportFile(const std::string& folder) override;
   void OpenHelpContents() override;
   void OpenHelpSearch() override;
   void OpenAbout() override { ShowAbout(); }

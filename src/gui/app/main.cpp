@@ -91,6 +91,7 @@ int main(int argc, char** argv) {
     mainWindow.Form_Load();
     if (!unknown.empty()) mainWindow.ShowMessage(unknown);
     mainWindow.ScanFolders(commandLine.Paths);
+    if (!commandLine.Imports.empty()) mainWindow.ImportScans(commandLine.Imports);
   });
   splash->show();
 

@@ -54,6 +54,12 @@ TEST(CommandLine, OptionsUnknownOptionsAndOtherArguments) {
   EXPECT_FALSE(c.Help);
   EXPECT_FALSE(c.Trace);
   EXPECT_EQ(c.Paths, (std::vector<std::string>{"--help", "trace"}));
+  // Saved scans: the text after --import is a file, never the trace word.
+  c = Parse({"--import", "trace.json", "--import", "/srv/TRACE", "--import"}, {});
+  EXPECT_EQ(c.Imports, (std::vector<std::string>{"trace.json", "/srv/TRACE"}));
+  EXPECT_FALSE(c.Trace);
+  EXPECT_TRUE(c.Paths.empty());
+  EXPECT_EQ(c.Unknown, std::vector<std::string>{"--import"});  // without its file
   // A folder that looks like an option is a folder.
   c = Parse({"--help"}, {"--help"});
   EXPECT_FALSE(c.Help);

@@ -104,6 +104,8 @@ TEST_F(PresenterTest, EachEntryIsRefusedByItsGuardWithItsStatusLine) {
       {"mnuViewBackUp", false, Slot, busy},
       {"mnuScanDisks", false, Scan, busy},
       {"mnuScanFolder", false, Slot, busy},
+      {"mnuExportScan", false, Scan, busy},
+      {"mnuOpenScan", false, Slot, busy},
       {"Delete", true, Scan, busy},
       {"Recycle", true, Pending, pending},
       {"Zip", true, Slot, busy},

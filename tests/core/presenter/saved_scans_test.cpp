@@ -1,0 +1,117 @@
+#include "core/presenter/saved_scans.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "core/model/ncdu_export.h"
+#include "core/rows/list_cells.h"
+#include "listing_fixture.h"
+
+namespace kestrum {
+namespace {
+
+// A saved scan of the world's drive, taken before the drive changed, opened in the window.
+struct SavedWorld {
+  test::ListingWorld w{[](const test::TempDir& d, const std::string&) {
+    d.Write("drive/a/one", std::string(3000, 'x'));
+    d.Write("drive/two", "22");
+  }};
+  DiskObject* entry = nullptr;
+
+  SavedWorld() {
+    std::string text, error;
+    Scanning = true;
+    ExportTree(
+        w.drivePath,
+        [&text](std::string_view piece) {
+          text.append(piece);
+          return true;
+        },
+        error);
+    Scanning = false;
+    const std::string file = w.dir.Write("server.json", text);
+    ::unlink((w.drivePath + "/two").c_str());
+    w.dir.Write("drive/three", "333");
+    Open({file, w.dir.Write("broken.json", "[1,2,{},[")});
+    for (const auto& d : *w.p->DiskList())
+      if (d->Class == ObjectClass::Import) entry = d.get();
+  }
+  void Open(const std::vector<std::string>& files) {
+    w.p->Queue()->Connect([this](std::function<void()> t) { w.tasks.Post(std::move(t)); });
+    ImportScans(*w.p, files);
+    w.tasks.RunWhile([this] { return w.p->Slot().Busy(); });
+    w.p->Queue()->Disconnect();
+  }
+  NodeId RootFolder() { return w.Ex().Node(entry->Node)->Kids.front(); }
+};
+
+bool Listed(test::ListingWorld& w, const std::string& name) {
+  for (const std::string& t : w.Texts())
+    if (t.rfind(name, 0) == 0) return true;
+  return false;
+}
+
+TEST(SavedScans, ListsTheFileNotTheDisk) {
+  SavedWorld s;
+  ASSERT_NE(s.entry, nullptr);
+  EXPECT_EQ(s.w.p->DiskList()->Count(),
+            3u);  // root, drive, one saved scan; the broken file adds nothing
+  EXPECT_EQ(s.w.Ex().Node(s.entry->Node)->Text, s.w.drivePath + " (server.json)");
+  EXPECT_EQ(s.w.Ex().Node(s.entry->Node)->Image, "SavedScan");
+  s.w.p->Toggles().ShowFiles = true;
+  s.w.TreeClick(s.RootFolder());
+  EXPECT_TRUE(Listed(s.w, "two"));     // gone from the disk, kept in the file
+  EXPECT_FALSE(Listed(s.w, "three"));  // on the disk, not in the file
+  EXPECT_TRUE(Listed(s.w, "a"));
+  // The statistics say only what the file knows.
+  s.w.TreeClick(s.entry->Node);
+  EXPECT_TRUE(Listed(s.w, "Files"));
+  EXPECT_FALSE(Listed(s.w, "Device Size"));
+  EXPECT_FALSE(Listed(s.w, "Free Space"));
+  // My Computer lists it after the drive, with what it holds as its size.
+  s.w.TreeClick(s.w.Root());
+  const ListRow& row = s.w.Row(s.w.Ex().Node(s.entry->Node)->Text);
+  EXPECT_EQ(row.Cell(1), SizeText(3002));
+  // Rediscovery keeps it, with its tree.
+  s.w.p->LoadDisks();
+  const DiskObject* kept = s.w.p->DiskList()->Find(s.entry->OwnPath());
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->Class, ObjectClass::Import);
+  EXPECT_EQ(s.w.Ex().ChildCount(kept->Node), 1);
+}
+
+TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
+  SavedWorld s;
+  ASSERT_NE(s.entry, nullptr);
+  s.w.p->Toggles().ShowFiles = true;
+  const NodeId a = s.w.Child(s.RootFolder(), "a");
+  s.w.TreeClick(a);
+  ASSERT_TRUE(Listed(s.w, "one"));
+  for (const char* name :
+       {"mnuFileDelete", "mnuFileRecycle", "mnuFileZip", "mnuFileProp", "FileMenuDelete",
+        "FileMenuRecycle", "FileMenuZip", "FileMenuProperties"}) {
+    for (std::size_t i = 1; i <= s.w.List().Count(); ++i) s.w.p->List().SetSelected(i, true);
+    s.w.view.status.clear();
+    s.w.p->MenuClick(name);
+    ASSERT_FALSE(s.w.view.status.empty()) << name;
+    EXPECT_EQ(s.w.view.status.back(), kSavedScanStatus) << name;
+  }
+  // The entry, and a folder of it, selected in the tree: no scan, no export.
+  for (NodeId n : {s.entry->Node, a}) {
+    s.w.Ex().SetSelectedItem(n);
+    s.w.view.status.clear();
+    s.w.p->tbToolBar_ButtonClick("ScanDisks");
+    s.w.p->MenuClick("mnuExportScan");
+    EXPECT_EQ(s.w.view.status, (std::vector<std::string>{kSavedScanStatus, kSavedScanStatus}));
+  }
+  EXPECT_EQ(s.w.view.confirms, 0);
+  EXPECT_TRUE(s.w.view.opened.empty());
+  EXPECT_EQ(::access((s.w.drivePath + "/a/one").c_str(), F_OK), 0);
+  // No pie chart: a saved scan knows no device.
+  s.w.TreeClick(s.entry->Node);
+  s.w.RowClick(1, kRightButton);
+  EXPECT_TRUE(s.w.view.charts.empty());
+}
+
+}  // namespace
+}  // namespace kestrum
