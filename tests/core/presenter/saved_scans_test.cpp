@@ -89,20 +89,22 @@ TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
   ASSERT_TRUE(Listed(s.w, "one"));
   for (const char* name :
        {"mnuFileDelete", "mnuFileRecycle", "mnuFileZip", "mnuFileProp", "FileMenuDelete",
-        "FileMenuRecycle", "FileMenuZip", "FileMenuProperties"}) {
+        "FileMenuRecycle", "FileMenuZip", "FileMenuProperties", "FileMenuRefresh"}) {
     for (std::size_t i = 1; i <= s.w.List().Count(); ++i) s.w.p->List().SetSelected(i, true);
     s.w.view.status.clear();
     s.w.p->MenuClick(name);
     ASSERT_FALSE(s.w.view.status.empty()) << name;
     EXPECT_EQ(s.w.view.status.back(), kSavedScanStatus) << name;
   }
-  // The entry, and a folder of it, selected in the tree: no scan, no export.
+  // The entry, and a folder of it, selected in the tree: no scan, no refresh, no export.
   for (NodeId n : {s.entry->Node, a}) {
     s.w.Ex().SetSelectedItem(n);
     s.w.view.status.clear();
     s.w.p->tbToolBar_ButtonClick("ScanDisks");
+    s.w.p->MenuClick("mnuViewRefresh");
     s.w.p->MenuClick("mnuExportScan");
-    EXPECT_EQ(s.w.view.status, (std::vector<std::string>{kSavedScanStatus, kSavedScanStatus}));
+    EXPECT_EQ(s.w.view.status, (std::vector<std::string>(3, kSavedScanStatus)));
+    EXPECT_FALSE(s.w.p->Slot().Busy());
   }
   EXPECT_EQ(s.w.view.confirms, 0);
   EXPECT_TRUE(s.w.view.opened.empty());
