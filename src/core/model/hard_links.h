@@ -3,7 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <unordered_map>
+#include <vector>
 
 namespace kestrum {
 
@@ -35,6 +35,10 @@ struct FileIdHash {
 // and allocation it counted and the folder whose own totals hold them. Only such files cost
 // memory. The drive keeps its table as long as its scan; a refresh of a folder takes out what
 // the folder counted and adds what its rescan counted.
+//
+// An open-addressing table (linear probing, at most half full): a tree of snapshots has a
+// claim for every linked name on the thread that makes folders, and a node per entry, as a
+// node-based map allocates, costs that thread an allocation and a cache miss each.
 class HardLinkTable {
  public:
   struct Entry {
@@ -43,38 +47,76 @@ class HardLinkTable {
     const DiskObject* Folder = nullptr;  // the folder that counted it
   };
 
-  // The name of id met now in folder counts when no folder has counted the file yet: then
-  // true, and the file is the folder's from now on.
+  // The name of id met now in folder (never null) counts when no folder has counted the file
+  // yet: then true, and the file is the folder's from now on.
   bool Claim(FileId id, double size, double allocated, const DiskObject* folder) {
-    return entries_.try_emplace(id, Entry{size, allocated, folder}).second;
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    Slot& s = slots_[Probe(id)];
+    if (s.Value.Folder) return false;
+    s = Slot{id, Entry{size, allocated, folder}};
+    ++count_;
+    return true;
   }
   const Entry* Find(FileId id) const {
-    const auto it = entries_.find(id);
-    return it == entries_.end() ? nullptr : &it->second;
+    if (slots_.empty()) return nullptr;
+    const Slot& s = slots_[Probe(id)];
+    return s.Value.Folder ? &s.Value : nullptr;
   }
-  std::size_t Count() const { return entries_.size(); }
-  bool Empty() const { return entries_.empty(); }
+  std::size_t Count() const { return count_; }
+  bool Empty() const { return count_ == 0; }
 
   // Removes every entry whose folder gone says is gone; returns how many went.
   template <typename Gone>
   std::size_t EraseIf(Gone&& gone) {
-    return std::erase_if(entries_, [&gone](const auto& kv) { return gone(kv.second.Folder); });
+    std::vector<Slot> old;
+    old.swap(slots_);
+    const std::size_t before = count_;
+    count_ = 0;
+    for (const Slot& s : old)
+      if (s.Value.Folder && !gone(s.Value.Folder))
+        Claim(s.Id, s.Value.Size, s.Value.Allocated, s.Value.Folder);
+    return before - count_;
   }
   // Moves every entry of other into this table, its folder renamed through rename (a
-  // function from the old folder pointer to the new one).
+  // function from the old folder pointer to the new one), replacing an entry of the same file.
   template <typename Rename>
   void Merge(HardLinkTable& other, Rename&& rename) {
-    for (auto& [id, e] : other.entries_)
-      entries_[id] = Entry{e.Size, e.Allocated, rename(e.Folder)};
-    other.entries_.clear();
+    for (const Slot& s : other.slots_) {
+      if (!s.Value.Folder) continue;
+      if (2 * (count_ + 1) > slots_.size()) Grow();
+      Slot& at = slots_[Probe(s.Id)];
+      if (!at.Value.Folder) ++count_;
+      at = Slot{s.Id, Entry{s.Value.Size, s.Value.Allocated, rename(s.Value.Folder)}};
+    }
+    other.slots_.clear();
+    other.count_ = 0;
   }
   template <typename Visit>
   void ForEach(Visit&& visit) const {
-    for (const auto& [id, e] : entries_) visit(id, e);
+    for (const Slot& s : slots_)
+      if (s.Value.Folder) visit(s.Id, s.Value);
   }
 
  private:
-  std::unordered_map<FileId, Entry, FileIdHash> entries_;
+  struct Slot {
+    FileId Id;
+    Entry Value;  // Folder null: the slot is free
+  };
+  // The slot of id, or the free slot where it would go.
+  std::size_t Probe(const FileId& id) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = FileIdHash{}(id)&mask;; i = (i + 1) & mask)
+      if (!slots_[i].Value.Folder || slots_[i].Id == id) return i;
+  }
+  void Grow() {
+    std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size());
+    old.swap(slots_);
+    count_ = 0;
+    for (const Slot& s : old)
+      if (s.Value.Folder) slots_[Probe(s.Id)] = s, ++count_;
+  }
+  std::vector<Slot> slots_;  // a power of two in size, or empty
+  std::size_t count_ = 0;
 };
 
 }  // namespace kestrum
