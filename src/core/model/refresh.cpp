@@ -76,11 +76,26 @@ void MergeLargest(DiskObject& drive, const std::string& prefix, FileObjectList* 
   }
 }
 
+// The deepest Level of top's subtree in folders (depth first, so the subtree follows top):
+// touches only the subtree's objects.
+std::int32_t DeepestBelow(const FolderList& folders, const DiskObject* top) {
+  auto it = folders.begin();
+  while (it != folders.end() && it->get() != top) ++it;
+  if (it == folders.end()) return 0;
+  std::int32_t deepest = top->Level;
+  for (++it; it != folders.end() && (*it)->Level > top->Level; ++it)
+    deepest = std::max(deepest, (*it)->Level);
+  return deepest;
+}
+
 }  // namespace
 
 void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
                   std::unordered_set<const DiskObject*>& removed) {
   const std::string prefix = folder->Path();
+  // Whether the drive's deepest folder may be among those that go: only then are all the
+  // drive's folders looked at again.
+  const bool deepestInside = DeepestBelow(drive.DiskObjects(), folder) >= drive.DeepestLevel;
   const Totals before = SubtreeTotals(*folder);
   Totals after;
   DiskObject* parent = folder->Parent;
@@ -122,9 +137,13 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
       links.Merge(rescan->HardLinks(), [&](const DiskObject* f) { return f == newTop ? kept : f; });
   }
   MergeLargest(drive, prefix, rescan ? &rescan->LargestFiles() : nullptr);
-  std::int32_t deepest = drive.Folder100 ? drive.Folder100->Level : 0;
-  for (const auto& f : drive.DiskObjects()) deepest = std::max(deepest, f->Level);
-  drive.DeepestLevel = deepest;
+  if (deepestInside) {
+    std::int32_t deepest = drive.Folder100 ? drive.Folder100->Level : 0;
+    for (const auto& f : drive.DiskObjects()) deepest = std::max(deepest, f->Level);
+    drive.DeepestLevel = deepest;
+  } else if (folder) {
+    drive.DeepestLevel = std::max(drive.DeepestLevel, DeepestBelow(drive.DiskObjects(), folder));
+  }
   if (const DiskObject* root = drive.DiskObjects().Item(1)) {
     drive.UsedSpace = root->UsedSpace;
     drive.AllocatedSpace = root->AllocatedSpace;
