@@ -65,16 +65,18 @@ class HardLinkTable {
   std::size_t Count() const { return count_; }
   bool Empty() const { return count_ == 0; }
 
-  // Removes every entry whose folder gone says is gone; returns how many went.
+  // Removes every entry whose folder gone says is gone; returns how many went. In place: a
+  // refresh of a small folder in a drive of many linked files moves no other entry.
   template <typename Gone>
   std::size_t EraseIf(Gone&& gone) {
-    std::vector<Slot> old;
-    old.swap(slots_);
     const std::size_t before = count_;
-    count_ = 0;
-    for (const Slot& s : old)
-      if (s.Value.Folder && !gone(s.Value.Folder))
-        Claim(s.Id, s.Value.Size, s.Value.Allocated, s.Value.Folder);
+    for (std::size_t i = 0; i < slots_.size();) {
+      // An entry shifted back into i is looked at again before going on.
+      if (slots_[i].Value.Folder && gone(slots_[i].Value.Folder))
+        EraseAt(i);
+      else
+        ++i;
+    }
     return before - count_;
   }
   // Moves every entry of other into this table, its folder renamed through rename (a
@@ -107,6 +109,21 @@ class HardLinkTable {
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t i = FileIdHash{}(id)&mask;; i = (i + 1) & mask)
       if (!slots_[i].Value.Folder || slots_[i].Id == id) return i;
+  }
+  // Frees slot i and moves back the entries after it that could not sit where they belong
+  // while it was taken, so that every probe still finds them.
+  void EraseAt(std::size_t i) {
+    const std::size_t mask = slots_.size() - 1;
+    slots_[i].Value.Folder = nullptr;
+    --count_;
+    for (std::size_t j = (i + 1) & mask; slots_[j].Value.Folder; j = (j + 1) & mask) {
+      const std::size_t home = FileIdHash{}(slots_[j].Id) & mask;
+      // Stays when its home lies cyclically in (i, j].
+      if (i <= j ? (i < home && home <= j) : (i < home || home <= j)) continue;
+      slots_[i] = slots_[j];
+      slots_[j].Value.Folder = nullptr;
+      i = j;
+    }
   }
   void Grow() {
     std::vector<Slot> old(slots_.empty() ? 1024 : 2 * slots_.size());

@@ -1,6 +1,7 @@
 #include "core/model/refresh.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -132,7 +133,19 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   if (drive.HardLinksIfAny() || (rescan && rescan->HardLinksIfAny())) {
     HardLinkTable& links = drive.HardLinksForChange();
     const DiskObject* kept = folder;
-    links.EraseIf([&](const DiskObject* f) { return f == kept || removed.count(f) > 0; });
+    // The folders that went were made together, so their addresses mostly lie in one span:
+    // an entry outside it needs no look-up.
+    std::less<const DiskObject*> before;
+    const DiskObject* low = kept;
+    const DiskObject* high = kept;
+    for (const DiskObject* f : removed) {
+      if (!low || before(f, low)) low = f;
+      if (!high || before(high, f)) high = f;
+    }
+    links.EraseIf([&](const DiskObject* f) {
+      if (!low || before(f, low) || before(high, f)) return false;
+      return f == kept || removed.count(f) > 0;
+    });
     if (rescan && rescan->HardLinksIfAny())
       links.Merge(rescan->HardLinks(), [&](const DiskObject* f) { return f == newTop ? kept : f; });
   }

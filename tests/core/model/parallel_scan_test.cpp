@@ -435,6 +435,37 @@ TEST(ParallelScan, HardLinksCountOnceOnAnyNumberOfReaders) {
   }
 }
 
+// The table keeps finding every entry through growth, erasure in place (entries shifted back
+// over freed slots, also across the array's end) and merging.
+TEST(HardLinkTable, FindsEveryEntryAfterGrowthErasureAndMerge) {
+  DiskObject folders[4];
+  HardLinkTable t;
+  std::mt19937 rng(3);
+  std::vector<FileId> ids;
+  for (int i = 0; i < 5000; ++i) {
+    const FileId id{static_cast<dev_t>(rng() % 3), static_cast<ino_t>(rng() % 20000 + 1)};
+    if (t.Claim(id, i, 2.0 * i, &folders[rng() % 3])) ids.push_back(id);
+    EXPECT_FALSE(t.Claim(id, 0, 0, &folders[3]));
+  }
+  ASSERT_EQ(t.Count(), ids.size());
+  const std::size_t gone = t.EraseIf([&](const DiskObject* f) { return f == &folders[1]; });
+  std::size_t left = 0;
+  for (const FileId& id : ids) {
+    const HardLinkTable::Entry* e = t.Find(id);
+    if (e) {
+      EXPECT_NE(e->Folder, &folders[1]);
+      ++left;
+    }
+  }
+  EXPECT_EQ(left + gone, ids.size());
+  EXPECT_EQ(t.Count(), left);
+  HardLinkTable more;
+  ASSERT_TRUE(more.Claim(ids.front(), 1, 1, &folders[2]));
+  t.Merge(more, [&](const DiskObject*) { return &folders[3]; });
+  EXPECT_EQ(t.Find(ids.front())->Folder, &folders[3]);
+  EXPECT_TRUE(more.Empty());
+}
+
 TEST(ParallelScan, ThreadSetting) {
   ScanOptions o;
   o.Threads = 3;
