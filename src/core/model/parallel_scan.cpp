@@ -152,16 +152,12 @@ struct ReaderSlot {
 
 // What a stat call gave, kept while a folder's calls run in inode order.
 struct Stated {
-  std::uint64_t ino = 0;
+  std::uint64_t ino = 0;  // from the listing: the order of the calls
   const char* name = nullptr;
   unsigned char type = 0;
   bool files = false;  // files were still wanted when the entry was met
   bool ok = false;
-  mode_t mode = 0;
-  dev_t dev = 0;
-  nlink_t nlink = 0;
-  off_t size = 0;
-  blkcnt_t blocks = 0;
+  struct stat st {};
 };
 
 struct Scratch {
@@ -610,27 +606,11 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         });
         for (const std::uint32_t i : s.order) {
           Stated& e = s.stated[i];
-          struct stat st {};
-          e.ok = Stat<Plain>(fd, e.name, st) == 0;
-          e.mode = st.st_mode;
-          e.dev = st.st_dev;
-          e.ino = st.st_ino;
-          e.nlink = st.st_nlink;
-          e.size = st.st_size;
-          e.blocks = st.st_blocks;
+          e.ok = Stat<Plain>(fd, e.name, e.st) == 0;
         }
         handled = static_cast<std::int64_t>(s.stated.size());
-        for (const Stated& e : s.stated) {
-          if (!e.ok) continue;
-          struct stat st {};
-          st.st_mode = e.mode;
-          st.st_dev = e.dev;
-          st.st_ino = e.ino;
-          st.st_nlink = e.nlink;
-          st.st_size = e.size;
-          st.st_blocks = e.blocks;
-          Offer(node, t, e.type, e.name, e.files, st);
-        }
+        for (const Stated& e : s.stated)
+          if (e.ok) Offer(node, t, e.type, e.name, e.files, e.st);
       }
       r.files = t.files;
       r.used = t.used;
