@@ -134,10 +134,10 @@ int main(int argc, char** argv) {
     }
   }
   std::printf("refresh:");
-  for (double s : refresh) std::printf(" %.3f", s);
+  for (double s : refresh) std::printf(" %.2f", s * 1000);
   std::printf("\nreport: ");
-  for (double s : report) std::printf(" %.3f", s);
-  std::printf("\nmedians: refresh %.3f s, report %.3f s, ratio %.2f\n", Median(refresh),
-              Median(report), Median(refresh) / Median(report));
+  for (double s : report) std::printf(" %.2f", s * 1000);
+  std::printf(" (ms)\nmedians: refresh %.2f ms, report %.2f ms, ratio %.2f\n",
+              Median(refresh) * 1000, Median(report) * 1000, Median(refresh) / Median(report));
   return 0;
 }

@@ -213,6 +213,8 @@ void RefreshCommand::Commit(Plan& p) {
   }
   if (p.Gone) explorer_.RemoveNode(folderNode);
   std::unordered_set<const DiskObject*> removed;
+  // The worker is done with the table: let go of it, so that the change below need not copy it.
+  p.Counted.reset();
   ApplyRefresh(drive, folder, p.Gone ? nullptr : &p.Rescan, removed);
   drive.DeviceSize = p.DeviceSize;
   drive.FreeSpace = p.FreeSpace;
@@ -226,8 +228,7 @@ void RefreshCommand::Commit(Plan& p) {
     // The new folders follow the refreshed one in creation order, each under its parent.
     // Each child of the folder is built apart and added as one insertion.
     const FolderList& all = drive.DiskObjects();
-    std::size_t at = 1;
-    while (at <= all.Count() && all.Item(at) != folder) ++at;
+    const std::size_t at = all.PositionOf(folder);
     // The folders on the way down with their paths' lengths, so that each path is built from
     // its parent's.
     std::vector<std::pair<const DiskObject*, std::size_t>> open;

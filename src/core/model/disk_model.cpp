@@ -1,5 +1,6 @@
 #include "core/model/disk_model.h"
 
+#include <algorithm>
 #include <new>
 #include <unordered_set>
 
@@ -18,12 +19,14 @@ void FolderList::EndPlaced::operator()(DiskObject* o) const noexcept { o->~DiskO
 DiskObject* FolderList::AddNew() {
   std::unique_ptr<DiskObject, EndPlaced> o(new (blocks_.Take(sizeof(DiskObject))) DiskObject());
   items_.push_back(std::move(o));  // if this throws, o still ends the object
+  items_.back()->ListHint = items_.size() - 1;
   return items_.back().get();
 }
 
 DiskObject* FolderList::Add(std::unique_ptr<DiskObject> folder) {
   DiskObject* o = AddNew();
   *o = std::move(*folder);
+  o->ListHint = items_.size() - 1;
   return o;
 }
 
@@ -81,38 +84,61 @@ void FolderList::Clear() {
   indexed_ = 1;
 }
 
+std::size_t FolderList::PositionOf(const DiskObject* folder) const {
+  const std::size_t n = items_.size();
+  if (!folder || n == 0) return 0;
+  const std::size_t hint = std::min(folder->ListHint, n - 1);
+  for (std::size_t d = 0; d <= hint || hint + d < n; ++d) {
+    if (hint + d < n && items_[hint + d].get() == folder) return hint + d + 1;
+    if (d > 0 && d <= hint && items_[hint - d].get() == folder) return hint - d + 1;
+  }
+  return 0;
+}
+
+void FolderList::Unindex(const DiskObject* folder) const {
+  const auto it = children_.find(ChildKey{folder->Parent, folder->Name});
+  if (it != children_.end() && it->second == folder) children_.erase(it);
+}
+
 std::size_t FolderList::RemoveBranch(const DiskObject* folder,
                                      std::unordered_set<const DiskObject*>* removed) {
   std::unordered_set<const DiskObject*> own;
   std::unordered_set<const DiskObject*>& gone = removed ? *removed : own;
   std::vector<std::unique_ptr<DiskObject, EndPlaced>> kept;
   kept.reserve(items_.size());
-  for (auto& item : items_) {
+  // The index keeps its other entries: those of the folders that go leave it (while their
+  // names still live), and the indexed front shrinks by those of them it held.
+  std::size_t indexed = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    auto& item = items_[i];
     if (item.get() == folder || (item->Parent && gone.count(item->Parent))) {
       gone.insert(item.get());
+      if (i < indexed_) Unindex(item.get());
     } else {
+      if (i < indexed_) ++indexed;
       kept.push_back(std::move(item));
     }
   }
   if (gone.empty()) return 0;
-  // The index points into the removed objects' names: build it again on the next Find.
-  children_.clear();
-  indexed_ = 1;
+  indexed_ = std::max<std::size_t>(indexed, 1);
   items_ = std::move(kept);
   return gone.size();
 }
 
 void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
                                std::unordered_set<const DiskObject*>* removed) {
-  std::size_t at = 0;
-  while (at < items_.size() && items_[at].get() != folder) ++at;
-  if (at == items_.size()) return;
+  const std::size_t position = PositionOf(folder);
+  if (position == 0) return;
+  const std::size_t at = position - 1;
   // Creation order is depth first: the folder's descendants follow it, up to the first
   // folder that is not deeper.
   std::size_t end = at + 1;
   while (end < items_.size() && items_[end]->Level > folder->Level) ++end;
-  if (removed)
-    for (std::size_t i = at + 1; i < end; ++i) removed->insert(items_[i].get());
+  for (std::size_t i = at + 1; i < end; ++i) {
+    if (removed) removed->insert(items_[i].get());
+    if (i < indexed_) Unindex(items_[i].get());
+    items_[i].reset();
+  }
   const DiskObject* newTop = rescan.items_.empty() ? nullptr : rescan.items_.front().get();
   const std::int32_t shift = folder->Level - 1;
   std::vector<std::unique_ptr<DiskObject, EndPlaced>> moved;
@@ -126,15 +152,33 @@ void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
     }
     rescan.items_.clear();  // ends its first folder, whose block is adopted below
   }
-  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(at + 1),
-               items_.begin() + static_cast<std::ptrdiff_t>(end));
-  items_.insert(items_.begin() + static_cast<std::ptrdiff_t>(at + 1),
-                std::make_move_iterator(moved.begin()), std::make_move_iterator(moved.end()));
+  // One move of the folders after the branch, none when the sizes agree; the slots moved into
+  // are empty (the old branch's, or ones already moved from), so no folder ends on the way.
+  const std::size_t was = end - at - 1, now = moved.size();
+  if (now > was) {
+    items_.resize(items_.size() + (now - was));
+    const auto first = items_.begin();
+    std::move_backward(first + static_cast<std::ptrdiff_t>(end),
+                       items_.end() - static_cast<std::ptrdiff_t>(now - was), items_.end());
+  } else if (now < was) {
+    const auto first = items_.begin();
+    std::move(first + static_cast<std::ptrdiff_t>(end), items_.end(),
+              first + static_cast<std::ptrdiff_t>(at + 1 + now));
+    items_.resize(items_.size() - (was - now));
+  }
+  for (std::size_t j = 0; j < now; ++j) {
+    moved[j]->ListHint = at + 1 + j;
+    items_[at + 1 + j] = std::move(moved[j]);
+  }
+  // The index changes by the branch only, so that a refresh costs what the branch costs
+  // whatever the size of the rest: when it reached into the branch, the new folders join it.
+  if (indexed_ > at + 1) {
+    for (std::size_t i = at + 1; i < at + 1 + moved.size(); ++i) Index(items_[i].get());
+    indexed_ = indexed_ >= end ? indexed_ - (end - at - 1) + moved.size() : at + 1 + moved.size();
+  }
   blocks_.Adopt(rescan.blocks_);
   rescan.children_.clear();
   rescan.indexed_ = 1;
-  children_.clear();
-  indexed_ = 1;
 }
 
 std::string DiskObject::Path() const {

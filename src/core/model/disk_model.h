@@ -60,6 +60,10 @@ class FolderList {
   DiskObject* Item(std::size_t position) const {
     return position >= 1 && position <= items_.size() ? items_[position - 1].get() : nullptr;
   }
+  // folder's 1-based position, 0 when it is not in the list. Looks first where the folder was
+  // put and searches outward from there: after branches of other sizes were replaced before
+  // it, that costs the difference of their sizes, not the length of the list.
+  std::size_t PositionOf(const DiskObject* folder) const;
   // The folder whose Path is path exactly (ending in "/"), or nullptr. Costs one lookup per
   // path component below the root folder.
   DiskObject* Find(std::string_view path) const;
@@ -70,14 +74,16 @@ class FolderList {
   void Clear();
   // Removes folder and every folder below it (found through Parent; a folder is always
   // added after its parent), keeping the others in their order. Returns how many went.
-  // Costs one pass over the list. Pointers to the removed folders are dangling afterwards.
+  // Costs one pass over the list; the path index only loses the folders that went. Pointers to the removed folders are dangling afterwards.
   std::size_t RemoveBranch(const DiskObject* folder,
                            std::unordered_set<const DiskObject*>* removed = nullptr);
   // Puts the folders below rescan's first folder in place of those below folder (which must
   // be in this list), keeping the objects where they are: the subfolders of rescan's first
   // folder become folder's, and every Level is raised by folder's Level - 1. rescan is left
   // empty (its first folder ended: take what it holds before). removed, when given, receives the
-  // folders that went (their objects are ended). Costs one pass over this list and one over rescan.
+  // folders that went (their objects are ended). Costs the old branch and rescan, and a move of
+  // the folders after the branch when the two differ in size; the path index changes by the
+  // branch only.
   void ReplaceBranch(DiskObject* folder, FolderList& rescan,
                      std::unordered_set<const DiskObject*>* removed = nullptr);
 
@@ -98,6 +104,8 @@ class FolderList {
     std::size_t operator()(const ChildKey& k) const noexcept;
   };
   void Index(DiskObject* folder) const;
+  // Takes folder's own entry (not a namesake's) out of the index.
+  void Unindex(const DiskObject* folder) const;
   // The objects live in blocks_ (declared first, so it goes last); the list only ends them.
   ObjectBlocks blocks_;
   std::vector<std::unique_ptr<DiskObject, EndPlaced>> items_;
@@ -144,6 +152,12 @@ struct DiskObject {
   std::int32_t FileCount = 0;
   std::int32_t fFolderCount = 0;
   std::int32_t fFileCount = 0;
+  // Folder: how many files of the drive's HardLinks table it counted, at least (a refresh
+  // reads it to learn whether every entry of a branch came back, and so whether the whole
+  // table needs a pass).
+  std::int32_t LinkClaims = 0;
+  // Folder: where its FolderList put it (0-based), a hint that PositionOf starts from.
+  std::size_t ListHint = 0;
   std::string FileSystem;
   std::string RootFolder;
   double Smallest = 0;

@@ -39,8 +39,9 @@ int OpenScanRoot(DirectoryReader& reader, const DiskObject& drive, const ScanOpt
 
 // Both walks, on the thread that makes folders: whether a name of a file with more than one
 // name (id) counts its bytes in folder, by options.Links, options.CountedBefore and the
-// drive's HardLinks table, which a counting name claims the file in.
+// drive's HardLinks table, which a counting name claims the file in (and which folder's
+// LinkClaims counts).
 bool ClaimHardLink(DiskObject& drive, const ScanOptions& options, const FileId& id, double size,
-                   double allocated, const DiskObject& folder);
+                   double allocated, DiskObject& folder);
 
 }  // namespace kestrum

@@ -77,16 +77,22 @@ void MergeLargest(DiskObject& drive, const std::string& prefix, FileObjectList* 
   }
 }
 
-// The deepest Level of top's subtree in folders (depth first, so the subtree follows top):
-// touches only the subtree's objects.
-std::int32_t DeepestBelow(const FolderList& folders, const DiskObject* top) {
-  auto it = folders.begin();
-  while (it != folders.end() && it->get() != top) ++it;
-  if (it == folders.end()) return 0;
-  std::int32_t deepest = top->Level;
-  for (++it; it != folders.end() && (*it)->Level > top->Level; ++it)
-    deepest = std::max(deepest, (*it)->Level);
-  return deepest;
+// What a pass over top's branch in folders (depth first, so the branch follows top) finds:
+// touches only the branch's objects, beyond the search for top.
+struct Branch {
+  std::int32_t Deepest = 0;     // the deepest Level in it
+  std::int64_t LinkClaims = 0;  // the hard-link table's entries its folders counted, at least
+};
+
+Branch BranchOf(const FolderList& folders, const DiskObject* top) {
+  std::size_t i = folders.PositionOf(top);
+  if (i == 0) return {};
+  Branch b{top->Level, top->LinkClaims};
+  for (const DiskObject* f; (f = folders.Item(++i)) && f->Level > top->Level;) {
+    b.Deepest = std::max(b.Deepest, f->Level);
+    b.LinkClaims += f->LinkClaims;
+  }
+  return b;
 }
 
 }  // namespace
@@ -94,9 +100,10 @@ std::int32_t DeepestBelow(const FolderList& folders, const DiskObject* top) {
 void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
                   std::unordered_set<const DiskObject*>& removed) {
   const std::string prefix = folder->Path();
+  const Branch old = BranchOf(drive.DiskObjects(), folder);
   // Whether the drive's deepest folder may be among those that go: only then are all the
   // drive's folders looked at again.
-  const bool deepestInside = DeepestBelow(drive.DiskObjects(), folder) >= drive.DeepestLevel;
+  const bool deepestInside = old.Deepest >= drive.DeepestLevel;
   const Totals before = SubtreeTotals(*folder);
   Totals after;
   DiskObject* parent = folder->Parent;
@@ -112,6 +119,7 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     folder->fFileCount = newTop->fFileCount;
     folder->fFolderCount = newTop->fFolderCount;
     folder->Children = newTop->Children;
+    folder->LinkClaims = newTop->LinkClaims;
     // Pointers only: the old folders are compared, never read, once ended.
     removed.clear();
     drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed);
@@ -133,19 +141,31 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   if (drive.HardLinksIfAny() || (rescan && rescan->HardLinksIfAny())) {
     HardLinkTable& links = drive.HardLinksForChange();
     const DiskObject* kept = folder;
-    // The folders that went were made together, so their addresses mostly lie in one span:
-    // an entry outside it needs no look-up.
-    std::less<const DiskObject*> before;
-    const DiskObject* low = kept;
-    const DiskObject* high = kept;
-    for (const DiskObject* f : removed) {
-      if (!low || before(f, low)) low = f;
-      if (!high || before(high, f)) high = f;
+    auto wentOrKept = [&](const DiskObject* f) { return f == kept || removed.count(f) > 0; };
+    // The branch's old entries go. Those of files the rescan counted again are replaced by
+    // the merge below; only when some did not come back (a linked file inside was deleted, or
+    // is now counted outside) does the whole table need a pass, so that a refresh in a drive
+    // of many linked files costs what its branch costs.
+    std::int64_t back = 0;
+    if (rescan && rescan->HardLinksIfAny())
+      rescan->HardLinks().ForEach([&](const FileId& id, const HardLinkTable::Entry&) {
+        const HardLinkTable::Entry* e = links.Find(id);
+        if (e && wentOrKept(e->Folder)) ++back;
+      });
+    if (back < old.LinkClaims) {
+      // The folders that went were made together, so their addresses mostly lie in one span:
+      // an entry outside it needs no look-up.
+      std::less<const DiskObject*> below;
+      const DiskObject* low = kept;
+      const DiskObject* high = kept;
+      for (const DiskObject* f : removed) {
+        if (!low || below(f, low)) low = f;
+        if (!high || below(high, f)) high = f;
+      }
+      links.EraseIf([&](const DiskObject* f) {
+        return low && !below(f, low) && !below(high, f) && wentOrKept(f);
+      });
     }
-    links.EraseIf([&](const DiskObject* f) {
-      if (!low || before(f, low) || before(high, f)) return false;
-      return f == kept || removed.count(f) > 0;
-    });
     if (rescan && rescan->HardLinksIfAny())
       links.Merge(rescan->HardLinks(), [&](const DiskObject* f) { return f == newTop ? kept : f; });
   }
@@ -155,7 +175,7 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     for (const auto& f : drive.DiskObjects()) deepest = std::max(deepest, f->Level);
     drive.DeepestLevel = deepest;
   } else if (folder) {
-    drive.DeepestLevel = std::max(drive.DeepestLevel, DeepestBelow(drive.DiskObjects(), folder));
+    drive.DeepestLevel = std::max(drive.DeepestLevel, BranchOf(drive.DiskObjects(), folder).Deepest);
   }
   if (const DiskObject* root = drive.DiskObjects().Item(1)) {
     drive.UsedSpace = root->UsedSpace;

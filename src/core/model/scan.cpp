@@ -59,10 +59,12 @@ int OpenScanRoot(DirectoryReader& reader, const DiskObject& drive, const ScanOpt
 }
 
 bool ClaimHardLink(DiskObject& drive, const ScanOptions& options, const FileId& id, double size,
-                   double allocated, const DiskObject& folder) {
+                   double allocated, DiskObject& folder) {
   if (options.Links == HardLinkRule::Each) return true;
   if (options.CountedBefore && options.CountedBefore(id)) return false;
-  return drive.HardLinks().Claim(id, size, allocated, &folder);
+  if (!drive.HardLinks().Claim(id, size, allocated, &folder)) return false;
+  ++folder.LinkClaims;
+  return true;
 }
 
 namespace {
@@ -238,7 +240,7 @@ class Walker {
   }
 
   // A name of a file with more than one: whether its bytes count in folder.
-  bool ClaimLink(FileId id, double size, double allocated, const DiskObject& folder) {
+  bool ClaimLink(FileId id, double size, double allocated, DiskObject& folder) {
     return ClaimHardLink(drive_, options_, id, size, allocated, folder);
   }
 

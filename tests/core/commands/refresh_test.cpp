@@ -64,6 +64,16 @@ std::string FirstDifference(const std::map<std::string, FolderFacts>& a,
     if (!a.count(path)) return path + " only in the second";
   return {};
 }
+// The drive's hard-link table: each counted file, by device and inode, with its size and the
+// path of the folder that counted it.
+std::map<std::pair<dev_t, ino_t>, std::string> Links(DiskObject& drive) {
+  std::map<std::pair<dev_t, ino_t>, std::string> out;
+  if (!drive.HardLinksIfAny()) return out;
+  drive.HardLinks().ForEach([&](const FileId& id, const HardLinkTable::Entry& e) {
+    out[{id.Dev, id.Ino}] = e.Folder->Path() + " " + std::to_string(e.Size);
+  });
+  return out;
+}
 std::map<std::string, FolderFacts> Facts(const DiskObject& drive) {
   std::map<std::string, FolderFacts> out;
   for (const auto& f : *drive.DiskObjectsIfAny())
@@ -190,6 +200,19 @@ void Change(const std::string& dir, std::mt19937& rng) {
         break;
     }
   }
+  // Linked files with every name inside: all names go, or some.
+  std::map<ino_t, std::vector<std::string>> linked;
+  for (const auto& e : fs::recursive_directory_iterator(dir)) {
+    struct stat st {};
+    if (e.is_regular_file() && ::lstat(e.path().c_str(), &st) == 0 && st.st_nlink > 1)
+      linked[st.st_ino].push_back(e.path().string());
+  }
+  for (const auto& [ino, names] : linked) {
+    struct stat st {};
+    if (::lstat(names[0].c_str(), &st) != 0 || st.st_nlink != names.size()) continue;
+    const std::size_t cut = rng() % 3 == 0 ? names.size() : rng() % 2;
+    for (std::size_t i = 0; i < cut; ++i) ::unlink(names[i].c_str());
+  }
   std::vector<std::string> below = FoldersBelow(dir);
   if (below.size() > 1 && rng() % 2) {
     const std::string gone = below[1 + rng() % (below.size() - 1)];
@@ -236,6 +259,7 @@ TEST(Refresh, EqualsAFullRescanAfterChangesInsideTheFolder) {
     EXPECT_EQ(w.drive->UsedSpace, full->UsedSpace);
     EXPECT_EQ(w.drive->AllocatedSpace, full->AllocatedSpace);
     EXPECT_EQ(w.drive->DeepestLevel, full->DeepestLevel);
+    EXPECT_EQ(Links(*w.drive), Links(*full));
     w.ExpectNodesFollowFolders();
     std::set<std::string> names;
     for (const auto& e : w.drive->LargestFiles()) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "core/model/disk_model.h"
@@ -109,6 +110,77 @@ TEST(RemoveBranch, TakesAFolderWithEverythingBelowAndKeepsTheRestFindable) {
   EXPECT_EQ(l.Find("/v/a/b/c/"), nullptr);
   EXPECT_EQ(l.Find("/v/ab/d/")->Name, "d");
   EXPECT_EQ(l.RemoveBranch(a), 0u);
+}
+
+// A branch replaced in place by one of fewer, as many or more folders: the folders after it
+// keep their order, and the path index follows whatever part of the list it covered (none of
+// it, all of it, a front ending inside the branch, or one ending after it).
+TEST(ReplaceBranch, KeepsOrderAndEveryPathFindable) {
+  enum class Index { None, Whole, EndsInside, EndsAfter };
+  for (Index state : {Index::None, Index::Whole, Index::EndsInside, Index::EndsAfter}) {
+    for (int size : {0, 3, 5}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(state)) + " " + std::to_string(size));
+      DiskObject drive;
+      FolderList& l = drive.DiskObjects();
+      auto add = [](FolderList& list, const std::string& name, DiskObject* parent, int level) {
+        DiskObject* f = list.AddNew();
+        f->Class = ObjectClass::Folder;
+        f->Name = name;
+        f->Parent = parent;
+        f->Level = level;
+        return f;
+      };
+      DiskObject* root = add(l, "", nullptr, 1);
+      root->SetPath("/v/");
+      DiskObject* a = add(l, "a", root, 2);
+      DiskObject* b = add(l, "b", a, 3);
+      DiskObject* x = add(l, "x", b, 4);
+      add(l, "y", x, 5);
+      // The index covers the list as it stood at the last Find: up to y (inside b's branch
+      // of x, y, z), up to c (after it), or all.
+      if (state == Index::EndsInside) {
+        EXPECT_TRUE(l.Find("/v/a/b/x/y/"));
+      }
+      add(l, "z", b, 4);
+      add(l, "c", a, 3);
+      if (state == Index::EndsAfter) {
+        EXPECT_TRUE(l.Find("/v/a/c/"));
+      }
+      add(l, "d", root, 2);
+      if (state == Index::Whole) {
+        EXPECT_TRUE(l.Find("/v/d/"));
+      }
+
+      DiskObject rescan;
+      FolderList& r = rescan.DiskObjects();
+      DiskObject* top = add(r, "b", nullptr, 1);
+      top->SetPath("/v/a/b/");
+      if (size >= 3) {
+        DiskObject* nx = add(r, "x", top, 2);
+        add(r, "w", nx, 3);
+        DiskObject* q = add(r, "q", top, 2);
+        if (size == 5) {
+          add(r, "r", q, 3);
+          add(r, "s", top, 2);
+        }
+      }
+      std::unordered_set<const DiskObject*> removed;
+      l.ReplaceBranch(b, r, &removed);
+      EXPECT_EQ(removed.size(), 3u);
+      ASSERT_EQ(l.Count(), 5u + static_cast<std::size_t>(size));
+      std::string order;
+      for (const auto& f : l) {
+        EXPECT_EQ(l.Find(f->Path()), f.get()) << f->Path();
+        EXPECT_EQ(l.Item(l.PositionOf(f.get())), f.get()) << f->Path();
+        order += f->Name + " ";
+      }
+      const char* expected[] = {" a b c d ", "", "", " a b x w q c d ", "", " a b x w q r s c d "};
+      EXPECT_EQ(order, expected[size]);
+      EXPECT_EQ(l.Find("/v/a/b/x/y/"), nullptr);
+      EXPECT_EQ(l.Find("/v/a/b/z/"), nullptr);
+      EXPECT_EQ(l.Find("/v/a/c/")->Level, 3);
+    }
+  }
 }
 
 }  // namespace
