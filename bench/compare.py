@@ -86,6 +86,9 @@ def main():
         v = times[name]
         print(f"{name:<14}{med[name]:>10.3f}{min(v):>9.3f}{max(v):>9.3f}"
               f"{med[first] / med[name]:>16.2f}{peaks[name] / 1024:>10.1f}")
+    # Every run, in the order each command ran: noise is part of the measurement.
+    for name, _ in cmds:
+        print(f"  {name:<12}" + " ".join(f"{t:.3f}" for t in times[name]))
     if a.json:
         with open(a.json, "w") as f:
             json.dump({"cold": cold, "times": times, "median": med, "peak_kib": peaks,

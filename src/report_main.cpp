@@ -3,9 +3,11 @@
 #include <vector>
 
 #include "core/model/report.h"
+#include "core/platform/descriptors.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  kestrum::RaiseDescriptorLimit(kestrum::kScanDescriptors);
   if (const auto status = kestrum::MaybeRunReport(args)) return *status;
   return 2;
 }

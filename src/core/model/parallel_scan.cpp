@@ -25,6 +25,7 @@
 #include "core/model/largest.h"
 #include "core/model/reader_control.h"
 #include "core/model/scanning.h"
+#include "core/platform/descriptors.h"
 #include "core/platform/unique_fd.h"
 
 // How the parallel scan keeps the one-thread result: readers read folders into records, and
@@ -52,14 +53,25 @@ namespace kestrum {
 
 namespace {
 
-// Folders read ahead and not yet made. Bounds memory and open descriptors.
-constexpr std::size_t kMaxReadAhead = 256;
+// Folders read ahead and not yet made, at most: each may hold its descriptor open for its
+// subfolders, so the bound follows the descriptors the process may open, leaving room for
+// those opened ahead, the walk's path and everything else the program holds. With the usual
+// soft limit of 1024 that is 256; a deep, narrow tree needs far more to keep readers busy
+// (a folder's only subfolder can be read only after it), so the programs raise the limit.
+std::size_t ReadAheadBound(std::size_t descriptors) {
+  return std::clamp<std::size_t>(descriptors / 2, 1024, 4864) - 768;
+}
 // Subfolders opened ahead by their parent's reader and not yet read, at most; and how deep the
 // folders lie whose subfolders may be opened ahead. Together with the folders kept open along
 // the walk's path (kMaxOpenFolders beyond this depth) and those read ahead, well within the
 // usual limit of 1024 descriptors.
 constexpr std::int32_t kMaxOpenedAhead = 256;
 constexpr std::int32_t kOpenAheadDepth = 32;
+// How far past the head of the list a reader looks for a folder it can read. The folders
+// read ahead lie there too, and a look through thousands of them under the lock, by every
+// reader that wakes, held the others up more than the reading (on a deep, narrow tree, eight
+// readers on a warm cache took twice as long as two).
+constexpr std::size_t kSearchWindow = 512;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
@@ -147,7 +159,7 @@ struct ReaderSlot {
   std::atomic<std::int64_t> entries{0};
   std::atomic<int> statFd{-1};  // the reader's scheduler statistics, -1 when not open
   // The controller's readings at the end of the last period.
-  std::int64_t lastBusy = 0, lastCpu = 0, lastEntries = 0;
+  std::int64_t lastBusy = 0, lastCpu = 0, lastQueued = 0, lastEntries = 0;
 };
 
 // What a stat call gave, kept while a folder's calls run in inode order.
@@ -262,8 +274,10 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         ++n;
       }
       batch.splice(batch.end(), pending_, pending_.begin(), end);
-      const bool wasFull = readAhead_ >= kMaxReadAhead;
+      // Readers that found nothing in reach may find it now that the head moved on.
+      const bool wasFull = readAhead_ >= readAheadBound_ || windowFull_;
       readAhead_ -= n;
+      windowFull_ = false;
       if (wasFull && idle_ > 0) work_.notify_all();
       lock.unlock();
       bool stop = false;
@@ -341,11 +355,13 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       s.Entries += static_cast<double>(entries - slot.lastEntries);
       slot.lastBusy = busy;
       slot.lastEntries = entries;
-      std::int64_t cpu = 0;
+      std::int64_t cpu = 0, queued = 0;
       // Acquire: the descriptor was opened by the reader, and is read here.
-      if (ReadSchedStat(slot.statFd.load(std::memory_order_acquire), cpu)) {
+      if (ReadSchedStat(slot.statFd.load(std::memory_order_acquire), cpu, queued)) {
         s.OnCpu += static_cast<double>(std::max<std::int64_t>(0, cpu - slot.lastCpu)) / 1e9;
+        s.Queued += static_cast<double>(std::max<std::int64_t>(0, queued - slot.lastQueued)) / 1e9;
         slot.lastCpu = cpu;
+        slot.lastQueued = queued;
       } else {
         // Without the scheduler's figures the readers look busy on the processor: the
         // count then stays at the cores.
@@ -360,9 +376,10 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (n != active_ && !finished_) SetReaders(n);
   }
 
-  // The processor time of a thread, in nanoseconds, from its /proc/<tid>/schedstat
-  // ("<on cpu> <waiting on a run queue> <timeslices>"): finer than the clock ticks of its stat.
-  static bool ReadSchedStat(int fd, std::int64_t& cpu) {
+  // A thread's time on a processor and its time runnable but waiting for one, in nanoseconds,
+  // from its /proc/<tid>/schedstat ("<on cpu> <waiting on a run queue> <timeslices>"): finer
+  // than the clock ticks of its stat.
+  static bool ReadSchedStat(int fd, std::int64_t& cpu, std::int64_t& queued) {
     if (fd < 0) return false;
     char buf[96];
     const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
@@ -370,7 +387,11 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     buf[n] = 0;
     char* end = nullptr;
     cpu = std::strtoll(buf, &end, 10);
-    return end != buf;
+    if (end == buf) return false;
+    char* after = nullptr;
+    queued = std::strtoll(end, &after, 10);
+    if (after == end) queued = 0;
+    return true;
   }
 
   // A reader: reads the first folder nobody reads yet, while it is among the allowed ones,
@@ -407,8 +428,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   }
 
   // The first folder nobody reads yet that can be opened now: its parent is open (or lost for
-  // good, when the folder can only fail). The head of the list is taken even past the
-  // read-ahead bound, so the walk always moves on. end() if none. Lock held.
+  // good, when the folder can only fail), among the first kSearchWindow after the head. The
+  // head of the list is taken even past the read-ahead bound, so the walk always moves on.
+  // end() if none. Lock held.
   NodeList::iterator FindWork() {
     auto ready = [](const Node& n) {
       if (n.state != Node::State::Pending) return false;
@@ -418,9 +440,15 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     };
     auto it = pending_.begin();
     if (it == pending_.end() || ready(*it)) return it;
-    if (readAhead_ >= kMaxReadAhead) return pending_.end();
-    for (++it; it != pending_.end(); ++it)
+    if (readAhead_ >= readAheadBound_) return pending_.end();
+    std::size_t looked = 0;
+    for (++it; it != pending_.end(); ++it) {
       if (ready(*it)) return it;
+      if (++looked == kSearchWindow) {
+        windowFull_ = true;
+        break;
+      }
+    }
     return pending_.end();
   }
 
@@ -465,7 +493,10 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     ++readAhead_;
     if (node.record.subfolders > 0) {
       pending_.splice(std::next(it), subs);
-      for (std::int32_t i = 0; i < node.record.subfolders && i < idle_; ++i) work_.notify_one();
+      // This reader goes on with one of them itself: wake others only for the rest. On a deep,
+      // narrow tree a folder mostly has one subfolder, and waking a reader for it only to
+      // find the work taken cost more in switches than the reading.
+      for (std::int32_t i = 1; i < node.record.subfolders && i <= idle_; ++i) work_.notify_one();
     }
   }
 
@@ -801,6 +832,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::condition_variable made_;  // the calling thread: the walk ended, or a turn did
   NodeList pending_;              // known folders not yet made, in depth-first order
   std::size_t readAhead_ = 0;     // read and not yet made
+  bool windowFull_ = false;       // a reader's search ended at kSearchWindow
+  const std::size_t readAheadBound_ = ReadAheadBound(DescriptorLimit());
   std::int32_t idle_ = 0;         // readers waiting for work
   unsigned active_ = 0;           // readers allowed to take work
   bool making_ = false;           // a reader's turn to make folders is running

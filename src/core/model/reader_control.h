@@ -8,45 +8,57 @@ struct ReaderSample {
   double Seconds = 0;  // length of the period
   double Busy = 0;     // reader-seconds spent reading folders (not waiting for work)
   double OnCpu = 0;    // reader-seconds running on a processor
+  double Queued = 0;   // reader-seconds runnable, waiting for a processor
   double Entries = 0;  // directory entries the readers handled
 };
 
 // Decides how many readers a scan keeps, one period at a time.
 //
-// A reader that is busy (inside a folder) is either on a processor, or off it: asleep in the
-// kernel waiting for the device (a cold inode or directory block), or queued for a processor
-// that other programs hold. The rules:
-//  - Readers that spend much of their busy time off the processor leave work undone that more
-//    readers could do: asleep on the device, more of them keep more requests in flight, and a
-//    device with a queue (any SSD, most virtual disks) serves them in parallel; queued behind
-//    other programs, more of them get a larger share of the processors. So while at least
-//    kGrowWait of the busy time is spent off the processor and the readers had work for most
-//    of the period, the count doubles.
-//  - Whether a growth paid is judged by what actually came out: the entries handled per
-//    second over the next kTrialPeriods periods against the kTrialPeriods before. A growth
-//    that did not bring kGain is taken back, and that count becomes a ceiling for
-//    kCooldownPeriods periods (then probed again, as the tree and the cache change under a
-//    scan). This stops a saturated device, a spinning disk whose head only seeks further with
-//    more requests, or processors our own readers already fill, from collecting readers that
-//    only queue.
-//  - Readers that are busy on the processor (less than kShrinkWait off it) gain nothing
-//    beyond one per core and only contend: the count goes back toward the cores. Below the
-//    cores it rises to them as soon as the readers are busy on the processor, so a warm scan
-//    runs on every core.
+// A reader that is busy (inside a folder) is in one of three states, which the scheduler's
+// figures tell apart: on a processor; runnable but queued for one (our other readers, or
+// other programs, hold them all); or asleep, which for a reader is waiting for the device (a
+// cold inode or directory block; a lock of ours is held only for moments). Only sleep says
+// that more readers would find more to do: they keep more requests in flight, and a device
+// with a queue (any SSD, most virtual disks) serves them in parallel. Queued time says the
+// opposite: the processors are the limit, and more readers only queue longer. So a warm cache
+// cannot pass for a slow device (its readers never sleep, however many queue), nor a slow
+// device for a warm cache (its readers sleep, however few run).
+//  - Growth: while at least kGrowWait of the busy time is asleep and the readers had work
+//    for most of the period, the count grows. The first growth of a scan goes straight to
+//    the cold count (sixteen, or four per core), not by doubling: a cold scan gains most in
+//    its first second, and doubling from one or two, with a trial at each step, spent a
+//    third of a second or more below the device's speed. Later growths double.
+//  - Readers above the cores that hardly sleep (less than kShrinkWait of their busy time:
+//    on a processor or queued for one, as on a warm cache) are halved back toward the cores.
+//    Below the cores the count rises to them as soon as the readers have work and are not
+//    mostly asleep, so a warm scan runs on every core.
+//  - Every growth and every shrink is a trial, judged by what actually came out: the entries
+//    handled per second over the next kTrialPeriods periods against the kTrialPeriods
+//    before. A growth that did not bring kGain, or a shrink that lost more than 1 -
+//    kKeepShrink (on a cold device fewer readers lose a little at each step), is taken back,
+//    and the count it came from becomes a ceiling (or a floor) for kCooldownPeriods periods,
+//    then probed again: the tree and the cache change under a scan, and one unlucky trial
+//    must not hold a cold scan back for long. This stops a saturated device, or a spinning
+//    disk whose head only seeks further with more requests, from collecting readers that
+//    only queue; and where the scheduler's figures mislead (in a virtual machine, a reader
+//    waiting for the host's disk may count as running), the rate still decides.
 // Only the number of readers changes; what a scan finds never depends on it.
 class ReaderControl {
  public:
   static constexpr double kGrowWait = 0.3;
   static constexpr double kShrinkWait = 0.15;
   static constexpr double kGain = 1.1;
+  static constexpr double kKeepShrink = 0.97;
   static constexpr int kTrialPeriods = 4;
-  static constexpr int kCooldownPeriods = 40;
+  static constexpr int kCooldownPeriods = 12;
 
   // cores: the processors the readers settle on when busy on them (at least 1); start: the
   // count to begin with; most: the upper bound. All clamped to 1..most.
   ReaderControl(unsigned cores, unsigned start, unsigned most);
 
   unsigned Readers() const { return readers_; }
+  // Where the first growth of a scan goes.
+  unsigned ColdCount() const;
 
   // Takes the sample of the period just ended and returns the readers for the next one.
   unsigned Update(const ReaderSample& s);
@@ -56,11 +68,13 @@ class ReaderControl {
   unsigned most_;
   unsigned readers_;
   unsigned ceiling_;
+  unsigned floor_ = 1;
+  bool grown_ = false;  // a growth was tried in this scan
   int cooldown_ = 0;
   double recent_[4] = {};  // entries per second of the last periods
   unsigned recentAt_ = 0;
 
-  bool trial_ = false;  // judging the last growth
+  bool trial_ = false;  // judging the last change, from previous_
   unsigned previous_ = 0;
   double before_ = 0;
   int trialPeriods_ = 0;

@@ -15,6 +15,7 @@
 
 #include "core/app/arguments.h"
 #include "core/model/report.h"
+#include "core/platform/descriptors.h"
 #include "core/platform/settings.h"
 #include "core/trace/trace.h"
 #include "core/trace/trace_log.h"
@@ -26,6 +27,7 @@
 int main(int argc, char** argv) {
   using namespace kestrum;
   std::vector<std::string> args(argv + 1, argv + argc);
+  RaiseDescriptorLimit(kScanDescriptors);
   if (const auto status = MaybeRunReport(args)) return *status;
   {
     // Answered before the window system is asked for anything, so they work without one.

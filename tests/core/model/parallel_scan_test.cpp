@@ -1,5 +1,6 @@
 // The scan on several threads against the scan on one, field by field, on generated trees.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -193,6 +194,15 @@ TEST(ParallelScan, DeepTreeWithSideFolders) {
   EXPECT_EQ(one.drive.DeepestLevel, depth + 1);
   EXPECT_EQ(one.drive.DiskObjects().Count(), static_cast<std::size_t>(2 * depth + 1));
   ExpectAllModesSame(t.Path());
+  // The read-ahead follows the descriptors the process may open: at the usual soft limit it
+  // is smallest, and the result the same.
+  struct rlimit old {};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+  struct rlimit low = old;
+  low.rlim_cur = std::min<rlim_t>(old.rlim_cur, 1024);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  ExpectAllModesSame(t.Path());
+  ::setrlimit(RLIMIT_NOFILE, &old);
 }
 
 class FaultyReader : public DirectoryReader {

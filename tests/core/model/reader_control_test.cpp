@@ -6,61 +6,84 @@
 namespace kestrum {
 namespace {
 
-// A period of 25 ms in which `readers` readers were busy for `busy` of it, spending `off` of
-// their busy time off the processor (asleep on the device or queued), and handled `rate`
-// entries per second.
-ReaderSample Period(unsigned readers, double rate, double off, double busy = 1) {
+// A period of 25 ms in which `readers` readers were busy for `busy` of it, spending `asleep`
+// of their busy time asleep (on the device) and `queued` of it waiting for a processor, and
+// handled `rate` entries per second.
+ReaderSample Period(unsigned readers, double rate, double asleep, double busy = 1,
+                    double queued = 0) {
   ReaderSample s;
   s.Seconds = 0.025;
   s.Busy = readers * s.Seconds * busy;
-  s.OnCpu = s.Busy * (1 - off);
+  s.Queued = s.Busy * queued;
+  s.OnCpu = s.Busy * (1 - asleep - queued);
   s.Entries = rate * s.Seconds;
   return s;
 }
 
 // Feeds the periods of a trial; returns the count after it.
-unsigned Trial(ReaderControl& c, unsigned readers, double rate, double off) {
+unsigned Trial(ReaderControl& c, unsigned readers, double rate, double asleep, double queued = 0) {
   unsigned n = readers;
-  for (int i = 0; i < ReaderControl::kTrialPeriods; ++i) n = c.Update(Period(readers, rate, off));
+  for (int i = 0; i < ReaderControl::kTrialPeriods; ++i)
+    n = c.Update(Period(readers, rate, asleep, 1, queued));
   return n;
 }
 
-TEST(ReaderControl, GrowsWhileTheDevicePaysAndStopsWhereItNoLongerDoes) {
-  ReaderControl c(2, 2, 64);
-  EXPECT_EQ(c.Readers(), 2u);
-  // Readers off the processor: the count doubles, and stays while the rate grows with it.
+TEST(ReaderControl, ColdStartsAtTheColdCountAndGrowsWhileTheDevicePays) {
+  ReaderControl c(2, 1, 64);
+  ASSERT_EQ(c.ColdCount(), 16u);
+  EXPECT_EQ(c.Readers(), 1u);
+  // The first period shows a cold device: straight to the cold count, not one doubling.
   double rate = 10000;
-  EXPECT_EQ(c.Update(Period(2, rate, 0.8)), 4u);
-  rate *= 1.8;
-  EXPECT_EQ(Trial(c, 4, rate, 0.8), 4u);
-  EXPECT_EQ(c.Update(Period(4, rate, 0.8)), 8u);
-  rate *= 1.5;
-  EXPECT_EQ(Trial(c, 8, rate, 0.8), 8u);
-  EXPECT_EQ(c.Update(Period(8, rate, 0.8)), 16u);
-  // The device is saturated: sixteen readers only queue on it. The growth is taken back and
-  // eight is the ceiling for a while, however long readers keep waiting.
-  EXPECT_EQ(Trial(c, 16, rate * 1.02, 0.9), 8u);
+  EXPECT_EQ(c.Update(Period(1, rate, 0.7)), 16u);
+  rate *= 4;
+  EXPECT_EQ(Trial(c, 16, rate, 0.8), 16u);
+  // Later growths double, and stay while the rate grows with them.
+  EXPECT_EQ(c.Update(Period(16, rate, 0.8)), 32u);
+  // The device is saturated: more readers only queue on it. The growth is taken back, and
+  // sixteen is the ceiling for a while, however long readers keep waiting.
+  EXPECT_EQ(Trial(c, 32, rate * 1.02, 0.9), 16u);
   for (int i = 0; i < ReaderControl::kCooldownPeriods - 1; ++i)
-    EXPECT_EQ(c.Update(Period(8, rate, 0.8)), 8u) << i;
+    EXPECT_EQ(c.Update(Period(16, rate, 0.8)), 16u) << i;
   // Then it probes again: the tree or the cache may have changed.
-  EXPECT_EQ(c.Update(Period(8, rate, 0.8)), 16u);
+  EXPECT_EQ(c.Update(Period(16, rate, 0.8)), 32u);
+}
+
+TEST(ReaderControl, QueuedForAProcessorIsNotWaitingForTheDevice) {
+  // Many readers on a warm cache: nearly all their busy time queued for the two cores. They
+  // never grow, and shrink back to the cores, each step kept as the rate holds.
+  ReaderControl c(2, 16, 64);
+  unsigned n = 16;
+  for (int i = 0; i < 40; ++i) n = c.Update(Period(n, 500000, 0.0, 1, 0.85));
+  EXPECT_EQ(n, 2u);
+  // The same share off the processor, asleep instead: a cold device, and the count grows.
+  ReaderControl d(2, 2, 64);
+  EXPECT_EQ(d.Update(Period(2, 10000, 0.85)), 16u);
+}
+
+TEST(ReaderControl, AShrinkThatLosesEntriesIsTakenBack) {
+  // Readers that hardly sleep, yet fewer of them get less done (a cold device whose waits
+  // show as running time, as in a virtual machine): the shrink is undone, and the count
+  // stays for a while.
+  ReaderControl c(2, 16, 64);
+  const double rate = 400000;
+  EXPECT_EQ(c.Update(Period(16, rate, 0.05, 1, 0.5)), 9u);
+  EXPECT_EQ(Trial(c, 9, rate * 0.8, 0.05, 0.5), 16u);
+  for (int i = 0; i < ReaderControl::kCooldownPeriods - 1; ++i)
+    EXPECT_EQ(c.Update(Period(16, rate, 0.05, 1, 0.5)), 16u) << i;
+  // A shrink that keeps the rate is kept.
+  EXPECT_EQ(c.Update(Period(16, rate, 0.05, 1, 0.5)), 9u);
+  EXPECT_EQ(Trial(c, 9, rate, 0.05, 0.5), 9u);
 }
 
 TEST(ReaderControl, BusyOnTheProcessorSettlesOnTheCores) {
   ReaderControl c(2, 2, 64);
   // A warm cache: readers on the processor. Nothing grows.
   for (int i = 0; i < 10; ++i) EXPECT_EQ(c.Update(Period(2, 500000, 0.02)), 2u);
-  // After a cold stretch has grown the count, a warm one brings it back to the cores, and
-  // never below.
-  ReaderControl d(2, 16, 64);
-  unsigned n = 16;
-  for (int i = 0; i < 10; ++i) n = d.Update(Period(n, 500000, 0.05));
-  EXPECT_EQ(n, 2u);
   // A start below the cores (a spinning disk) rises to them as soon as the readers are busy
   // on the processor.
   ReaderControl f(4, 1, 64);
   EXPECT_EQ(f.Update(Period(1, 100000, 0.0)), 4u);
-  // Half-way off the processor, above the cores: neither grown nor shrunk.
+  // Somewhat asleep, above the cores: neither grown nor shrunk.
   ReaderControl g(2, 6, 64);
   for (int i = 0; i < 10; ++i) EXPECT_EQ(g.Update(Period(6, 100000, 0.2)), 6u);
 }
@@ -83,8 +106,10 @@ TEST(ReaderControl, ReadersWithoutWorkDoNotGrow) {
 TEST(StatInInodeOrder, OnlyForASeekingDeviceTheReadersWaitFor) {
   // Cold: readers asleep on the device half of the time.
   EXPECT_TRUE(StatInInodeOrder(true, Period(2, 1e5, 0.5), false));
-  // Warm: on the processor, the sorting is dropped, and taken up again when they wait.
+  // Warm: on the processor, or queued for one, the sorting is dropped, and taken up again
+  // when they wait.
   EXPECT_FALSE(StatInInodeOrder(true, Period(2, 1e6, 0.02), true));
+  EXPECT_FALSE(StatInInodeOrder(true, Period(8, 1e6, 0.02, 1, 0.7), true));
   EXPECT_TRUE(StatInInodeOrder(true, Period(2, 1e5, 0.4), false));
   // A device that does not seek never sorts.
   EXPECT_FALSE(StatInInodeOrder(false, Period(2, 1e5, 0.9), true));

@@ -1,0 +1,18 @@
+#pragma once
+#include <cstddef>
+
+namespace kestrum {
+
+// The process's soft limit on open descriptors (RLIMIT_NOFILE), or 1024 when it cannot be
+// read; a very large or infinite limit reads as 1 << 20.
+std::size_t DescriptorLimit();
+
+// Raises the soft limit on open descriptors to at most `most`, within the hard limit the
+// system grants; never lowers it. For a scan, open folders are its read-ahead: the usual soft
+// limit of 1024 is there for programs that still use select(), which this one does not.
+void RaiseDescriptorLimit(std::size_t most);
+
+// What the programs raise the limit to: enough for the scan's largest read-ahead.
+inline constexpr std::size_t kScanDescriptors = 16384;
+
+}  // namespace kestrum
