@@ -109,7 +109,11 @@ int main(int argc, char** argv) {
   RefreshCommand refresher(window, explorer, drives, slot);
   loader.LoadDisk(drive, disks, false);
   tasks.RunWhile([&] { return slot.Busy(); });
-  DiskObject* folder = drive->DiskObjects().Find(folderPath + "/");
+  // Found by a walk, as the window holds its folders by their objects: FolderList::Find
+  // would build the path index, which the window never asks for and a refresh then keeps.
+  DiskObject* folder = nullptr;
+  for (const auto& f : drive->DiskObjects())
+    if (!folder && f->Path() == folderPath + "/") folder = f.get();
   if (!folder) {
     std::fprintf(stderr, "%s is no folder of the scan of %s\n", folderPath.c_str(),
                  rootPath.c_str());
@@ -123,7 +127,7 @@ int main(int argc, char** argv) {
       const bool doRefresh = (i + k) % 2 == 0;
       const auto t0 = Clock::now();
       if (doRefresh) {
-        refresher.Refresh(drive->DiskObjects().Find(folderPath + "/"));
+        refresher.Refresh(folder);  // a refresh keeps the folder's object
         tasks.RunWhile([&] { return slot.Busy(); });
       } else {
         std::string out;

@@ -72,6 +72,13 @@ constexpr std::int32_t kOpenAheadDepth = 32;
 // reader that wakes, held the others up more than the reading (on a deep, narrow tree, eight
 // readers on a warm cache took twice as long as two).
 constexpr std::size_t kSearchWindow = 512;
+// What the records of folders read ahead may hold at most: on a tree of few huge folders,
+// readers on a cold device otherwise read every folder before the first is made, and hold
+// the names of all their files at once.
+constexpr std::size_t kMaxReadAheadBytes = 4u << 20;
+// What the records of the folders being read may hold together, at most, judged by the
+// largest record so far: sixteen readers in folders of 25,000 names each held 2 MiB.
+constexpr std::size_t kInFlightBytes = 8u << 20;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
@@ -126,6 +133,12 @@ struct Record {
   };
   std::vector<Linked> links;
   std::vector<std::int32_t> candidateLink;
+
+  // The memory it holds, near enough to bound what the folders read ahead keep.
+  std::size_t Bytes() const {
+    return candidateSizes.size() * (2 * sizeof(double) + sizeof(std::int32_t)) +
+           candidateNames.size() + links.size() * sizeof(Linked);
+  }
 };
 
 struct Node {
@@ -136,6 +149,7 @@ struct Node {
   bool openedAhead = false;  // opened by the reader of its parent: fd, not parentDir
   UniqueFd fd;               // when opened ahead, until read (none: the open failed)
   DirPtr parentDir;          // the parent's handle, when not opened ahead
+  std::size_t bytes = 0;     // what its record held when it was filed as read
   DirPtr dir;                // this folder, open while its subfolders still need it
   Record record;
   std::string subNames;  // subfolder names, each ended by NUL, in listing order
@@ -268,15 +282,17 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     while (!finished_ && !walkEnded_ && !pending_.empty() &&
            pending_.front().state == Node::State::Read) {
       auto end = pending_.begin();
-      std::size_t n = 0;
+      std::size_t n = 0, bytes = 0;
       while (end != pending_.end() && end->state == Node::State::Read && n < kMakeBatch) {
+        bytes += end->bytes;
         ++end;
         ++n;
       }
       batch.splice(batch.end(), pending_, pending_.begin(), end);
       // Readers that found nothing in reach may find it now that the head moved on.
-      const bool wasFull = readAhead_ >= readAheadBound_ || windowFull_;
+      const bool wasFull = ReadAheadFull() || windowFull_;
       readAhead_ -= n;
+      readAheadBytes_ -= bytes;
       windowFull_ = false;
       if (wasFull && idle_ > 0) work_.notify_all();
       lock.unlock();
@@ -341,10 +357,17 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     s.Seconds = static_cast<double>(now - lastControl_) / 1e9;
     lastControl_ = now;
     std::size_t running = 0;
+    std::size_t largest = 0;
     {
       std::lock_guard lock(mutex_);
       running = threads_.size();
+      largest = largestRecord_;
     }
+    // Each reader holds the record of the folder it reads: where folders are huge, fewer
+    // readers keep the memory bounded.
+    if (largest > 0)
+      control_.Cap(static_cast<unsigned>(
+          std::max<std::size_t>(plan_.Cores, kInFlightBytes / largest)));
     for (std::size_t i = 0; i < running; ++i) {
       ReaderSlot& slot = slots_[i];
       const std::int64_t since = slot.sinceNs.load(std::memory_order_relaxed);
@@ -427,6 +450,12 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     }
   }
 
+  // The folders read and not yet made are as many, or hold as much, as the walk allows: only
+  // the head may be read. Lock held.
+  bool ReadAheadFull() const {
+    return readAhead_ >= readAheadBound_ || readAheadBytes_ >= kMaxReadAheadBytes;
+  }
+
   // The first folder nobody reads yet that can be opened now: its parent is open (or lost for
   // good, when the folder can only fail), among the first kSearchWindow after the head. The
   // head of the list is taken even past the read-ahead bound, so the walk always moves on.
@@ -440,7 +469,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     };
     auto it = pending_.begin();
     if (it == pending_.end() || ready(*it)) return it;
-    if (readAhead_ >= readAheadBound_) return pending_.end();
+    if (ReadAheadFull()) return pending_.end();
     std::size_t looked = 0;
     for (++it; it != pending_.end(); ++it) {
       if (ready(*it)) return it;
@@ -490,7 +519,10 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     }
     if (finished_) return;
     node.state = Node::State::Read;
+    node.bytes = node.record.Bytes();
+    largestRecord_ = std::max(largestRecord_, node.bytes);
     ++readAhead_;
+    readAheadBytes_ += node.bytes;
     if (node.record.subfolders > 0) {
       pending_.splice(std::next(it), subs);
       // This reader goes on with one of them itself: wake others only for the rest. On a deep,
@@ -832,6 +864,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::condition_variable made_;  // the calling thread: the walk ended, or a turn did
   NodeList pending_;              // known folders not yet made, in depth-first order
   std::size_t readAhead_ = 0;     // read and not yet made
+  std::size_t readAheadBytes_ = 0;  // what their records hold
+  std::size_t largestRecord_ = 0;   // the most a filed folder's record held
   bool windowFull_ = false;       // a reader's search ended at kSearchWindow
   const std::size_t readAheadBound_ = ReadAheadBound(DescriptorLimit());
   std::int32_t idle_ = 0;         // readers waiting for work

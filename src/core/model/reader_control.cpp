@@ -72,7 +72,15 @@ unsigned ReaderControl::Update(const ReaderSample& s) {
   return readers_;
 }
 
-unsigned ReaderControl::ColdCount() const { return std::min(most_, std::max(16u, 4 * cores_)); }
+void ReaderControl::Cap(unsigned most) {
+  most_ = std::clamp(most, 1u, most_);
+  ceiling_ = std::min(ceiling_, most_);
+  readers_ = std::min(readers_, most_);
+  previous_ = std::min(previous_, most_);
+  floor_ = std::min(floor_, most_);
+}
+
+unsigned ReaderControl::ColdCount() const { return std::min(most_, std::max(8u, 4 * cores_)); }
 
 bool StatInInodeOrder(bool seeking, const ReaderSample& s, bool now) {
   if (!seeking) return false;
