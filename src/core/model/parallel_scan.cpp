@@ -77,8 +77,8 @@ constexpr std::size_t kSearchWindow = 512;
 // the names of all their files at once.
 constexpr std::size_t kMaxReadAheadBytes = 4u << 20;
 // What the records of the folders being read may hold together, at most, judged by the
-// largest record so far: sixteen readers in folders of 25,000 names each held 2 MiB.
-constexpr std::size_t kInFlightBytes = 8u << 20;
+// largest folder met so far: sixteen readers in folders of 25,000 names each held 1 to 2 MiB.
+constexpr std::size_t kInFlightBytes = 12u << 20;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
@@ -153,6 +153,7 @@ struct Node {
   DirPtr dir;                // this folder, open while its subfolders still need it
   Record record;
   std::string subNames;  // subfolder names, each ended by NUL, in listing order
+  std::int64_t largestSub = 0;  // the largest subfolder's own size (its listing's bytes)
 };
 
 using NodeList = std::list<Node>;
@@ -231,6 +232,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (root.record.subfolders > 0) {
       {
         std::lock_guard lock(mutex_);
+        largestDir_ = std::max(largestDir_, root.largestSub);
         pending_.splice(pending_.begin(), subs);
         frames_.push_back(
             Frame{rootObject, std::move(root.dir), root.record.subfolders, path_.size()});
@@ -361,7 +363,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     {
       std::lock_guard lock(mutex_);
       running = threads_.size();
-      largest = largestRecord_;
+      // A folder's record holds about twice what its listing takes on disk: until one that
+      // large is read, its listing's size stands for it.
+      largest = std::max<std::size_t>(largestRecord_, 2 * static_cast<std::size_t>(largestDir_));
     }
     // Each reader holds the record of the folder it reads: where folders are huge, fewer
     // readers keep the memory bounded.
@@ -521,6 +525,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     node.state = Node::State::Read;
     node.bytes = node.record.Bytes();
     largestRecord_ = std::max(largestRecord_, node.bytes);
+    largestDir_ = std::max(largestDir_, node.largestSub);
     ++readAhead_;
     readAheadBytes_ += node.bytes;
     if (node.record.subfolders > 0) {
@@ -689,6 +694,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (S_ISDIR(st.st_mode)) {
       if (type == DT_REG || st.st_dev != t.dev) return;
       node.subNames.append(nm, std::strlen(nm) + 1);
+      node.largestSub = std::max<std::int64_t>(node.largestSub, st.st_size);
       ++r.subfolders;
       return;
     }
@@ -866,6 +872,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::size_t readAhead_ = 0;     // read and not yet made
   std::size_t readAheadBytes_ = 0;  // what their records hold
   std::size_t largestRecord_ = 0;   // the most a filed folder's record held
+  std::int64_t largestDir_ = 0;     // the largest listing of a folder met so far
   bool windowFull_ = false;       // a reader's search ended at kSearchWindow
   const std::size_t readAheadBound_ = ReadAheadBound(DescriptorLimit());
   std::int32_t idle_ = 0;         // readers waiting for work

@@ -80,7 +80,7 @@ void ReaderControl::Cap(unsigned most) {
   floor_ = std::min(floor_, most_);
 }
 
-unsigned ReaderControl::ColdCount() const { return std::min(most_, std::max(8u, 4 * cores_)); }
+unsigned ReaderControl::ColdCount() const { return std::min(most_, std::max(16u, 4 * cores_)); }
 
 bool StatInInodeOrder(bool seeking, const ReaderSample& s, bool now) {
   if (!seeking) return false;

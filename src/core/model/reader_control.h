@@ -25,7 +25,7 @@ struct ReaderSample {
 // device for a warm cache (its readers sleep, however few run).
 //  - Growth: while at least kGrowWait of the busy time is asleep and the readers had work
 //    for most of the period, the count grows. The first growth of a scan goes straight to
-//    the cold count (eight, or four per core), not by doubling: a cold scan gains most in
+//    the cold count (sixteen, or four per core), not by doubling: a cold scan gains most in
 //    its first second, and doubling from one or two, with a trial at each step, spent a
 //    third of a second or more below the device's speed. Later growths double.
 //  - Readers above the cores that hardly sleep (less than kShrinkWait of their busy time:
