@@ -8,10 +8,11 @@
 //    made last (down to 300 levels, the most a path of PATH_MAX holds here with room to
 //    spare), else below one of the last 64 made; files at random.
 //  - wide: shallow and wide. Folders sit in ROOT or one level below; 8 of them hold half of
-//    the files between them, the rest are spread at random. With --links, that share of the names are hard links to an earlier file
-// (mostly in another folder) instead of files of their own. Sizes: 5% empty, 0.2% large (1 MiB to
-// 2 GiB, made sparse with ftruncate so they take no blocks), the rest written for real with
-// a log-uniform size from 1 byte to --small-max. The same arguments give the same tree.
+//    the files between them, the rest are spread at random.
+// With --links, that share of the names are hard links to an earlier file (mostly in another
+// folder) instead of files of their own. Sizes: 5% empty, 0.2% large (1 MiB to 2 GiB, made
+// sparse with ftruncate so they take no blocks), the rest written for real with a log-uniform
+// size from 1 byte to --small-max. The same arguments give the same tree.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>

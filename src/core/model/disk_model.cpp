@@ -173,8 +173,8 @@ void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
   // The index changes by the branch only, so that a refresh costs what the branch costs
   // whatever the size of the rest: when it reached into the branch, the new folders join it.
   if (indexed_ > at + 1) {
-    for (std::size_t i = at + 1; i < at + 1 + moved.size(); ++i) Index(items_[i].get());
-    indexed_ = indexed_ >= end ? indexed_ - (end - at - 1) + moved.size() : at + 1 + moved.size();
+    for (std::size_t i = at + 1; i < at + 1 + now; ++i) Index(items_[i].get());
+    indexed_ = indexed_ >= end ? indexed_ - was + now : at + 1 + now;
   }
   blocks_.Adopt(rescan.blocks_);
   rescan.children_.clear();

@@ -74,7 +74,8 @@ class FolderList {
   void Clear();
   // Removes folder and every folder below it (found through Parent; a folder is always
   // added after its parent), keeping the others in their order. Returns how many went.
-  // Costs one pass over the list; the path index only loses the folders that went. Pointers to the removed folders are dangling afterwards.
+  // Costs one pass over the list; the path index only loses the folders that went. Pointers
+  // to the removed folders are dangling afterwards.
   std::size_t RemoveBranch(const DiskObject* folder,
                            std::unordered_set<const DiskObject*>* removed = nullptr);
   // Puts the folders below rescan's first folder in place of those below folder (which must

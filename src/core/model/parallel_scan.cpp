@@ -149,7 +149,6 @@ struct Node {
   bool openedAhead = false;  // opened by the reader of its parent: fd, not parentDir
   UniqueFd fd;               // when opened ahead, until read (none: the open failed)
   DirPtr parentDir;          // the parent's handle, when not opened ahead
-  std::size_t bytes = 0;     // what its record held when it was filed as read
   DirPtr dir;                // this folder, open while its subfolders still need it
   Record record;
   std::string subNames;  // subfolder names, each ended by NUL, in listing order
@@ -286,7 +285,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       auto end = pending_.begin();
       std::size_t n = 0, bytes = 0;
       while (end != pending_.end() && end->state == Node::State::Read && n < kMakeBatch) {
-        bytes += end->bytes;
+        bytes += end->record.Bytes();  // unchanged since it was filed
         ++end;
         ++n;
       }
@@ -523,11 +522,11 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     }
     if (finished_) return;
     node.state = Node::State::Read;
-    node.bytes = node.record.Bytes();
-    largestRecord_ = std::max(largestRecord_, node.bytes);
+    const std::size_t bytes = node.record.Bytes();
+    largestRecord_ = std::max(largestRecord_, bytes);
     largestDir_ = std::max(largestDir_, node.largestSub);
     ++readAhead_;
-    readAheadBytes_ += node.bytes;
+    readAheadBytes_ += bytes;
     if (node.record.subfolders > 0) {
       pending_.splice(std::next(it), subs);
       // This reader goes on with one of them itself: wake others only for the rest. On a deep,

@@ -175,7 +175,8 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     for (const auto& f : drive.DiskObjects()) deepest = std::max(deepest, f->Level);
     drive.DeepestLevel = deepest;
   } else if (folder) {
-    drive.DeepestLevel = std::max(drive.DeepestLevel, BranchOf(drive.DiskObjects(), folder).Deepest);
+    drive.DeepestLevel =
+        std::max(drive.DeepestLevel, BranchOf(drive.DiskObjects(), folder).Deepest);
   }
   if (const DiskObject* root = drive.DiskObjects().Item(1)) {
     drive.UsedSpace = root->UsedSpace;
