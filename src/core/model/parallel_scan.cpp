@@ -26,6 +26,7 @@
 #include "core/model/reader_control.h"
 #include "core/model/scanning.h"
 #include "core/platform/descriptors.h"
+#include "core/platform/process_stats.h"
 #include "core/platform/unique_fd.h"
 
 // How the parallel scan keeps the one-thread result: readers read folders into records, and
@@ -76,14 +77,22 @@ constexpr std::size_t kSearchWindow = 512;
 // readers on a cold device otherwise read every folder before the first is made, and hold
 // the names of all their files at once.
 constexpr std::size_t kMaxReadAheadBytes = 4u << 20;
-// What the records of the folders being read may hold together, at most, judged by the
-// largest folder met so far: sixteen readers in folders of 25,000 names each held 1 to 2 MiB.
+// What the records of the folders being read may hold together, judged by the largest folder
+// met so far: in folders of 25,000 names, half of them hard links, each reader held 1 to 2 MiB.
 constexpr std::size_t kInFlightBytes = 12u << 20;
+// What the scan should add to the process's resident memory at most while it has more readers
+// than cores: with the 5 MiB the report starts with, below the 64 MiB it may take, with room
+// for what grows without readers (a hard-link table). The window holds far more before it
+// scans, which is not the scan's to answer for.
+constexpr std::size_t kScanMemory = 48u << 20;
+// Folders whose listing takes at least this much teach the walk how large records get.
+constexpr std::int64_t kLearnFromListing = 64 * 1024;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
 // without looking at the stop flag.
 constexpr auto kPeriod = std::chrono::milliseconds(25);
+constexpr auto kFirstPeriod = std::chrono::milliseconds(5);
 constexpr unsigned kMaxReaders = 64;
 
 using Clock = std::chrono::steady_clock;
@@ -151,8 +160,10 @@ struct Node {
   DirPtr parentDir;          // the parent's handle, when not opened ahead
   DirPtr dir;                // this folder, open while its subfolders still need it
   Record record;
-  std::string subNames;  // subfolder names, each ended by NUL, in listing order
-  std::int64_t largestSub = 0;  // the largest subfolder's own size (its listing's bytes)
+  std::string subNames;                   // subfolder names, each ended by NUL, in listing order
+  std::vector<std::int64_t> subListings;  // their own sizes (their listings' bytes), in order
+  std::int64_t largestSub = 0;            // the largest of those
+  std::int64_t listing = 0;               // this folder's own size, from its parent's stat
 };
 
 using NodeList = std::list<Node>;
@@ -251,6 +262,12 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // stop, after the folder being made (if any) is finished.
   bool Walk() {
     std::unique_lock lock(mutex_);
+    // The first period only has to tell a warm cache from a cold device, which the readers'
+    // first milliseconds show, and the count it leads to (the cores, or the cold count) is
+    // the one the scan wants from its start: the shorter the first period, the less of the
+    // scan runs on the starting count.
+    auto period = kFirstPeriod;
+    lastControl_ = NowNs();
     for (;;) {
       if (walkEnded_ || !Scanning.load(std::memory_order_relaxed)) {
         // No reader takes a turn or files a folder any more, and the result is the caller's
@@ -259,7 +276,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         made_.wait(lock, [this] { return !making_; });
         return walkEnded_ && !stopped_;
       }
-      made_.wait_for(lock, kPeriod);
+      made_.wait_for(lock, period);
+      period = kPeriod;
       lock.unlock();
       Control();
       lock.lock();
@@ -362,15 +380,24 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     {
       std::lock_guard lock(mutex_);
       running = threads_.size();
-      // A folder's record holds about twice what its listing takes on disk: until one that
-      // large is read, its listing's size stands for it.
-      largest = std::max<std::size_t>(largestRecord_, 2 * static_cast<std::size_t>(largestDir_));
+      // The largest folder met so far, as a record: its listing's size times what large
+      // folders' records held per byte of listing (at most about twice their listing, as
+      // when every file may enter the largest list or has several names; far less once the
+      // list's smallest file keeps most out).
+      largest = std::max<std::size_t>(
+          largestRecord_,
+          static_cast<std::size_t>(recordPerListing_ * static_cast<double>(largestDir_)));
     }
-    // Each reader holds the record of the folder it reads: where folders are huge, fewer
-    // readers keep the memory bounded.
-    if (largest > 0)
-      control_.Cap(static_cast<unsigned>(
-          std::max<std::size_t>(plan_.Cores, kInFlightBytes / largest)));
+    // Each reader holds the record of the folder it reads: where folders are huge, the
+    // readers' records together stay within kInFlightBytes, and the readers are no more than
+    // the memory the process does not hold yet has room for.
+    if (largest > 0) {
+      unsigned bound = MemoryBound(0, kInFlightBytes, largest, 0, plan_.Cores);
+      if (const std::size_t resident = resident_.Bytes(); resident > 0 && residentAtStart_ > 0)
+        bound = std::min(bound, MemoryBound(resident - std::min(resident, residentAtStart_),
+                                            kScanMemory, largest, control_.Readers(), plan_.Cores));
+      control_.Bound(bound);
+    }
     for (std::size_t i = 0; i < running; ++i) {
       ReaderSlot& slot = slots_[i];
       const std::int64_t since = slot.sinceNs.load(std::memory_order_relaxed);
@@ -400,24 +427,6 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     const unsigned n = control_.Update(s);
     std::lock_guard lock(mutex_);
     if (n != active_ && !finished_) SetReaders(n);
-  }
-
-  // A thread's time on a processor and its time runnable but waiting for one, in nanoseconds,
-  // from its /proc/<tid>/schedstat ("<on cpu> <waiting on a run queue> <timeslices>"): finer
-  // than the clock ticks of its stat.
-  static bool ReadSchedStat(int fd, std::int64_t& cpu, std::int64_t& queued) {
-    if (fd < 0) return false;
-    char buf[96];
-    const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
-    if (n <= 0) return false;
-    buf[n] = 0;
-    char* end = nullptr;
-    cpu = std::strtoll(buf, &end, 10);
-    if (end == buf) return false;
-    char* after = nullptr;
-    queued = std::strtoll(end, &after, 10);
-    if (after == end) queued = 0;
-    return true;
   }
 
   // A reader: reads the first folder nobody reads yet, while it is among the allowed ones,
@@ -524,6 +533,12 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     node.state = Node::State::Read;
     const std::size_t bytes = node.record.Bytes();
     largestRecord_ = std::max(largestRecord_, bytes);
+    // How much record a folder's listing turns into is learnt from large folders only: in
+    // small ones a few long names decide it.
+    if (node.listing >= kLearnFromListing)
+      recordPerListing_ = std::max(learnt_ ? recordPerListing_ : 0.0,
+                                   static_cast<double>(bytes) / static_cast<double>(node.listing));
+    learnt_ = learnt_ || node.listing >= kLearnFromListing;
     largestDir_ = std::max(largestDir_, node.largestSub);
     ++readAhead_;
     readAheadBytes_ += bytes;
@@ -557,15 +572,19 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       if (fd >= 0) ::close(fd);
       return subs;
     }
-    for (std::size_t i = 0; i < node.subNames.size();) {
+    std::size_t k = 0;
+    for (std::size_t i = 0; i < node.subNames.size(); ++k) {
       const std::size_t len = std::strlen(node.subNames.c_str() + i);
       Node& s = subs.emplace_back();
       s.name.assign(node.subNames, i, len);
       s.depth = node.depth + 1;
+      s.listing = node.subListings[k];
       i += len + 1;
     }
     node.subNames.clear();
     node.subNames.shrink_to_fit();
+    node.subListings.clear();
+    node.subListings.shrink_to_fit();
     std::int32_t ahead = 0;
     // Not the root's: that is read by the calling thread, which must never wait for a
     // system call once the readers run, so that it sees a stop.
@@ -693,6 +712,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (S_ISDIR(st.st_mode)) {
       if (type == DT_REG || st.st_dev != t.dev) return;
       node.subNames.append(nm, std::strlen(nm) + 1);
+      node.subListings.push_back(st.st_size);
       node.largestSub = std::max<std::int64_t>(node.largestSub, st.st_size);
       ++r.subfolders;
       return;
@@ -864,28 +884,32 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::atomic<std::int32_t> openedAhead_{0};  // descriptors of subfolders opened ahead
 
   std::mutex mutex_;
-  std::condition_variable work_;  // readers with nothing to take
-  std::condition_variable park_;  // readers beyond the allowed count
-  std::condition_variable made_;  // the calling thread: the walk ended, or a turn did
-  NodeList pending_;              // known folders not yet made, in depth-first order
-  std::size_t readAhead_ = 0;     // read and not yet made
+  std::condition_variable work_;    // readers with nothing to take
+  std::condition_variable park_;    // readers beyond the allowed count
+  std::condition_variable made_;    // the calling thread: the walk ended, or a turn did
+  NodeList pending_;                // known folders not yet made, in depth-first order
+  std::size_t readAhead_ = 0;       // read and not yet made
   std::size_t readAheadBytes_ = 0;  // what their records hold
   std::size_t largestRecord_ = 0;   // the most a filed folder's record held
+  double recordPerListing_ = 2;     // record bytes per listing byte in large folders, at most
+  bool learnt_ = false;             // recordPerListing_ is from a filed folder
   std::int64_t largestDir_ = 0;     // the largest listing of a folder met so far
-  bool windowFull_ = false;       // a reader's search ended at kSearchWindow
+  bool windowFull_ = false;         // a reader's search ended at kSearchWindow
   const std::size_t readAheadBound_ = ReadAheadBound(DescriptorLimit());
-  std::int32_t idle_ = 0;         // readers waiting for work
-  unsigned active_ = 0;           // readers allowed to take work
-  bool making_ = false;           // a reader's turn to make folders is running
-  bool walkEnded_ = false;        // every folder made, or a turn saw the stop
-  bool stopped_ = false;          // a turn saw the stop before a folder
-  bool finished_ = false;         // the walk is over: nothing more is taken or filed
+  std::int32_t idle_ = 0;   // readers waiting for work
+  unsigned active_ = 0;     // readers allowed to take work
+  bool making_ = false;     // a reader's turn to make folders is running
+  bool walkEnded_ = false;  // every folder made, or a turn saw the stop
+  bool stopped_ = false;    // a turn saw the stop before a folder
+  bool finished_ = false;   // the walk is over: nothing more is taken or filed
   std::vector<std::thread> threads_;
   std::array<ReaderSlot, kMaxReaders> slots_;
 
   // Only the calling thread touches these.
   ReaderControl control_;
-  std::int64_t lastControl_ = NowNs();
+  ResidentMemory resident_;
+  const std::size_t residentAtStart_ = resident_.Bytes();
+  std::int64_t lastControl_ = 0;  // when the last period began
   // Only the thread whose turn it is to make folders touches these (the calling thread
   // before the readers start).
   std::vector<Frame> frames_;  // the walk's path

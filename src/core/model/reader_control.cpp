@@ -1,16 +1,23 @@
 #include "core/model/reader_control.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace kestrum {
 
 ReaderControl::ReaderControl(unsigned cores, unsigned start, unsigned most)
     : cores_(std::clamp(cores, 1u, std::max(most, 1u))),
       most_(std::max(most, 1u)),
+      bound_(most_),
       readers_(std::clamp(start, 1u, std::max(most, 1u))),
       ceiling_(std::max(most, 1u)) {}
 
 unsigned ReaderControl::Update(const ReaderSample& s) {
+  readers_ = std::min(Decide(s), bound_);
+  return readers_;
+}
+
+unsigned ReaderControl::Decide(const ReaderSample& s) {
   if (s.Seconds <= 0) return readers_;
   const double rate = s.Entries / s.Seconds;
   if (cooldown_ > 0 && --cooldown_ == 0) {
@@ -59,28 +66,45 @@ unsigned ReaderControl::Update(const ReaderSample& s) {
     trialPeriods_ = 0;
     trialEntries_ = 0;
     trialSeconds_ = 0;
+    steady_ = 0;
+    steadyAsleep_ = 0;
   };
-  if (hadWork && asleepShare >= kGrowWait && readers_ < ceiling_) {
-    tryCount(std::min(ceiling_, grown_ ? readers_ * 2 : std::max(readers_ * 2, ColdCount())));
+  ++steady_;
+  steadyAsleep_ += asleepShare;
+  const unsigned highest = std::min(ceiling_, bound_);
+  if (hadWork && asleepShare >= kGrowWait && readers_ < highest) {
+    tryCount(std::min(highest, grown_ ? readers_ * 2 : std::max(readers_ * 2, ColdCount())));
     grown_ = true;
   } else if (readers_ > cores_ && busy > 0 && asleepShare < kShrinkWait) {
     const unsigned fewer = std::max(cores_, readers_ - std::max(1u, (readers_ - cores_) / 2));
     if (fewer >= floor_ && fewer < readers_) tryCount(fewer);
   } else if (readers_ < cores_ && hadWork && asleepShare < kGrowWait) {
     readers_ = cores_;
+  } else if (hadWork && readers_ < highest && steady_ >= kCooldownPeriods &&
+             steadyAsleep_ / steady_ >= kProbeWait) {
+    // Readers that sleep a little, period after period, may be held back by the count, or
+    // not: where a hypervisor shows waiting for the host's disk as running, only more readers
+    // tell. A trial does, now and then.
+    tryCount(std::min(highest, readers_ * 2));
   }
   return readers_;
 }
 
-void ReaderControl::Cap(unsigned most) {
-  most_ = std::clamp(most, 1u, most_);
-  ceiling_ = std::min(ceiling_, most_);
-  readers_ = std::min(readers_, most_);
-  previous_ = std::min(previous_, most_);
-  floor_ = std::min(floor_, most_);
+void ReaderControl::Bound(unsigned n) {
+  bound_ = std::clamp(n, 1u, most_);
+  readers_ = std::min(readers_, bound_);
 }
 
 unsigned ReaderControl::ColdCount() const { return std::min(most_, std::max(16u, 4 * cores_)); }
+
+unsigned MemoryBound(std::size_t resident, std::size_t target, std::size_t perReader,
+                     unsigned readers, unsigned cores) {
+  const double room = static_cast<double>(target) - static_cast<double>(resident);
+  const double n =
+      readers + std::floor(room / static_cast<double>(std::max<std::size_t>(perReader, 1)));
+  if (n <= cores) return std::max(cores, 1u);
+  return n >= 1e6 ? 1000000u : static_cast<unsigned>(n);
+}
 
 bool StatInInodeOrder(bool seeking, const ReaderSample& s, bool now) {
   if (!seeking) return false;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 namespace kestrum {
@@ -32,6 +33,13 @@ struct ReaderSample {
 //    on a processor or queued for one, as on a warm cache) are halved back toward the cores.
 //    Below the cores the count rises to them as soon as the readers have work and are not
 //    mostly asleep, so a warm scan runs on every core.
+//  - Readers that sleep a little, period after period (kProbeWait of their busy time on
+//    average since the count last changed, over kCooldownPeriods or more), are tried doubled:
+//    between the thresholds above nothing else would ever add a reader, and where waiting
+//    for the host's disk shows as running, a few more readers may still pay. A warm cache,
+//    whose readers hardly sleep at all, is never probed.
+//  - Memory bounds the count from outside (Bound): it drops at once and grows no further
+//    while memory is short, and may grow again when it is not.
 //  - Every growth and every shrink is a trial, judged by what actually came out: the entries
 //    handled per second over the next kTrialPeriods periods against the kTrialPeriods
 //    before. A growth that did not bring kGain, or a shrink that lost more than 1 -
@@ -47,6 +55,7 @@ class ReaderControl {
  public:
   static constexpr double kGrowWait = 0.3;
   static constexpr double kShrinkWait = 0.15;
+  static constexpr double kProbeWait = 0.08;
   static constexpr double kGain = 1.1;
   static constexpr double kKeepShrink = 0.97;
   static constexpr int kTrialPeriods = 4;
@@ -60,21 +69,26 @@ class ReaderControl {
   // Where the first growth of a scan goes.
   unsigned ColdCount() const;
 
-  // Lowers the upper bound to most (at least 1), and the count with it; never raises it.
-  void Cap(unsigned most);
+  // The most readers allowed for now (at least 1; never above the upper bound), as memory
+  // allows: lowers the count at once when it is above, and may rise again later.
+  void Bound(unsigned n);
 
   // Takes the sample of the period just ended and returns the readers for the next one.
   unsigned Update(const ReaderSample& s);
 
  private:
+  unsigned Decide(const ReaderSample& s);
   unsigned cores_;
   unsigned most_;
+  unsigned bound_;  // most_, or less while memory is short
   unsigned readers_;
   unsigned ceiling_;
   unsigned floor_ = 1;
   bool grown_ = false;  // a growth was tried in this scan
   int cooldown_ = 0;
-  double recent_[4] = {};  // entries per second of the last periods
+  int steady_ = 0;           // periods since the count last changed, trials left out
+  double steadyAsleep_ = 0;  // the sum of their shares of busy time asleep
+  double recent_[4] = {};    // entries per second of the last periods
   unsigned recentAt_ = 0;
 
   bool trial_ = false;  // judging the last change, from previous_
@@ -84,6 +98,14 @@ class ReaderControl {
   double trialEntries_ = 0;
   double trialSeconds_ = 0;
 };
+
+// How many readers the memory allows: the readers running now, plus (or minus) as many as
+// the room between the process's resident bytes and target holds readers of perReader bytes
+// each; never fewer than cores. A scan bounds its readers by this so that its peak memory
+// counts what the process already holds (a hard-link table, the folders made), not only the
+// folders being read.
+unsigned MemoryBound(std::size_t resident, std::size_t target, std::size_t perReader,
+                     unsigned readers, unsigned cores);
 
 // Whether a folder's stat calls go in inode order in the next period. The order helps only a
 // device that seeks (seeking, from its flag), and only while the readers wait for it: on a

@@ -48,11 +48,32 @@ TEST(ReaderControl, ColdStartsAtTheColdCountAndGrowsWhileTheDevicePays) {
   // stays.
   EXPECT_EQ(c.Update(Period(16, rate, 0.8)), 32u);
   EXPECT_EQ(Trial(c, 32, rate * 1.5, 0.8), 32u);
-  // Huge folders cap the count (each reader holds one's record), for good.
-  c.Cap(6);
+  // Memory short (each reader holds the record of a huge folder): the count drops at once
+  // and stays within the bound while it holds; once the bound rises, the count may grow again.
+  c.Bound(6);
   EXPECT_EQ(c.Readers(), 6u);
   for (int i = 0; i < 3 * ReaderControl::kCooldownPeriods; ++i)
     EXPECT_LE(c.Update(Period(6, rate, 0.8)), 6u) << i;
+  c.Bound(64);
+  EXPECT_EQ(c.Update(Period(6, rate, 0.8)), 12u);
+}
+
+TEST(ReaderControl, MemoryBoundCountsWhatTheProcessHolds) {
+  constexpr std::size_t MiB = 1u << 20;
+  struct Case {
+    std::size_t resident, perReader;
+    unsigned readers, want;
+  } cases[] = {
+      {4 * MiB, 4 * MiB, 2, 12},    // room for ten more
+      {40 * MiB, 4 * MiB, 12, 13},  // a little room left
+      {44 * MiB, 4 * MiB, 12, 12},  // none: no more, no fewer
+      {53 * MiB, 4 * MiB, 12, 9},   // over: as many fewer as it is over, rounded up
+      {90 * MiB, 4 * MiB, 12, 2},   // never below the cores
+      {4 * MiB, 16 * 1024, 2, 2562},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(MemoryBound(c.resident, 44 * MiB, c.perReader, c.readers, 2), c.want)
+        << c.resident / MiB << " MiB resident, " << c.readers << " readers";
 }
 
 TEST(ReaderControl, QueuedForAProcessorIsNotWaitingForTheDevice) {
@@ -84,8 +105,17 @@ TEST(ReaderControl, AShrinkThatLosesEntriesIsTakenBack) {
 
 TEST(ReaderControl, BusyOnTheProcessorSettlesOnTheCores) {
   ReaderControl c(2, 2, 64);
-  // A warm cache: readers on the processor. Nothing grows.
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(c.Update(Period(2, 500000, 0.02)), 2u);
+  // A warm cache: readers on the processor. Nothing grows, however long.
+  for (int i = 0; i < 3 * ReaderControl::kCooldownPeriods; ++i)
+    EXPECT_EQ(c.Update(Period(2, 500000, 0.02)), 2u) << i;
+  // A little asleep, period after period: now and then a trial of more readers, taken back
+  // when it brings nothing.
+  ReaderControl p(2, 2, 64);
+  unsigned n = 2;
+  for (int i = 0; i < ReaderControl::kCooldownPeriods && n == 2; ++i)
+    n = p.Update(Period(2, 100000, 0.1));
+  EXPECT_EQ(n, 4u);
+  EXPECT_EQ(Trial(p, 4, 100000, 0.1), 2u);
   // A start below the cores (a spinning disk) rises to them as soon as the readers are busy
   // on the processor.
   ReaderControl f(4, 1, 64);
