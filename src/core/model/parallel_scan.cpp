@@ -79,20 +79,22 @@ constexpr std::size_t kSearchWindow = 512;
 constexpr std::size_t kMaxReadAheadBytes = 4u << 20;
 // What the records of the folders being read may hold together, judged by the largest folder
 // met so far: in folders of 25,000 names, half of them hard links, each reader held 1 to 2 MiB.
-constexpr std::size_t kInFlightBytes = 12u << 20;
+constexpr std::size_t kInFlightBytes = 10u << 20;
 // What the scan should add to the process's resident memory at most while it has more readers
 // than cores: with the 5 MiB the report starts with, below the 64 MiB it may take, with room
 // for what grows without readers (a hard-link table). The window holds far more before it
 // scans, which is not the scan's to answer for.
-constexpr std::size_t kScanMemory = 48u << 20;
+constexpr std::size_t kScanMemory = 40u << 20;
 // Folders whose listing takes at least this much teach the walk how large records get.
 constexpr std::int64_t kLearnFromListing = 64 * 1024;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
-// without looking at the stop flag.
+// without looking at the stop flag. Not shorter: a running thread's time in its schedstat is
+// brought up to date only at the scheduler's tick or a switch, so a reader that ran all along
+// can show a tick (4 ms) less; over a first period of 5 ms, warm readers looked asleep and
+// the count jumped to the cold count.
 constexpr auto kPeriod = std::chrono::milliseconds(25);
-constexpr auto kFirstPeriod = std::chrono::milliseconds(5);
 constexpr unsigned kMaxReaders = 64;
 
 using Clock = std::chrono::steady_clock;
@@ -262,11 +264,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // stop, after the folder being made (if any) is finished.
   bool Walk() {
     std::unique_lock lock(mutex_);
-    // The first period only has to tell a warm cache from a cold device, which the readers'
-    // first milliseconds show, and the count it leads to (the cores, or the cold count) is
-    // the one the scan wants from its start: the shorter the first period, the less of the
-    // scan runs on the starting count.
-    auto period = kFirstPeriod;
+    // The first period starts with the readers: reading the root was not their time.
     lastControl_ = NowNs();
     for (;;) {
       if (walkEnded_ || !Scanning.load(std::memory_order_relaxed)) {
@@ -276,8 +274,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         made_.wait(lock, [this] { return !making_; });
         return walkEnded_ && !stopped_;
       }
-      made_.wait_for(lock, period);
-      period = kPeriod;
+      made_.wait_for(lock, kPeriod);
       lock.unlock();
       Control();
       lock.lock();
