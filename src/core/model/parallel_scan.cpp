@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,11 +91,11 @@ constexpr std::int64_t kLearnFromListing = 64 * 1024;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
-// without looking at the stop flag. Not shorter: a running thread's time in its schedstat is
-// brought up to date only at the scheduler's tick or a switch, so a reader that ran all along
-// can show a tick (4 ms) less; over a first period of 5 ms, warm readers looked asleep and
-// the count jumped to the cold count.
+// without looking at the stop flag; and the first period, which only tells warm from cold.
+// (A period this short needs the readers' time on a processor from their CPU-time clocks: a
+// running thread's schedstat lags by up to a tick, 4 ms, and warm readers looked asleep.)
 constexpr auto kPeriod = std::chrono::milliseconds(25);
+constexpr auto kFirstPeriod = std::chrono::milliseconds(5);
 constexpr unsigned kMaxReaders = 64;
 
 using Clock = std::chrono::steady_clock;
@@ -185,6 +186,10 @@ struct ReaderSlot {
   std::atomic<std::int64_t> sinceNs{0};  // when the folder being read was taken; 0: none
   std::atomic<std::int64_t> entries{0};
   std::atomic<int> statFd{-1};  // the reader's scheduler statistics, -1 when not open
+  // The reader's own CPU-time clock, once clockReady: unlike the statistics, it is brought up
+  // to date when read, also while the reader runs.
+  clockid_t cpuClock{};
+  std::atomic<bool> clockReady{false};
   // The controller's readings at the end of the last period.
   std::int64_t lastBusy = 0, lastCpu = 0, lastQueued = 0, lastEntries = 0;
 };
@@ -264,8 +269,12 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // stop, after the folder being made (if any) is finished.
   bool Walk() {
     std::unique_lock lock(mutex_);
-    // The first period starts with the readers: reading the root was not their time.
+    // The first period starts with the readers (reading the root was not their time), and is
+    // short: it only has to tell a warm cache from a cold device, which the readers' first
+    // milliseconds show, and the count it leads to (the cores, or the cold count) is the one
+    // the scan wants from its start.
     lastControl_ = NowNs();
+    bool first = true;
     for (;;) {
       if (walkEnded_ || !Scanning.load(std::memory_order_relaxed)) {
         // No reader takes a turn or files a folder any more, and the result is the caller's
@@ -274,7 +283,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         made_.wait(lock, [this] { return !making_; });
         return walkEnded_ && !stopped_;
       }
-      made_.wait_for(lock, kPeriod);
+      made_.wait_for(lock, first ? kFirstPeriod : kPeriod);
+      first = false;
       lock.unlock();
       Control();
       lock.lock();
@@ -401,13 +411,19 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       const std::int64_t busy =
           slot.busyNs.load(std::memory_order_relaxed) + (since ? now - since : 0);
       const std::int64_t entries = slot.entries.load(std::memory_order_relaxed);
-      s.Busy += static_cast<double>(std::max<std::int64_t>(0, busy - slot.lastBusy)) / 1e9;
+      const double busySeconds =
+          static_cast<double>(std::max<std::int64_t>(0, busy - slot.lastBusy)) / 1e9;
+      s.Busy += busySeconds;
       s.Entries += static_cast<double>(entries - slot.lastEntries);
       slot.lastBusy = busy;
       slot.lastEntries = entries;
       std::int64_t cpu = 0, queued = 0;
       // Acquire: the descriptor was opened by the reader, and is read here.
       if (ReadSchedStat(slot.statFd.load(std::memory_order_acquire), cpu, queued)) {
+        // The statistics' running time lags by up to a tick for a reader that is running
+        // (a sixth of a period; over shorter periods warm readers looked asleep).
+        // Acquire: the clock was asked for by the reader.
+        if (slot.clockReady.load(std::memory_order_acquire)) ReadCpuClock(slot.cpuClock, cpu);
         s.OnCpu += static_cast<double>(std::max<std::int64_t>(0, cpu - slot.lastCpu)) / 1e9;
         s.Queued += static_cast<double>(std::max<std::int64_t>(0, queued - slot.lastQueued)) / 1e9;
         slot.lastCpu = cpu;
@@ -415,7 +431,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       } else {
         // Without the scheduler's figures the readers look busy on the processor: the
         // count then stays at the cores.
-        s.OnCpu = s.Busy;
+        s.OnCpu += busySeconds;
       }
     }
     inodeOrder_.store(
@@ -430,6 +446,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // until the walk ends.
   void ReadLoop(unsigned id) {
     ReaderSlot& slot = slots_[id];
+    if (::pthread_getcpuclockid(::pthread_self(), &slot.cpuClock) == 0)
+      slot.clockReady.store(true, std::memory_order_release);
     slot.statFd.store(::open("/proc/thread-self/schedstat", O_RDONLY | O_CLOEXEC),
                       std::memory_order_release);
     Scratch scratch;

@@ -15,15 +15,16 @@ struct ReaderSample {
 
 // Decides how many readers a scan keeps, one period at a time.
 //
-// A reader that is busy (inside a folder) is in one of three states, which the scheduler's
-// figures tell apart: on a processor; runnable but queued for one (our other readers, or
-// other programs, hold them all); or asleep, which for a reader is waiting for the device (a
-// cold inode or directory block; a lock of ours is held only for moments). Only sleep says
-// that more readers would find more to do: they keep more requests in flight, and a device
+// A reader that is busy (inside a folder) is in one of three states, which the scheduler's figures
+// tell apart (the time on a processor from the reader's CPU-time clock, exact even while it runs;
+// the time queued from its schedstat): on a processor; runnable but queued for one (our other
+// readers, or other programs, hold them all); or asleep, which for a reader is waiting for the
+// device (a cold inode or directory block; a lock of ours is held only for moments). Only sleep
+// says that more readers would find more to do: they keep more requests in flight, and a device
 // with a queue (any SSD, most virtual disks) serves them in parallel. Queued time says the
 // opposite: the processors are the limit, and more readers only queue longer. So a warm cache
-// cannot pass for a slow device (its readers never sleep, however many queue), nor a slow
-// device for a warm cache (its readers sleep, however few run).
+// cannot pass for a slow device (its readers never sleep, however many queue), nor a slow device
+// for a warm cache (its readers sleep, however few run).
 //  - Growth: while at least kGrowWait of the busy time is asleep and the readers had work
 //    for most of the period, the count grows. The first growth of a scan goes straight to
 //    the cold count (sixteen, or four per core), not by doubling: a cold scan gains most in

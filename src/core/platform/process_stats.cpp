@@ -22,6 +22,13 @@ bool ReadSchedStat(int fd, std::int64_t& cpu, std::int64_t& queued) {
   return true;
 }
 
+bool ReadCpuClock(clockid_t clock, std::int64_t& ns) {
+  timespec t{};
+  if (::clock_gettime(clock, &t) != 0) return false;
+  ns = static_cast<std::int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+  return true;
+}
+
 ResidentMemory::ResidentMemory() : fd_(::open("/proc/self/statm", O_RDONLY | O_CLOEXEC)) {
   const long page = ::sysconf(_SC_PAGESIZE);
   if (page > 0) page_ = static_cast<std::size_t>(page);

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #include "core/platform/unique_fd.h"
 
@@ -11,6 +12,10 @@ namespace kestrum {
 // <timeslices>"): finer than the clock ticks of its stat. False when fd is -1 or gives no
 // figures; a kernel that gives only the first figure reads as never queued.
 bool ReadSchedStat(int fd, std::int64_t& cpu, std::int64_t& queued);
+
+// A CPU-time clock's reading (a thread's, from pthread_getcpuclockid), in nanoseconds, into
+// ns; false, leaving ns alone, when it cannot be read (the thread has ended).
+bool ReadCpuClock(clockid_t clock, std::int64_t& ns);
 
 // The memory the process holds in RAM (its resident set, what a peak-memory figure measures),
 // from /proc/self/statm, kept open so that each reading is one read.
