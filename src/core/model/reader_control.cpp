@@ -73,7 +73,11 @@ unsigned ReaderControl::Decide(const ReaderSample& s) {
   steadyAsleep_ += asleepShare;
   const unsigned highest = std::min(ceiling_, bound_);
   if (hadWork && asleepShare >= kGrowWait && readers_ < highest) {
-    tryCount(std::min(highest, grown_ ? readers_ * 2 : std::max(readers_ * 2, ColdCount())));
+    // Straight to the cold count only at the scan's start: later, a stretch of sleep in a
+    // warm scan (a branch the cache lost) is more likely short, and sixteen readers on a
+    // warm cache would take a dozen periods to shrink back.
+    const bool start = !grown_ && recentAt_ <= kTrialPeriods;
+    tryCount(std::min(highest, start ? std::max(readers_ * 2, ColdCount()) : readers_ * 2));
     grown_ = true;
   } else if (readers_ > cores_ && busy > 0 && asleepShare < kShrinkWait) {
     const unsigned fewer = std::max(cores_, readers_ - std::max(1u, (readers_ - cores_) / 2));

@@ -26,10 +26,12 @@ struct ReaderSample {
 // cannot pass for a slow device (its readers never sleep, however many queue), nor a slow device
 // for a warm cache (its readers sleep, however few run).
 //  - Growth: while at least kGrowWait of the busy time is asleep and the readers had work
-//    for most of the period, the count grows. The first growth of a scan goes straight to
-//    the cold count (sixteen, or four per core), not by doubling: a cold scan gains most in
-//    its first second, and doubling from one or two, with a trial at each step, spent a
-//    third of a second or more below the device's speed. Later growths double.
+//    for most of the period, the count grows. A growth in the scan's first kTrialPeriods
+//    periods goes straight to the cold count (sixteen, or four per core), not by doubling: a
+//    cold scan gains most in its first second, and doubling from one or two, with a trial at
+//    each step, spent a third of a second or more below the device's speed. Later growths
+//    double: a warm scan that meets a branch the cache lost would otherwise run sixteen
+//    readers on a warm cache until a dozen periods shrank them back.
 //  - Readers above the cores that hardly sleep (less than kShrinkWait of their busy time:
 //    on a processor or queued for one, as on a warm cache) are halved back toward the cores.
 //    Below the cores the count rises to them as soon as the readers have work and are not

@@ -108,6 +108,8 @@ TEST(ReaderControl, BusyOnTheProcessorSettlesOnTheCores) {
   // A warm cache: readers on the processor. Nothing grows, however long.
   for (int i = 0; i < 3 * ReaderControl::kCooldownPeriods; ++i)
     EXPECT_EQ(c.Update(Period(2, 500000, 0.02)), 2u) << i;
+  // Then a branch the cache lost: the readers sleep, and the count doubles, no more.
+  EXPECT_EQ(c.Update(Period(2, 200000, 0.5)), 4u);
   // A little asleep, period after period: now and then a trial of more readers, taken back
   // when it brings nothing.
   ReaderControl p(2, 2, 64);
