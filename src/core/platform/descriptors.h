@@ -12,6 +12,12 @@ std::size_t DescriptorLimit();
 // limit of 1024 is there for programs that still use select(), which this one does not.
 void RaiseDescriptorLimit(std::size_t most);
 
+// Grows the process's descriptor table, if it is smaller, to hold at least `count` descriptors
+// (within the soft limit), so that opening that many later never grows it. Growing a table
+// that threads share waits for an RCU grace period, milliseconds in which every thread opening
+// a file waits too; with one thread it does not wait. Opens nothing that stays open.
+void ReserveDescriptorTable(std::size_t count);
+
 // What the programs raise the limit to: enough for the scan's largest read-ahead.
 inline constexpr std::size_t kScanDescriptors = 16384;
 

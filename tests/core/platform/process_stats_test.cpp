@@ -1,13 +1,19 @@
 // The process and thread figures the scan's reader count is decided from.
 #include "core/platform/process_stats.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <string>
+
+#include "core/platform/descriptors.h"
 
 namespace kestrum {
 namespace {
@@ -68,6 +74,51 @@ TEST(ProcessStats, ResidentMemoryAndThreadClockFollowTheProcess) {
   std::int64_t ns = 0;
   ASSERT_TRUE(ReadCpuClock(clock, ns));
   EXPECT_GT(ns, 0);
+}
+
+// The size of this process's descriptor table, from /proc/self/status ("FDSize:").
+std::size_t TableSize() {
+  std::ifstream in("/proc/self/status");
+  std::string key;
+  std::size_t value = 0;
+  while (in >> key) {
+    if (key == "FDSize:" && in >> value) return value;
+  }
+  return 0;
+}
+
+std::size_t OpenDescriptors() {
+  std::size_t n = 0;
+  if (DIR* d = ::opendir("/proc/self/fd")) {
+    while (::readdir(d)) ++n;
+    ::closedir(d);
+  }
+  return n;
+}
+
+TEST(Descriptors, TheTableIsReservedWithoutClosingOrLeavingAnything) {
+  const std::size_t before = TableSize();
+  ASSERT_GT(before, 0u);
+  const std::size_t want = std::min(DescriptorLimit(), std::max<std::size_t>(2 * before, 512));
+  ASSERT_GT(want, before);
+  const std::size_t open = OpenDescriptors();
+  ReserveDescriptorTable(want);
+  EXPECT_GE(TableSize(), want);
+  EXPECT_EQ(OpenDescriptors(), open);
+  // A descriptor in use where a reservation reaches stays open, on the same file.
+  const int mine = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(mine, 0);
+  const int high = ::fcntl(mine, F_DUPFD_CLOEXEC, static_cast<int>(want - 1));
+  ::close(mine);
+  ASSERT_GE(high, 0);
+  ReserveDescriptorTable(static_cast<std::size_t>(high) + 1);
+  char buf[7] = {};
+  EXPECT_GT(::pread(high, buf, sizeof buf - 1, 0), 0);
+  EXPECT_STREQ(buf, "Name:\t");
+  ::close(high);
+  // Beyond the limit it reaches the limit, and leaves nothing open.
+  ReserveDescriptorTable(std::size_t{1} << 40);
+  EXPECT_EQ(OpenDescriptors(), open);
 }
 
 }  // namespace
