@@ -86,8 +86,6 @@ constexpr std::size_t kInFlightBytes = 10u << 20;
 // for what grows without readers (a hard-link table). The window holds far more before it
 // scans, which is not the scan's to answer for.
 constexpr std::size_t kScanMemory = 40u << 20;
-// Folders whose listing takes at least this much teach the walk how large records get.
-constexpr std::int64_t kLearnFromListing = 64 * 1024;
 // Folders the thread whose turn it is to make folders takes out of the list at once.
 constexpr std::size_t kMakeBatch = 64;
 // How often the reader count is reconsidered, and the longest the calling thread waits
@@ -253,7 +251,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (root.record.subfolders > 0) {
       {
         std::lock_guard lock(mutex_);
-        largestDir_ = std::max(largestDir_, root.largestSub);
+        records_.Met(root.largestSub);
         pending_.splice(pending_.begin(), subs);
         frames_.push_back(
             Frame{rootObject, std::move(root.dir), root.record.subfolders, path_.size()});
@@ -391,13 +389,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     {
       std::lock_guard lock(mutex_);
       running = threads_.size();
-      // The largest folder met so far, as a record: its listing's size times what large
-      // folders' records held per byte of listing (at most about twice their listing, as
-      // when every file may enter the largest list or has several names; far less once the
-      // list's smallest file keeps most out).
-      largest = std::max<std::size_t>(
-          largestRecord_,
-          static_cast<std::size_t>(recordPerListing_ * static_cast<double>(largestDir_)));
+      largest = records_.Largest();
     }
     // Each reader holds the record of the folder it reads: where folders are huge, the
     // readers' records together stay within kInFlightBytes, and the readers are no more than
@@ -551,14 +543,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (finished_) return;
     node.state = Node::State::Read;
     const std::size_t bytes = node.record.Bytes();
-    largestRecord_ = std::max(largestRecord_, bytes);
-    // How much record a folder's listing turns into is learnt from large folders only: in
-    // small ones a few long names decide it.
-    if (node.listing >= kLearnFromListing)
-      recordPerListing_ = std::max(learnt_ ? recordPerListing_ : 0.0,
-                                   static_cast<double>(bytes) / static_cast<double>(node.listing));
-    learnt_ = learnt_ || node.listing >= kLearnFromListing;
-    largestDir_ = std::max(largestDir_, node.largestSub);
+    records_.Filed(bytes, node.listing);
+    records_.Met(node.largestSub);
     ++readAhead_;
     readAheadBytes_ += bytes;
     if (node.record.subfolders > 0) {
@@ -909,10 +895,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   NodeList pending_;                // known folders not yet made, in depth-first order
   std::size_t readAhead_ = 0;       // read and not yet made
   std::size_t readAheadBytes_ = 0;  // what their records hold
-  std::size_t largestRecord_ = 0;   // the most a filed folder's record held
-  double recordPerListing_ = 2;     // record bytes per listing byte in large folders, at most
-  bool learnt_ = false;             // recordPerListing_ is from a filed folder
-  std::int64_t largestDir_ = 0;     // the largest listing of a folder met so far
+  RecordEstimate records_;          // how large the records being read may get
   bool windowFull_ = false;         // a reader's search ended at kSearchWindow
   const std::size_t readAheadBound_ = ReadAheadBound(DescriptorLimit());
   std::int32_t idle_ = 0;   // readers waiting for work

@@ -76,9 +76,9 @@ unsigned ReaderControl::Decide(const ReaderSample& s) {
     // Straight to the cold count only at the scan's start: later, a stretch of sleep in a
     // warm scan (a branch the cache lost) is more likely short, and sixteen readers on a
     // warm cache would take a dozen periods to shrink back.
-    const bool start = !grown_ && recentAt_ <= kTrialPeriods;
+    // (A growth's trial takes kTrialPeriods periods, so only one can start this early.)
+    const bool start = recentAt_ <= kTrialPeriods;
     tryCount(std::min(highest, start ? std::max(readers_ * 2, ColdCount()) : readers_ * 2));
-    grown_ = true;
   } else if (readers_ > cores_ && busy > 0 && asleepShare < kShrinkWait) {
     const unsigned fewer = std::max(cores_, readers_ - std::max(1u, (readers_ - cores_) / 2));
     if (fewer >= floor_ && fewer < readers_) tryCount(fewer);
@@ -100,6 +100,18 @@ void ReaderControl::Bound(unsigned n) {
 }
 
 unsigned ReaderControl::ColdCount() const { return std::min(most_, std::max(16u, 4 * cores_)); }
+
+void RecordEstimate::Filed(std::size_t bytes, std::int64_t listing) {
+  largestRecord_ = std::max(largestRecord_, bytes);
+  if (listing < kLearnFromListing) return;
+  const double ratio = static_cast<double>(bytes) / static_cast<double>(listing);
+  perListing_ = std::max(perListing_.value_or(0.0), ratio);
+}
+
+std::size_t RecordEstimate::Largest() const {
+  return std::max(largestRecord_, static_cast<std::size_t>(perListing_.value_or(2.0) *
+                                                           static_cast<double>(largestListing_)));
+}
 
 unsigned MemoryBound(std::size_t resident, std::size_t target, std::size_t perReader,
                      unsigned readers, unsigned cores) {

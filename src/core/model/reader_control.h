@@ -1,6 +1,8 @@
 #pragma once
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 namespace kestrum {
 
@@ -87,7 +89,6 @@ class ReaderControl {
   unsigned readers_;
   unsigned ceiling_;
   unsigned floor_ = 1;
-  bool grown_ = false;  // a growth was tried in this scan
   int cooldown_ = 0;
   int steady_ = 0;           // periods since the count last changed, trials left out
   double steadyAsleep_ = 0;  // the sum of their shares of busy time asleep
@@ -100,6 +101,30 @@ class ReaderControl {
   int trialPeriods_ = 0;
   double trialEntries_ = 0;
   double trialSeconds_ = 0;
+};
+
+// How large a record the scan's readers may hold at once: each reader holds the record of the
+// folder it reads, which it cannot know before reading it. A folder's listing size is known
+// from its parent's stat, and large folders teach how many record bytes a listing byte
+// becomes (at most about two, where every file may enter the largest list or has several
+// names; far less once the list's smallest file keeps most out).
+class RecordEstimate {
+ public:
+  // Folders whose listing takes at least this much teach; in smaller ones a few long names
+  // decide it.
+  static constexpr std::int64_t kLearnFromListing = 64 * 1024;
+  // A folder whose listing takes `listing` bytes is known.
+  void Met(std::int64_t listing) { largestListing_ = std::max(largestListing_, listing); }
+  // A folder whose listing takes `listing` bytes was read into a record of `bytes`.
+  void Filed(std::size_t bytes, std::int64_t listing);
+  // The largest record filed, or the largest folder met as a record at the most record bytes
+  // per listing byte learnt (two until a large folder is filed), whichever is more.
+  std::size_t Largest() const;
+
+ private:
+  std::size_t largestRecord_ = 0;
+  std::int64_t largestListing_ = 0;
+  std::optional<double> perListing_;
 };
 
 // How many readers the memory allows: the readers running now, plus (or minus) as many as

@@ -32,18 +32,12 @@ void RaiseDescriptorLimit(std::size_t most) {
 void ReserveDescriptorTable(std::size_t count) {
   const std::size_t n = std::min(count, DescriptorLimit());
   if (n < 2) return;
+  const int any = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (any < 0) return;
   // The lowest free descriptor at or above n - 1: never one in use, which dup2 would close.
-  const int fd = ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, static_cast<int>(n - 1));
-  if (fd < 0) {
-    // No standard input to copy: any descriptor will do.
-    const int any = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    if (any < 0) return;
-    const int high = ::fcntl(any, F_DUPFD_CLOEXEC, static_cast<int>(n - 1));
-    ::close(any);
-    if (high >= 0) ::close(high);
-    return;
-  }
-  ::close(fd);
+  const int high = ::fcntl(any, F_DUPFD_CLOEXEC, static_cast<int>(n - 1));
+  ::close(any);
+  if (high >= 0) ::close(high);
 }
 
 }  // namespace kestrum

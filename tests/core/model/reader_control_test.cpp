@@ -76,6 +76,25 @@ TEST(ReaderControl, MemoryBoundCountsWhatTheProcessHolds) {
         << c.resident / MiB << " MiB resident, " << c.readers << " readers";
 }
 
+TEST(RecordEstimate, LearnsFromLargeFoldersOnly) {
+  constexpr std::int64_t MiB = 1 << 20;
+  RecordEstimate e;
+  EXPECT_EQ(e.Largest(), 0u);
+  // A huge folder met, none read: its listing, twice.
+  e.Met(MiB);
+  EXPECT_EQ(e.Largest(), 2u * MiB);
+  // A small folder teaches nothing of the ratio, though its record counts as itself.
+  e.Filed(100 * 1024, 4096);
+  EXPECT_EQ(e.Largest(), 2u * MiB);
+  // A large folder whose record was tiny: the huge folder is expected as small.
+  e.Filed(10 * 1024, 512 * 1024);
+  EXPECT_EQ(e.Largest(), 100u * 1024);
+  // Another whose record grew past its listing: the most seen stands.
+  e.Filed(MiB, MiB / 2);
+  e.Filed(0, MiB);
+  EXPECT_EQ(e.Largest(), 2u * MiB);
+}
+
 TEST(ReaderControl, QueuedForAProcessorIsNotWaitingForTheDevice) {
   // Many readers on a warm cache: nearly all their busy time queued for the two cores. They
   // never grow, and shrink back to the cores, each step kept as the rate holds.
