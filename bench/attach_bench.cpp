@@ -6,9 +6,9 @@
 
 #include "core/adapter/explorer.h"
 #include "core/commands/attach_scan.h"
-#include "core/model/scan.h"
-#include "core/model/scanning.h"
-#include "core/model/summary.h"
+#include "core/scan/scan.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
 
 int main(int argc, char** argv) {
   using namespace kestrum;

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <string>
 
-#include "core/model/ncdu_export.h"
-#include "core/model/scanning.h"
+#include "core/saved/json_export.h"
+#include "core/scan/scanning.h"
 #include "core/presenter/navigation.h"
 #include "gui/app/frmMain.h"
 #include "support/test_support.h"

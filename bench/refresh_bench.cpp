@@ -14,10 +14,10 @@
 #include "core/commands/attach_scan.h"
 #include "core/commands/disk_loader.h"
 #include "core/commands/refresh_command.h"
-#include "core/model/discovery.h"
-#include "core/model/report_format.h"
-#include "core/model/scanning.h"
-#include "core/model/summary.h"
+#include "core/tree/discovery.h"
+#include "core/app/report_text.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
 
 namespace {
 

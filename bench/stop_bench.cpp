@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
-#include "core/model/scan.h"
-#include "core/model/scanning.h"
-#include "core/model/summary.h"
+#include "core/scan/scan.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
 
 int main(int argc, char** argv) {
   using namespace kestrum;

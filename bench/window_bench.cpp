@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "core/commands/attach_scan.h"
-#include "core/model/scan.h"
-#include "core/model/scanning.h"
-#include "core/model/summary.h"
+#include "core/scan/scan.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmZip.h"
 #include "support/test_support.h"

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "core/model/report.h"
+#include "core/app/report.h"
 #include "core/platform/descriptors.h"
 
 int main(int argc, char** argv) {

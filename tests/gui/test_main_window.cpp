@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "core/platform/settings.h"
 #include "core/presenter/actions.h"
 #include "gui/app/frmMain.h"

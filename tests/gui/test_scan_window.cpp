@@ -7,7 +7,7 @@
 #include <QTest>
 #include <thread>
 
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "gui/app/frmMain.h"
 #include "support/test_support.h"
 

@@ -18,7 +18,7 @@
 #include <QTreeView>
 
 #include "core/commands/status_texts.h"
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "core/trace/trace.h"
 #include "gui/app/frmMain.h"
 #include "gui/ui/frmZip.h"

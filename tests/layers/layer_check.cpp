@@ -25,9 +25,9 @@ struct Flag {
   const char* Home;  // the only file that may declare it
 };
 // The two process flags and the layer files that own them: the trace switch belongs to the
-// trace log, the stop flag to the scanner, the lowest layer that tests it.
+// trace log, the stop flag to the scan, the lowest layer that tests it.
 constexpr Flag kFlags[] = {{"TraceOn", "core/trace/trace.h"},
-                           {"Scanning", "core/model/scanning.h"}};
+                           {"Scanning", "core/scan/scanning.h"}};
 
 bool IsSource(const fs::path& p) {
   const std::string e = p.extension().string();

@@ -10,7 +10,7 @@
 #include <variant>
 #include <vector>
 
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

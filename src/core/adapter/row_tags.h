@@ -4,7 +4,7 @@
 #include <string_view>
 #include <variant>
 
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

@@ -1,6 +1,6 @@
 #pragma once
 #include "core/adapter/explorer.h"
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

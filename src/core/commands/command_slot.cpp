@@ -1,6 +1,6 @@
 #include "core/commands/command_slot.h"
 
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 
 namespace kestrum {
 

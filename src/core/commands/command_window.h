@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "core/commands/zip_command.h"
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

@@ -3,7 +3,7 @@
 #include <unordered_set>
 
 #include "core/fileops/trash.h"
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {

@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "core/commands/attach_scan.h"
-#include "core/model/scanning.h"
-#include "core/model/summary.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
 #include "core/platform/numbers.h"
 #include "core/trace/trace.h"
 

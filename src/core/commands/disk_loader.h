@@ -10,9 +10,9 @@
 #include "core/adapter/explorer.h"
 #include "core/commands/command_slot.h"
 #include "core/commands/command_window.h"
-#include "core/model/discovery.h"
-#include "core/model/disk_model.h"
-#include "core/model/scan.h"
+#include "core/tree/discovery.h"
+#include "core/tree/disk_model.h"
+#include "core/scan/scan.h"
 #include "core/platform/volumes.h"
 
 namespace kestrum {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/model/folder_entries.h"
+#include "core/tree/folder_entries.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "core/adapter/explorer.h"
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 #include "core/platform/volumes.h"
 
 namespace kestrum {

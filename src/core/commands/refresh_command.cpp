@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "core/commands/attach_scan.h"
-#include "core/model/refresh.h"
-#include "core/model/scanning.h"
-#include "core/model/summary.h"
+#include "core/tree/refresh.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
 #include "core/platform/errors.h"
 #include "core/platform/open_folder.h"
 #include "core/trace/trace.h"

@@ -8,8 +8,8 @@
 #include "core/commands/command_slot.h"
 #include "core/commands/command_window.h"
 #include "core/commands/disk_loader.h"
-#include "core/model/disk_model.h"
-#include "core/model/scan.h"
+#include "core/tree/disk_model.h"
+#include "core/scan/scan.h"
 
 namespace kestrum {
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

@@ -14,7 +14,7 @@
 #include "core/commands/refresh_command.h"
 #include "core/commands/targets.h"
 #include "core/commands/window_queue.h"
-#include "core/model/discovery.h"
+#include "core/tree/discovery.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/listing_state.h"
 #include "core/presenter/treemap_pane.h"

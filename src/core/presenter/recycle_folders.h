@@ -2,7 +2,7 @@
 #include <optional>
 #include <string>
 
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

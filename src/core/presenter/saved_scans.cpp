@@ -4,9 +4,9 @@
 
 #include "core/commands/attach_scan.h"
 #include "core/commands/status_texts.h"
-#include "core/model/ncdu_export.h"
-#include "core/model/ncdu_import.h"
-#include "core/model/scanning.h"
+#include "core/saved/json_export.h"
+#include "core/saved/json_import.h"
+#include "core/scan/scanning.h"
 #include "core/presenter/main_presenter.h"
 #include "core/trace/trace.h"
 

@@ -2,7 +2,7 @@
 #include <vector>
 
 #include "core/adapter/list_data.h"
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/adapter/row_tags.h"
-#include "core/model/dirent_records.h"
-#include "core/model/scan.h"
+#include "core/scan/dirent_records.h"
+#include "core/scan/scan.h"
 #include "core/platform/open_folder.h"
 #include "core/rows/list_cells.h"
 
@@ -98,7 +98,7 @@ void StatNames(int fd, const std::vector<const char*>& names, std::size_t first,
     const char* name = names[i];
     struct stat st {};
     if (DirectoryReader::LStatAt(fd, name, st) != 0) continue;  // vanished
-    if (!IsCountedFile(LinuxAttributes(st.st_mode, name))) continue;
+    if (!CountsAsFile(st.st_mode, name)) continue;
     const auto bytes = static_cast<double>(st.st_size);
     // "Show Allocated Space" shows the space the file holds, as the scan counts it.
     const double size =

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/model/hard_links.h"
-#include "core/model/imported_files.h"
+#include "core/tree/hard_links.h"
+#include "core/tree/imported_files.h"
 #include "core/rows/list_sort.h"
 
 namespace kestrum {

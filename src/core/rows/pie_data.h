@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "core/model/disk_model.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/app/arguments.h"
-#include "core/model/report.h"
+#include "core/app/report.h"
 #include "core/platform/descriptors.h"
 #include "core/platform/settings.h"
 #include "core/trace/trace.h"

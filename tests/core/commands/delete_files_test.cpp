@@ -7,7 +7,7 @@
 #include "core/commands/properties_command.h"
 #include "core/fileops/fileops_support.h"
 #include "core/fileops/properties.h"
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "support/test_support.h"
 
 namespace kestrum {

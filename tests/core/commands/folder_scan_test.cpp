@@ -7,9 +7,9 @@
 
 #include "core/commands/command_recorder.h"
 #include "core/commands/disk_loader.h"
-#include "core/model/discovery.h"
-#include "core/model/folder_entries.h"
-#include "core/model/scanning.h"
+#include "core/tree/discovery.h"
+#include "core/tree/folder_entries.h"
+#include "core/scan/scanning.h"
 #include "support/test_support.h"
 
 namespace kestrum {

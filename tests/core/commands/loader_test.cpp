@@ -7,7 +7,7 @@
 #include "core/commands/attach_scan.h"
 #include "core/commands/command_recorder.h"
 #include "core/commands/disk_loader.h"
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "support/test_support.h"
 
 namespace kestrum {

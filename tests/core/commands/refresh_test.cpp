@@ -15,8 +15,8 @@
 #include "core/commands/command_recorder.h"
 #include "core/commands/disk_loader.h"
 #include "core/commands/refresh_command.h"
-#include "core/model/scanning.h"
-#include "core/model/summary.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
 #include "support/test_support.h"
 
 namespace kestrum {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/commands/status_texts.h"
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "core/presenter/main_presenter.h"
 #include "core/presenter/navigation.h"
 #include "core/rows/pie_data.h"

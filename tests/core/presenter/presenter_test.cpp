@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/commands/status_texts.h"
-#include "core/model/scanning.h"
+#include "core/scan/scanning.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/main_presenter.h"
 #include "support/test_support.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "core/model/ncdu_export.h"
+#include "core/saved/json_export.h"
 #include "core/rows/list_cells.h"
 #include "listing_fixture.h"
 

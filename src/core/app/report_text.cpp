@@ -1,0 +1,217 @@
+#include "core/app/report_text.h"
+
+#include <sys/stat.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "core/scan/scan.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
+#include "core/platform/mounts.h"
+
+namespace kestrum {
+
+namespace {
+
+bool NeedsEscape(unsigned char c) { return c == '\\' || c < 0x20 || c == 0x7F; }
+
+void AppendEscaped(std::string& out, std::string_view text) {
+  std::size_t plain = 0;
+  while (plain < text.size() && !NeedsEscape(static_cast<unsigned char>(text[plain]))) ++plain;
+  out.append(text.data(), plain);
+  for (std::size_t i = plain; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    switch (c) {
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          char buf[5];
+          std::snprintf(buf, sizeof buf, "\\x%02X", c);
+          out += buf;
+        } else {
+          out += text[i];
+        }
+    }
+  }
+}
+
+void AppendNumber(std::string& out, double value) {
+  const double t = std::trunc(value);
+  // Whole numbers of the model print exactly as integers; anything else (-0, huge, not a
+  // number) takes the general conversion, which gives the same text for the rest.
+  if (std::fabs(t) < 9.0e15 && !(t == 0 && std::signbit(t))) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<long long>(t));
+    out.append(buf, r.ptr);
+    return;
+  }
+  char buf[400];
+  std::snprintf(buf, sizeof buf, "%.0f", t);
+  out += buf;
+}
+
+void Field(std::string& out, std::string_view text) {
+  out += '\t';
+  AppendEscaped(out, text);
+}
+
+void Field(std::string& out, double value) {
+  out += '\t';
+  AppendNumber(out, value);
+}
+
+}  // namespace
+
+std::string EscapeReportText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  AppendEscaped(out, text);
+  return out;
+}
+
+std::string ReportNumber(double value) {
+  std::string out;
+  AppendNumber(out, value);
+  return out;
+}
+
+namespace {
+
+// Writes the report into out, handing out over to sink (when there is one) whenever it holds
+// 64 KiB or more: small enough that the buffer's pages stay few and warm. False once sink has
+// failed; nothing more is written then.
+bool WriteReport(const DiskObject& drive, std::string& out, const TextSink* sink) {
+  constexpr std::size_t kPiece = 64 * 1024;
+  if (sink) out.reserve(kPiece + 8 * 1024);
+  bool ok = true;
+  auto line = [&] {
+    out += '\n';
+    if (sink && ok && out.size() >= kPiece) {
+      ok = (*sink)(out);
+      out.clear();
+    }
+  };
+  out += "drive";
+  Field(out, drive.OwnPath());
+  Field(out, static_cast<double>(drive.DeviceSize));
+  Field(out, static_cast<double>(drive.FreeSpace));
+  Field(out, static_cast<double>(drive.UsedSpace));
+  Field(out, static_cast<double>(drive.AllocatedSpace));
+  Field(out, static_cast<double>(drive.AllocationUnit));
+  Field(out, drive.FileSystem);
+  line();
+  if (const auto* folders = drive.DiskObjectsIfAny())
+    folders->ForEachWithPath([&](const DiskObject& f, const std::string& path) {
+      if (!ok) return;
+      out += "folder";
+      Field(out, path);
+      Field(out, static_cast<double>(f.Level));
+      Field(out, static_cast<double>(f.UsedSpace));
+      Field(out, static_cast<double>(f.AllocatedSpace));
+      Field(out, static_cast<double>(f.FileCount));
+      Field(out, static_cast<double>(f.FolderCount));
+      Field(out, static_cast<double>(f.fUsedSpace));
+      Field(out, static_cast<double>(f.fAllocatedSpace));
+      Field(out, static_cast<double>(f.fFileCount));
+      Field(out, static_cast<double>(f.fFolderCount));
+      line();
+    });
+  if (const auto* largest = drive.LargestFilesIfAny())
+    for (const auto& e : *largest) {
+      if (!ok) break;
+      out += "largest";
+      Field(out, e->key);
+      Field(out, static_cast<double>(e->Size));
+      Field(out, static_cast<double>(e->Allocated));
+      Field(out, e->Name);
+      line();
+    }
+  if (drive.Folder100 && ok) {
+    out += "folder100";
+    Field(out, drive.Folder100->Path());
+    Field(out, static_cast<double>(drive.Folder100->fFileCount));
+    Field(out, static_cast<double>(drive.Folder100->UsedSpace));
+    Field(out, static_cast<double>(drive.Folder100->AllocatedSpace));
+    line();
+  }
+  if (sink && ok && !out.empty()) ok = (*sink)(out);
+  if (sink) out.clear();
+  return ok;
+}
+
+// Scans canonicalPath as a drive's root folder into drive. False when it cannot be opened.
+bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath, DiskObject& drive,
+                   const MessageSink& report, unsigned threads, HardLinkRule links) {
+  drive.Class = ObjectClass::Drive;
+  drive.SetPath(canonicalPath);
+  drive.RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
+  // The file system is that of the mount whose device the folder is on; among several
+  // (bind mounts) the one whose mount point is the longest prefix of the path.
+  struct stat st {};
+  if (::stat(canonicalPath.c_str(), &st) == 0) {
+    std::size_t best = 0;
+    for (const MountEntry& m : ReadMountTable(fs.Sources().MountTable)) {
+      struct stat ms {};
+      if (::stat(m.Target.c_str(), &ms) != 0 || ms.st_dev != st.st_dev) continue;
+      const bool prefix = drive.RootFolder.compare(0, m.Target.size(), m.Target) == 0;
+      const std::size_t score = (prefix ? m.Target.size() : 0) + 1;
+      if (score > best) {
+        best = score;
+        drive.FileSystem = m.FsType;
+      }
+    }
+  }
+  drive.AllocationUnit = DriveAllocUnit(fs, canonicalPath);
+  GetDriveSpace(fs, canonicalPath, drive.DeviceSize, drive.FreeSpace, report);
+  std::int32_t keyCounter = 0;
+  Scanning = true;
+  ScanOptions options;
+  options.Threads = threads;
+  options.Links = links;
+  const bool ok = ScanDrive(drive, keyCounter, options);
+  Scanning = false;
+  SummarizeSizes(drive);
+  if (!ok && report) report("Cannot read " + drive.RootFolder);
+  return ok;
+}
+
+}  // namespace
+
+void FormatReport(const DiskObject& drive, std::string& out) { WriteReport(drive, out, nullptr); }
+
+bool FormatReport(const DiskObject& drive, const TextSink& sink) {
+  std::string out;
+  return WriteReport(drive, out, &sink);
+}
+
+bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
+               const MessageSink& report, unsigned threads, HardLinkRule links) {
+  DiskObject drive;
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links);
+  FormatReport(drive, out);
+  return ok;
+}
+
+bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
+               const TextSink& sink, const MessageSink& report, unsigned threads,
+               HardLinkRule links, bool& writeFailed) {
+  DiskObject drive;
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links);
+  writeFailed = !FormatReport(drive, sink);
+  return ok;
+}
+
+}  // namespace kestrum

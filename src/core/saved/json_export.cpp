@@ -1,0 +1,294 @@
+#include "core/saved/json_export.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <ctime>
+
+#include "core/platform/errors.h"
+#include "core/platform/pending_file.h"
+#include "core/platform/unique_fd.h"
+#include "core/scan/walk_sink.h"
+#include "core/trace/trace.h"
+#include "kestrum_version.h"
+
+namespace kestrum {
+
+void AppendExportName(std::string& out, std::string_view name) {
+  for (const char ch : name) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7F) {
+          static constexpr char kHex[] = "0123456789abcdef";
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 15];
+        } else {
+          out += ch;
+        }
+    }
+  }
+}
+
+namespace {
+
+constexpr std::size_t kPiece = 64 * 1024;
+
+void AppendNumber(std::string& out, std::uint64_t v) {
+  char buf[24];
+  const auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+// Writes the folders the scan's walk hands it as the export's nested arrays, in pieces of
+// about kPiece bytes: one array per folder, its information first, then its entries in
+// listing order, then its subfolders.
+class JsonWriter : public WalkSink {
+ public:
+  JsonWriter(const TextSink& sink, std::string rootName)
+      : sink_(sink), rootName_(std::move(rootName)) {
+    out_.reserve(kPiece + 4096);
+  }
+
+  void Header() {
+    out_ += "[1,2,{\"progname\":\"";
+    out_ += version::Product;
+    out_ += "\",\"progver\":\"";
+    out_ += std::to_string(version::Major) + "." + std::to_string(version::Minor) + "." +
+            std::to_string(version::Revision);
+    out_ += "\",\"timestamp\":";
+    AppendNumber(out_, static_cast<std::uint64_t>(std::time(nullptr)));
+    out_ += "},\n";
+  }
+
+  bool Folder(const WalkFolder& f) override {
+    out_ += rootGiven_ ? ",\n[{\"name\":\"" : "[{\"name\":\"";
+    rootGiven_ = true;
+    AppendExportName(out_, f.Root ? std::string_view(rootName_) : f.Name);
+    out_ += '"';
+    if (f.Root) {
+      out_ += ",\"dev\":";
+      AppendNumber(out_, static_cast<std::uint64_t>(f.Device));
+    }
+    if (f.Mtime >= 0) {
+      out_ += ",\"mtime\":";
+      AppendNumber(out_, static_cast<std::uint64_t>(f.Mtime));
+    }
+    if (!f.Readable) out_ += ",\"read_error\":true";
+    out_ += '}';
+    std::size_t at = 0;
+    for (const WalkEntry& e : *f.Entries) {
+      const std::string_view name(f.Names->c_str() + at);
+      at += name.size() + 1;
+      out_ += ",\n{\"name\":\"";
+      AppendExportName(out_, name);
+      out_ += '"';
+      switch (e.What) {
+        case WalkEntry::Kind::File:
+          File(e);
+          break;
+        case WalkEntry::Kind::Other:
+          out_ += ",\"notreg\":true";
+          if (e.Stated && e.Mtime >= 0) Mtime(e.Mtime);
+          break;
+        case WalkEntry::Kind::OtherFs:
+          out_ += ",\"excluded\":\"othfs\"";
+          break;
+      }
+      out_ += '}';
+    }
+    ++depth_;
+    return Flush();
+  }
+
+  bool Leave() override {
+    out_ += ']';
+    --depth_;
+    return Flush();
+  }
+
+  // Ends the text; false when the sink failed, now or before.
+  bool Finish() {
+    out_ += "]\n";
+    if (ok_) ok_ = sink_(out_);
+    out_.clear();
+    return ok_;
+  }
+
+  bool Ok() const { return ok_; }
+  // Every folder the walk gave was left again: the walk went through the whole tree.
+  bool Complete() const { return rootGiven_ && depth_ == 0; }
+
+ private:
+  void File(const WalkEntry& e) {
+    out_ += ",\"asize\":";
+    AppendNumber(out_, e.Size);
+    out_ += ",\"dsize\":";
+    AppendNumber(out_, e.Allocated);
+    if (e.Links > 1) {
+      out_ += ",\"ino\":";
+      AppendNumber(out_, e.Inode);
+      out_ += ",\"hlnkc\":true,\"nlink\":";
+      AppendNumber(out_, e.Links);
+    }
+    if (e.Mtime >= 0) Mtime(e.Mtime);
+  }
+
+  void Mtime(std::int64_t t) {
+    out_ += ",\"mtime\":";
+    AppendNumber(out_, static_cast<std::uint64_t>(t));
+  }
+
+  bool Flush() {
+    if (ok_ && out_.size() >= kPiece) {
+      ok_ = sink_(out_);
+      out_.clear();
+    }
+    return ok_;
+  }
+
+  const TextSink& sink_;
+  const std::string rootName_;
+  std::string out_;
+  bool ok_ = true;  // the sink took everything so far
+  bool rootGiven_ = false;
+  std::int64_t depth_ = 0;  // folders given and not yet left
+};
+
+}  // namespace
+
+bool ExportTree(const std::string& root, const TextSink& sink, std::string& error,
+                const ExportOptions& options) {
+  if (Tracing()) Trace("Globals.ExportTree(" + root + ")");
+  DirectoryReader plain;
+  DirectoryReader& reader = options.Reader ? *options.Reader : plain;
+  const UniqueFd fd(reader.OpenRoot(root));
+  if (!fd) {
+    error = "cannot open " + root + ": " + ErrorText(errno);
+    return false;
+  }
+  DiskObject drive;
+  drive.RootFolder = root;
+  // For files whose file system reports no block count.
+  struct statvfs vs {};
+  if (::fstatvfs(fd.Get(), &vs) == 0 && vs.f_frsize > 0 && vs.f_frsize <= 0x40000000)
+    drive.AllocationUnit = static_cast<std::int32_t>(vs.f_frsize);
+  std::string name = root;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  JsonWriter writer(sink, name);
+  writer.Header();
+  ScanOptions scan;
+  scan.Reader = options.Reader;
+  scan.Progress = options.Progress;
+  scan.Threads = options.Threads;
+  scan.RootFd = fd.Get();
+  scan.Sink = &writer;
+  std::int32_t keys = 0;
+  ScanDrive(drive, keys, scan);
+  if (!writer.Ok() || (writer.Complete() && !writer.Finish())) {
+    error = "cannot write the export";
+    return false;
+  }
+  if (!writer.Complete()) {
+    error = "stopped";
+    return false;
+  }
+  return true;
+}
+
+bool ExportToFile(const std::string& root, const std::string& file, std::string& error,
+                  const ExportOptions& options) {
+  if (file == "-") {
+    int err = 0;
+    const TextSink out = [&err](std::string_view piece) {
+      if (std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size()) return true;
+      err = errno;
+      return false;
+    };
+    bool ok = ExportTree(root, out, error, options);
+    if (ok && std::fflush(stdout) != 0) {
+      err = errno;
+      ok = false;
+    }
+    if (!ok && err) error = "cannot write the export: " + ErrorText(err);
+    return ok;
+  }
+  if (file.empty() || file.find('\0') != std::string::npos) {
+    error = "\"" + file + "\" is not a file name";
+    return false;
+  }
+  std::string target = file;
+  if (target[0] != '/') {
+    char cwd[4096];
+    if (!::getcwd(cwd, sizeof cwd)) {
+      error = "cannot tell the current folder: " + ErrorText(errno);
+      return false;
+    }
+    target = std::string(cwd) + "/" + target;
+  }
+  const std::size_t slash = target.rfind('/');
+  const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
+  PendingFile pending;
+  if (const int err = pending.Create(folder, target); err != 0) {
+    error = "cannot create " + file + ": " + ErrorText(err);
+    return false;
+  }
+  int writeErr = 0;
+  const TextSink toFile = [&](std::string_view piece) {
+    while (!piece.empty()) {
+      const ssize_t n = ::write(pending.Fd(), piece.data(), piece.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        writeErr = n < 0 ? errno : EIO;
+        return false;
+      }
+      piece.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+  if (!ExportTree(root, toFile, error, options)) {
+    if (writeErr) error = "cannot write " + file + ": " + ErrorText(writeErr);
+    return false;
+  }
+  if (::fsync(pending.Fd()) != 0) {
+    error = "cannot write " + file + ": " + ErrorText(errno);
+    return false;
+  }
+  // The name was asked for: an earlier file of it gives way, but only to a complete one.
+  struct stat old {};
+  if (::lstat(target.c_str(), &old) == 0 && !S_ISDIR(old.st_mode)) ::unlink(target.c_str());
+  if (const int err = pending.Publish(); err != 0) {
+    error = "cannot create " + file + ": " + ErrorText(err);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace kestrum

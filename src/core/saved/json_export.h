@@ -1,0 +1,42 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "core/platform/text_sink.h"
+#include "core/scan/scan.h"
+
+namespace kestrum {
+
+// What an export may be told.
+struct ExportOptions {
+  DirectoryReader* Reader = nullptr;  // null: the real file system
+  ScanProgress* Progress = nullptr;   // null: not counted
+  unsigned Threads = 0;               // the scan's readers (see ScanOptions::Threads)
+};
+
+// A name as the export writes it, the way ncdu writes it: '"' and '\' escaped, the control
+// bytes below 0x20 and 0x7F as \b \f \n \r \t or \u00XX, every other byte as it is (so a name
+// that is not UTF-8 keeps its bytes).
+void AppendExportName(std::string& out, std::string_view name);
+
+// Scans the folder tree under root (an absolute folder path) with the scan's own walk, which
+// hands each folder here instead of building the model, and writes it to sink in the JSON
+// export format, version 1.2, as it goes (only the folders read ahead are held at once): one nested array per folder
+// (its information first: name, the root's device, modification time, and read_error where
+// it could not be read), its files after it (asize = size, dsize = the space the scan counts,
+// mtime, and ino with nlink and hlnkc where the file has more than one name), its other
+// entries (links, devices, pipes, sockets) as notreg and its mount points as excluded
+// ("othfs"), both without sizes, then its subfolders. A folder that could not be opened, read
+// or whose entries could not be stated is written with read_error and what could be read. Never leaves root's file system, never
+// follows a link and does not recurse, so depth is limited only by memory. False with error
+// set when root cannot be opened, when sink fails or when Scanning goes false (a stop).
+bool ExportTree(const std::string& root, const TextSink& sink, std::string& error,
+                const ExportOptions& options = {});
+
+// Exports root into file ("-": standard output) through a pending file, so that a stopped or
+// failed export leaves no file and an earlier file of that name is replaced only by a
+// complete one. False with error set on any failure.
+bool ExportToFile(const std::string& root, const std::string& file, std::string& error,
+                  const ExportOptions& options = {});
+
+}  // namespace kestrum

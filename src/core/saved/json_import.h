@@ -1,0 +1,46 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "core/tree/disk_model.h"
+#include "core/scan/scan.h"
+
+namespace kestrum {
+
+// Why an import failed: the file's message for the user and, for the command line, one line.
+struct ImportError {
+  std::string Message;  // names the file, the byte offset and what was wrong
+};
+
+// What an import may be told.
+struct ImportOptions {
+  HardLinkRule Links = HardLinkRule::Once;
+  ScanProgress* Progress = nullptr;  // null: not counted
+};
+
+// Reads a saved scan in the common JSON export format (major version 1, any minor version;
+// written by this program, by ncdu 1.x and 2.x or by gdu), plain or compressed with gzip or
+// zstd (told by their first bytes), into the detached drive object drive, as ScanDrive would
+// have scanned the tree: one "Folder" object per folder in the file's order (the root folder
+// first, Level 1, its path the root's name in the file), LargestFiles and Folder100, and
+// drive.Imported holding every counted file for the listing. Folders' own totals are filled
+// and summarised. Counting follows the scan's rules: only regular files count (entries marked
+// notreg or excluded count nothing and get no row), folders' own sizes are not counted, and
+// under HardLinkRule::Once a file with more than one name counts once, at its first name in
+// the file, by device (inherited from the nearest folder that names one) and inode; gdu's
+// files, which mark only the later names of a linked file (inode and "hlnkc" without "nlink"),
+// count at their unmarked first name. The further names keep a row marked CountedElsewhere
+// and count in neither sizes nor file counts.
+//
+// Streams: the file is never held whole, and its nesting is limited only by memory. Stops,
+// leaving drive empty, with false and error set when the file cannot be read, is not such an
+// export (a binary ncdu export gets the command that converts it), or is damaged: truncated,
+// not JSON, another major version, a number negative, fractional or out of range, an invalid
+// escape, a name below the root that is empty, "." or "..", holds a "/" or a NUL, two entries
+// of one name in a folder, or nesting that does not close. Unknown fields and the metadata are
+// skipped. Clears nothing when Scanning goes false: an import is not stopped halfway.
+bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCounter,
+                ImportError& error, const ImportOptions& options = {});
+
+}  // namespace kestrum

@@ -1,0 +1,74 @@
+#include "core/tree/largest.h"
+
+#include "core/trace/trace.h"
+
+namespace kestrum {
+
+namespace {
+
+void AppendEntry(FileObjectList& list, const std::string& name, double size, double allocated,
+                 std::int32_t& keyCounter) {
+  auto f = std::make_unique<FileObject>();
+  f->Name = name;
+  f->Size = size;
+  f->Allocated = allocated;
+  ++keyCounter;
+  f->key = "K" + std::to_string(keyCounter);
+  list.Add(std::move(f));
+}
+
+}  // namespace
+
+void DiskObject::AddLargest(const std::string& name, double size, double allocated,
+                            std::int32_t& keyCounter) {
+  FileObjectList& list = LargestFiles();
+  if (list.Count() < kLargestBound) {
+    AppendEntry(list, name, size, allocated, keyCounter);
+    // An equal size leaves the marker on the earlier entry.
+    if (Smallest == 0 || size < Smallest) {
+      Smallest = size;
+      SmallestIndex = static_cast<std::int32_t>(list.Count());
+    }
+    return;
+  }
+  if (!(size > Smallest)) return;
+  list.RemoveAt(static_cast<std::size_t>(SmallestIndex));
+  Smallest = 0;
+  AppendEntry(list, name, size, allocated, keyCounter);
+  std::size_t position = 0;
+  for (const auto& e : list) {
+    ++position;
+    if (Smallest == 0 || e->Size < Smallest) {
+      Smallest = e->Size;
+      SmallestIndex = static_cast<std::int32_t>(position);
+    }
+  }
+}
+
+DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootName,
+                         DiskObject& rootObject, DiskObject& drive, std::int32_t& currentLevel) {
+  if (Tracing()) Trace("Globals.Add100Folder(" + rootName + ")");
+  ++currentLevel;
+  if (drive.DeepestLevel < currentLevel) drive.DeepestLevel = currentLevel;
+  auto f = std::make_unique<DiskObject>();
+  f->Class = ObjectClass::Folder100;
+  f->Name = kLargestFolderName;
+  f->Parent = &rootObject;
+  f->SetSubClass();
+  f->RootDirectory = false;
+  f->Level = currentLevel;
+  f->SetPath(rootPath + kLargestFolderName);
+  f->AllocationUnit = drive.AllocationUnit;
+  const FileObjectList& list = drive.LargestFiles();
+  f->fFileCount = static_cast<std::int32_t>(list.Count());
+  for (const auto& e : list) {
+    f->fAllocatedSpace += e->Allocated;
+    f->AllocatedSpace += e->Allocated;
+    f->fUsedSpace += e->Size;
+    f->UsedSpace += e->Size;
+  }
+  drive.Folder100 = std::move(f);
+  return drive.Folder100.get();
+}
+
+}  // namespace kestrum

@@ -1,0 +1,190 @@
+#include "core/app/report.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <set>
+#include <sstream>
+
+#include "core/app/report_text.h"
+#include "support/test_support.h"
+
+namespace kestrum {
+namespace {
+
+using test::TempDir;
+
+std::vector<std::vector<std::string>> Records(const std::string& out) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    std::vector<std::string> f;
+    std::size_t pos = 0;
+    for (;;) {
+      const std::size_t tab = line.find('\t', pos);
+      f.push_back(line.substr(pos, tab - pos));
+      if (tab == std::string::npos) break;
+      pos = tab + 1;
+    }
+    rows.push_back(f);
+  }
+  return rows;
+}
+
+TEST(ReportFormat, Escaping) {
+  EXPECT_EQ(EscapeReportText("a\\b\tc\nd\re"), "a\\\\b\\tc\\nd\\re");
+  EXPECT_EQ(EscapeReportText(std::string("\x01\x1f\x7f x", 5)), "\\x01\\x1F\\x7F x");
+  EXPECT_EQ(EscapeReportText("\xff\xc3\xa9\"'"), "\xff\xc3\xa9\"'");
+  EXPECT_EQ(ReportNumber(0), "0");
+  EXPECT_EQ(ReportNumber(1e15 + 3), "1000000000000003");
+  EXPECT_EQ(ReportNumber(4096), "4096");
+  EXPECT_EQ(ReportNumber(-0.0), "-0");
+  EXPECT_EQ(ReportNumber(-12.7), "-12");
+  EXPECT_EQ(ReportNumber(3e20), "300000000000000000000");
+  EXPECT_EQ(ReportNumber(9007199254740993.0), "9007199254740992");
+}
+
+// The report of a tree is the same text on one thread and on several, but for the free
+// space, which other programs change between two runs.
+TEST(Report, SameOnOneAndSeveralThreads) {
+  TempDir t;
+  for (int i = 0; i < 40; ++i)
+    t.Write("d" + std::to_string(i % 7) + "/e" + std::to_string(i % 3) + "/f" + std::to_string(i),
+            std::string(static_cast<std::size_t>(i % 5) * 1000, 'x'));
+  FileSystemService fs;
+  auto withoutFree = [](std::string out) {
+    auto rows = Records(out);
+    rows[0][3].clear();
+    return rows;
+  };
+  std::string one, many;
+  ASSERT_TRUE(RunReport(fs, t.Path(), one, {}, 1));
+  ASSERT_TRUE(RunReport(fs, t.Path(), many, {}, 4));
+  EXPECT_EQ(withoutFree(one), withoutFree(many));
+  EXPECT_GT(withoutFree(one).size(), 40u);
+}
+
+TEST(Report, RecordsOfAScannedFolder) {
+  TempDir t;
+  t.Write("a", std::string(100, 'a'));
+  t.Write("sub/new\nline", std::string(3, 'b'));
+  t.Write("sub/empty", "");
+  std::string out;
+  FileSystemService fs;
+  ASSERT_TRUE(RunReport(fs, t.Path(), out, {}));
+  const auto rows = Records(out);
+  ASSERT_EQ(rows.size(), 1u + 2u + 2u + 1u);
+  const auto& drive = rows[0];
+  ASSERT_EQ(drive.size(), 8u);
+  EXPECT_EQ(drive[0], "drive");
+  EXPECT_EQ(drive[1], t.Path());
+  EXPECT_GT(std::stod(drive[2]), 0);
+  const double unit = std::stod(drive[6]);
+  EXPECT_GE(unit, 1);
+  EXPECT_EQ(drive[4], "103");
+  EXPECT_FALSE(drive[7].empty());  // the file system of the volume holding it
+  const auto& root = rows[1];
+  ASSERT_EQ(root.size(), 11u);
+  EXPECT_EQ(root[0], "folder");
+  EXPECT_EQ(root[1], t.Path() + "/");
+  EXPECT_EQ(root[2], "1");
+  EXPECT_EQ(root[3], "103");
+  EXPECT_EQ(root[5], "3");  // FileCount
+  EXPECT_EQ(root[6], "1");  // FolderCount
+  EXPECT_EQ(root[9], "1");  // fFileCount
+  EXPECT_EQ(rows[2][1], t.Path() + "/sub/");
+  EXPECT_EQ(rows[2][2], "2");
+  EXPECT_EQ(rows[3][0], "largest");
+  std::set<std::string> names{rows[3][4], rows[4][4]};
+  EXPECT_TRUE(names.count(t.Path() + "/sub/new\\nline"));
+  EXPECT_EQ(rows[5][0], "folder100");
+  EXPECT_EQ(rows[5][1], t.Path() + "/100 Largest Files");
+  EXPECT_EQ(rows[5][2], "2");
+  EXPECT_EQ(rows[5][3], "103");
+}
+
+TEST(Report, ArgumentsAndBadPath) {
+  EXPECT_EQ(MaybeRunReport({}), std::nullopt);
+  EXPECT_EQ(MaybeRunReport({"trace"}), std::nullopt);
+  TempDir t;
+  const std::string file = t.Write("plain", "x");
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/nothing"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", file}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads", "0"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads"}), 2);
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads", "2x"}), 2);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+
+  // A relative, non-canonical PATH is reported under its canonical path.
+  t.Mkdir("x/y");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/x/../x//y/."}), 0);
+  const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("folder\t" + t.Path() + "/x/y/\t1\t"), out.find('\n') + 1);
+}
+
+// A long report goes out in pieces that join to the whole text; a write that fails ends it.
+TEST(Report, WrittenInPiecesAndStoppedByAFailedWrite) {
+  DiskObject drive;
+  drive.Class = ObjectClass::Drive;
+  drive.SetPath("/m");
+  auto root = std::make_unique<DiskObject>();
+  root->SetPath("/m/");
+  root->Parent = &drive;
+  DiskObject* parent = drive.DiskObjects().Add(std::move(root));
+  for (int i = 0; i < 40000; ++i) {
+    auto f = std::make_unique<DiskObject>();
+    f->Name = "folder-with-a-longer-name-" + std::to_string(i);
+    f->Parent = parent;
+    f->Level = 2;
+    drive.DiskObjects().Add(std::move(f));
+  }
+  std::string whole;
+  FormatReport(drive, whole);
+  ASSERT_GT(whole.size(), 2u << 20);
+  std::string joined;
+  int pieces = 0;
+  EXPECT_TRUE(FormatReport(drive, [&](std::string_view p) {
+    ++pieces;
+    joined += p;
+    return true;
+  }));
+  EXPECT_EQ(joined, whole);
+  EXPECT_GE(pieces, 2);
+  pieces = 0;
+  EXPECT_FALSE(FormatReport(drive, [&](std::string_view) { return ++pieces < 2; }));
+  EXPECT_EQ(pieces, 2);
+}
+
+// Standard output on a full disk: the report fails with a message instead of exiting 0.
+TEST(Report, FullDiskIsAFailure) {
+  TempDir t;
+  t.Write("a/b", "x");
+  std::fflush(stdout);
+  const int saved = ::dup(1);
+  const int full = ::open("/dev/full", O_WRONLY);
+  ASSERT_GE(full, 0);
+  ::dup2(full, 1);
+  ::close(full);
+  testing::internal::CaptureStderr();
+  const auto status = MaybeRunReport({"--report", t.Path()});
+  const std::string err = testing::internal::GetCapturedStderr();
+  std::fflush(stdout);
+  std::clearerr(stdout);
+  ::dup2(saved, 1);
+  ::close(saved);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(err.find("kestrum: cannot write the report: (28) No space left on device"),
+            std::string::npos)
+      << err;
+}
+
+}  // namespace
+}  // namespace kestrum
