@@ -2,6 +2,7 @@
 // reads back must say what the scan says.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -61,7 +62,9 @@ void Chain(const std::string& folder, int depth) {
   ::close(fd);
 }
 
-// Fails to open one folder name, as a folder without read permission does for a user.
+// A folder "locked" that cannot be opened, and a folder "noenter" that may be read but not
+// entered: its names are listed and none can be stated, as a folder of mode r-- is for a
+// user (root passes through both, so the reader stands in for the permissions).
 class Unreadable : public DirectoryReader {
  public:
   int OpenAt(int dirFd, const char* name) override {
@@ -71,7 +74,43 @@ class Unreadable : public DirectoryReader {
     }
     return DirectoryReader::OpenAt(dirFd, name);
   }
+  int StatAt(int dirFd, const char* name, struct stat& out) override {
+    struct stat self {};
+    if (::fstat(dirFd, &self) == 0 && self.st_ino == noEnter && self.st_dev == noEnterDev) {
+      errno = EACCES;
+      return -1;
+    }
+    return DirectoryReader::StatAt(dirFd, name, out);
+  }
+  ino_t noEnter = 0;
+  dev_t noEnterDev = 0;
 };
+
+// A small file system mounted on a folder of the tree while the test runs, where the system
+// lets the test mount one.
+class Mounted {
+ public:
+  explicit Mounted(const std::string& at) : at_(at) {
+    ok_ = ::mount("kestrum-test", at.c_str(), "tmpfs", 0, "size=1m") == 0;
+  }
+  ~Mounted() {
+    if (ok_) ::umount2(at_.c_str(), MNT_DETACH);
+  }
+  bool Ok() const { return ok_; }
+
+ private:
+  std::string at_;
+  bool ok_ = false;
+};
+
+// Whether the folder of this path (as the report writes it) keeps its expander.
+bool Expands(const DiskObject& drive, const std::string& path) {
+  bool found = false;
+  drive.DiskObjectsIfAny()->ForEachWithPath([&](const DiskObject& f, const std::string& p) {
+    if (p == path) found = f.Children;
+  });
+  return found;
+}
 
 struct Imported {
   bool Ok;
@@ -108,7 +147,9 @@ std::string Export(const std::string& root, DirectoryReader* reader = nullptr) {
 }
 
 // Export, then import: every folder line, largest file and total is the scan's, for names
-// of any bytes, links, unreadable folders and deep chains.
+// of any bytes, links across folders, folders that cannot be opened or entered, a mount point
+// and a deep chain; a folder the scan could not read whole is written with read_error and
+// keeps its expander in both.
 TEST(SavedReport, ExportThenImportGivesTheScansLines) {
   TempDir t;
   const std::string root = t.Mkdir("tree");
@@ -117,31 +158,65 @@ TEST(SavedReport, ExportThenImportGivesTheScansLines) {
   t.Write("tree/" + std::string("q\"uo\\te\nnl\ttab\x01\x7f"), "12");
   t.Write("tree/" + std::string("bad\xff\xfename"), "123");
   t.Write("tree/locked/hidden", "never read");
+  t.Write("tree/noenter/listed", "named, never stated");
+  t.Mkdir("tree/noenter/sub");
   t.Write("tree/empty/.keep", "");
   ASSERT_EQ(::link((root + "/a/one").c_str(), (root + "/a/b/one-again").c_str()), 0);
+  // A root file's second name in a subfolder listed first: the root's own files count first.
+  t.Write("tree/z-root", std::string(9000, 'z'));
+  ASSERT_EQ(::link((root + "/z-root").c_str(), (root + "/a/z-again").c_str()), 0);
   ASSERT_EQ(::symlink("a/one", (root + "/link").c_str()), 0);
   ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0644), 0);
   Chain(t.Mkdir("tree/deep"), 300);
+  const Mounted mount(t.Mkdir("tree/mnt"));
+  if (mount.Ok()) t.Write("tree/mnt/elsewhere", std::string(3000, 'm'));
+  struct stat ne {};
+  ASSERT_EQ(::stat((root + "/noenter").c_str(), &ne), 0);
+  ::chmod((root + "/noenter").c_str(), 0555 & ~0111);
   Unreadable reader;
+  reader.noEnter = ne.st_ino;
+  reader.noEnterDev = ne.st_dev;
+
   const std::string text = Export(root, &reader);
   EXPECT_EQ(text.compare(0, 7, "[1,2,{\""), 0);
-  const std::size_t locked = text.find("{\"name\":\"locked\"");
-  EXPECT_EQ(text.find("\"read_error\":true}", locked), text.find('}', locked) - 17);
+  for (const std::string name : {"locked", "noenter"}) {
+    const std::size_t at = text.find("{\"name\":\"" + name + "\"");
+    EXPECT_EQ(text.find("\"read_error\":true}", at), text.find('}', at) - 17) << name;
+  }
   EXPECT_NE(text.find("\"name\":\"q\\\"uo\\\\te\\nnl\\ttab\\u0001\\u007f\""), std::string::npos);
   EXPECT_NE(text.find("\"name\":\"bad\xff\xfename\""), std::string::npos);
   EXPECT_NE(text.find("{\"name\":\"link\",\"notreg\":true}"), std::string::npos);
   EXPECT_NE(text.find("\"nlink\":2"), std::string::npos);
+  if (mount.Ok()) {
+    EXPECT_NE(text.find("{\"name\":\"mnt\",\"excluded\":\"othfs\"}"), std::string::npos);
+  }
   const std::string file = t.Write("scan.json", text);
-  const Imported each = Import(file, HardLinkRule::Each);
-  ASSERT_TRUE(each.Ok) << each.Message;
-  EXPECT_EQ(Lines(*each.Drive), ScanLines(root, &reader));
-  EXPECT_EQ(each.Drive->DeepestLevel, 302);  // tree, deep and 300 d's
 
-  // Once: the second name of "one" counts nothing and is marked, as the scan counts it.
+  for (const HardLinkRule links : {HardLinkRule::Each, HardLinkRule::Once}) {
+    const Imported imported = Import(file, links);
+    ASSERT_TRUE(imported.Ok) << imported.Message;
+    EXPECT_EQ(Lines(*imported.Drive), ScanLines(root, &reader, links));
+    EXPECT_EQ(imported.Drive->DeepestLevel, 302);  // tree, deep and 300 d's
+    EXPECT_TRUE(Expands(*imported.Drive, root + "/noenter/"));
+    EXPECT_TRUE(Expands(*imported.Drive, root + "/locked/"));
+  }
+  ::chmod((root + "/noenter").c_str(), 0755);
+}
+
+// Once, an import marks the further names of a linked file as counted elsewhere, as the scan
+// counts them.
+TEST(SavedReport, FurtherNamesOfALinkedFileAreMarked) {
+  TempDir t;
+  const std::string root = t.Mkdir("tree");
+  t.Write("tree/a/one", std::string(5000, 'x'));
+  ASSERT_EQ(::link((root + "/a/one").c_str(), (root + "/a/b-again").c_str()), 0);
+  t.Mkdir("tree/a/b");
+  ASSERT_EQ(::link((root + "/a/one").c_str(), (root + "/a/b/one-again").c_str()), 0);
+  const std::string file = t.Write("scan.json", Export(root));
   const Imported once = Import(file, HardLinkRule::Once);
-  ASSERT_TRUE(once.Ok);
-  EXPECT_EQ(Lines(*once.Drive), ScanLines(root, &reader, HardLinkRule::Once));
-  EXPECT_EQ(once.Drive->UsedSpace, each.Drive->UsedSpace - 5000);
+  const Imported each = Import(file, HardLinkRule::Each);
+  ASSERT_TRUE(once.Ok && each.Ok);
+  EXPECT_EQ(once.Drive->UsedSpace, each.Drive->UsedSpace - 10000);
   const ImportedFiles& files = *once.Drive->Imported;
   std::vector<std::string> elsewhere;
   std::size_t count = 0;
@@ -152,7 +227,7 @@ TEST(SavedReport, ExportThenImportGivesTheScansLines) {
       i = f.Next;
     }
   EXPECT_EQ(count, files.Count());
-  EXPECT_EQ(elsewhere, std::vector<std::string>{root + "/a/b/one-again"});
+  EXPECT_EQ(elsewhere, (std::vector<std::string>{root + "/a/b-again", root + "/a/b/one-again"}));
 }
 
 }  // namespace
