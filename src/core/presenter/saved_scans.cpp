@@ -99,6 +99,8 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
   MainPresenter* presenter = &p;
   auto first = std::make_shared<DiskObject*>(nullptr);
   const HardLinkRule links = p.LinkRule();
+  // Stop ends a wait for a pipe's data (a FIFO, standard input), never a file read halfway.
+  Scanning = true;
   slot.Run([presenter, &slot, files, progress, first, links] {
     std::int32_t keyCounter = 0;
     for (const std::string& file : files) {
@@ -107,6 +109,7 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
       ImportOptions options;
       options.Links = links;
       options.Progress = progress.get();
+      options.Stoppable = true;
       const std::string key = Canonical(file);
       result->SetPath(key);
       if (!ImportScan(file, *result, keyCounter, error, options)) {
@@ -119,6 +122,7 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
       });
     }
     slot.Post([presenter, &slot, first] {
+      Scanning = false;
       presenter->SetProgressTimer(false);
       presenter->SetTreeEnabled(true);
       presenter->SetStatus("Done");

@@ -1,18 +1,26 @@
 #include "core/saved/json_export.h"
 
-#include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "core/platform/errors.h"
 #include "core/platform/pending_file.h"
 #include "core/platform/unique_fd.h"
+#include "core/scan/scanning.h"
 #include "core/scan/walk_sink.h"
 #include "core/trace/trace.h"
 #include "kestrum_version.h"
@@ -223,6 +231,105 @@ bool ExportTree(const std::string& root, const TextSink& sink, std::string& erro
   return true;
 }
 
+namespace {
+
+// Blocks SIGPIPE on this thread while an export writes into a pipe or socket, so that a reader
+// that goes away fails the write (EPIPE) instead of ending the program; a signal raised
+// meanwhile is taken back before the mask is restored.
+class NoPipeSignal {
+ public:
+  NoPipeSignal() {
+    sigemptyset(&pipe_);
+    sigaddset(&pipe_, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+  }
+  ~NoPipeSignal() {
+    const timespec none{0, 0};
+    while (sigtimedwait(&pipe_, nullptr, &none) > 0) {
+    }
+    pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+  }
+  NoPipeSignal(const NoPipeSignal&) = delete;
+  NoPipeSignal& operator=(const NoPipeSignal&) = delete;
+
+ private:
+  sigset_t pipe_{}, old_{};
+};
+
+// A sink that writes every piece to fd, keeping the errno of a failure in err.
+TextSink WriteTo(int fd, int& err) {
+  return [fd, &err](std::string_view piece) {
+    while (!piece.empty()) {
+      const ssize_t n = ::write(fd, piece.data(), piece.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        err = n < 0 ? errno : EIO;
+        return false;
+      }
+      piece.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+}
+
+// The name path stands for once its symbolic links are followed, the last one included even
+// where what it names does not exist yet (the export then creates that file). "" with err set
+// when the links go round in circles or cannot be read.
+std::string FollowLinks(std::string path, int& err) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    std::string to(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), to.data(), to.size());
+    if (n < 0) {
+      err = errno;
+      return {};
+    }
+    to.resize(static_cast<std::size_t>(n));
+    if (!to.empty() && to[0] == '/')
+      path = to;
+    else
+      path = path.substr(0, path.rfind('/') + 1) + to;
+  }
+  err = ELOOP;
+  return {};
+}
+
+// Opens a device, FIFO or socket to write the export into as a stream. A FIFO nobody reads
+// yet is waited for while Scanning holds, so that a stop ends the wait. -1 with errno set.
+int OpenStream(const std::string& target, mode_t mode) {
+  if (S_ISSOCK(mode)) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (!fd) return -1;
+    if (target.size() >= sizeof address.sun_path) {
+      errno = ENAMETOOLONG;
+      return -1;
+    }
+    std::memcpy(address.sun_path, target.c_str(), target.size() + 1);
+    if (::connect(fd.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
+      return -1;
+    return fd.Release();
+  }
+  if (!S_ISFIFO(mode)) return ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+  for (;;) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd >= 0) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (errno != ENXIO) return -1;  // ENXIO: no reader yet
+    if (!Scanning.load(std::memory_order_relaxed)) {
+      errno = EINTR;
+      return -1;
+    }
+    ::poll(nullptr, 0, 50);
+  }
+}
+
+}  // namespace
+
 bool ExportToFile(const std::string& root, const std::string& file, std::string& error,
                   const ExportOptions& options) {
   if (file == "-") {
@@ -253,6 +360,42 @@ bool ExportToFile(const std::string& root, const std::string& file, std::string&
     }
     target = std::string(cwd) + "/" + target;
   }
+  // What stands at the name, its links followed: a device, FIFO or socket is written into as
+  // a stream and never removed; only a regular file (or none) is replaced, by a complete one.
+  struct stat there {};
+  if (::stat(target.c_str(), &there) == 0) {
+    if (S_ISDIR(there.st_mode)) {
+      error = file + " is a folder";
+      return false;
+    }
+    if (S_ISCHR(there.st_mode) || S_ISFIFO(there.st_mode) || S_ISSOCK(there.st_mode)) {
+      const NoPipeSignal quiet;
+      const UniqueFd fd(OpenStream(target, there.st_mode));
+      if (!fd) {
+        error = errno == EINTR ? "stopped" : "cannot open " + file + ": " + ErrorText(errno);
+        return false;
+      }
+      int writeErr = 0;
+      if (!ExportTree(root, WriteTo(fd.Get(), writeErr), error, options)) {
+        if (writeErr) error = "cannot write " + file + ": " + ErrorText(writeErr);
+        return false;
+      }
+      return true;
+    }
+    if (!S_ISREG(there.st_mode)) {
+      error = file + " is neither a file nor a stream an export may write";
+      return false;
+    }
+  } else if (errno != ENOENT) {
+    error = "cannot create " + file + ": " + ErrorText(errno);
+    return false;
+  }
+  int linkErr = 0;
+  target = FollowLinks(target, linkErr);
+  if (target.empty()) {
+    error = "cannot create " + file + ": " + ErrorText(linkErr);
+    return false;
+  }
   const std::size_t slash = target.rfind('/');
   const std::string folder = slash == 0 ? "/" : target.substr(0, slash);
   PendingFile pending;
@@ -261,19 +404,7 @@ bool ExportToFile(const std::string& root, const std::string& file, std::string&
     return false;
   }
   int writeErr = 0;
-  const TextSink toFile = [&](std::string_view piece) {
-    while (!piece.empty()) {
-      const ssize_t n = ::write(pending.Fd(), piece.data(), piece.size());
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        writeErr = n < 0 ? errno : EIO;
-        return false;
-      }
-      piece.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-  };
-  if (!ExportTree(root, toFile, error, options)) {
+  if (!ExportTree(root, WriteTo(pending.Fd(), writeErr), error, options)) {
     if (writeErr) error = "cannot write " + file + ": " + ErrorText(writeErr);
     return false;
   }
@@ -281,9 +412,10 @@ bool ExportToFile(const std::string& root, const std::string& file, std::string&
     error = "cannot write " + file + ": " + ErrorText(errno);
     return false;
   }
-  // The name was asked for: an earlier file of it gives way, but only to a complete one.
+  // The name was asked for: an earlier file of it gives way, but only to a complete one, and
+  // only a regular file (whatever came to stand there meanwhile stays, and the publish fails).
   struct stat old {};
-  if (::lstat(target.c_str(), &old) == 0 && !S_ISDIR(old.st_mode)) ::unlink(target.c_str());
+  if (::lstat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::unlink(target.c_str());
   if (const int err = pending.Publish(); err != 0) {
     error = "cannot create " + file + ": " + ErrorText(err);
     return false;

@@ -1,6 +1,8 @@
 #include "core/saved/json_import.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
@@ -20,6 +22,7 @@
 #include "core/tree/summary.h"
 #include "core/platform/errors.h"
 #include "core/platform/unique_fd.h"
+#include "core/scan/scanning.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -27,6 +30,15 @@ namespace kestrum {
 namespace {
 
 constexpr std::size_t kBuffer = 256 * 1024;
+
+// What a file may make the reader hold, whatever it says: each limit is checked while the
+// text is read, so a crafted file is refused long before it costs more.
+constexpr std::size_t kLongestName = 4096;     // no file system allows a longer name
+constexpr std::size_t kLongestKey = 256;       // the format's keys are a few letters
+constexpr std::size_t kLongestOther = 65536;   // a string the reader skips (metadata, ...)
+constexpr std::size_t kLongestPath = 64u << 20;  // a folder's path, its names together
+constexpr std::size_t kDeepestFolder = 150000;   // folders inside folders
+constexpr std::size_t kDeepestValue = 1000;      // arrays and objects in a skipped value
 
 // A stream of the file's bytes, decompressed where it is compressed. Read returns the bytes
 // placed in out (0 at the end) or -1 with Why set.
@@ -37,10 +49,24 @@ class Source {
   std::string Why;
 };
 
+// The file's own bytes. A FIFO is opened without waiting for its writer (O_NONBLOCK): its
+// reads then wait in poll, where a stop (Scanning going false, when stoppable) ends them, and
+// its end is the end only once a writer has come and gone.
 class PlainSource : public Source {
  public:
-  // head: bytes already read from fd to tell the format.
-  PlainSource(int fd, std::string head) : fd_(fd), head_(std::move(head)) {}
+  PlainSource(int fd, bool fifo, bool stoppable) : fd_(fd), fifo_(fifo), stoppable_(stoppable) {}
+  // Reads up to n bytes to tell the format by; Read gives them again first.
+  const std::string& Head(std::size_t n) {
+    head_.resize(n);
+    std::size_t got = 0;
+    while (got < n) {
+      const long r = Raw(head_.data() + got, n - got);
+      if (r <= 0) break;
+      got += static_cast<std::size_t>(r);
+    }
+    head_.resize(got);
+    return head_;
+  }
   long Read(char* out, std::size_t size) override {
     if (at_ < head_.size()) {
       const std::size_t n = std::min(size, head_.size() - at_);
@@ -48,17 +74,38 @@ class PlainSource : public Source {
       at_ += n;
       return static_cast<long>(n);
     }
-    for (;;) {
-      const ssize_t n = ::read(fd_, out, size);
-      if (n >= 0) return static_cast<long>(n);
-      if (errno == EINTR) continue;
-      Why = "cannot read it: " + ErrorText(errno);
-      return -1;
-    }
+    return Raw(out, size);
   }
 
  private:
+  long Raw(char* out, std::size_t size) {
+    if (!Why.empty()) return -1;
+    for (;;) {
+      const ssize_t n = ::read(fd_, out, size);
+      if (n > 0) {
+        written_ = true;
+        return static_cast<long>(n);
+      }
+      if (n == 0 && (!fifo_ || written_ || hungUp_)) return 0;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN) {
+        Why = "cannot read it: " + ErrorText(errno);
+        return -1;
+      }
+      // A FIFO without a writer yet, or with nothing to read yet.
+      if (stoppable_ && !Scanning.load(std::memory_order_relaxed)) {
+        Why = "stopped while waiting for its data";
+        return -1;
+      }
+      pollfd p{fd_, POLLIN, 0};
+      if (::poll(&p, 1, 100) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN))
+        hungUp_ = true;  // a writer came and went without writing
+    }
+  }
+
   int fd_;
+  bool fifo_, stoppable_;
+  bool written_ = false, hungUp_ = false;
   std::string head_;
   std::size_t at_ = 0;
 };
@@ -97,6 +144,17 @@ class GzipSource : public Source {
         z_.avail_in = static_cast<uInt>(n);
       }
       if (ended_) {
+        // Zero bytes after a member are padding (a tape's blocks), as gzip -d takes them.
+        while (z_.avail_in > 0 && *z_.next_in == 0) {
+          ++z_.next_in;
+          --z_.avail_in;
+          padded_ = true;
+        }
+        if (z_.avail_in == 0) continue;
+        if (padded_) {
+          Why = "the gzip data is damaged: data after the padding";
+          return -1;
+        }
         inflateReset(&z_);  // another member follows
         ended_ = false;
       }
@@ -117,6 +175,7 @@ class GzipSource : public Source {
   z_stream z_{};
   bool ok_ = false;
   bool ended_ = false;
+  bool padded_ = false;  // zero bytes followed the last member
 };
 
 class ZstdSource : public Source {
@@ -349,9 +408,10 @@ class Reader {
     }
     return v;
   }
-  // A string after its opening quote, into out. Bytes that are no escape are taken as they
-  // are, so a name that is not UTF-8 (as ncdu writes it) keeps its bytes.
-  void String(std::string& out) {
+  // A string after its opening quote, into out, of at most most bytes (what names it in the
+  // message when longer). Bytes that are no escape are taken as they are, so a name that is
+  // not UTF-8 (as ncdu writes it) keeps its bytes.
+  void String(std::string& out, std::size_t most, const char* what) {
     out.clear();
     for (;;) {
       if (pos_ >= end_ && !Fill()) {
@@ -367,6 +427,11 @@ class Reader {
       }
       out.append(buffer_.data() + pos_, run - pos_);
       pos_ = run;
+      // Checked as it grows: at most a buffer's worth is held beyond the limit.
+      if (out.size() > most) {
+        Mark();
+        Fail(std::string(what) + " longer than " + std::to_string(most) + " bytes");
+      }
       if (pos_ >= end_) continue;
       Mark();
       const int c = Take();
@@ -439,18 +504,21 @@ class Reader {
         if (open.empty() || open.back() != c) Fail("not JSON: unbalanced brackets");
         open.pop_back();
       } else if (c == '[' || c == '{') {
+        if (open.size() == kDeepestValue)
+          Fail("arrays and objects nested deeper than " + std::to_string(kDeepestValue) +
+               " levels");
         open.push_back(c == '[' ? ']' : '}');
         if (c == '{') {
           SkipSpace();
           if (Peek() == '}') continue;
           Mark();
           if (Take() != '"') Fail("not JSON: a key expected");
-          String(scratch_);
+          String(scratch_, kLongestOther, "a string");
           Expect(':', "not JSON: \":\" expected after a key");
         }
         continue;
       } else if (c == '"') {
-        String(scratch_);
+        String(scratch_, kLongestOther, "a string");
       } else if (c == 't') {
         Literal("rue");
       } else if (c == 'f') {
@@ -474,7 +542,7 @@ class Reader {
             SkipSpace();
             Mark();
             if (Take() != '"') Fail("not JSON: a key expected");
-            String(scratch_);
+            String(scratch_, kLongestOther, "a string");
             Expect(':', "not JSON: \":\" expected after a key");
           }
           break;
@@ -485,8 +553,8 @@ class Reader {
     }
   }
 
-  // An entry object, after its "{".
-  void Object(Entry& e) {
+  // An entry object, after its "{"; its name at most nameLimit bytes.
+  void Object(Entry& e, std::size_t nameLimit = kLongestName) {
     e.Clear();
     SkipSpace();
     if (Peek() == '}') {
@@ -497,14 +565,14 @@ class Reader {
       SkipSpace();
       Mark();
       if (Take() != '"') Fail("not JSON: a key expected in an entry");
-      String(key_);
+      String(key_, kLongestKey, "a key");
       Expect(':', "not JSON: \":\" expected after a key");
       const std::string_view k = key_;
       if (k == "name") {
         SkipSpace();
         Mark();
         if (Take() != '"') Fail("the name is not a string");
-        String(e.Name);
+        String(e.Name, nameLimit, "a name");
         e.HasName = true;
       } else if (k == "asize") {
         e.Asize = Number("asize", std::numeric_limits<std::int64_t>::max());
@@ -534,7 +602,7 @@ class Reader {
         SkipSpace();
         if (Peek() == '"') {
           ++pos_;
-          String(scratch_);
+          String(scratch_, kLongestOther, "a string");
           e.Excluded = true;
         } else {
           e.Excluded = Bool("excluded");
@@ -557,7 +625,7 @@ class Reader {
     if (n == "." || n == "..") Fail("the name \"" + n + "\" below the root");
     if (n.find('/') != std::string::npos) Fail("a name that holds a \"/\"");
     if (n.find('\0') != std::string::npos) Fail("a name that holds a NUL");
-    if (n.size() > ImportedFiles::kLongestName) Fail("a name longer than any file system allows");
+    if (n.size() > kLongestName) Fail("a name longer than any file system allows");
   }
 
   // The folder on top of the stack is complete: no name may come twice in it.
@@ -582,11 +650,19 @@ class Reader {
         at_ = markAt;
         Fail("the root folder has no name");
       }
+      if (entry_.Name.find('\0') != std::string::npos) {
+        at_ = markAt;
+        Fail("the root folder's name holds a NUL");
+      }
       rootName_ = entry_.Name;
       rootPath_ = rootName_.back() == '/' ? rootName_ : rootName_ + "/";
       folder = AddScannedFolder(drive_, std::string(), &drive_, true, level, rootPath_);
       path_ = rootPath_;
     } else {
+      if (stack_.size() >= kDeepestFolder)
+        Fail("folders nested deeper than " + std::to_string(kDeepestFolder) + " levels");
+      if (parent->PathSize + entry_.Name.size() >= kLongestPath)
+        Fail("a path longer than " + std::to_string(kLongestPath >> 20) + " MiB");
       folder = AddScannedFolder(drive_, std::move(entry_.Name), parent->Folder, false, level,
                                 rootPath_);
       parent->Names.push_back({folder->Name, at_});
@@ -648,7 +724,7 @@ class Reader {
   void Directory() {
     Expect('{', "the root folder's information (\"{\") expected");
     const std::uint64_t rootAt = at_;
-    Object(entry_);
+    Object(entry_, kLongestPath);  // the root's name is its path
     OpenFolder(nullptr, rootAt);
     while (!stack_.empty()) {
       SkipSpace();
@@ -709,29 +785,38 @@ bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCou
     error.Message = "Cannot open the saved scan \"" + file + "\": " + why;
     return false;
   };
-  UniqueFd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-  if (!fd) return fail(ErrorText(errno));
-  std::string head(8, '\0');
-  std::size_t got = 0;
-  while (got < head.size()) {
-    const ssize_t n = ::read(fd.Get(), head.data() + got, head.size() - got);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail(ErrorText(errno));
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
+  // "-" is standard input. Anything else is opened without waiting (a FIFO without a writer
+  // would block the open), then read as a stream where it is a FIFO.
+  UniqueFd own;
+  int fd = STDIN_FILENO;
+  bool fifo = false;
+  if (file != "-") {
+    own.Reset(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!own) return fail(ErrorText(errno));
+    fd = own.Get();
+    struct stat st {};
+    fifo = ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    if (!fifo) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   }
-  head.resize(got);
+  auto plain = std::make_unique<PlainSource>(fd, fifo, options.Stoppable);
+  const std::string head = plain->Head(8);
+  if (!plain->Why.empty()) return fail(plain->Why);
+  const std::size_t got = head.size();
   if (head.compare(0, 8, "\xbfncduEX1") == 0)
     return fail(
         "it is in ncdu's binary format. Convert it to JSON first with "
         "\"ncdu -f FILE -o FILE.json\" (ncdu 2.6 or later) and open that.");
-  std::unique_ptr<Source> source = std::make_unique<PlainSource>(fd.Get(), head);
+  std::unique_ptr<Source> source = std::move(plain);
   bool compressed = false;
-  if (got >= 2 && static_cast<unsigned char>(head[0]) == 0x1F &&
-      static_cast<unsigned char>(head[1]) == 0x8B) {
+  // zstd: a frame, or a skippable frame (its magic 0x184D2A5?) before one, as pzstd writes.
+  const auto byte = [&head](std::size_t i) { return static_cast<unsigned char>(head[i]); };
+  const bool zstd = got >= 4 && (head.compare(0, 4, "\x28\xB5\x2F\xFD") == 0 ||
+                                 ((byte(0) & 0xF0) == 0x50 && byte(1) == 0x2A &&
+                                  byte(2) == 0x4D && byte(3) == 0x18));
+  if (got >= 2 && byte(0) == 0x1F && byte(1) == 0x8B) {
     source = std::make_unique<GzipSource>(std::move(source));
     compressed = true;
-  } else if (got >= 4 && head.compare(0, 4, "\x28\xB5\x2F\xFD") == 0) {
+  } else if (zstd) {
     source = std::make_unique<ZstdSource>(std::move(source));
     compressed = true;
   }

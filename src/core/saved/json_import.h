@@ -17,6 +17,9 @@ struct ImportError {
 struct ImportOptions {
   HardLinkRule Links = HardLinkRule::Once;
   ScanProgress* Progress = nullptr;  // null: not counted
+  // True in the window: a wait for a pipe's data ends, and the import fails, when Scanning
+  // goes false (Stop). The report program waits until it is ended.
+  bool Stoppable = false;
 };
 
 // Reads a saved scan in the common JSON export format (major version 1, any minor version;
@@ -33,13 +36,19 @@ struct ImportOptions {
 // count at their unmarked first name. The further names keep a row marked CountedElsewhere
 // and count in neither sizes nor file counts.
 //
-// Streams: the file is never held whole, and its nesting is limited only by memory. Stops,
-// leaving drive empty, with false and error set when the file cannot be read, is not such an
-// export (a binary ncdu export gets the command that converts it), or is damaged: truncated,
-// not JSON, another major version, a number negative, fractional or out of range, an invalid
-// escape, a name below the root that is empty, "." or "..", holds a "/" or a NUL, two entries
-// of one name in a folder, or nesting that does not close. Unknown fields and the metadata are
-// skipped. Clears nothing when Scanning goes false: an import is not stopped halfway.
+// Streams: the file is never held whole ("-" reads standard input; a FIFO is read as a stream,
+// its open never waits for a writer), and what the file says cannot make the reader hold more
+// than a bounded amount beyond the tree it accepts: names of at most 4,096 bytes (the root's,
+// its path, at most 64 MiB), keys of 256, skipped strings of 65,536, folders nested at most
+// 150,000 deep, paths of 64 MiB, skipped values nested 1,000 deep. Stops, leaving drive
+// empty, with false and error set when the file cannot be read, is not such an export (a
+// binary ncdu export gets the command that converts it), or is damaged: truncated, not JSON,
+// another major version, a number negative, fractional or out of range, an invalid escape, a
+// name that holds a NUL, a name below the root that is empty, "." or "..", or holds a "/", two
+// entries of one name in a folder, nesting that does not close, or anything beyond the bounds
+// above. gzip members may be followed by zero padding, and zstd frames by skippable ones.
+// Unknown fields and the metadata are skipped. Clears nothing when Scanning goes false: an
+// import is not stopped halfway, but for a wait on a pipe (Stoppable).
 bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCounter,
                 ImportError& error, const ImportOptions& options = {});
 

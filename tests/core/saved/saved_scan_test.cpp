@@ -1,15 +1,21 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "core/tree/imported_files.h"
 #include "core/saved/json_export.h"
@@ -168,6 +174,7 @@ TEST(SavedScan, RefusesDamagedFilesWithWhereAndWhy) {
       {head + "[{\"name\":\"d\"},{\"name\":\"x\"}]", "cut short", ""},
       {head + "{\"name\":\"a\"}]] x", "data after the end", "x"},
       {head + "{\"name\":\"a\",\"asize\":\"1\"}]]", "asize is not a number", "\"1\""},
+      {"[1,2,{},[{\"name\":\"\\u0000\"}]]", "name holds a NUL", "{\"name\""},
       {head + "{\"name\":\"a\" \"asize\":1}]]", "not JSON", "\"asize\""},
   };
   TempDir t;
@@ -205,11 +212,17 @@ TEST(SavedScan, ReadsGzipAndZstdAsPlain) {
   std::string zst(ZSTD_compressBound(plain.size()), '\0');
   zst.resize(ZSTD_compress(zst.data(), zst.size(), plain.data(), plain.size(), 3));
   const std::string expected = Lines(*Import(kData + "ncdu-1.18.json").Drive);
-  for (const std::string& file : {gz, t.Write("scan.json.zst", zst)}) {
+  // Zero padding after the last gzip member, and a skippable frame before the zstd one, as
+  // tape blocks and pzstd leave them.
+  const std::string padded = t.Write("padded.gz", test::Slurp(gz) + std::string(512, '\0'));
+  const std::string skippable =
+      t.Write("skip.zst", std::string("\x50\x2A\x4D\x18\x04\x00\x00\x00" "abcd", 12) + zst);
+  for (const std::string& file : {gz, t.Write("scan.json.zst", zst), padded, skippable}) {
     const Imported r = Import(file);
     ASSERT_TRUE(r.Ok) << r.Message;
     EXPECT_EQ(Lines(*r.Drive), expected);
   }
+  EXPECT_FALSE(Import(t.Write("junk.gz", test::Slurp(padded) + "x")).Ok);
   // Cut short inside the compressed stream.
   const Imported cut = Import(t.Write("cut.zst", zst.substr(0, zst.size() - 6)));
   EXPECT_FALSE(cut.Ok);
@@ -255,6 +268,202 @@ TEST(SavedScan, PeersReadTheExport) {
   line[n] = 0;
   // 75000 bytes of files once, and three folders of 4096: 87288 B, which gdu shows as 85.2 KiB.
   EXPECT_NE(std::string(line).find("85.2 KiB"), std::string::npos) << line;
+}
+
+// gzip of prefix followed by unit repeated count times, made as it goes: a few kilobytes that
+// would inflate to many megabytes.
+std::string GzipBomb(const std::string& prefix, const std::string& unit, std::size_t count) {
+  z_stream z{};
+  deflateInit2(&z, 1, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  std::string out, in = prefix;
+  std::string block;
+  while (block.size() < (1u << 20)) block += unit;
+  const std::size_t perBlock = block.size() / unit.size();
+  char buf[1 << 16];
+  for (std::size_t done = 0;;) {
+    const bool last = done >= count;
+    if (!last) {
+      const std::size_t n = std::min(perBlock, count - done);
+      in.append(block, 0, n * unit.size());
+      done += n;
+    }
+    z.next_in = reinterpret_cast<Bytef*>(in.data());
+    z.avail_in = static_cast<uInt>(in.size());
+    int rc = Z_OK;
+    do {
+      z.next_out = reinterpret_cast<Bytef*>(buf);
+      z.avail_out = sizeof buf;
+      rc = deflate(&z, last ? Z_FINISH : Z_NO_FLUSH);
+      out.append(buf, sizeof buf - z.avail_out);
+    } while (z.avail_out == 0 || (last && rc != Z_STREAM_END));
+    in.clear();
+    if (last) break;
+  }
+  deflateEnd(&z);
+  return out;
+}
+
+// Files whose few compressed bytes would hold one huge name, string or key, or nest without
+// end: each is refused near its start, at the byte where the bound is crossed, so the reader
+// never holds what the file asks for.
+TEST(SavedScan, CraftedFilesCannotBlowUpMemory) {
+  const std::string head = "[1,2,{},[{\"name\":\"/r\"},";
+  struct Case {
+    std::string prefix, unit;
+    std::size_t count;
+    std::string why;
+  };
+  const Case cases[] = {
+      {head + "{\"name\":\"", "a", 32u << 20, "a name longer than 4096 bytes"},
+      {"[1,2,{\"x\":\"", "a", 32u << 20, "a string longer than 65536 bytes"},
+      {head + "{\"", "k", 32u << 20, "a key longer than 256 bytes"},
+      {head, "[{\"name\":\"d\"},", 4u << 20, "folders nested deeper than 150000 levels"},
+      {"[1,2,", "[", 32u << 20, "nested deeper than 1000 levels"},
+      {"[1,2,{},[{\"name\":\"/", "r", 80u << 20, "a name longer than 67108864 bytes"},
+  };
+  TempDir t;
+  for (const Case& c : cases) {
+    const std::string bomb = GzipBomb(c.prefix, c.unit, c.count);
+    ASSERT_LT(bomb.size(), 1u << 20);
+    const Imported r = Import(t.Write("bomb.json.gz", bomb));
+    EXPECT_FALSE(r.Ok);
+    EXPECT_NE(r.Message.find(c.why), std::string::npos) << r.Message;
+    const std::size_t at = r.Message.find("at byte ");
+    ASSERT_NE(at, std::string::npos) << r.Message;
+    EXPECT_LT(std::stoull(r.Message.substr(at + 8)), 70u << 20) << r.Message;
+  }
+}
+
+// A FIFO and standard input are read as streams; a FIFO nobody writes to is waited for only
+// until a stop, in the window (Stoppable).
+TEST(SavedScan, ReadsPipes) {
+  const std::string text = test::Slurp(kData + "ncdu-1.18.json");
+  const std::string expected = Lines(*Import(kData + "ncdu-1.18.json").Drive);
+  TempDir t;
+  const std::string fifo = t.Path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  std::thread writer([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the reader waits
+    const int fd = ::open(fifo.c_str(), O_WRONLY);
+    ::write(fd, text.data(), text.size());
+    ::close(fd);
+  });
+  const Imported viaFifo = Import(fifo);
+  writer.join();
+  ASSERT_TRUE(viaFifo.Ok) << viaFifo.Message;
+  EXPECT_EQ(Lines(*viaFifo.Drive), expected);
+
+  int p[2];
+  ASSERT_EQ(::pipe(p), 0);
+  const int savedIn = ::dup(STDIN_FILENO);
+  ::dup2(p[0], STDIN_FILENO);
+  ::close(p[0]);
+  std::thread feeder([&] {
+    ::write(p[1], text.data(), text.size());
+    ::close(p[1]);
+  });
+  const Imported viaStdin = Import("-");
+  feeder.join();
+  ::dup2(savedIn, STDIN_FILENO);
+  ::close(savedIn);
+  ASSERT_TRUE(viaStdin.Ok) << viaStdin.Message;
+  EXPECT_EQ(Lines(*viaStdin.Drive), expected);
+
+  // Nobody writes: a stop ends the wait.
+  Scanning = true;
+  std::thread stopper([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Scanning = false;
+  });
+  std::int32_t keys = 0;
+  ImportError error;
+  ImportOptions options;
+  options.Stoppable = true;
+  DiskObject drive;
+  EXPECT_FALSE(ImportScan(fifo, drive, keys, error, options));
+  stopper.join();
+  EXPECT_NE(error.Message.find("stopped"), std::string::npos) << error.Message;
+}
+
+// What stands at an export's name: a regular file (or none, or what a link names) is replaced
+// by a complete file and a link stays a link; a device, FIFO or socket is written into and
+// stays what it was; a folder or a block device is refused and left alone.
+TEST(SavedScan, ExportTargets) {
+  TempDir t;
+  const std::string root = t.Mkdir("tree");
+  t.Write("tree/f", "12345");
+  const bool root_ = ::geteuid() == 0;
+  const std::string dir = t.Mkdir("targets");
+  const auto at = [&](const std::string& n) { return dir + "/" + n; };
+  t.Write("targets/old", "earlier");
+  t.Write("targets/linked", "earlier");
+  ASSERT_EQ(::symlink("linked", at("link").c_str()), 0);
+  ASSERT_EQ(::symlink("dangling-target", at("dangling").c_str()), 0);
+  ASSERT_EQ(::mkfifo(at("fifo").c_str(), 0600), 0);
+  t.Mkdir("targets/folder");
+  if (root_) {
+    ASSERT_EQ(::mknod(at("null").c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+    ASSERT_EQ(::mknod(at("block").c_str(), S_IFBLK | 0600, makedev(7, 200)), 0);
+  }
+  // A socket that takes what is written to it.
+  const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strcpy(address.sun_path, at("socket").c_str());
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  std::string viaSocket, viaFifo;
+  std::thread socketReader([&] {
+    const int c = ::accept(listener, nullptr, nullptr);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(c, buf, sizeof buf)) > 0;) viaSocket.append(buf, n);
+    ::close(c);
+  });
+  std::thread fifoReader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the export waits for it
+    const int fd = ::open(at("fifo").c_str(), O_RDONLY);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;) viaFifo.append(buf, n);
+    ::close(fd);
+  });
+  struct Case {
+    std::string name;
+    bool ok;
+    mode_t typeAfter;  // what stands at the name after, not following links
+    std::string written;  // the file that holds the export after ("" none)
+  };
+  std::vector<Case> cases = {
+      {"new", true, S_IFREG, "new"},
+      {"old", true, S_IFREG, "old"},
+      {"link", true, S_IFLNK, "linked"},
+      {"dangling", true, S_IFLNK, "dangling-target"},
+      {"fifo", true, S_IFIFO, ""},
+      {"socket", true, S_IFSOCK, ""},
+      {"folder", false, S_IFDIR, ""},
+  };
+  if (root_) {
+    cases.push_back({"null", true, S_IFCHR, ""});
+    cases.push_back({"block", false, S_IFBLK, ""});
+  }
+  for (const Case& c : cases) {
+    std::string error;
+    Scanning = true;
+    EXPECT_EQ(ExportToFile(root, at(c.name), error), c.ok) << c.name << ": " << error;
+    Scanning = false;
+    struct stat st {};
+    ASSERT_EQ(::lstat(at(c.name).c_str(), &st), 0) << c.name;
+    EXPECT_EQ(st.st_mode & S_IFMT, c.typeAfter) << c.name;
+    if (!c.written.empty()) {
+      EXPECT_EQ(test::Slurp(at(c.written)).compare(0, 6, "[1,2,{"), 0) << c.name;
+    }
+  }
+  socketReader.join();
+  fifoReader.join();
+  ::close(listener);
+  for (const std::string* got : {&viaSocket, &viaFifo}) {
+    EXPECT_EQ(got->compare(0, 6, "[1,2,{"), 0);
+    EXPECT_EQ(got->substr(got->size() - 2), "]\n");
+  }
 }
 
 }  // namespace
