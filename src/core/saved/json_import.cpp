@@ -12,6 +12,7 @@
 #include <cstring>
 #include <deque>
 #include <limits>
+#include <optional>
 #include <string_view>
 #include <unordered_set>
 #include <utility>
@@ -278,6 +279,7 @@ class Reader {
     SkipSpace();
     Mark();
     if (!AtEnd()) Fail("data after the end of the export");
+    ClaimLinkedFiles();
     Add100Folder(rootPath_, rootName_, *drive_.DiskObjects().Item(1), drive_, level0_);
     drive_.Imported = std::move(files_);
   }
@@ -295,6 +297,8 @@ class Reader {
   // One open folder: its object, device, last file and the names met in it so far.
   struct Frame {
     DiskObject* Folder;
+    std::uint32_t Order;  // its place among the folders in the file's order (depth first)
+    bool SubfolderMet;    // a subfolder came before: a file now is out of the scan's order
     std::uint64_t Dev;
     std::uint64_t LastFile;
     std::size_t PathSize;
@@ -669,6 +673,7 @@ class Reader {
       ++parent->Folder->FolderCount;
       ++parent->Folder->fFolderCount;
       parent->Folder->Children = true;
+      parent->SubfolderMet = true;
       if (!entry_.HasDev) dev = parent->Dev;
       path_.resize(parent->PathSize);
       path_ += folder->Name;
@@ -677,7 +682,8 @@ class Reader {
     // A folder the scan could not read whole: it keeps its expander, as a scan shows it.
     if (entry_.ReadError) folder->Children = true;
     if (options_.Progress) options_.Progress->Folders.fetch_add(1, std::memory_order_relaxed);
-    stack_.push_back(Frame{folder, dev, ImportedFiles::kEnd, path_.size(), {}, nullptr});
+    stack_.push_back(
+        Frame{folder, folders_++, false, dev, ImportedFiles::kEnd, path_.size(), {}, nullptr});
   }
 
   void AddFile(Frame& f) {
@@ -686,16 +692,21 @@ class Reader {
       f.Names.push_back({f.Skipped->emplace_back(entry_.Name), at_});
       return;
     }
+    if (f.SubfolderMet) interleaved_ = true;
     bool elsewhere = false;
+    std::optional<Claim> claim;
     if (options_.Links == HardLinkRule::Once && entry_.HasIno) {
       const bool linked = entry_.HasNlink ? entry_.Nlink > 1 : entry_.Hlnkc;
       // gdu marks only the later names of a linked file, with no link count: its first name,
       // unmarked, is where it counts.
       const bool gduLater = minor_ >= 2 && !entry_.HasNlink && entry_.Hlnkc;
-      if (gduLater)
+      const DevIno id{entry_.HasDev ? entry_.Dev : f.Dev, entry_.Ino};
+      if (gduLater) {
         elsewhere = true;
-      else if (linked)
-        elsewhere = !links_.insert(DevIno{entry_.HasDev ? entry_.Dev : f.Dev, entry_.Ino}).second;
+      } else if (linked) {
+        elsewhere = !links_.insert(id).second;
+        claim = Claim{f.Order, 0, f.Folder, id, 0, 0, !elsewhere};  // record and sizes below
+      }
     }
     ImportedFile file;
     file.Size = static_cast<double>(entry_.Asize);
@@ -711,6 +722,12 @@ class Reader {
     ++folder.FileCount;
     ++folder.fFileCount;
     if (options_.Progress) options_.Progress->Files.fetch_add(1, std::memory_order_relaxed);
+    if (claim) {
+      claim->Record = f.LastFile;
+      claim->Size = file.Size;
+      claim->Allocated = file.Allocated;
+      claims_.push_back(*claim);
+    }
     if (elsewhere) return;
     folder.UsedSpace += file.Size;
     folder.fUsedSpace += file.Size;
@@ -718,6 +735,43 @@ class Reader {
     folder.fAllocatedSpace += file.Allocated;
     OfferLargest(drive_, std::string_view(path_).substr(0, f.PathSize), entry_.Name, file.Size,
                  file.Allocated, keyCounter_, scratch_);
+  }
+
+  // The names of linked files claim their file in the order a scan of the tree would meet them:
+  // a folder's own files first, then its subfolders depth first. Each name claims as it is read,
+  // which is that order where every folder lists its files before its subfolders (as this
+  // program writes them). Where a file came after a subfolder (ncdu writes a folder's entries
+  // in the directory's order), the claims are made again in the scan's order: the first name
+  // counts the file's bytes and may enter the largest list; the others are marked and leave it.
+  void ClaimLinkedFiles() {
+    if (interleaved_) {
+      for (const Claim& c : claims_)
+        if (c.Counted) Count(*c.Object, -c.Size, -c.Allocated);
+      links_.clear();
+      std::stable_sort(claims_.begin(), claims_.end(),
+                       [](const Claim& a, const Claim& b) { return a.Folder < b.Folder; });
+      for (Claim& c : claims_) {
+        const bool counts = links_.insert(c.Id).second;
+        if (counts) Count(*c.Object, c.Size, c.Allocated);
+        if (counts == c.Counted) continue;
+        c.Counted = counts;
+        files_->SetCountedElsewhere(c.Record, !counts);
+        const std::string name(files_->At(c.Record).Name);
+        if (counts)
+          OfferLargest(drive_, c.Object->Path(), name, c.Size, c.Allocated, keyCounter_, scratch_);
+        else
+          RemoveLargest(drive_, c.Object->Path() + name);
+      }
+    }
+    claims_.clear();
+    claims_.shrink_to_fit();
+  }
+
+  static void Count(DiskObject& folder, double size, double allocated) {
+    folder.UsedSpace += size;
+    folder.fUsedSpace += size;
+    folder.AllocatedSpace += allocated;
+    folder.fAllocatedSpace += allocated;
   }
 
   // The root folder, after its "[", to its closing "]"; every level on stack_, not recursed.
@@ -773,6 +827,18 @@ class Reader {
   Entry entry_;
   std::string key_, scratch_, path_, rootName_, rootPath_;
   std::unordered_set<DevIno, DevInoHash> links_;
+  // A name of a linked file met under Once, and whether it claimed the file.
+  struct Claim {
+    std::uint32_t Folder;  // the folder's Order
+    std::uint64_t Record;  // its record in files_
+    DiskObject* Object;
+    DevIno Id;
+    double Size, Allocated;
+    bool Counted;
+  };
+  std::vector<Claim> claims_;
+  std::uint32_t folders_ = 0;
+  bool interleaved_ = false;  // some file came after a subfolder of its folder
   std::int32_t level0_ = 0;
 };
 

@@ -89,6 +89,11 @@ std::uint64_t ImportedFiles::Append(const DiskObject* folder, std::uint64_t last
   return position;
 }
 
+void ImportedFiles::SetCountedElsewhere(std::uint64_t position, bool elsewhere) {
+  unsigned char& flags = blocks_[position >> kBlockBits][(position & (kBlock - 1)) + 8];
+  flags = static_cast<unsigned char>(elsewhere ? flags | kElsewhere : flags & ~kElsewhere);
+}
+
 std::size_t ImportedFiles::Bytes() const {
   return blocks_.size() * kBlock +
          first_.size() * (sizeof(void*) * 2 + sizeof(std::uint64_t) + sizeof(void*)) +

@@ -51,6 +51,8 @@ class ImportedFiles {
   // folder's first) and returns its position. The caller keeps each folder's last position
   // while the folder is read.
   std::uint64_t Append(const DiskObject* folder, std::uint64_t last, const ImportedFile& file);
+  // Marks the file at position as a further name whose bytes count at another name, or not.
+  void SetCountedElsewhere(std::uint64_t position, bool elsewhere);
   // Memory held by the records and the folder index, in bytes.
   std::size_t Bytes() const;
 

@@ -45,6 +45,27 @@ void DiskObject::AddLargest(const std::string& name, double size, double allocat
   }
 }
 
+void RemoveLargest(DiskObject& drive, const std::string& name) {
+  FileObjectList& list = drive.LargestFiles();
+  std::size_t position = 0, found = 0;
+  for (const auto& e : list) {
+    ++position;
+    if (e->Name == name) found = position;
+  }
+  if (found == 0) return;
+  list.RemoveAt(found);
+  drive.Smallest = 0;
+  drive.SmallestIndex = 0;
+  position = 0;
+  for (const auto& e : list) {
+    ++position;
+    if (drive.Smallest == 0 || e->Size < drive.Smallest) {
+      drive.Smallest = e->Size;
+      drive.SmallestIndex = static_cast<std::int32_t>(position);
+    }
+  }
+}
+
 DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootName,
                          DiskObject& rootObject, DiskObject& drive, std::int32_t& currentLevel) {
   if (Tracing()) Trace("Globals.Add100Folder(" + rootName + ")");

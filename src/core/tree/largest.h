@@ -19,4 +19,7 @@ inline constexpr const char* kLargestFolderName = "100 Largest Files";
 DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootName,
                          DiskObject& rootObject, DiskObject& drive, std::int32_t& currentLevel);
 
+// Takes the file of this full path out of the drive's largest files, if it is there.
+void RemoveLargest(DiskObject& drive, const std::string& name);
+
 }  // namespace kestrum

@@ -6,7 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -228,6 +231,83 @@ TEST(SavedReport, FurtherNamesOfALinkedFileAreMarked) {
     }
   EXPECT_EQ(count, files.Count());
   EXPECT_EQ(elsewhere, (std::vector<std::string>{root + "/a/b-again", root + "/a/b/one-again"}));
+}
+
+// The report's folder lines alone (the largest files' keys follow the order the file lists
+// files in, which a peer may interleave with subfolders).
+std::string FolderLines(const std::string& lines) {
+  std::istringstream in(lines);
+  std::string out;
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind("folder\t", 0) == 0) out += line + "\n";
+  return out;
+}
+
+// Runs a peer's export of root into file; false where the peer is missing or fails.
+bool PeerExport(const std::string& command) { return std::system(command.c_str()) == 0; }
+
+// ncdu and gdu write a folder's files and subfolders in the directory's order (gdu its
+// subfolders as its threads finish them); an import counts linked files by the scan's rule all
+// the same: a folder's own files first, then its subfolders depth first. ncdu's folder lines
+// are then the scan's; gdu's totals are.
+TEST(SavedReport, PeersExportsCountLinksByTheScansRule) {
+  TempDir t;
+  const std::string root = t.Mkdir("tree");
+  // Twenty files of the root, each with a second name in a subfolder; then folders that link
+  // into each other, listed in whatever order the directory keeps.
+  t.Mkdir("tree/sub");
+  for (int i = 1; i <= 20; ++i) {
+    const std::string a = t.Write("tree/a" + std::to_string(i), std::string(1000, 'a'));
+    ASSERT_EQ(::link(a.c_str(), (root + "/sub/b" + std::to_string(i)).c_str()), 0);
+  }
+  std::uint32_t seed = 7;
+  const auto next = [&seed] { return seed = seed * 1103515245u + 12345u; };
+  std::vector<std::string> folders{"tree"};
+  for (int i = 0; i < 40; ++i)
+    folders.push_back(t.Mkdir(folders[next() % folders.size()] + "/f" + std::to_string(i))
+                          .substr(t.Path().size() + 1));
+  for (int i = 0; i < 60; ++i) {
+    const std::string a = t.Write(folders[next() % folders.size()] + "/x" + std::to_string(i),
+                                  std::string(100 + i, 'x'));
+    const std::string b =
+        t.Path() + "/" + folders[next() % folders.size()] + "/y" + std::to_string(i);
+    ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+  }
+  const std::string scanned = ScanLines(root, nullptr, HardLinkRule::Once);
+  const std::string ncdu = t.Path() + "/ncdu.json", gdu = t.Path() + "/gdu.json";
+  if (PeerExport("ncdu -0 -x -o '" + ncdu + "' '" + root + "' >/dev/null 2>&1")) {
+    const Imported imported = Import(ncdu);
+    ASSERT_TRUE(imported.Ok) << imported.Message;
+    EXPECT_EQ(FolderLines(Lines(*imported.Drive)), FolderLines(scanned));
+  } else {
+    std::printf("ncdu is missing or failed: its export is not compared\n");
+  }
+  if (PeerExport("gdu -n -o '" + gdu + "' '" + root + "' >/dev/null 2>&1")) {
+    const Imported imported = Import(gdu);
+    ASSERT_TRUE(imported.Ok) << imported.Message;
+    // The root's line: its path, level, then its total bytes.
+    const std::string rootLine = scanned.substr(0, scanned.find('\n'));
+    std::istringstream fields(rootLine);
+    std::string field;
+    for (int i = 0; i < 4; ++i) std::getline(fields, field, '\t');
+    EXPECT_EQ(imported.Drive->DiskObjects().Item(1)->UsedSpace, std::stod(field)) << rootLine;
+  } else {
+    std::printf("gdu is missing or failed: its export is not compared\n");
+  }
+
+  // A crafted file that lists a folder's linked file after its subfolder holding the other
+  // name: the folder's own file counts, as a scan counts it.
+  const std::string crafted = t.Write(
+      "crafted.json",
+      "[1,2,{},[{\"name\":\"/r\"},"
+      "[{\"name\":\"s\"},{\"name\":\"later\",\"asize\":700,\"ino\":9,\"nlink\":2}],"
+      "{\"name\":\"own\",\"asize\":700,\"ino\":9,\"nlink\":2}]]");
+  const Imported c = Import(crafted);
+  ASSERT_TRUE(c.Ok) << c.Message;
+  EXPECT_EQ(c.Drive->DiskObjects().Item(1)->fUsedSpace, 700);
+  EXPECT_EQ(c.Drive->DiskObjects().Item(2)->fUsedSpace, 0);
+  ASSERT_EQ(c.Drive->LargestFiles().Count(), 1u);
+  EXPECT_EQ(c.Drive->LargestFiles().Item(1)->Name, "/r/own");
 }
 
 }  // namespace
