@@ -10,21 +10,26 @@ namespace kestrum {
 
 namespace {
 
-bool Recycling(const std::string& action) { return action == "Recycle"; }
+// Only Delete deletes for good: any other value, even one that is no enumerator, goes to the
+// trash, from which it can be taken back.
+bool Recycling(DeleteAction action) { return action != DeleteAction::Delete; }
+
+// The action's word in the question and the trace: "Delete" or "Recycle".
+const char* Word(DeleteAction action) { return Recycling(action) ? "Recycle" : "Delete"; }
 
 std::string Objects(std::size_t n) { return std::to_string(n) + (n == 1 ? " object" : " objects"); }
 
-std::string Verb(const std::string& action) {
+std::string Verb(DeleteAction action) {
   return Recycling(action) ? "moved to the trash" : "deleted";
 }
 
 }  // namespace
 
-std::string ConfirmText(const std::string& action) {
-  return "Are you sure you want to " + action + " the selected objects?";
+std::string ConfirmText(DeleteAction action) {
+  return std::string("Are you sure you want to ") + Word(action) + " the selected objects?";
 }
 
-std::string ConfirmDetails(const std::string& action, const TargetSelection& selection) {
+std::string ConfirmDetails(DeleteAction action, const TargetSelection& selection) {
   std::string out = Objects(selection.Targets.size()) + " will be " + Verb(action) + ":\n";
   for (const RowTarget& t : selection.Targets) out += t.FullPath + (t.IsFolder ? "/" : "") + "\n";
   if (selection.LeftOut > 0)
@@ -83,10 +88,10 @@ std::string DeleteFilesCommand::ProgressLine() const {
          std::to_string(entries_.load()) + " entries removed";
 }
 
-bool DeleteFilesCommand::DeleteFiles(const std::string& action, NodeId listed) {
+bool DeleteFilesCommand::DeleteFiles(DeleteAction action, NodeId listed) {
   // Taken first, so that nothing else can start while the user is asked.
   if (!slot_.Acquire()) return false;
-  if (Tracing()) Trace("frmMain.DeleteFiles(" + action + ")");
+  if (Tracing()) Trace(std::string("frmMain.DeleteFiles(") + Word(action) + ")");
   TargetSelection selection = SelectFileTargets(list_, explorer_, listed);
   if (selection.Targets.empty()) {
     slot_.Release();

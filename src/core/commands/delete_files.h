@@ -15,11 +15,15 @@
 
 namespace kestrum {
 
+// What a delete command does with each object: delete it for good, or move it to the trash.
+// Only Delete deletes for good.
+enum class DeleteAction : std::uint8_t { Delete, Recycle };
+
 // The question asked once per delete or trash command.
-std::string ConfirmText(const std::string& action);
+std::string ConfirmText(DeleteAction action);
 // The details below it: how many objects, then each full path (folders end in "/"), and how
 // many selected rows are left out.
-std::string ConfirmDetails(const std::string& action, const TargetSelection& selection);
+std::string ConfirmDetails(DeleteAction action, const TargetSelection& selection);
 
 // RemoveDiskObject: removes object from diskList as the model's owner of drives does
 // (entries whose Parent is object first, then object itself, by Path key), and, for a
@@ -31,8 +35,8 @@ void RemoveDiskObject(DiskCollection* diskList, DiskObject* object);
 // belongs to; false when there is none.
 bool RemoveLargestEntry(DiskObject* largestFolder, const std::string& key);
 
-// DeleteFiles(Action), "Delete" or "Recycle": the selected rows of list, which shows the
-// node listed, are confirmed once and then deleted or moved to the trash one by one in list
+// DeleteFiles(action): the selected rows of list, which shows the node listed, are confirmed
+// once and then deleted or moved to the trash one by one in list
 // order on the slot's worker thread. After each object the worker says what is gone, and
 // the window thread updates the tree (a folder's node goes with its branch), the model
 // (RemoveDiskObject) and the drive's largest-files list (only for rows of the largest-files
@@ -51,7 +55,7 @@ class DeleteFilesCommand {
   // Returns false, doing nothing, when the slot is taken (callers refuse commands while it
   // is, or while a listing is read); true otherwise (also when nothing was selected or the
   // user cancelled).
-  bool DeleteFiles(const std::string& action, NodeId listed);
+  bool DeleteFiles(DeleteAction action, NodeId listed);
 
   // Action + ": " + objects done + " of " + total + " objects, " + entries + " entries removed".
   std::string ProgressLine() const;
@@ -79,7 +83,7 @@ class DeleteFilesCommand {
   bool changed_ = false;
   bool stopped_ = false;
   bool running_ = false;
-  std::string action_;
+  DeleteAction action_ = DeleteAction::Recycle;
   std::atomic<std::int64_t> entries_{0};
   std::atomic<std::size_t> objects_{0};
   // Posted tasks hold a weak reference: after destruction they do nothing.

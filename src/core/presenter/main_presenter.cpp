@@ -183,10 +183,10 @@ void MainPresenter::Execute(Command command, Guard guard) {
       CommandSlot::Stop();
       break;
     case Command::Recycle:
-      if (deleter_) deleter_->DeleteFiles("Recycle", selectedNode_);
+      if (deleter_) deleter_->DeleteFiles(DeleteAction::Recycle, selectedNode_);
       break;
     case Command::Delete:
-      if (deleter_) deleter_->DeleteFiles("Delete", selectedNode_);
+      if (deleter_) deleter_->DeleteFiles(DeleteAction::Delete, selectedNode_);
       break;
     case Command::Zip:
       ZipFiles(*this, *slot_, list_, explorer_, selectedNode_);

@@ -104,7 +104,7 @@ struct Drive {
     list.Add(std::move(r));
   }
   // Gives the command and lets it run to its end.
-  bool Run(const std::string& action, NodeId listed) {
+  bool Run(DeleteAction action, NodeId listed) {
     const bool given = cmd.DeleteFiles(action, listed);
     window.RunAll(slot);
     return given;
@@ -118,7 +118,7 @@ TEST(DeleteFiles, CancelAsksOnceAndChangesNothing) {
   d.FileRow("b.txt", false);
   d.StatisticsRow();
   d.window.Answer = false;
-  EXPECT_TRUE(d.Run("Delete", d.nRoot));
+  EXPECT_TRUE(d.Run(DeleteAction::Delete, d.nRoot));
   ASSERT_EQ(d.window.Questions.size(), 1u);
   EXPECT_EQ(d.window.Questions[0], "Are you sure you want to Delete the selected objects?");
   EXPECT_EQ(d.window.Details[0], "2 objects will be deleted:\n" + d.T + "/a.txt\n" + d.T +
@@ -139,7 +139,7 @@ TEST(DeleteFiles, DeletesTheSelectedRowsAndKeepsTreeModelAndLargestFilesInStep) 
   d.FolderRow("sub", d.nSub);
   d.StatisticsRow();
   const std::size_t folders = d.drive->DiskObjects().Count();
-  EXPECT_TRUE(d.Run("Delete", d.nRoot));
+  EXPECT_TRUE(d.Run(DeleteAction::Delete, d.nRoot));
   EXPECT_EQ(d.window.Questions.size(), 1u);
   EXPECT_FALSE(Exists(d.T + "/a.txt"));
   EXPECT_TRUE(Exists(d.T + "/b.txt"));
@@ -168,7 +168,7 @@ TEST(DeleteFiles, FromTheLargestFilesFolderRemovesExactlyThatEntry) {
   ASSERT_NE(b, nullptr);
   const std::string key = b->key;
   d.FileRow(d.T + "/b.txt", true, key);
-  EXPECT_TRUE(d.Run("Delete", d.n100));
+  EXPECT_TRUE(d.Run(DeleteAction::Delete, d.n100));
   EXPECT_FALSE(Exists(d.T + "/b.txt"));
   EXPECT_TRUE(Exists(d.T + "/a.txt"));
   ASSERT_EQ(d.drive->LargestFiles().Count(), 1u);
@@ -179,7 +179,7 @@ TEST(DeleteFiles, FromTheLargestFilesFolderRemovesExactlyThatEntry) {
   const std::string keyA = e.drive->LargestFiles().Item(1)->key;
   ::unlink((e.T + "/a.txt").c_str());
   e.FileRow(e.T + "/a.txt", true, keyA);
-  EXPECT_TRUE(e.Run("Delete", e.n100));
+  EXPECT_TRUE(e.Run(DeleteAction::Delete, e.n100));
   EXPECT_EQ(e.drive->LargestFiles().Count(), 1u);
   ASSERT_EQ(e.window.Messages.size(), 1u);
   EXPECT_NE(e.window.Messages[0].find(e.T + "/a.txt no longer exists"), std::string::npos);
@@ -191,7 +191,7 @@ TEST(DeleteFiles, AFailureStopsAtThatRowKeepsItAndSaysWhatWasDone) {
   d.FileRow("a.txt");
   d.FolderRow("locked", d.nLocked);
   d.FileRow("b.txt");
-  EXPECT_TRUE(d.Run("Delete", d.nRoot));
+  EXPECT_TRUE(d.Run(DeleteAction::Delete, d.nRoot));
   EXPECT_FALSE(Exists(d.T + "/a.txt"));
   EXPECT_TRUE(Exists(d.T + "/locked/in/y.txt"));
   EXPECT_TRUE(Exists(d.T + "/b.txt"));
@@ -217,7 +217,7 @@ TEST(DeleteFiles, AFailedTrashLeavesTheRowsModelAsItWas) {
     }
     return sys.Statx(fd, name, flags, mask, out);
   };
-  EXPECT_TRUE(d.Run("Recycle", d.n100));
+  EXPECT_TRUE(d.Run(DeleteAction::Recycle, d.n100));
   EXPECT_EQ(d.window.Questions[0], "Are you sure you want to Recycle the selected objects?");
   EXPECT_TRUE(Exists(d.T + "/a.txt"));
   EXPECT_EQ(d.drive->LargestFiles().Count(), 2u);
@@ -239,7 +239,7 @@ TEST(DeleteFiles, StopEndsBetweenObjectsAndReportsWhatWent) {
     CommandSlot::Stop();  // the user presses Stop while the first file goes
     return r;
   };
-  EXPECT_TRUE(d.Run("Delete", d.nRoot));
+  EXPECT_TRUE(d.Run(DeleteAction::Delete, d.nRoot));
   EXPECT_FALSE(Exists(d.T + "/a.txt"));
   EXPECT_TRUE(Exists(d.T + "/b.txt"));
   ASSERT_EQ(d.window.Messages.size(), 1u);
@@ -251,7 +251,7 @@ TEST(DeleteFiles, NotGivenWhileTheSlotIsTakenAndSilentWithoutRealRows) {
   Drive d;
   d.FileRow("a.txt");
   ASSERT_TRUE(d.slot.Acquire());  // a scan or zip holds the slot
-  EXPECT_FALSE(d.cmd.DeleteFiles("Delete", d.nRoot));
+  EXPECT_FALSE(d.cmd.DeleteFiles(DeleteAction::Delete, d.nRoot));
   EXPECT_TRUE(d.window.Questions.empty());
   EXPECT_TRUE(Exists(d.T + "/a.txt"));
   d.slot.Release();
@@ -259,7 +259,7 @@ TEST(DeleteFiles, NotGivenWhileTheSlotIsTakenAndSilentWithoutRealRows) {
   // Only rows that are not files or folders: a message, no question.
   Drive e;
   e.FolderRow("(" + e.T + ")", e.nDrive);
-  EXPECT_TRUE(e.Run("Delete", e.nDrive));
+  EXPECT_TRUE(e.Run(DeleteAction::Delete, e.nDrive));
   EXPECT_TRUE(e.window.Questions.empty());
   EXPECT_EQ(e.window.Messages.size(), 1u);
   EXPECT_TRUE(Exists(e.T));
@@ -268,7 +268,7 @@ TEST(DeleteFiles, NotGivenWhileTheSlotIsTakenAndSilentWithoutRealRows) {
 TEST(DeleteFiles, RecycleMovesAFolderToTheTrashAndDropsItsNode) {
   Drive d;
   d.FolderRow("sub", d.nSub);
-  EXPECT_TRUE(d.Run("Recycle", d.nRoot));
+  EXPECT_TRUE(d.Run(DeleteAction::Recycle, d.nRoot));
   if (!d.window.Messages.empty()) GTEST_SKIP() << d.window.Messages[0];
   EXPECT_FALSE(Exists(d.T + "/sub"));
   EXPECT_FALSE(d.ex.Exists(d.nSub));

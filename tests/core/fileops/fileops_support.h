@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "core/commands/targets.h"
+#include "core/fileops/file_target.h"
 #include "core/platform/open_folder.h"
 
 namespace kestrum::test {

@@ -22,7 +22,8 @@ class ViewRecorder : public MainView {
   std::vector<std::string> status, paths, opened;
   std::vector<bool> openedAsTrash;
   std::vector<PieChartData> charts;
-  int popups = 0, chartHides = 0, confirms = 0;
+  std::vector<std::string> questions;  // every confirmation asked; each is answered no
+  int popups = 0, chartHides = 0;
   std::size_t currentRow = 0;  // the row the list's cursor is on
   std::size_t CurrentListRow() const override { return currentRow; }
   void SetStatus(const std::string& t) override { status.push_back(t); }
@@ -37,8 +38,8 @@ class ViewRecorder : public MainView {
   void ShowPieChart(const PieChartData& c) override { charts.push_back(c); }
   void HidePieChart() override { ++chartHides; }
   void PopupFileMenu() override { ++popups; }
-  bool Confirm(const std::string&, const std::string&) override {
-    ++confirms;
+  bool Confirm(const std::string& text, const std::string&) override {
+    questions.push_back(text);
     return false;
   }
   bool ShellOpen(const std::string& path, bool trash) override {

@@ -282,6 +282,43 @@ TEST(ListingTrash, RecycleAndTrashFoldersOpenInTheFileManager) {
   EXPECT_EQ(w.Texts(), Strings{"z"});
 }
 
+// Delete and trash are given by name from the menus and the toolbar, each name choosing its
+// command; a name that no entry has gives nothing, and above all no delete.
+TEST_F(Listing, DeleteAndTrashComeByNameAndAnUnknownNameGivesNothing) {
+  const std::string del = "Are you sure you want to Delete the selected objects?";
+  const std::string trash = "Are you sure you want to Recycle the selected objects?";
+  struct Case {
+    const char* name;
+    bool button;
+    std::string asks;  // "" when nothing is given
+  };
+  const Case cases[] = {
+      {"Delete", true, del},
+      {"mnuFileDelete", false, del},
+      {"FileMenuDelete", false, del},
+      {"Recycle", true, trash},
+      {"mnuFileRecycle", false, trash},
+      {"FileMenuRecycle", false, trash},
+      {"recycle", true, ""},
+      {"Trash", true, ""},
+      {"mnuFileRecycle ", false, ""},
+      {"", false, ""},
+  };
+  w.TreeClick(w.Child(w.RootFolderNode(), "sub"));
+  ASSERT_EQ(w.Texts(), Strings{"x"});
+  for (const Case& c : cases) {
+    w.view.questions.clear();
+    if (c.button) {
+      w.p->tbToolBar_ButtonClick(c.name);
+    } else {
+      w.p->MenuClick(c.name);
+    }
+    EXPECT_EQ(w.view.questions, c.asks.empty() ? Strings{} : Strings{c.asks}) << c.name;
+  }
+  EXPECT_TRUE(std::filesystem::exists(w.dir.Path() + "/drive/sub/x"));
+  EXPECT_EQ(w.Texts(), Strings{"x"});
+}
+
 // The listing read on a worker: the window thread sees no rows until all are read, commands
 // on rows are refused meanwhile, and a newer listing wins, whether read on a worker or at once.
 TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
@@ -305,7 +342,7 @@ TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
   EXPECT_EQ(w.List().Count(), 0u);
   w.p->MenuClick("FileMenuDelete");
   w.p->tbToolBar_ButtonClick("Delete");
-  EXPECT_EQ(w.view.confirms, 0);
+  EXPECT_TRUE(w.view.questions.empty());
   EXPECT_EQ(w.view.status.back(), kListingPendingStatus);
   w.TreeClick(w.Child(w.RootFolderNode(), "sub"));
   drain();
@@ -315,7 +352,7 @@ TEST_F(Listing, WorkerListingAppearsInOnePieceAndANewerOneSupersedesIt) {
   runLeft();
   EXPECT_EQ(w.Texts(), Strings{"x"});
   w.p->MenuClick("FileMenuDelete");
-  EXPECT_EQ(w.view.confirms, 1);  // asked, and the recorder said no
+  EXPECT_EQ(w.view.questions.size(), 1u);  // asked, and the recorder said no
 
   // A folder's listing on a worker whose rows are already posted, then at once "My
   // Computer", listed on this thread: the posted rows, run later, do not replace the newer.

@@ -106,7 +106,7 @@ TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
     EXPECT_EQ(s.w.view.status, (std::vector<std::string>(3, kSavedScanStatus)));
     EXPECT_FALSE(s.w.p->Slot().Busy());
   }
-  EXPECT_EQ(s.w.view.confirms, 0);
+  EXPECT_TRUE(s.w.view.questions.empty());
   EXPECT_TRUE(s.w.view.opened.empty());
   EXPECT_EQ(::access((s.w.drivePath + "/a/one").c_str(), F_OK), 0);
   // No pie chart: a saved scan knows no device.

@@ -1,3 +1,0 @@
-#include "core/high/b.h"
-#include <QString>
-extern std::atomic<bool> Scanning;

@@ -1,0 +1,1 @@
+#include "core/high/b.h"
