@@ -1,13 +1,17 @@
-// The headless report alone, without the window: "kestrum-report --report PATH [trace]".
+// The headless program, without the window: the report of a folder or of saved scans, and
+// the export of a folder (see UsageText for Program::Report).
 #include <string>
 #include <vector>
 
-#include "core/app/report.h"
+#include "core/app/command_line.h"
+#include "core/app/headless.h"
 #include "core/platform/descriptors.h"
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
-  kestrum::RaiseDescriptorLimit(kestrum::kScanDescriptors);
-  if (const auto status = kestrum::MaybeRunReport(args)) return *status;
-  return 2;
+  using namespace kestrum;
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  RaiseDescriptorLimit(kScanDescriptors);
+  // The headless program never asks for the window, so there is always a status.
+  return RunWithoutWindow(ParseCommandLine(args, Program::Report), argc > 0 ? argv[0] : "")
+      .value_or(2);
 }

@@ -1,9 +1,10 @@
-// The program started as a user starts it: --help and --version without a window, folder
-// arguments that hold "trace" in their names, the trace word itself, and paths that cannot
-// be scanned. A copy of the executable in a folder of its own keeps its trace log apart
-// from the other tests'.
+// The programs started as a user starts them: --help and --version without a window, folder
+// arguments that hold "trace" in their names, the trace word itself, paths that cannot be
+// scanned, and the headless program's help and mistakes. A copy of the executable in a folder of
+// its own keeps its trace log apart from the other tests'.
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -62,6 +63,36 @@ class TestCommandLine : public QObject {
     QVERIFY(p.waitForFinished(10000));
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).startsWith("Kestrum 0.1.0\n"));
+  }
+
+  // Both programs, as installed beside each other: their own usage, and a mistake in a
+  // headless line is one line on standard error with nothing on standard output.
+  void bothProgramsHelpAndRefuseABadOption() {
+    const QString report =
+        QFileInfo(qEnvironmentVariable("KESTRUM_EXE")).dir().filePath("kestrum-report");
+    const struct {
+      QString Exe;
+      QStringList Args;
+      int Status;
+      QString Out;
+      QString Err;
+    } runs[] = {
+        {report, {"--help"}, 0, "Usage: kestrum-report [OPTION]... [--report] FOLDER\n", ""},
+        {exe_,
+         {"--report", dir_.path(), "--bogus"},
+         2,
+         "",
+         "kestrum: unknown option --bogus (--help lists the options)\n"},
+    };
+    for (const auto& run : runs) {
+      QProcess p;
+      p.start(run.Exe, run.Args);
+      QVERIFY(p.waitForFinished(10000));
+      QCOMPARE(p.exitCode(), run.Status);
+      const QString out = QString::fromUtf8(p.readAllStandardOutput());
+      QVERIFY2(run.Out.isEmpty() ? out.isEmpty() : out.startsWith(run.Out), qPrintable(out));
+      QCOMPARE(QString::fromUtf8(p.readAllStandardError()), run.Err);
+    }
   }
 
   void aFolderNamedLikeTheWordIsScannedNotTraced() {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/app/arguments.h"
-#include "core/app/report.h"
+#include "core/app/command_line.h"
+#include "core/app/headless.h"
 #include "core/platform/descriptors.h"
 #include "core/platform/settings.h"
 #include "core/trace/trace.h"
@@ -26,22 +26,13 @@
 
 int main(int argc, char** argv) {
   using namespace kestrum;
-  std::vector<std::string> args(argv + 1, argv + argc);
   RaiseDescriptorLimit(kScanDescriptors);
-  if (const auto status = MaybeRunReport(args)) return *status;
-  {
-    // Answered before the window system is asked for anything, so they work without one.
-    const CommandLine early = ParseCommandLine(args);
-    if (early.Help) {
-      const std::string name = argc > 0 ? std::string(argv[0]) : std::string("kestrum");
-      std::fputs(UsageText(name.substr(name.rfind('/') + 1)).c_str(), stdout);
-      return 0;
-    }
-    if (early.Version) {
-      std::fputs(VersionText().c_str(), stdout);
-      return 0;
-    }
-  }
+  // The headless modes, --help and --version are answered before the window system is asked
+  // for anything, so they work without one.
+  if (const auto status = RunWithoutWindow(
+          ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), Program::Window),
+          argc > 0 ? argv[0] : ""))
+    return *status;
 
   // SIGINT and SIGTERM arrive through a descriptor the event loop watches, so they close
   // the window exactly as "Exit" does. They are blocked before any thread starts, so every
@@ -80,18 +71,22 @@ int main(int argc, char** argv) {
   };
   ConfigureTrace(std::move(hooks));
   // The toolkit has taken its own options (-platform, -style, ...) out of argv by now.
-  const CommandLine commandLine = ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+  const CommandLine commandLine =
+      ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), Program::Window);
   if (commandLine.Trace) {
     TraceOn = true;
     StartTrace();
   }
-  const std::string unknown = UnknownOptionsMessage(commandLine.Unknown);
-  if (!unknown.empty()) std::fprintf(stderr, "kestrum: %s\n", unknown.c_str());
+  std::string notice;
+  for (const std::string& line : WindowNotices(commandLine)) {
+    std::fprintf(stderr, "kestrum: %s\n", line.c_str());
+    notice += (notice.empty() ? "" : "\n") + line;
+  }
 
   gui::frmMain mainWindow(UserSettingsPath());
   QPointer<gui::frmSplash> splash = new gui::frmSplash([&] {
     mainWindow.Form_Load();
-    if (!unknown.empty()) mainWindow.ShowMessage(unknown);
+    if (!notice.empty()) mainWindow.ShowMessage(notice);
     mainWindow.ScanFolders(commandLine.Paths);
     if (!commandLine.Imports.empty()) mainWindow.ImportScans(commandLine.Imports);
   });

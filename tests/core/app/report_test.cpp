@@ -1,5 +1,3 @@
-#include "core/app/report.h"
-
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "core/app/headless.h"
 #include "core/app/report_text.h"
 #include "support/test_support.h"
 
@@ -106,28 +105,87 @@ TEST(Report, RecordsOfAScannedFolder) {
   EXPECT_EQ(rows[5][3], "103");
 }
 
-TEST(Report, ArgumentsAndBadPath) {
-  EXPECT_EQ(MaybeRunReport({}), std::nullopt);
-  EXPECT_EQ(MaybeRunReport({"trace"}), std::nullopt);
-  TempDir t;
-  const std::string file = t.Write("plain", "x");
+// What a program prints and returns for a command line without a window; Status -1 when the
+// line asks for the window.
+struct Outcome {
+  int Status;
+  std::string Out, Err;
+};
+
+Outcome RunHeadless(Program program, const std::vector<std::string>& args) {
   testing::internal::CaptureStdout();
   testing::internal::CaptureStderr();
-  EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/nothing"}), 2);
-  EXPECT_EQ(MaybeRunReport({"--report", file}), 2);
-  EXPECT_EQ(MaybeRunReport({"--report"}), 2);
-  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads", "0"}), 2);
-  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads"}), 2);
-  EXPECT_EQ(MaybeRunReport({"--report", t.Path(), "--threads", "2x"}), 2);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+  const auto status =
+      RunWithoutWindow(ParseCommandLine(args, program),
+                       program == Program::Report ? "/usr/bin/kestrum-report" : "/usr/bin/kestrum");
+  Outcome out{status.value_or(-1), "", ""};
+  out.Out = testing::internal::GetCapturedStdout();
+  out.Err = testing::internal::GetCapturedStderr();
+  return out;
+}
 
-  // A relative, non-canonical PATH is reported under its canonical path.
+// Each mode's status and where its text goes. A mistake is one line on standard error and
+// nothing on standard output.
+TEST(Report, WhatEachCommandLinePrintsAndReturns) {
+  TempDir t;
+  const std::string file = t.Write("plain", "x");
+  t.Write("tree/a", "abc");
+  const std::string tree = t.Path() + "/tree";
+  const std::string saved = t.Path() + "/scan.json";
+  const std::string missing = t.Path() + "/nothing";
+  constexpr Program W = Program::Window;
+  constexpr Program R = Program::Report;
+  struct Case {
+    Program For;
+    std::vector<std::string> Args;
+    int Status;
+    std::string Out;  // how standard output starts
+    std::string Err;  // how standard error starts; ending in a newline, all of it
+  } cases[] = {
+      {W, {}, -1, "", ""},
+      {W, {tree, "--import", saved}, -1, "", ""},
+      {W, {"--help"}, 0, "Usage: kestrum [OPTION]... [FOLDER]...\n", ""},
+      {R, {"-h"}, 0, "Usage: kestrum-report [OPTION]... [--report] FOLDER\n", ""},
+      {R, {"-V"}, 0, "Kestrum ", ""},
+      {R, {}, 2, "", "Usage: kestrum-report "},
+      {R,
+       {"--report", tree, "--bogus"},
+       2,
+       "",
+       "kestrum: unknown option --bogus (--help lists the options)\n"},
+      {W,
+       {"--report", tree, "--threads", "0"},
+       2,
+       "",
+       "kestrum: --threads needs a number from 1 to 64\n"},
+      {R, {"--report"}, 2, "", "kestrum: --report needs a folder or --import FILE\n"},
+      {R, {"--report", missing}, 2, "", "kestrum: " + missing + " is not a folder\n"},
+      {R, {file}, 2, "", "kestrum: " + file + " is not a folder\n"},
+      {W, {"--export", saved, file}, 2, "", "kestrum: " + file + " is not a folder\n"},
+      {R, {"--import", missing}, 1, "", "kestrum: "},
+      // The export on two threads, then its report alone.
+      {R, {"--threads=2", "--export", saved, tree}, 0, "", ""},
+      {R, {"--import", saved}, 0, "drive\t" + saved + "\t", ""},
+  };
+  for (const Case& c : cases) {
+    std::string line;
+    for (const std::string& a : c.Args) line += " " + a;
+    const Outcome o = RunHeadless(c.For, c.Args);
+    EXPECT_EQ(o.Status, c.Status) << line;
+    // Nothing expected is nothing at all.
+    EXPECT_EQ(c.Out.empty() ? o.Out : o.Out.substr(0, c.Out.size()), c.Out) << line;
+    const bool whole = c.Err.empty() || c.Err.back() == '\n';
+    EXPECT_EQ(whole ? o.Err : o.Err.substr(0, c.Err.size()), c.Err) << line;
+  }
+}
+
+// A relative, non-canonical FOLDER is reported under its canonical path.
+TEST(Report, AFolderIsReportedUnderItsCanonicalPath) {
+  TempDir t;
   t.Mkdir("x/y");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(MaybeRunReport({"--report", t.Path() + "/x/../x//y/."}), 0);
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.find("folder\t" + t.Path() + "/x/y/\t1\t"), out.find('\n') + 1);
+  const Outcome o = RunHeadless(Program::Report, {t.Path() + "/x/../x//y/."});
+  EXPECT_EQ(o.Status, 0);
+  EXPECT_EQ(o.Out.find("folder\t" + t.Path() + "/x/y/\t1\t"), o.Out.find('\n') + 1);
 }
 
 // A long report goes out in pieces that join to the whole text; a write that fails ends it.
@@ -174,7 +232,8 @@ TEST(Report, FullDiskIsAFailure) {
   ::dup2(full, 1);
   ::close(full);
   testing::internal::CaptureStderr();
-  const auto status = MaybeRunReport({"--report", t.Path()});
+  const auto status =
+      RunWithoutWindow(ParseCommandLine({"--report", t.Path()}, Program::Report), "kestrum-report");
   const std::string err = testing::internal::GetCapturedStderr();
   std::fflush(stdout);
   std::clearerr(stdout);

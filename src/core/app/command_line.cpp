@@ -1,0 +1,341 @@
+#include "core/app/command_line.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <string_view>
+#include <utility>
+
+#include "core/trace/trace_log.h"
+#include "kestrum_version.h"
+
+namespace kestrum {
+
+bool IsExistingFolder(const std::string& path) {
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+namespace {
+
+// What a line can ask for once its mode is settled; an option names those it means
+// something in.
+enum Use : unsigned {
+  kWindow = 1u << 0,
+  kReportFolder = 1u << 1,
+  kReportImports = 1u << 2,
+  kExport = 1u << 3,
+  kAnywhere = kWindow | kReportFolder | kReportImports | kExport,
+};
+
+std::string UseName(unsigned use) {
+  switch (use) {
+    case kWindow:
+      return "the window";
+    case kReportFolder:
+      return "--report";
+    case kReportImports:
+      return "--import";
+    default:
+      return "--export";
+  }
+}
+
+// What the options have said while the line is read, before its mode is settled.
+struct Reading {
+  CommandLine& Line;
+  bool Help = false;
+  bool Version = false;
+  bool Report = false;
+  bool Export = false;
+  bool Import = false;  // given, even without its file: the report is then of saved scans
+};
+
+using Outcome = std::string;  // what is wrong with an option's value, or ""
+
+// How each option is taken into the reading; value is null for an option that takes none,
+// or whose value is missing.
+Outcome TakeHelp(Reading& r, const std::string*) {
+  r.Help = true;
+  return {};
+}
+
+Outcome TakeVersion(Reading& r, const std::string*) {
+  r.Version = true;
+  return {};
+}
+
+Outcome TakeReport(Reading& r, const std::string*) {
+  r.Report = true;
+  return {};
+}
+
+// Noted even without its file, so that the line stays headless and names what is missing.
+Outcome TakeExport(Reading& r, const std::string* file) {
+  const bool again = r.Export;
+  r.Export = true;
+  if (again) return "--export takes one file";
+  if (!file || file->empty()) return "--export needs a file and a folder";
+  r.Line.ExportFile = *file;
+  return {};
+}
+
+Outcome TakeImport(Reading& r, const std::string* file) {
+  r.Import = true;
+  if (!file || file->empty()) return "--import needs a file";
+  r.Line.Imports.push_back(*file);
+  return {};
+}
+
+Outcome TakeThreads(Reading& r, const std::string* n) {
+  unsigned value = 0;
+  const char* end = n ? n->data() + n->size() : nullptr;
+  if (!n || std::from_chars(n->data(), end, value).ptr != end || value < 1 || value > 64)
+    return "--threads needs a number from 1 to 64";
+  r.Line.Threads = value;
+  return {};
+}
+
+Outcome TakeHardLinks(Reading& r, const std::string* rule) {
+  if (!rule || (*rule != "once" && *rule != "each")) return "--hard-links takes =once or =each";
+  r.Line.Links = *rule == "each" ? HardLinkRule::Each : HardLinkRule::Once;
+  return {};
+}
+
+// One option of either program: its names (the first is the one messages use), whether it
+// takes a value, where it means something, and how it is taken.
+struct Option {
+  std::string_view Names[3];
+  bool TakesValue;
+  unsigned MeansSomethingIn;
+  Outcome (*Take)(Reading& r, const std::string* value);
+};
+
+// Every option of both programs: a new option is one entry here and its lines in the usage.
+const Option kOptions[] = {
+    {{"--help", "-h", "-?"}, false, kAnywhere, TakeHelp},
+    {{"--version", "-V"}, false, kAnywhere, TakeVersion},
+    {{"--report"}, false, kReportFolder | kReportImports, TakeReport},
+    {{"--export"}, true, kExport, TakeExport},
+    {{"--import"}, true, kWindow | kReportImports, TakeImport},
+    {{"--threads"}, true, kReportFolder | kExport, TakeThreads},
+    {{"--hard-links"}, true, kReportFolder | kReportImports, TakeHardLinks},
+};
+
+// The option an argument names, and where its attached value starts ("--threads=4"), or npos.
+struct Match {
+  const Option* Found = nullptr;
+  std::size_t ValueAt = std::string::npos;
+};
+
+Match FindOption(const std::string& arg) {
+  for (const Option& o : kOptions)
+    for (const std::string_view name : o.Names) {
+      if (name.empty()) continue;
+      if (arg == name) return {&o};
+      if (name.starts_with("--") && arg.size() > name.size() && arg.starts_with(name) &&
+          arg[name.size()] == '=')
+        return {&o, name.size() + 1};
+    }
+  return {};
+}
+
+}  // namespace
+
+CommandLine ParseCommandLine(const std::vector<std::string>& args, Program program,
+                             const std::function<bool(const std::string&)>& isFolder) {
+  const auto folder = [&](const std::string& a) {
+    return isFolder ? isFolder(a) : IsExistingFolder(a);
+  };
+  CommandLine line;
+  line.For = program;
+  Reading r{line};
+  // Each option as given (its argument's place, the option, what was wrong with its value)
+  // and each unknown option, so that mistakes come out in the order of the arguments.
+  struct Given {
+    std::size_t At;
+    const Option* Opt;
+    Outcome Wrong;
+  };
+  std::vector<Given> given;
+  std::vector<std::size_t> unknownAt;
+  bool onlyPaths = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (onlyPaths || folder(a)) {
+      line.Paths.push_back(a);
+    } else if (a == "--") {
+      onlyPaths = true;
+    } else if (const Match m = FindOption(a); m.Found) {
+      const Option& o = *m.Found;
+      const std::size_t at = i;
+      std::string attached;
+      const std::string* value = nullptr;
+      if (m.ValueAt != std::string::npos) {
+        if (!o.TakesValue) {
+          given.push_back({at, &o, std::string(o.Names[0]) + " takes no value"});
+          continue;
+        }
+        attached = a.substr(m.ValueAt);
+        value = &attached;
+      } else if (o.TakesValue && i + 1 < args.size()) {
+        value = &args[++i];  // the next argument is the value, whatever it looks like
+      }
+      given.push_back({at, &o, o.Take(r, value)});
+    } else if (CommandLineWantsTrace(a)) {
+      line.Trace = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      unknownAt.push_back(i);
+      line.Unknown.push_back(a);
+    } else {
+      line.Paths.push_back(a);
+    }
+  }
+
+  if (r.Help)
+    line.Asks = Mode::Help;
+  else if (r.Version)
+    line.Asks = Mode::Version;
+  else if (r.Export)
+    line.Asks = Mode::Export;
+  else if (r.Report || program == Program::Report)
+    line.Asks = args.empty() ? Mode::Usage : Mode::Report;
+  else
+    line.Asks = Mode::Window;
+  if (line.Asks == Mode::Help || line.Asks == Mode::Version || line.Asks == Mode::Usage)
+    return line;
+
+  const unsigned use = line.Asks == Mode::Window   ? kWindow
+                       : line.Asks == Mode::Export ? kExport
+                       : r.Import                  ? kReportImports
+                                                   : kReportFolder;
+  std::vector<std::pair<std::size_t, std::string>> mistakes;
+  for (const Given& g : given) {
+    if (!(g.Opt->MeansSomethingIn & use))
+      mistakes.emplace_back(g.At,
+                            std::string(g.Opt->Names[0]) + " does not apply to " + UseName(use));
+    else if (!g.Wrong.empty())
+      mistakes.emplace_back(g.At, g.Wrong);
+  }
+  if (use != kWindow)
+    for (std::size_t k = 0; k < unknownAt.size(); ++k)
+      mistakes.emplace_back(unknownAt[k],
+                            "unknown option " + line.Unknown[k] + " (--help lists the options)");
+  std::stable_sort(mistakes.begin(), mistakes.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  for (auto& m : mistakes) line.Mistakes.push_back(std::move(m.second));
+
+  // What the mode itself needs.
+  const std::size_t paths = line.Paths.size();
+  switch (use) {
+    case kReportFolder:
+      if (paths == 0) line.Mistakes.push_back("--report needs a folder or --import FILE");
+      if (paths > 1)
+        line.Mistakes.push_back("--report takes one folder, not also " + line.Paths[1]);
+      break;
+    case kReportImports:
+      if (paths > 0)
+        line.Mistakes.push_back("--import cannot be combined with a folder (" + line.Paths[0] +
+                                ")");
+      break;
+    case kExport:
+      // Without its file, --export has said what it needs already.
+      if (paths == 0 && !line.ExportFile.empty())
+        line.Mistakes.push_back("--export needs a file and a folder");
+      if (paths > 1)
+        line.Mistakes.push_back("--export takes one folder, not also " + line.Paths[1]);
+      break;
+    default:
+      break;
+  }
+  return line;
+}
+
+std::string UsageText(Program program, const std::string& programName) {
+  if (program == Program::Report)
+    return "Usage: " + programName + " [OPTION]... [--report] FOLDER\n  or:  " + programName +
+           " [OPTION]... [--report] --import FILE...\n  or:  " + programName +
+           " [OPTION]... --export FILE FOLDER\n"
+           "Scans a folder without a window and prints Kestrum's report of it, prints the\n"
+           "same report of a saved scan, or saves a folder's scan in a file.\n"
+           "\n"
+           "  --report FOLDER   scan FOLDER and print its report; FOLDER alone does the same\n"
+           "  --import FILE     print the report of a saved scan (ncdu's or gdu's JSON\n"
+           "                    export, or Kestrum's, plain, gzip or zstd); repeatable\n"
+           "  --export FILE FOLDER\n"
+           "                    scan FOLDER into FILE (\"-\": standard output) in the JSON\n"
+           "                    export format ncdu and gdu read\n"
+           "  --threads N       with FOLDER or --export: read folders on N threads (1 to 64)\n"
+           "  --hard-links=once|each\n"
+           "                    with FOLDER or --import: count a file with several names\n"
+           "                    (hard links) once, the default, or at every name\n"
+           "  trace             write a diagnostic log, kestrum.tra, beside the program\n"
+           "                    (or in $XDG_STATE_HOME/Kestrum/ when that folder is not\n"
+           "                    writable); any argument holding the word in any case counts,\n"
+           "                    unless it names a folder or is an option's value\n"
+           "  -h, --help        show this help and exit\n"
+           "  -V, --version     show the version and exit\n"
+           "  --                every argument after it is a FOLDER\n"
+           "\n"
+           "Options and FOLDER come in any order; an option's value may also follow \"=\"\n"
+           "(--threads=4). Exit status: 0 done; 1 a scan, import or write failed; 2 a\n"
+           "mistake in the arguments or a FOLDER that is not a folder.\n";
+  return "Usage: " + programName +
+         " [OPTION]... [FOLDER]...\n"
+         "Shows where the space on this computer's volumes has gone.\n"
+         "\n"
+         "Each FOLDER is added under \"My Computer\" as an entry of its own, after the\n"
+         "volumes, and scanned; the first one is then listed. A volume's mount point\n"
+         "scans that volume.\n"
+         "\n"
+         "  trace             write a diagnostic log, kestrum.tra, beside the program\n"
+         "                    (or in $XDG_STATE_HOME/Kestrum/ when that folder is not\n"
+         "                    writable); any argument holding the word in any case counts,\n"
+         "                    unless it names a folder or is an option's value\n"
+         "  --import FILE     add a saved scan (ncdu's or gdu's JSON export, or Kestrum's,\n"
+         "                    plain, gzip or zstd) under \"My Computer\"; repeatable\n"
+         "  --export FILE FOLDER\n"
+         "                    scan FOLDER without a window into FILE (\"-\": standard\n"
+         "                    output) in the JSON export format ncdu and gdu read\n"
+         "  --report FOLDER   scan FOLDER without a window and print the result\n"
+         "  --report --import FILE\n"
+         "                    print the same report of a saved scan\n"
+         "  --threads N       with --report FOLDER or --export: read folders on N threads\n"
+         "                    (1 to 64)\n"
+         "  --hard-links=each with --report: count every name of a file with several\n"
+         "                    (hard links); by default each such file counts once\n"
+         "  -h, --help        show this help and exit\n"
+         "  -V, --version     show the version and exit\n"
+         "  --                every argument after it is a FOLDER\n"
+         "\n"
+         "Options and FOLDERs come in any order; an option's value may also follow \"=\"\n"
+         "(--threads=4).\n"
+         "\n"
+         "Help on every window and command: \"Help\", \"Contents\" in the program, or\n"
+         "man kestrum.\n";
+}
+
+std::string VersionText() {
+  using namespace version;
+  return std::string(Product) + " " + std::to_string(Major) + "." + std::to_string(Minor) + "." +
+         std::to_string(Revision) + "\n" + Copyright + "\n";
+}
+
+std::string UnknownOptionsMessage(const std::vector<std::string>& unknown) {
+  if (unknown.empty()) return {};
+  std::string text = unknown.size() == 1 ? "Unknown option: " : "Unknown options: ";
+  for (std::size_t i = 0; i < unknown.size(); ++i) text += (i ? " " : "") + unknown[i];
+  return text + " (kestrum --help lists the options)";
+}
+
+std::vector<std::string> WindowNotices(const CommandLine& line) {
+  std::vector<std::string> notices;
+  if (std::string unknown = UnknownOptionsMessage(line.Unknown); !unknown.empty())
+    notices.push_back(std::move(unknown));
+  notices.insert(notices.end(), line.Mistakes.begin(), line.Mistakes.end());
+  return notices;
+}
+
+}  // namespace kestrum

@@ -1,0 +1,142 @@
+#include "core/app/headless.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "core/tree/discovery.h"
+#include "core/saved/json_export.h"
+#include "core/saved/json_import.h"
+#include "core/app/report_text.h"
+#include "core/scan/scan.h"
+#include "core/scan/scanning.h"
+#include "core/tree/summary.h"
+#include "core/platform/errors.h"
+#include "core/trace/trace.h"
+
+namespace kestrum {
+
+namespace {
+
+// The report of each saved scan in turn, as "--report" prints a scanned folder's.
+int RunImportReport(const std::vector<std::string>& files, HardLinkRule links) {
+  int status = 0;
+  for (const std::string& file : files) {
+    DiskObject drive;
+    drive.SetPath(file);
+    std::int32_t keyCounter = 0;
+    ImportError error;
+    ImportOptions options;
+    options.Links = links;
+    if (!ImportScan(file, drive, keyCounter, error, options)) {
+      std::fprintf(stderr, "kestrum: %s\n", error.Message.c_str());
+      status = 1;
+      continue;
+    }
+    int writeError = 0;
+    const bool written = FormatReport(drive, [&writeError](std::string_view piece) {
+      if (std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size()) return true;
+      writeError = errno;
+      return false;
+    });
+    if (!written || std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "kestrum: cannot write the report: %s\n",
+                   ErrorText(written ? errno : writeError).c_str());
+      return 1;
+    }
+  }
+  return status;
+}
+
+// The canonical path of given when it names a folder; otherwise says so and returns "".
+std::string CanonicalFolder(const std::string& given) {
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(given.c_str(), nullptr), &std::free);
+  struct stat st {};
+  if (!real || ::stat(real.get(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    std::fprintf(stderr, "kestrum: %s is not a folder\n", given.c_str());
+    return {};
+  }
+  return real.get();
+}
+
+int RunFolderReport(const std::string& folder, unsigned threads, HardLinkRule links) {
+  FileSystemService fs;
+  int writeError = 0;
+  const TextSink toStdout = [&writeError](std::string_view piece) {
+    if (std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size()) return true;
+    writeError = errno;
+    return false;
+  };
+  bool writeFailed = false;
+  const bool ok = RunReport(
+      fs, folder, toStdout,
+      [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, threads, links,
+      writeFailed);
+  if (!writeFailed && std::fflush(stdout) != 0) {
+    writeFailed = true;
+    writeError = errno;
+  }
+  if (writeFailed) {
+    // A report cut short must not pass for a whole one: a full disk says so and fails.
+    std::fprintf(stderr, "kestrum: cannot write the report: %s\n", ErrorText(writeError).c_str());
+    return 1;
+  }
+  return ok ? 0 : 1;
+}
+
+int RunExport(const std::string& folder, const std::string& file, unsigned threads) {
+  ExportOptions options;
+  options.Threads = threads;
+  Scanning = true;
+  std::string error;
+  const bool ok = ExportToFile(folder, file, error, options);
+  Scanning = false;
+  if (!ok) {
+    std::fprintf(stderr, "kestrum: export to %s failed: %s\n", file.c_str(), error.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& invokedAs) {
+  std::string name = invokedAs.substr(invokedAs.rfind('/') + 1);
+  if (name.empty()) name = line.For == Program::Report ? "kestrum-report" : "kestrum";
+  switch (line.Asks) {
+    case Mode::Window:
+      return std::nullopt;
+    case Mode::Help:
+      std::fputs(UsageText(line.For, name).c_str(), stdout);
+      return 0;
+    case Mode::Version:
+      std::fputs(VersionText().c_str(), stdout);
+      return 0;
+    case Mode::Usage:
+      std::fputs(UsageText(line.For, name).c_str(), stderr);
+      return 2;
+    case Mode::Report:
+    case Mode::Export:
+      break;
+  }
+  if (!line.Mistakes.empty()) {
+    std::fprintf(stderr, "kestrum: %s\n", line.Mistakes.front().c_str());
+    return 2;
+  }
+  if (line.Trace && !TraceOn) {
+    TraceOn = true;
+    StartTrace();
+  }
+  if (line.Asks == Mode::Report && !line.Imports.empty())
+    return RunImportReport(line.Imports, line.Links);
+  // Without mistakes, the report of a folder and the export have exactly one path.
+  const std::string folder = CanonicalFolder(line.Paths.front());
+  if (folder.empty()) return 2;
+  return line.Asks == Mode::Export ? RunExport(folder, line.ExportFile, line.Threads)
+                                   : RunFolderReport(folder, line.Threads, line.Links);
+}
+
+}  // namespace kestrum
