@@ -23,21 +23,28 @@ namespace {
 
 // The report of each saved scan in turn, as "--report" prints a scanned folder's.
 int RunImportReport(const std::vector<std::string>& files, HardLinkRule links) {
-  int status = 0;
+  // Every file is read before anything is printed: a report cut short by a later damaged file
+  // would pass for a whole one.
+  std::vector<std::unique_ptr<DiskObject>> drives;
+  bool failed = false;
   for (const std::string& file : files) {
-    DiskObject drive;
-    drive.SetPath(file);
+    auto drive = std::make_unique<DiskObject>();
+    drive->SetPath(file);
     std::int32_t keyCounter = 0;
     ImportError error;
     ImportOptions options;
     options.Links = links;
-    if (!ImportScan(file, drive, keyCounter, error, options)) {
+    if (!ImportScan(file, *drive, keyCounter, error, options)) {
       std::fprintf(stderr, "kestrum: %s\n", error.Message.c_str());
-      status = 1;
+      failed = true;
       continue;
     }
+    drives.push_back(std::move(drive));
+  }
+  if (failed) return 1;
+  for (const auto& drive : drives) {
     int writeError = 0;
-    const bool written = FormatReport(drive, [&writeError](std::string_view piece) {
+    const bool written = FormatReport(*drive, [&writeError](std::string_view piece) {
       if (std::fwrite(piece.data(), 1, piece.size(), stdout) == piece.size()) return true;
       writeError = errno;
       return false;
@@ -48,7 +55,7 @@ int RunImportReport(const std::vector<std::string>& files, HardLinkRule links) {
       return 1;
     }
   }
-  return status;
+  return 0;
 }
 
 // The canonical path of given when it names a folder; otherwise says so and returns "".

@@ -166,6 +166,8 @@ TEST(Report, WhatEachCommandLinePrintsAndReturns) {
       // The export on two threads, then its report alone.
       {R, {"--threads=2", "--export", saved, tree}, 0, "", ""},
       {R, {"--import", saved}, 0, "drive\t" + saved + "\t", ""},
+      // All or nothing: a damaged later file leaves standard output empty.
+      {R, {"--import", saved, "--import", file}, 1, "", "kestrum: Cannot open the saved scan"},
   };
   for (const Case& c : cases) {
     std::string line;
