@@ -33,11 +33,12 @@ std::vector<ListRow> DriveStats(const DiskObject& r) {
   const DiskObject& v = r.Parent ? *r.Parent : kNoDrive;
   if (v.Class == ObjectClass::Import) {
     // A saved scan knows its counts and the space its files held, not its device: no device
-    // size, free space, overhead, allocation unit or file system is made up.
-    const double waste = r.AllocatedSpace - r.UsedSpace;
+    // size, free space, overhead, allocation unit or file system is made up. Its inefficiency
+    // follows the scan's rule: negative where sparse or compressed files held less than their
+    // size.
     return {StatRow("Folders", {std::to_string(r.FolderCount), " "}),
             StatRow("Files", {std::to_string(r.FileCount), " "}),
-            StatRow("Allocation Inefficiency", {SizeText(waste < 1 ? 0 : waste), " "})};
+            StatRow("Allocation Inefficiency", {SizeText(r.AllocatedSpace - r.UsedSpace), " "})};
   }
   double overhead = v.DeviceSize - v.AllocatedSpace - v.FreeSpace;
   if (overhead < 1) overhead = 0;

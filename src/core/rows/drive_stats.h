@@ -12,6 +12,8 @@ namespace kestrum {
 // drive. The rows carry no tag. With tracing on, the same figures go to the trace.
 // A saved scan's root folder gets only the rows the file knows: folders, files and the
 // allocation inefficiency (its size, without a share of a device).
+// The allocation inefficiency (allocated less used bytes) is shown as it is, negative where
+// sparse or compressed files hold less than their size, for a scan and a saved scan alike.
 // The overhead (device size less allocated and free bytes) is shown as 0 when it comes out
 // below 1 byte; quantities below 1 byte show "0" and an empty bar.
 std::vector<ListRow> DriveStats(const DiskObject& rootFolder);

@@ -1,7 +1,6 @@
 // The rules under every listing: bars, shares, the two sort orders, file rows, drive
 // statistics and pie slices.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,24 +191,42 @@ TEST(FileRows, AllocatedRowsShowTheSpaceFilesHold) {
 }
 
 // Where sparse or compressed files save more than slack wastes, the inefficiency is negative:
-// its size text, "0" and no bar, and an empty wedge in the pie chart.
+// its size text, "0" and no bar, and an empty wedge in the pie chart. A saved scan, which
+// knows no device and so shows no share, follows the same rule.
 TEST(DriveStats, ANegativeInefficiencyShowsAsItIs) {
+  const struct {
+    ObjectClass drive;
+    std::vector<std::string> cells;
+  } cases[] = {
+      {ObjectClass::Drive, {"-10481664 b", "0", ""}},
+      {ObjectClass::Import, {"-10481664 b", " "}},
+  };
+  for (const auto& c : cases) {
+    DiskObject drive;
+    drive.Class = c.drive;
+    drive.DeviceSize = 1e9;
+    drive.FreeSpace = 4e8;
+    DiskObject root;
+    root.Class = ObjectClass::Folder;
+    root.RootDirectory = true;
+    root.Parent = &drive;
+    root.UsedSpace = 10 << 20;
+    root.AllocatedSpace = drive.AllocatedSpace = 4096;
+    const std::vector<ListRow> rows = DriveStats(root);
+    const auto row = std::find_if(rows.begin(), rows.end(), [](const ListRow& r) {
+      return r.Text == "Allocation Inefficiency";
+    });
+    ASSERT_NE(row, rows.end());
+    EXPECT_EQ(row->SubItems, c.cells) << static_cast<int>(c.drive);
+  }
   DiskObject drive;
   drive.Class = ObjectClass::Drive;
   drive.DeviceSize = 1e9;
-  drive.FreeSpace = 4e8;
   DiskObject root;
-  root.Class = ObjectClass::Folder;
   root.RootDirectory = true;
   root.Parent = &drive;
   root.UsedSpace = 10 << 20;
-  root.AllocatedSpace = drive.AllocatedSpace = 4096;
-  const std::vector<ListRow> rows = DriveStats(root);
-  const auto row = std::find_if(rows.begin(), rows.end(), [](const ListRow& r) {
-    return r.Text == "Allocation Inefficiency";
-  });
-  ASSERT_NE(row, rows.end());
-  EXPECT_EQ(row->SubItems, (std::vector<std::string>{"-10481664 b", "0", ""}));
+  root.AllocatedSpace = 4096;
   const PieSlice wasted = PieChartOf(root).Slices.at(3);
   EXPECT_EQ(wasted.Value, 4096.0 - (10 << 20));
   EXPECT_EQ(wasted.DrawnValue(), 0);
