@@ -1,5 +1,6 @@
 #include "core/platform/numbers.h"
 
+#include <charconv>
 #include <clocale>
 #include <cmath>
 #include <cstdint>
@@ -22,6 +23,12 @@ std::string PlainNumber(double value, const std::string& sep) {
   // snprintf writes the C locale's point; the caller chooses the separator.
   if (const auto dot = out.find_first_of(".,"); dot != std::string::npos) out.replace(dot, 1, sep);
   return out;
+}
+
+std::string FixedText(double value, int decimals) {
+  char buf[512];
+  const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  return r.ec == std::errc() ? std::string(buf, r.ptr) : PlainNumber(value);
 }
 
 std::string DecimalSeparator() {

@@ -7,6 +7,10 @@ namespace kestrum {
 // up to 15 significant digits with the given separator.
 std::string PlainNumber(double value, const std::string& decimalSeparator = ".");
 
+// A number with `decimals` decimals (rounded) and a point, whatever the user's locale: for
+// files that other programs read.
+std::string FixedText(double value, int decimals);
+
 // The decimal separator of the user's locale (LC_NUMERIC), "." when the locale has none.
 std::string DecimalSeparator();
 

@@ -25,6 +25,7 @@
 #include "core/scan/dirent_records.h"
 #include "core/tree/drive_build.h"
 #include "core/scan/reader_control.h"
+#include "core/scan/scan_log.h"
 #include "core/scan/scanning.h"
 #include "core/platform/descriptors.h"
 #include "core/platform/process_stats.h"
@@ -392,24 +393,27 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (more) park_.notify_all();
   }
 
-  // One period's sample of what the readers did, and the controller's answer.
+  // One period's sample of what the readers did, and the controller's answer. A fixed count
+  // is sampled only for the log.
   void Control() {
-    if (!plan_.Adaptive) return;
+    if (!plan_.Adaptive && !log_) return;
     const std::int64_t now = NowNs();
     ReaderSample s;
     s.Seconds = static_cast<double>(now - lastControl_) / 1e9;
     lastControl_ = now;
     std::size_t running = 0;
     std::size_t largest = 0;
+    unsigned ran = 0;
     {
       std::lock_guard lock(mutex_);
       running = threads_.size();
       largest = records_.Largest();
+      ran = active_;
     }
     // Each reader holds the record of the folder it reads: where folders are huge, the
     // readers' records together stay within kInFlightBytes, and the readers are no more than
     // the memory the process does not hold yet has room for.
-    if (largest > 0) {
+    if (largest > 0 && plan_.Adaptive) {
       unsigned bound = MemoryBound(0, kInFlightBytes, largest, 0, plan_.Cores);
       if (const std::size_t resident = resident_.Bytes(); resident > 0 && residentAtStart_ > 0)
         bound = std::min(bound, MemoryBound(resident - std::min(resident, residentAtStart_),
@@ -445,10 +449,20 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         s.OnCpu += busySeconds;
       }
     }
+    const double seconds = static_cast<double>(now - startNs_) / 1e9;
+    if (!plan_.Adaptive) {
+      log_->Period(seconds, ran, s, control_.BoundNow(), "fixed",
+                   "the count was fixed when the scan started");
+      return;
+    }
     inodeOrder_.store(
         StatInInodeOrder(plan_.InodeOrder, s, inodeOrder_.load(std::memory_order_relaxed)),
         std::memory_order_relaxed);
     const unsigned n = control_.Update(s);
+    if (log_) {
+      const ReaderStep& step = control_.Step();
+      log_->Period(seconds, ran, s, control_.BoundNow(), step.Decision(), step.Reason());
+    }
     std::lock_guard lock(mutex_);
     if (n != active_ && !finished_) SetReaders(n);
   }
@@ -1005,6 +1019,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   ResidentMemory resident_;
   const std::size_t residentAtStart_ = resident_.Bytes();
   std::int64_t lastControl_ = 0;  // when the last period began
+  const std::int64_t startNs_ = NowNs();
+  // KESTRUM_SCAN_LOG's file, read when the scan starts; null without it (scan_log.h).
+  const std::unique_ptr<ScanLog> log_ = ScanLog::FromEnvironment();
   // Only the thread whose turn it is to make folders touches these (the calling thread
   // before the readers start).
   std::vector<Frame> frames_;  // the walk's path

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/platform/numbers.h"
+
 namespace kestrum {
 
 ReaderControl::ReaderControl(unsigned cores, unsigned start, unsigned most)
@@ -10,15 +12,27 @@ ReaderControl::ReaderControl(unsigned cores, unsigned start, unsigned most)
       most_(std::max(most, 1u)),
       bound_(most_),
       readers_(std::clamp(start, 1u, std::max(most, 1u))),
+      ran_(readers_),
       ceiling_(std::max(most, 1u)) {}
 
 unsigned ReaderControl::Update(const ReaderSample& s) {
-  readers_ = std::min(Decide(s), bound_);
+  step_ = ReaderStep{};
+  step_.From = ran_;
+  const unsigned decided = Decide(s);
+  readers_ = std::min(decided, bound_);
+  step_.To = readers_;
+  step_.Bounded = readers_ < decided || (cutByBound_ && readers_ < ran_);
+  cutByBound_ = false;
+  ran_ = readers_;
   return readers_;
 }
 
 unsigned ReaderControl::Decide(const ReaderSample& s) {
-  if (s.Seconds <= 0) return readers_;
+  using Kind = ReaderStep::Kind;
+  if (s.Seconds <= 0) {
+    step_.What = Kind::Idle;
+    return readers_;
+  }
   const double rate = s.Entries / s.Seconds;
   if (cooldown_ > 0 && --cooldown_ == 0) {
     ceiling_ = most_;
@@ -35,19 +49,29 @@ unsigned ReaderControl::Decide(const ReaderSample& s) {
   if (trial_) {
     trialEntries_ += s.Entries;
     trialSeconds_ += s.Seconds;
-    if (++trialPeriods_ < kTrialPeriods) return readers_;
+    step_.Period = trialPeriods_ + 1;
+    if (++trialPeriods_ < kTrialPeriods) {
+      step_.What = Kind::Trial;
+      return readers_;
+    }
     trial_ = false;
     const double after = trialEntries_ / trialSeconds_;
+    step_.Ratio = before_ > 0 ? after / before_ : 0;
+    step_.What = Kind::TrialKept;
     if (readers_ > previous_ && after < before_ * kGain) {
       // More readers brought too little: back, and no higher for a while.
       readers_ = previous_;
       ceiling_ = previous_;
       cooldown_ = kCooldownPeriods;
+      step_.What = Kind::GrowthUndone;
+      step_.Limit = ceiling_;
     } else if (readers_ < previous_ && after < before_ * kKeepShrink) {
       // Fewer readers lost entries: back, and no lower for a while.
       readers_ = previous_;
       floor_ = previous_;
       cooldown_ = kCooldownPeriods;
+      step_.What = Kind::ShrinkUndone;
+      step_.Limit = floor_;
     }
     return readers_;
   }
@@ -58,7 +82,9 @@ unsigned ReaderControl::Decide(const ReaderSample& s) {
   // Busy time neither on a processor nor queued for one: asleep, waiting for the device.
   const double asleep = std::max(0.0, busy - s.OnCpu - s.Queued);
   const double asleepShare = busy > 0 ? asleep / busy : 0;
-  auto tryCount = [&](unsigned n) {
+  step_.Asleep = asleepShare;
+  step_.Work = busy / (ran_ * s.Seconds);
+  auto tryCount = [&](unsigned n, Kind why) {
     previous_ = readers_;
     before_ = baseline;
     readers_ = n;
@@ -68,35 +94,139 @@ unsigned ReaderControl::Decide(const ReaderSample& s) {
     trialSeconds_ = 0;
     steady_ = 0;
     steadyAsleep_ = 0;
+    step_.What = why;
   };
   ++steady_;
   steadyAsleep_ += asleepShare;
   const unsigned highest = std::min(ceiling_, bound_);
+  step_.What = hadWork ? Kind::Steady : Kind::NoWork;
   if (hadWork && asleepShare >= kGrowWait && readers_ < highest) {
     // Straight to the cold count only at the scan's start: later, a stretch of sleep in a
     // warm scan (a branch the cache lost) is more likely short, and sixteen readers on a
     // warm cache would take a dozen periods to shrink back.
     // (A growth's trial takes kTrialPeriods periods, so only one can start this early.)
     const bool start = recentAt_ <= kTrialPeriods;
-    tryCount(std::min(highest, start ? std::max(readers_ * 2, ColdCount()) : readers_ * 2));
+    const unsigned cold = std::max(readers_ * 2, ColdCount());
+    tryCount(std::min(highest, start ? cold : readers_ * 2),
+             start && cold > readers_ * 2 ? Kind::ColdGrowth : Kind::Growth);
   } else if (readers_ > cores_ && busy > 0 && asleepShare < kShrinkWait) {
     const unsigned fewer = std::max(cores_, readers_ - std::max(1u, (readers_ - cores_) / 2));
-    if (fewer >= floor_ && fewer < readers_) tryCount(fewer);
+    if (fewer >= floor_ && fewer < readers_) {
+      tryCount(fewer, Kind::Shrink);
+    } else {
+      step_.What = Kind::AtFloor;
+      step_.Limit = floor_;
+    }
   } else if (readers_ < cores_ && hadWork && asleepShare < kGrowWait) {
     readers_ = cores_;
+    step_.What = Kind::ToCores;
   } else if (hadWork && readers_ < highest && steady_ >= kCooldownPeriods &&
              steadyAsleep_ / steady_ >= kProbeWait) {
     // Readers that sleep a little, period after period, may be held back by the count, or
     // not: where a hypervisor shows waiting for the host's disk as running, only more readers
     // tell. A trial does, now and then.
-    tryCount(std::min(highest, readers_ * 2));
+    step_.Asleep = steadyAsleep_ / steady_;
+    tryCount(std::min(highest, readers_ * 2), Kind::Probe);
+  } else if (hadWork && asleepShare >= kGrowWait) {
+    step_.What = Kind::AtCeiling;
+    step_.Limit = highest;
   }
   return readers_;
 }
 
 void ReaderControl::Bound(unsigned n) {
   bound_ = std::clamp(n, 1u, most_);
+  if (readers_ > bound_) cutByBound_ = true;
   readers_ = std::min(readers_, bound_);
+}
+
+namespace {
+
+// Whole percent, rounded down: a share below a threshold never reads as the threshold.
+std::string Percent(double share) {
+  return std::to_string(static_cast<int>(std::floor(share * 100))) + "%";
+}
+
+std::string Times(double x) { return FixedText(x, 2); }
+
+}  // namespace
+
+std::string ReaderStep::Decision() const {
+  if (To > From) return "grew to " + std::to_string(To);
+  if (To < From) return "shrank to " + std::to_string(To);
+  return What == Kind::Trial ? "trial" : "kept";
+}
+
+std::string ReaderStep::Reason() const {
+  const std::string n = std::to_string(To);
+  const std::string trial =
+      ", on trial for " + std::to_string(ReaderControl::kTrialPeriods) + " periods";
+  std::string why;
+  switch (What) {
+    case Kind::Idle:
+      why = "the period had no length";
+      break;
+    case Kind::Trial:
+      why = "period " + std::to_string(Period) + " of " +
+            std::to_string(ReaderControl::kTrialPeriods) + " of the trial at " +
+            std::to_string(From) + " readers";
+      break;
+    case Kind::TrialKept:
+      why = "the trial brought " + Times(Ratio) + " times the rate before it";
+      break;
+    case Kind::GrowthUndone:
+      why = "the trial at " + std::to_string(From) + " readers brought " + Times(Ratio) +
+            " times the rate before it, below " + Times(ReaderControl::kGain) + "; at most " +
+            std::to_string(Limit) + " for " + std::to_string(ReaderControl::kCooldownPeriods) +
+            " periods";
+      break;
+    case Kind::ShrinkUndone:
+      why = "the trial at " + std::to_string(From) + " readers brought " + Times(Ratio) +
+            " times the rate before it, below " + Times(ReaderControl::kKeepShrink) +
+            "; at least " + std::to_string(Limit) + " for " +
+            std::to_string(ReaderControl::kCooldownPeriods) + " periods";
+      break;
+    case Kind::Growth:
+      why = Percent(Asleep) + " of the busy time asleep on the device (" +
+            Percent(ReaderControl::kGrowWait) + " grows), with work for " + Percent(Work) +
+            " of the period" + trial;
+      break;
+    case Kind::ColdGrowth:
+      why = Percent(Asleep) + " of the busy time asleep on the device (" +
+            Percent(ReaderControl::kGrowWait) + " grows) at the scan's start: straight to the " +
+            "cold count" + trial;
+      break;
+    case Kind::Shrink:
+      why = "only " + Percent(Asleep) + " of the busy time asleep (below " +
+            Percent(ReaderControl::kShrinkWait) + "), more readers than cores" + trial;
+      break;
+    case Kind::ToCores:
+      why = "fewer readers than cores with work for " + Percent(Work) + " of the period, " +
+            Percent(Asleep) + " of the busy time asleep";
+      break;
+    case Kind::Probe:
+      why = "a probe: " + Percent(Asleep) + " of the busy time asleep on average since the last " +
+            "change (" + Percent(ReaderControl::kProbeWait) + " probes)" + trial;
+      break;
+    case Kind::NoWork:
+      why = "work for only " + Percent(Work) + " of the period: the tree, not the count, held " +
+            "the readers back";
+      break;
+    case Kind::AtCeiling:
+      why = Percent(Asleep) + " of the busy time asleep, but " + std::to_string(Limit) +
+            " is the most for now";
+      break;
+    case Kind::AtFloor:
+      why = "only " + Percent(Asleep) + " of the busy time asleep, but " + std::to_string(Limit) +
+            " is the floor for now";
+      break;
+    case Kind::Steady:
+      why = Percent(Asleep) + " of the busy time asleep, work for " + Percent(Work) +
+            " of the period: nothing calls for a change";
+      break;
+  }
+  if (Bounded) why = "memory allows no more than " + n + " readers; " + why;
+  return why;
 }
 
 unsigned ReaderControl::ColdCount() const { return std::min(most_, std::max(16u, 4 * cores_)); }

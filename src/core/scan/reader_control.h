@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 namespace kestrum {
 
@@ -13,6 +14,42 @@ struct ReaderSample {
   double OnCpu = 0;    // reader-seconds running on a processor
   double Queued = 0;   // reader-seconds runnable, waiting for a processor
   double Entries = 0;  // directory entries the readers handled
+};
+
+// What the controller decided after one period, and the figures it decided on: the count it
+// came from and went to, and why. Recorded for every period at the cost of a few stores;
+// worded only for the scan log (KESTRUM_SCAN_LOG).
+struct ReaderStep {
+  enum class Kind : std::uint8_t {
+    Idle,          // a period of no length: nothing to judge
+    Trial,         // a change is being judged: period Period of kTrialPeriods
+    TrialKept,     // the change judged brought what it had to (Ratio of the rate before)
+    GrowthUndone,  // more readers brought too little: back, and Limit the ceiling for a while
+    ShrinkUndone,  // fewer readers lost entries: back, and Limit the floor for a while
+    Growth,        // asleep on the device with work: more readers, on trial
+    ColdGrowth,    // the same at the scan's start: straight to the cold count
+    Shrink,        // hardly asleep above the cores: fewer readers, on trial
+    ToCores,       // below the cores with work, not mostly asleep: up to the cores
+    Probe,         // asleep a little, period after period: doubled, on trial
+    NoWork,        // the readers had work for too little of the period to judge the count
+    AtCeiling,     // more readers would have been tried, but Limit is the most for now
+    AtFloor,       // fewer readers would have been tried, but Limit is the floor for now
+    Steady,        // nothing calls for a change
+  };
+  Kind What = Kind::Steady;
+  unsigned From = 0;     // the readers of the period
+  unsigned To = 0;       // the readers of the next one
+  unsigned Limit = 0;    // the ceiling or floor that held (AtCeiling, AtFloor, ...Undone)
+  int Period = 0;        // Trial: which period of the trial this was, from 1
+  double Asleep = 0;     // share of the busy time asleep (Probe: its mean since the last change)
+  double Work = 0;       // share of the period the readers had work
+  double Ratio = 0;      // trials: the rate during the trial over the rate before it
+  bool Bounded = false;  // memory's bound cut the count to To
+
+  // "kept", "trial", "grew to N" or "shrank to N".
+  std::string Decision() const;
+  // Why, in words and figures, on one line without tabs.
+  std::string Reason() const;
 };
 
 // Decides how many readers a scan keeps, one period at a time.
@@ -78,8 +115,13 @@ class ReaderControl {
   // allows: lowers the count at once when it is above, and may rise again later.
   void Bound(unsigned n);
 
+  // The bound in force (Bound's, or the upper bound).
+  unsigned BoundNow() const { return bound_; }
+
   // Takes the sample of the period just ended and returns the readers for the next one.
   unsigned Update(const ReaderSample& s);
+  // What the last Update decided, and why.
+  const ReaderStep& Step() const { return step_; }
 
  private:
   unsigned Decide(const ReaderSample& s);
@@ -87,6 +129,9 @@ class ReaderControl {
   unsigned most_;
   unsigned bound_;  // most_, or less while memory is short
   unsigned readers_;
+  unsigned ran_;             // the readers of the period running now
+  bool cutByBound_ = false;  // Bound lowered the count during this period
+  ReaderStep step_;
   unsigned ceiling_;
   unsigned floor_ = 1;
   int cooldown_ = 0;

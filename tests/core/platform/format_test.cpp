@@ -40,6 +40,16 @@ TEST(FormatPercent, OneRoundedDecimal) {
   EXPECT_EQ(FormatPercent(12.34f, ","), "12,3");
 }
 
+TEST(FixedText, RoundedWithAPoint) {
+  const struct {
+    double value;
+    int decimals;
+    const char* want;
+  } cases[] = {
+      {0.0049, 3, "0.005"}, {16201.4, 0, "16201"}, {0.5, 2, "0.50"}, {-3.14159, 1, "-3.1"}};
+  for (const auto& c : cases) EXPECT_EQ(FixedText(c.value, c.decimals), c.want) << c.value;
+}
+
 TEST(PlainNumber, WholeNumbersHaveNoDecimals) {
   EXPECT_EQ(PlainNumber(0), "0");
   EXPECT_EQ(PlainNumber(10737418240.0), "10737418240");

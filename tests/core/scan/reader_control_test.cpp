@@ -161,6 +161,58 @@ TEST(ReaderControl, ReadersWithoutWorkDoNotGrow) {
   EXPECT_EQ(e.Readers(), 1u);
 }
 
+// Each period's decision, as the scan log words it, follows what the count did: a cold start,
+// its trial, a growth taken back, a ceiling, a narrow tree, memory's bound, and a shrink that
+// lost entries.
+TEST(ReaderControl, EachStepSaysWhatItDecidedAndWhy) {
+  using Kind = ReaderStep::Kind;
+  const double rate = 40000;
+  const struct {
+    unsigned bound;  // 0: none before the period
+    ReaderSample period;
+    const char* decision;
+    Kind what;
+  } steps[] = {
+      {0, Period(1, 10000, 0.7), "grew to 16", Kind::ColdGrowth},
+      {0, Period(16, rate, 0.8), "trial", Kind::Trial},
+      {0, Period(16, rate, 0.8), "trial", Kind::Trial},
+      {0, Period(16, rate, 0.8), "trial", Kind::Trial},
+      {0, Period(16, rate, 0.8), "kept", Kind::TrialKept},
+      {0, Period(16, rate, 0.8), "grew to 32", Kind::Growth},
+      {0, Period(32, rate, 0.9), "trial", Kind::Trial},
+      {0, Period(32, rate, 0.9), "trial", Kind::Trial},
+      {0, Period(32, rate, 0.9), "trial", Kind::Trial},
+      {0, Period(32, rate, 0.9), "shrank to 16", Kind::GrowthUndone},
+      {0, Period(16, rate, 0.8), "kept", Kind::AtCeiling},
+      {0, Period(16, rate, 0.8, 0.3), "kept", Kind::NoWork},
+      {6, Period(16, rate, 0.8), "shrank to 6", Kind::AtCeiling},
+      {0, Period(6, rate, 0.05), "shrank to 4", Kind::Shrink},
+      {0, Period(4, rate * 0.9, 0.05), "trial", Kind::Trial},
+      {0, Period(4, rate * 0.9, 0.05), "trial", Kind::Trial},
+      {0, Period(4, rate * 0.9, 0.05), "trial", Kind::Trial},
+      {0, Period(4, rate * 0.9, 0.05), "grew to 6", Kind::ShrinkUndone},
+      {0, ReaderSample{}, "kept", Kind::Idle},
+  };
+  ReaderControl c(2, 1, 64);
+  int i = 0;
+  for (const auto& step : steps) {
+    if (step.bound) c.Bound(step.bound);
+    c.Update(step.period);
+    const ReaderStep& got = c.Step();
+    EXPECT_EQ(got.Decision(), step.decision) << i;
+    EXPECT_EQ(got.What, step.what) << i;
+    // The reason is one field of a tab-separated line.
+    const std::string why = got.Reason();
+    EXPECT_FALSE(why.empty()) << i;
+    EXPECT_EQ(why.find_first_of("\t\n"), std::string::npos) << i;
+    if (step.bound) {
+      EXPECT_EQ(why.rfind("memory allows no more than 6 readers", 0), 0u) << why;
+    }
+    ++i;
+  }
+  EXPECT_EQ(c.Readers(), 6u);
+}
+
 TEST(StatInInodeOrder, OnlyForASeekingDeviceTheReadersWaitFor) {
   // Cold: readers asleep on the device half of the time.
   EXPECT_TRUE(StatInInodeOrder(true, Period(2, 1e5, 0.5), false));
