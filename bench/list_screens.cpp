@@ -4,7 +4,9 @@
 // saved scan.
 //   list_screens OUTDIR
 // Writes OUTDIR/drive.png, folder.png, drives.png, pie-drive.png, pie-root.png, saved.png and
-// saved-folder.png.
+// saved-folder.png; the folder again at three widths of the window (folder-720.png,
+// folder-1400.png, and folder-dragged.png at 1400 after its size column was made wider, as a
+// drag of its edge does); and "My Computer" with the saved scan (drives-saved.png).
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -104,6 +106,18 @@ int main(int argc, char** argv) {
   Settle(200);
   LvListView_ColumnClick(p, "Size");
   shot("folder.png");
+  // The columns follow the window: the name takes what the others leave.
+  w.resize(720, 560);
+  shot("folder-720.png");
+  w.resize(1400, 560);
+  shot("folder-1400.png");
+  // A width the user gave stays through a resize; the name takes the rest.
+  p.Listing().Columns.UserResized(1, 180);
+  w.resize(1300, 560);
+  Settle(100);
+  w.resize(1400, 560);
+  shot("folder-dragged.png");
+  w.resize(980, 560);
 
   // The same drive as a saved scan, listed from the file: its statistics, then a folder.
   std::string text, error;
@@ -141,5 +155,10 @@ int main(int argc, char** argv) {
     }
   Settle(200);
   shot("saved-folder.png");
+  const NodeId top = ex.FirstNode();
+  ex.SetSelectedItem(top);
+  w.tvTreeView()->setCurrentIndex(w.treeModel()->IndexOf(top));
+  p.tvTreeView_Click();
+  shot("drives-saved.png");
   return 0;
 }

@@ -116,7 +116,7 @@ class TestListWindow : public QObject {
     f.w->tvTreeView()->setCurrentIndex(f.DriveIndex());
     f.w->Button("ScanDisks")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
-    QCOMPARE(f.Status(), QString("1 disk volumes"));
+    QCOMPARE(f.Status(), QString("1 disk volume"));
     QCOMPARE(f.Headers(), QStringList({"Name", "Size", "Free", "% Free"}));
     QCOMPARE(f.List()->rowCount(), 1);
     QCOMPARE(f.w->lvListView()->currentIndex().row(), 0);  // the first row is selected
@@ -265,6 +265,39 @@ class TestListWindow : public QObject {
   }
 
   // F5 refreshes the folder selected in the tree after another program changed it.
+  // The window forwards every change of the list's room and every drag of a column's edge;
+  // the widths themselves are ColumnFit's (tests/core/presenter/layout_test.cpp).
+  void columnsFollowTheList() {
+    Fixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+    f.w->tvTreeView()->setCurrentIndex(f.DriveIndex());
+    f.w->Button("ScanDisks")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
+    f.ClickTree(f.DriveIndex());
+    QHeaderView* h = f.w->lvListView()->header();
+    const QWidget* room = f.w->lvListView()->viewport();
+    for (const int width : {1400, 700, 1000}) {
+      f.w->resize(width, 700);
+      QTRY_COMPARE(h->length(), room->width());
+    }
+    const int size = h->sectionSize(1);
+    const int edge = h->sectionViewportPosition(1) + size - 1;
+    const int y = h->height() / 2;
+    QTest::mousePress(h->viewport(), Qt::LeftButton, {}, QPoint(edge, y));
+    QTest::mouseMove(h->viewport(), QPoint(edge + 40, y));
+    QTest::mouseRelease(h->viewport(), Qt::LeftButton, {}, QPoint(edge + 40, y));
+    const int dragged = h->sectionSize(1);
+    QVERIFY(dragged > size);
+    f.w->resize(1300, 700);
+    QTRY_COMPARE(h->length(), room->width());
+    QCOMPARE(h->sectionSize(1), dragged);
+    // The next listing fits every column again.
+    f.ClickTree(f.Tree()->index(0, 0));
+    f.ClickTree(f.DriveIndex());
+    QCOMPARE(h->sectionSize(1), size);
+    QCOMPARE(h->length(), room->width());
+  }
+
   void f5RefreshesTheSelectedFolder() {
     Fixture f;
     QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));

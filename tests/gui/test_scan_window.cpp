@@ -62,7 +62,7 @@ class TestScanWindow : public QObject {
     f.w->Button("ScanDisks")->trigger();
     QVERIFY(f.w->Loader()->Busy());
     QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
-    QCOMPARE(f.Status(), QString("1 disk volumes"));
+    QCOMPARE(f.Status(), QString("1 disk volume"));
     QVERIFY(!Scanning);
     QVERIFY(f.w->tvTreeView()->isEnabled());
     const QModelIndex root = f.w->treeModel()->index(0, 0);
@@ -85,7 +85,7 @@ class TestScanWindow : public QObject {
     f.w->Button("ScanDisks")->trigger();
     QVERIFY(f.w->Loader()->Busy());
     QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
-    QCOMPARE(f.Status(), QString("1 disk volumes"));
+    QCOMPARE(f.Status(), QString("1 disk volume"));
     QCOMPARE(f.w->treeModel()->rowCount(f.DriveIndex()), 1);
   }
 
@@ -106,7 +106,7 @@ class TestScanWindow : public QObject {
     QCOMPARE(f.w->Presenter().DiskList(), before);
     f.w->Button("Stop")->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 5000);
-    QCOMPARE(f.Status(), QString("1 disk volumes"));
+    QCOMPARE(f.Status(), QString("1 disk volume"));
     DiskObject* d = std::get<DiskObject*>(
         f.w->Presenter().Explorer().ItemData(f.w->treeModel()->NodeAt(f.DriveIndex())));
     const std::size_t scanned = d->DiskObjects().Count();

@@ -109,6 +109,11 @@ class TestTreemapWindow : public QObject {
       const double split = f.w->TreemapSplit();
       QVERIFY(split > TreemapSettings{}.Split);
       conf = f.cfg.filePath("Kestrum.conf");
+      // Kept as soon as the handle is let go.
+      emit handle->released();
+      IniFile now;
+      now.Load(conf.toStdString());
+      QVERIFY(std::abs(ReadTreemapSettings(now).Split - split) < 1e-3);
       f.w->close();
       IniFile ini;
       ini.Load(conf.toStdString());

@@ -64,4 +64,31 @@ std::vector<int> FitColumns(std::vector<int> wanted, const std::vector<YieldingC
   return wanted;
 }
 
+void ColumnFit::SetWanted(std::vector<int> wanted, std::vector<YieldingColumn> yielding) {
+  if (wanted.size() != wanted_.size()) user_.clear();
+  wanted_ = std::move(wanted);
+  yielding_ = std::move(yielding);
+}
+
+void ColumnFit::UserResized(std::size_t column, int width) {
+  if (column >= wanted_.size()) return;
+  user_.resize(wanted_.size(), 0);
+  user_[column] = std::max(width, 1);
+}
+
+std::vector<int> ColumnFit::Fit(int available) const {
+  std::vector<int> widths = wanted_;
+  std::vector<YieldingColumn> yielding;
+  for (std::size_t i = 0; i < widths.size(); ++i)
+    if (UserSized(i)) widths[i] = user_[i];
+  for (const YieldingColumn& y : yielding_)
+    if (!UserSized(y.Column)) yielding.push_back(y);
+  widths = FitColumns(std::move(widths), yielding, available);
+  if (!widths.empty() && !UserSized(0)) {
+    const long long left = available - std::accumulate(widths.begin(), widths.end(), 0LL);
+    if (left > 0) widths[0] += static_cast<int>(left);
+  }
+  return widths;
+}
+
 }  // namespace kestrum

@@ -71,4 +71,28 @@ struct YieldingColumn {
 std::vector<int> FitColumns(std::vector<int> wanted, const std::vector<YieldingColumn>& yielding,
                             int available);
 
+// The list's columns fitted to the list, in pixels, on every resize of it. The first column
+// (the name) takes what the others leave; while the list is too narrow for all, the yielding
+// columns give way as FitColumns has them, the name first. A column the user dragged keeps
+// the width given, through resizes, until the next listing: it neither gives way nor takes
+// what is left (with the name dragged, the room left over stays empty).
+class ColumnFit {
+ public:
+  // The columns of what the list shows: what each wants (its texts whole), and which may
+  // give way. Widths the user gave stay while the columns are as many as before.
+  void SetWanted(std::vector<int> wanted, std::vector<YieldingColumn> yielding);
+  // A new listing: widths the user gave are forgotten.
+  void NewListing() { user_.clear(); }
+  // The user dragged column to width pixels.
+  void UserResized(std::size_t column, int width);
+  bool UserSized(std::size_t column) const { return column < user_.size() && user_[column] > 0; }
+  // The widths for a list available pixels wide; none before SetWanted.
+  std::vector<int> Fit(int available) const;
+
+ private:
+  std::vector<int> wanted_;
+  std::vector<YieldingColumn> yielding_;
+  std::vector<int> user_;  // per column: the user's width, 0 where none
+};
+
 }  // namespace kestrum

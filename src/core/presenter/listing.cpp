@@ -237,8 +237,7 @@ void FinishRows(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch bat
   const bool allocated = p.Toggles().Allocated;
   const DiskObject* up = x->Parent;
   if (!up || up->Class == ObjectClass::Root) {
-    const std::size_t drives = p.DiskList() ? p.DiskList()->Count() : 1;
-    ListStatus(p, std::to_string(drives > 0 ? drives - 1 : 0) + " disk volumes");
+    ListStatus(p, p.DiskList() ? ComputerStatus(*p.DiskList()) : ComputerStatus({}));
   } else if (IsDriveClass(up->Class)) {
     ListStatus(p, Count(x->FolderCount) + " folders, " + Count(x->FileCount) + " files for " +
                       SizeText(x->Space(allocated)));
@@ -283,6 +282,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
 
   Build b{p, firstChild, parentNode, {}, false, {}};
   st.ColumnsSet = false;
+  st.Columns.NewListing();
   if (ex.Exists(firstChild)) {
     const std::vector<NodeId>& kids = parent->Kids;
     std::size_t i = 0;
@@ -353,6 +353,27 @@ void CancelListing(MainPresenter& p) {
   p.SetListingPending(false);
   p.Explorer().ClearItems();
   ClearTreemap(p);
+}
+
+std::string ComputerStatus(const DiskCollection& disks) {
+  std::size_t volumes = 0, folders = 0, saved = 0;
+  for (std::size_t i = 1; i <= disks.Count(); ++i) {
+    const DiskObject& d = *disks.Item(i);
+    if (d.Class == ObjectClass::Import)
+      ++saved;
+    else if (d.Class == ObjectClass::Drive)
+      ++(d.FolderEntry ? folders : volumes);
+  }
+  std::string text;
+  auto part = [&text](std::size_t n, const char* one, const char* many) {
+    if (n == 0) return;
+    if (!text.empty()) text += ", ";
+    text += std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  part(volumes, "disk volume", "disk volumes");
+  part(folders, "folder", "folders");
+  part(saved, "saved scan", "saved scans");
+  return text.empty() ? "0 disk volumes" : text;
 }
 
 void Relist(MainPresenter& p) {

@@ -1,4 +1,6 @@
 #pragma once
+#include <string>
+
 #include "core/presenter/main_presenter.h"
 
 namespace kestrum {
@@ -22,6 +24,12 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode);
 // Drops any listing still being read (its rows never appear) and clears the list: for a
 // command that is about to change the model under the list.
 void CancelListing(MainPresenter& p);
+
+// The status line of "My Computer": the disk volumes it lists (those not ready included), its
+// folder entries and its saved scans, each counted apart, e.g. "3 disk volumes, 1 folder,
+// 2 saved scans". A kind of which there is none is left out, but a list of nothing still says
+// "0 disk volumes".
+std::string ComputerStatus(const DiskCollection& disks);
 
 // Lists the presenter's SelectedNode again, with its first child as the tree has it now;
 // nothing when that node no longer exists.

@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "core/presenter/layout.h"
 #include "core/tree/disk_model.h"
 
 namespace kestrum {
@@ -27,6 +28,7 @@ struct ListingState {
   bool ChartShown = false;   // the pie chart covers the list
   std::string PathLabel;     // what the listings last put in the path label
   std::string StatusLine;    // the status line the last listing wrote
+  ColumnFit Columns;         // the list's column widths; each listing forgets the user's
   // Bumped by every listing; a worker's rows of an older listing are dropped on arrival.
   std::uint64_t Generation = 0;
   // The newest Generation, for workers still reading to notice they were superseded; shared

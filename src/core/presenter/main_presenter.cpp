@@ -8,6 +8,7 @@
 #include "core/scan/scanning.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/navigation.h"
+#include "core/presenter/placement.h"
 #include "core/presenter/saved_scans.h"
 #include "core/trace/trace.h"
 
@@ -222,10 +223,12 @@ void MainPresenter::Execute(Command command, Guard guard) {
       break;
     case Command::ToggleHardLinks:
       Toggle(toggles_.HardLinksOnce);
+      KeepSettings();
       break;
     case Command::ToggleTreemap:
       SetTreemapShown(*this, !mapPane_.Shown);
       view_.SyncToggles();
+      KeepSettings();
       break;
     case Command::HelpContents:
       view_.OpenHelpContents();
@@ -237,6 +240,30 @@ void MainPresenter::Execute(Command command, Guard guard) {
       view_.OpenAbout();
       break;
   }
+}
+
+void MainPresenter::ReadKeptSettings(const IniFile& settings) {
+  toggles_.HardLinksOnce = ReadSwitch(settings, kHardLinksOnceKey, true);
+  const TreemapSettings map = ReadTreemapSettings(settings);
+  mapPane_.Shown = map.Shown;
+  mapPane_.Split = map.Split;
+}
+
+void MainPresenter::WriteKeptSettings(IniFile& settings) const {
+  WriteSwitch(settings, kHardLinksOnceKey, toggles_.HardLinksOnce);
+  WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split});
+}
+
+bool MainPresenter::KeepSettings(std::string* errorText) {
+  if (settingsPath_.empty()) return true;
+  IniFile settings;
+  settings.Load(settingsPath_);
+  WriteKeptSettings(settings);
+  std::string err;
+  if (settings.Save(settingsPath_, &err)) return true;
+  if (Tracing()) Trace("frmMain.KeepSettings: " + err);
+  if (errorText) *errorText = err;
+  return false;
 }
 
 HardLinkRule MainPresenter::LinkRule() const {

@@ -14,6 +14,7 @@
 #include "core/commands/refresh_command.h"
 #include "core/commands/targets.h"
 #include "core/commands/window_queue.h"
+#include "core/platform/settings.h"
 #include "core/tree/discovery.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/listing_state.h"
@@ -159,6 +160,22 @@ class MainPresenter : public CommandWindow {
   // whatever it has not reported yet.
   void Unload();
 
+  // The per-user settings file that keeps switches between runs ("" keeps nothing): "Count
+  // Hard Links Once" and the treemap pane's state (shown, and its share of the height). Each
+  // is written to the file when it changes, so that it survives whatever becomes of the
+  // window: a window closed while minimized keeps its old placement, never its old switches.
+  // The toolbar's two-state buttons are not kept: they start released on every run.
+  void SetSettingsFile(std::string path) { settingsPath_ = std::move(path); }
+  // Takes the kept switches from settings (at start); a missing or garbled key gives its
+  // default.
+  void ReadKeptSettings(const IniFile& settings);
+  // Puts the kept switches into settings, leaving its other keys as they are.
+  void WriteKeptSettings(IniFile& settings) const;
+  // Writes the kept switches into the settings file now, keeping whatever else it holds (a
+  // garbled file is replaced by a clean one). False, with errorText, when it cannot be
+  // written; the switches stay as they are in the window.
+  bool KeepSettings(std::string* errorText = nullptr);
+
   // The canonical paths of the folders added under the root as entries of their own; each
   // discovery adds them again, unscanned, after the volumes.
   std::vector<std::string> FolderEntries;
@@ -198,6 +215,7 @@ class MainPresenter : public CommandWindow {
 
   MainView& view_;
   FileSysFactory makeFileSys_;
+  std::string settingsPath_;
   CExplorer explorer_;
   ListData list_;
   std::unique_ptr<DiskCollection> diskList_;

@@ -165,6 +165,10 @@ void SetTreemapShown(MainPresenter& p, bool shown) {
   UpdateTreemap(p);
 }
 
+void SetTreemapSplit(MainPresenter& p, double split) {
+  if (std::isfinite(split)) p.MapPane().Split = std::clamp(split, 0.1, 0.9);
+}
+
 void SetTreemapSize(MainPresenter& p, float width, float height) {
   TreemapPane& pane = p.MapPane();
   if (pane.Width == width && pane.Height == height && pane.Map) return;

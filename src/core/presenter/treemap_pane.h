@@ -25,6 +25,7 @@ struct TreemapPane {
   bool RowsShown = false;
   std::size_t ShownRow = 0;    // 1-based; 0 when none
   NodeId ChartNode = kNoNode;  // the root folder whose drive the pie chart shows
+  double Split = 0.4;          // the share of the right side's height the pane takes
 };
 
 // The pane's two settings in [Settings]: "Treemap" ("1" shown, "0" hidden) and
@@ -46,6 +47,9 @@ void UpdateTreemap(MainPresenter& p);
 void ClearTreemap(MainPresenter& p);
 // Shows or hides the pane; a size of the pane in logical pixels.
 void SetTreemapShown(MainPresenter& p, bool shown);
+// The pane's share of the right side's height, kept between 0.1 and 0.9 (the view lays itself
+// out again; the settings file keeps it once the user lets go, MainPresenter::KeepSettings).
+void SetTreemapSplit(MainPresenter& p, double split);
 void SetTreemapSize(MainPresenter& p, float width, float height);
 
 // What the pane shows, laid out into width x height pixels, read from the presenter's list

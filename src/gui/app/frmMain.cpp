@@ -58,6 +58,7 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   InstallAccessibility();
   if (!makeFileSys) makeFileSys = [] { return std::make_unique<FileSystemService>(); };
   presenter_ = std::make_unique<MainPresenter>(*this, std::move(makeFileSys));
+  presenter_->SetSettingsFile(settingsPath_);
   progressTimer_.setInterval(1000);
   connect(&progressTimer_, &QTimer::timeout, this, [this] { presenter_->ShowProgress(); });
 
@@ -96,9 +97,10 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
     // The pane keeps its share of the right side as the handle goes.
     const QRect right = ToPixels(layout_.List);
     if (right.height() <= 0) return;
-    treemapSplit_ = std::clamp(double(right.bottom() - y) / right.height(), 0.1, 0.9);
+    SetTreemapSplit(*presenter_, double(right.bottom() - y) / right.height());
     SizeControls(layout_.Splitter);
   });
+  connect(treemapHandle_, &SplitHandle::released, this, [this] { presenter_->KeepSettings(); });
   statusBar_ = new QStatusBar(surface_);
   statusBar_->setObjectName("sbStatusBar");
   statusBar_->setSizeGripEnabled(false);
@@ -285,9 +287,7 @@ void frmMain::RestorePlacement() {
   IniFile settings;
   settings.Load(settingsPath_);
   Placement p = ReadPlacement(settings);
-  const TreemapSettings map = ReadTreemapSettings(settings);
-  treemapSplit_ = map.Split;
-  presenter_->MapPane().Shown = map.Shown;
+  presenter_->ReadKeptSettings(settings);
   SyncToggles();
   const double dpi = Dpi();
   Placement px{static_cast<double>(TwipsToPixels(p.Left, dpi)),
@@ -309,23 +309,22 @@ void frmMain::RestorePlacement() {
   resize(static_cast<int>(px.Width), static_cast<int>(px.Height));
   restored_ = p;
   restoredPx_ = QRect(pos(), size());
-  presenter_->Toggles().HardLinksOnce = ReadSwitch(settings, kHardLinksOnceKey, true);
-  SyncToggles();
 }
 
 void frmMain::SavePlacement() {
-  if (isMinimized()) return;
   IniFile settings;
   std::string err;
   // Keep whatever else the file holds; a garbled file is replaced by a clean one.
   settings.Load(settingsPath_);
-  const Placement now =
-      QRect(pos(), size()) == restoredPx_
-          ? restored_
-          : Placement{ToTwips(pos().x()), ToTwips(pos().y()), ToTwips(width()), ToTwips(height())};
-  WritePlacement(settings, now);
-  WriteSwitch(settings, kHardLinksOnceKey, presenter_->Toggles().HardLinksOnce);
-  WriteTreemapSettings(settings, {presenter_->MapPane().Shown, treemapSplit_});
+  // A minimized window keeps the placement it had; its switches are kept whatever its state.
+  if (!isMinimized()) {
+    const Placement now = QRect(pos(), size()) == restoredPx_
+                              ? restored_
+                              : Placement{ToTwips(pos().x()), ToTwips(pos().y()), ToTwips(width()),
+                                          ToTwips(height())};
+    WritePlacement(settings, now);
+  }
+  presenter_->WriteKeptSettings(settings);
   if (!settings.Save(settingsPath_, &err))
     std::cerr << "Kestrum: cannot save the window placement: " << err << "\n";
 }
@@ -426,7 +425,7 @@ void frmMain::SizeControls(double x) {
   const bool mapShown = presenter_->MapPane().Shown;
   if (mapShown) {
     constexpr int kHandle = 6;
-    const int mapHeight = static_cast<int>(list.height() * treemapSplit_);
+    const int mapHeight = static_cast<int>(list.height() * presenter_->MapPane().Split);
     const QRect map(list.left(), list.bottom() + 1 - mapHeight, list.width(), mapHeight);
     treemapHandle_->setGeometry(list.left(), map.top() - kHandle, list.width(), kHandle);
     list.setBottom(map.top() - kHandle - 1);
@@ -450,6 +449,18 @@ void frmMain::SizeControls(double x) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == list_->viewport() && event->type() == QEvent::Resize) {
+    // The window, the splitter, the treemap's handle or a scroll bar changed the list's room.
+    FitListColumns();
+    return false;
+  }
+  if (watched == list_->header()->viewport()) {
+    // A width set while a button is down on the header is the user's drag (or double-click).
+    const QEvent::Type t = event->type();
+    if (t == QEvent::MouseButtonPress || t == QEvent::MouseButtonDblClick) headerPressed_ = true;
+    if (t == QEvent::MouseButtonRelease) headerPressed_ = false;
+    return false;
+  }
   if (watched == list_->viewport() && event->type() == QEvent::MouseButtonRelease) {
     const auto* me = static_cast<QMouseEvent*>(event);
     const int button = me->button() == Qt::LeftButton     ? kLeftButton
@@ -529,15 +540,13 @@ void frmMain::ApplyColumns() {
   const auto& cols = presenter_->List().Columns();
   list_->header()->setVisible(!cols.empty());
   if (cols.empty()) return;
-  // Each column as wide as its texts want, the name as wide as the widest name listed.
+  // Each column as wide as its texts want; the name takes what the others leave.
   std::vector<int> wanted;
   for (std::size_t i = 0; i < cols.size(); ++i)
     wanted.push_back(ColumnPixels(*listModel_, static_cast<int>(i),
                                   TwipsToPixels(cols[i].Width, Dpi()), list_->font(),
                                   list_->header()->font()));
   const int icon = list_->iconSize().width() > 0 ? list_->iconSize().width() : 16;
-  wanted[0] = NameColumnPixels(*listModel_, wanted[0], list_->font(), icon,
-                               std::max(wanted[0], list_->width() / 2));
   // Too narrow for all: the name gives way first, down to about a dozen characters (the
   // whole name is its tooltip), then the share bar, so that sizes, percentages and dates
   // show whole. What still does not fit scrolls.
@@ -546,11 +555,16 @@ void frmMain::ApplyColumns() {
   for (std::size_t i = 0; i < cols.size(); ++i)
     if (listModel_->IsBarColumn(static_cast<int>(i)))
       yielding.push_back({i, fm.averageCharWidth() * 2});
-  const int available =
-      list_->width() - 2 * list_->frameWidth() - list_->verticalScrollBar()->sizeHint().width();
-  const std::vector<int> widths = FitColumns(std::move(wanted), yielding, available);
+  presenter_->Listing().Columns.SetWanted(std::move(wanted), std::move(yielding));
+  FitListColumns();
+}
+
+void frmMain::FitListColumns() {
+  const std::vector<int> widths = presenter_->Listing().Columns.Fit(list_->viewport()->width());
+  fittingColumns_ = true;
   for (std::size_t i = 0; i < widths.size(); ++i)
     list_->header()->resizeSection(static_cast<int>(i), widths[i]);
+  fittingColumns_ = false;
 }
 
 void frmMain::SetStatus(const std::string& text) { panels_["Status"]->setText(DisplayText(text)); }
@@ -637,6 +651,11 @@ void frmMain::WireList() {
   // The share bar may narrow to a sliver when the list is short of room.
   list_->header()->setMinimumSectionSize(4);
   list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  list_->header()->viewport()->installEventFilter(this);
+  connect(list_->header(), &QHeaderView::sectionResized, this, [this](int section, int, int width) {
+    if (fittingColumns_ || !headerPressed_ || section < 0) return;
+    presenter_->Listing().Columns.UserResized(static_cast<std::size_t>(section), width);
+  });
   connect(list_->header(), &QHeaderView::sectionClicked, this, [this](int section) {
     const auto& cols = presenter_->List().Columns();
     if (section >= 0 && section < static_cast<int>(cols.size()))

@@ -85,7 +85,7 @@ class frmMain : public QMainWindow, public MainView {
   void TreemapHighlightChanged() override { treemap_->HighlightChanged(); }
   // The treemap pane below the list, and the share of the list's height it takes.
   TreemapView* Treemap() const { return treemap_; }
-  double TreemapSplit() const { return treemapSplit_; }
+  double TreemapSplit() const { return presenter_->MapPane().Split; }
 
   PieChartView* Graph() const { return chart_; }
   QMenu* FileMenuPopup() const { return fileMenu_; }
@@ -124,7 +124,10 @@ class frmMain : public QMainWindow, public MainView {
   void BuildStatusBar();
   void RestorePlacement();
   void SavePlacement();
+  // The columns of a new listing or of rows just shown: what each wants, then fitted.
   void ApplyColumns();
+  // The columns fitted to the list's width as it is now (ColumnFit).
+  void FitListColumns();
   void UpdateClock();
   void WireList();
   void SelectMarkedRows();
@@ -160,10 +163,11 @@ class frmMain : public QMainWindow, public MainView {
   bool firstLayout_ = true;  // the tree view's "Start" tag
   bool moving_ = false;
   bool loaded_ = false;
+  bool fittingColumns_ = false;  // the columns' widths are being set here, not by the user
+  bool headerPressed_ = false;   // a mouse button is down on the list's header
   frmZip* zipWindow_ = nullptr;
   TreemapView* treemap_;
   SplitHandle* treemapHandle_;
-  double treemapSplit_ = TreemapSettings{}.Split;
 };
 
 }  // namespace kestrum::gui

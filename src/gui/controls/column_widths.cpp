@@ -30,20 +30,3 @@ int ColumnPixels(const ListModel& model, int column, int nominal, const QFont& c
 }
 
 }  // namespace kestrum::gui
-
-namespace kestrum::gui {
-
-int NameColumnPixels(const ListModel& model, int nominal, const QFont& cells, int iconWidth,
-                     int cap) {
-  constexpr int kMeasuredRows = 2000;
-  const int rows = model.rowCount();
-  if (rows == 0 || rows > kMeasuredRows) return nominal;
-  const QFontMetrics cm(cells);
-  int widest = 0;
-  for (int r = 0; r < rows; ++r)
-    widest = std::max(widest, cm.horizontalAdvance(model.index(r, 0).data().toString()));
-  const int want = widest + iconWidth + cm.averageCharWidth() * 2 + 12;
-  return std::max(nominal, std::min(want, cap));
-}
-
-}  // namespace kestrum::gui

@@ -312,6 +312,10 @@ void SplitHandle::mouseMoveEvent(QMouseEvent* e) {
   if (e->buttons() & Qt::LeftButton) emit dragged(mapToParent(e->position().toPoint()).y());
 }
 
+void SplitHandle::mouseReleaseEvent(QMouseEvent* e) {
+  if (e->button() == Qt::LeftButton) emit released();
+}
+
 void SplitHandle::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), palette().color(QPalette::Window));

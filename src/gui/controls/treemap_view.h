@@ -70,9 +70,11 @@ class SplitHandle : public QWidget {
   explicit SplitHandle(QWidget* parent = nullptr);
  signals:
   void dragged(int y);
+  void released();  // the drag is over
 
  protected:
   void mouseMoveEvent(QMouseEvent* e) override;
+  void mouseReleaseEvent(QMouseEvent* e) override;
   void paintEvent(QPaintEvent* e) override;
 };
 

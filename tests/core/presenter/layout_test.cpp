@@ -75,6 +75,44 @@ TEST(FitColumns, NameGivesWayFirstThenTheBarThenTheListScrolls) {
   EXPECT_EQ(FitColumns({50, 100}, {{0, 80}, {9, 1}, {1, 60}}, 100), (std::vector<int>{50, 60}));
 }
 
+// On every resize the name takes what the other columns leave, or gives way first; a column
+// the user dragged keeps its width through resizes until the next listing.
+TEST(ColumnFit, TheNameTakesWhatIsLeftAndDraggedColumnsStay) {
+  constexpr int kNewListing = -1, kNone = -2;
+  const struct {
+    int dragged;  // the column the user dragged before this fit, or kNewListing, or kNone
+    int width;    // to this width
+    int available;
+    std::vector<int> widths;
+  } steps[] = {
+      {kNone, 0, 700, {310, 80, 70, 110, 130}},  // wider: the name takes the rest
+      {kNone, 0, 550, {160, 80, 70, 110, 130}},  // narrower: the name gives way
+      {kNone, 0, 430, {80, 80, 70, 70, 130}},    // then the bar
+      {4, 200, 700, {240, 80, 70, 110, 200}},    // the date dragged wider: kept
+      {kNone, 0, 430, {80, 80, 70, 30, 200}},    // ...through a resize; the rest scrolls
+      {3, 20, 600, {230, 80, 70, 20, 200}},      // a dragged bar keeps even less than its least
+      {0, 150, 900, {150, 80, 70, 20, 200}},     // the name dragged: the room left stays empty
+      {kNone, 0, 300, {150, 80, 70, 20, 200}},
+      {kNewListing, 0, 700, {310, 80, 70, 110, 130}},  // the next listing forgets them all
+  };
+  ColumnFit fit;
+  EXPECT_TRUE(fit.Fit(500).empty());
+  fit.SetWanted({200, 80, 70, 110, 130}, {{0, 80}, {3, 30}});
+  for (const auto& step : steps) {
+    if (step.dragged == kNewListing)
+      fit.NewListing();
+    else if (step.dragged >= 0)
+      fit.UserResized(static_cast<std::size_t>(step.dragged), step.width);
+    EXPECT_EQ(fit.Fit(step.available), step.widths) << step.dragged << " " << step.available;
+  }
+  // The same columns wanted anew (rows arrived) keep a dragged width; other columns do not.
+  fit.UserResized(1, 99);
+  fit.SetWanted({200, 90, 70, 110, 130}, {{0, 80}, {3, 30}});
+  EXPECT_EQ(fit.Fit(700)[1], 99);
+  fit.SetWanted({200, 90, 70, 110}, {{0, 80}, {3, 30}});
+  EXPECT_EQ(fit.Fit(700), (std::vector<int>{430, 90, 70, 110}));
+}
+
 TEST(SizeControls, TwipsAtLogicalDpi) {
   EXPECT_EQ(TwipsToPixels(1440, 96), 96);
   EXPECT_EQ(TwipsToPixels(3600, 96), 240);

@@ -52,7 +52,7 @@ TEST_F(Listing, MyComputerListsReadyDrivesAndSwitchesLayoutsByHeader) {
             (Strings{"953.67 mb", "381.46 mb", "40.0"}));  // 1e9 bytes, 4e8 free
   EXPECT_TRUE(w.List().Rows()[0].Selected);
   EXPECT_EQ(TagNode(w.List().Rows()[0].Tag), w.DriveNode());
-  EXPECT_EQ(w.view.status.back(), "1 disk volumes");
+  EXPECT_EQ(w.view.status.back(), "1 disk volume");
   EXPECT_EQ(w.view.paths.back(), "My Computer");
 
   LvListView_ColumnClick(*w.p, "Free");
@@ -67,6 +67,39 @@ TEST_F(Listing, MyComputerListsReadyDrivesAndSwitchesLayoutsByHeader) {
   w.TreeClick(w.RootFolderNode());
   w.TreeClick(w.Root());
   EXPECT_EQ(w.Headers().size(), 5u);
+}
+
+// "My Computer" counts its volumes (ready or not), folder entries and saved scans apart.
+TEST(ComputerStatus, CountsEachKindApart) {
+  const struct {
+    int volumes, notReady, folders, saved;
+    const char* want;
+  } cases[] = {
+      {0, 0, 0, 0, "0 disk volumes"},
+      {1, 0, 0, 0, "1 disk volume"},
+      {2, 1, 1, 2, "3 disk volumes, 1 folder, 2 saved scans"},
+      {1, 0, 2, 1, "1 disk volume, 2 folders, 1 saved scan"},
+      {0, 1, 0, 1, "1 disk volume, 1 saved scan"},
+      {0, 0, 3, 0, "3 folders"},
+  };
+  for (const auto& c : cases) {
+    DiskCollection disks;
+    int made = 0;
+    auto add = [&](ObjectClass cls, bool entry, bool ready) {
+      auto d = std::make_unique<DiskObject>();
+      d->Class = cls;
+      d->FolderEntry = entry;
+      d->Children = ready;
+      d->SetPath("/k" + std::to_string(++made));
+      disks.Add(std::move(d));
+    };
+    add(ObjectClass::Root, false, true);
+    for (int i = 0; i < c.volumes; ++i) add(ObjectClass::Drive, false, true);
+    for (int i = 0; i < c.notReady; ++i) add(ObjectClass::Drive, false, false);
+    for (int i = 0; i < c.folders; ++i) add(ObjectClass::Drive, true, true);
+    for (int i = 0; i < c.saved; ++i) add(ObjectClass::Import, false, true);
+    EXPECT_EQ(ComputerStatus(disks), c.want);
+  }
 }
 
 TEST_F(Listing, ScannedDriveShowsItsRootFolderAndTheStatistics) {

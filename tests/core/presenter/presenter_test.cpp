@@ -4,6 +4,7 @@
 #include "core/scan/scanning.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/main_presenter.h"
+#include "core/presenter/treemap_pane.h"
 #include "support/test_support.h"
 
 namespace kestrum {
@@ -179,6 +180,63 @@ TEST_F(PresenterTest, TogglesStayInStepAndBarsRelayout) {
   EXPECT_TRUE(view.toolbar);
   p->MenuClick("mnuFileExit");
   EXPECT_EQ(view.closes, 1);
+}
+
+// The kept switches reach the settings file the moment they change, leaving the rest of the
+// file (the placement, which only the window's close writes) alone; the toolbar's two-state
+// switches are never kept.
+TEST_F(PresenterTest, KeptSwitchesAreWrittenAsTheyChange) {
+  const std::string conf = dir.Write("conf/Kestrum.conf", "[Settings]\nMainWidth=1234\n");
+  p->SetSettingsFile(conf);
+  auto kept = [&] {
+    IniFile s;
+    s.Load(conf);
+    return std::vector<std::optional<std::string>>{
+        s.Get("Settings", "CountHardLinksOnce"), s.Get("Settings", "Treemap"),
+        s.Get("Settings", "TreemapSplit"), s.Get("Settings", "MainWidth")};
+  };
+  using Kept = std::vector<std::optional<std::string>>;
+  const std::string split = "0.4000";
+  const struct {
+    const char* click;  // a menu entry, or a toolbar button
+    Kept want;
+  } steps[] = {
+      {"Files", {std::nullopt, std::nullopt, std::nullopt, "1234"}},
+      {"Allocated", {std::nullopt, std::nullopt, std::nullopt, "1234"}},
+      {"CDDrives", {std::nullopt, std::nullopt, std::nullopt, "1234"}},
+      {"mnuViewHardLinks", {"0", "0", split, "1234"}},
+      {"mnuViewTreemap", {"0", "1", split, "1234"}},
+      {"mnuViewHardLinks", {"1", "1", split, "1234"}},
+  };
+  for (const auto& step : steps) {
+    if (std::string(step.click).starts_with("mnu"))
+      p->MenuClick(step.click);
+    else
+      p->tbToolBar_ButtonClick(step.click);
+    EXPECT_EQ(kept(), step.want) << step.click;
+  }
+  // The pane's share follows the handle, within its bounds, and is kept when let go.
+  SetTreemapSplit(*p, 0.95);
+  EXPECT_EQ(p->MapPane().Split, 0.9);
+  EXPECT_TRUE(p->KeepSettings());
+  EXPECT_EQ(kept()[2], "0.9000");
+  // The next run starts from them.
+  Recorder again;
+  MainPresenter next(again, [] { return std::make_unique<FileSystemService>(); });
+  IniFile s;
+  s.Load(conf);
+  next.ReadKeptSettings(s);
+  EXPECT_TRUE(next.Toggles().HardLinksOnce);
+  EXPECT_TRUE(next.MapPane().Shown);
+  EXPECT_EQ(next.MapPane().Split, 0.9);
+  EXPECT_FALSE(next.Toggles().ShowFiles || next.Toggles().Allocated || next.Toggles().CDDrives);
+  // A file that cannot be written is said so; the switch changes all the same.
+  p->SetSettingsFile(dir.Path() + "/conf");
+  std::string err;
+  EXPECT_FALSE(p->KeepSettings(&err));
+  EXPECT_FALSE(err.empty());
+  p->MenuClick("mnuViewHardLinks");
+  EXPECT_FALSE(p->Toggles().HardLinksOnce);
 }
 
 TEST(Commands, VocabularyAndTwins) {
