@@ -15,6 +15,7 @@ namespace kestrum {
 namespace {
 
 std::string Canonical(const std::string& file) {
+  if (file == "-") return file;  // standard input, whatever file of that name is here
   std::unique_ptr<char, decltype(&std::free)> real(::realpath(file.c_str(), nullptr), &std::free);
   return real ? std::string(real.get()) : file;
 }
