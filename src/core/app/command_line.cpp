@@ -105,12 +105,15 @@ Outcome TakeHardLinks(Reading& r, const std::string* rule) {
 }
 
 // One option of either program: its names (the first is the one messages use), whether it
-// takes a value, where it means something, and how it is taken.
+// takes a value, where it means something, how it is taken, and whether it only tunes how a
+// mode runs: such an option given to a headless mode it means nothing in is ignored (its value
+// still checked), as it always was, since scripts pass it to every run.
 struct Option {
   std::string_view Names[3];
   bool TakesValue;
   unsigned MeansSomethingIn;
   Outcome (*Take)(Reading& r, const std::string* value);
+  bool Tunes = false;
 };
 
 // Every option of both programs: a new option is one entry here and its lines in the usage.
@@ -120,8 +123,8 @@ const Option kOptions[] = {
     {{"--report"}, false, kReportFolder | kReportImports, TakeReport},
     {{"--export"}, true, kExport, TakeExport},
     {{"--import"}, true, kWindow | kReportImports, TakeImport},
-    {{"--threads"}, true, kReportFolder | kExport, TakeThreads},
-    {{"--hard-links"}, true, kReportFolder | kReportImports, TakeHardLinks},
+    {{"--threads"}, true, kReportFolder | kExport, TakeThreads, true},
+    {{"--hard-links"}, true, kReportFolder | kReportImports, TakeHardLinks, true},
 };
 
 // The option an argument names, and where its attached value starts ("--threads=4"), or npos.
@@ -213,11 +216,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
                                                    : kReportFolder;
   std::vector<std::pair<std::size_t, std::string>> mistakes;
   for (const Given& g : given) {
-    if (!(g.Opt->MeansSomethingIn & use))
+    if (!g.Wrong.empty())
+      mistakes.emplace_back(g.At, g.Wrong);
+    else if (!(g.Opt->MeansSomethingIn & use) && (!g.Opt->Tunes || use == kWindow))
       mistakes.emplace_back(g.At,
                             std::string(g.Opt->Names[0]) + " does not apply to " + UseName(use));
-    else if (!g.Wrong.empty())
-      mistakes.emplace_back(g.At, g.Wrong);
   }
   if (use != kWindow)
     for (std::size_t k = 0; k < unknownAt.size(); ++k)

@@ -117,7 +117,7 @@ const Case kCases[] = {
      "report paths=/srv imports=a.json ! --import cannot be combined with a folder (/srv)"},
     {R,
      {"--import", "a.json", "--threads", "2"},
-     "report imports=a.json threads=2 ! --threads does not apply to --import"},
+     "report imports=a.json threads=2"},
     {R, {"--import"}, "report ! --import needs a file"},
     {R, {"--export"}, "export ! --export needs a file and a folder"},
     {R, {"--export", "out.json"}, "export export=out.json ! --export needs a file and a folder"},
@@ -130,7 +130,8 @@ const Case kCases[] = {
     {R,
      {"--report", "--export", "f", "/srv", "--import", "x", "--hard-links=each"},
      "export paths=/srv imports=x export=f each ! --report does not apply to --export | "
-     "--import does not apply to --export | --hard-links does not apply to --export"},
+     "--import does not apply to --export"},
+    {R, {"--import", "a.json", "--threads", "0"}, "report imports=a.json ! --threads needs a number from 1 to 64"},
     // In the order of the arguments, whatever their kind.
     {R,
      {"-x", "--threads", "0", "--bogus", "/srv"},
