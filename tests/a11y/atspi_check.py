@@ -172,7 +172,8 @@ def check(tree, work):
     click(alpha, 3)
     menu = wait_for("the row menu while it is open", lambda: row_menu(app))
     entries = [c.name for c in children(menu) if c.getRoleName() == "menu item"]
-    want = ["Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties"]
+    want = ["Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties", "Open",
+            "Show in File Manager", "Open Terminal Here", "Copy Path"]
     if entries != want:
         fail("the row menu reads %r, not %r" % (entries, want))
 

@@ -9,6 +9,10 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <set>
+
+#include "core/fileops/properties.h"
+#include "core/platform/open_folder.h"
 
 namespace kestrum::gui {
 
@@ -61,6 +65,36 @@ bool OpenFolderInFileManager(const std::string& path, bool trashView) {
                      w->deleteLater();
                    });
   return true;
+}
+
+void ShowItemsInFileManager(const std::vector<std::string>& paths) {
+  QStringList uris;
+  std::set<std::string> folders;
+  for (const std::string& p : paths) {
+    // File URIs are ASCII: every byte outside it is percent-encoded.
+    if (const std::string uri = FileUri(p); !uri.empty()) uris << QString::fromLatin1(uri.c_str());
+    folders.insert(FileUri(SplitLastName(p).Folder));
+  }
+  if (uris.isEmpty()) return;
+  const auto fallback = [folders] {
+    for (const std::string& f : folders)
+      if (!f.empty()) LaunchFolderHandler(f);
+  };
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    fallback();
+    return;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
+                                                     "/org/freedesktop/FileManager1",
+                                                     "org.freedesktop.FileManager1", "ShowItems");
+  call << uris << QString();
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                   [fallback](QDBusPendingCallWatcher* w) {
+                     if (w->isError()) fallback();
+                     w->deleteLater();
+                   });
 }
 
 }  // namespace kestrum::gui
