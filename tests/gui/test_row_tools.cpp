@@ -4,6 +4,7 @@
 // and shell commands run on a file whose name is built to break quoting.
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDialog>
@@ -62,9 +63,10 @@ struct StandIns {
     QDir().mkpath(QString::fromStdString(h + "/config"));
     std::ofstream(h + "/data/applications/kestrum-test-recorder.desktop")
         << "[Desktop Entry]\nType=Application\nName=Recorder\nExec=" << h
-        << "/handler.sh %f\nMimeType=text/plain;\n";
+        << "/handler.sh %f\nMimeType=text/plain;inode/directory;\n";
     std::ofstream(h + "/config/mimeapps.list")
-        << "[Default Applications]\ntext/plain=kestrum-test-recorder.desktop\n";
+        << "[Default Applications]\ntext/plain=kestrum-test-recorder.desktop\n"
+        << "inode/directory=kestrum-test-recorder.desktop\n";
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(h + "/data"));
     qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString(h + "/config"));
     qputenv("TERMINAL", QByteArray::fromStdString("'" + h + "/term.sh' --from-kestrum"));
@@ -92,6 +94,16 @@ std::vector<std::vector<std::string>> Records(const std::string& log) {
   out.pop_back();
   return out;
 }
+
+// A stand-in file manager on the session bus: records what ShowItems was given.
+class FileManagerStandIn : public QObject {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+ public:
+  QStringList shown;
+ public slots:
+  void ShowItems(const QStringList& uris, const QString&) { shown << uris; }
+};
 
 // A scanned drive over an odd folder, its root folder listed with three rows.
 struct Listed {
@@ -189,6 +201,40 @@ class TestRowTools : public QObject {
       QCOMPARE(r.size(), std::size_t(2));
       QCOMPARE(r[1], "arg=" + l.T + "/" + kOdd);
     }
+  }
+
+  // A folder opens with the folder handler; Show in File Manager asks the file manager on the
+  // session bus, and opens the containing folder when none answers.
+  void foldersOpenAndItemsAreShownInTheFileManager() {
+    QTemporaryDir dir;
+    gui::frmMain w(Conf());
+    Listed l(w, dir.path());
+    Show(w);
+    QFile::remove(QString::fromStdString(gStandIns->OpenLog()));
+    Listed::Select(w, {3});
+    w.Action("mnuFileOpen")->trigger();
+    QTRY_COMPARE(Records(gStandIns->OpenLog()).size(), std::size_t(1));
+    QCOMPARE(Records(gStandIns->OpenLog())[0][1], "arg=" + l.T + "/" + kSub);
+
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected()) QSKIP("no session bus: run under dbus-run-session");
+    Listed::Select(w, {1, 2});
+    w.Action("FileMenuShowInFolder")->trigger();  // nobody answers: the folder opens
+    QTRY_COMPARE(Records(gStandIns->OpenLog()).size(), std::size_t(2));
+    QCOMPARE(Records(gStandIns->OpenLog())[1][1], "arg=" + l.T);
+    FileManagerStandIn fm;
+    QVERIFY(bus.registerObject("/org/freedesktop/FileManager1", &fm, QDBusConnection::ExportAllSlots));
+    QVERIFY(bus.registerService("org.freedesktop.FileManager1"));
+    QTest::keyClick(w.lvListView(), Qt::Key_M, Qt::ControlModifier | Qt::ShiftModifier);
+    QTRY_COMPARE(fm.shown.size(), 2);
+    QCOMPARE(QByteArray::fromPercentEncoding(fm.shown[0].toLatin1()).toStdString(),
+             "file://" + l.T + "/" + kOdd);
+    QCOMPARE(QByteArray::fromPercentEncoding(fm.shown[1].toLatin1()).toStdString(),
+             "file://" + l.T + "/" + kRaw);
+    bus.unregisterService("org.freedesktop.FileManager1");
+    bus.unregisterObject("/org/freedesktop/FileManager1");
+    QTest::qWait(100);
+    QCOMPARE(Records(gStandIns->OpenLog()).size(), std::size_t(2));  // no fallback meanwhile
   }
 
   void copyPathKeepsExactBytes() {

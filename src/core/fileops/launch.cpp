@@ -71,10 +71,52 @@ std::string SystemLauncher::Start(const std::vector<std::string>& argv,
   return ErrorText(err);
 }
 
+namespace {
+
+// Kestrum is a handler of folders itself: opening a folder must not start another Kestrum.
+bool IsKestrum(GAppInfo* app) {
+  const char* id = g_app_info_get_id(app);
+  const char* exe = g_app_info_get_executable(app);
+  return Lower(id ? id : "").rfind("org.kestrum.", 0) == 0 ||
+         (exe && SplitLastName(exe).Name == "kestrum");
+}
+
+// The default handler of uri, or, when that is Kestrum, the first other handler of its type;
+// null when there is none (or uri cannot be read).
+GAppInfo* HandlerFor(const std::string& uri) {
+  GFile* file = g_file_new_for_uri(uri.c_str());
+  GAppInfo* app = g_file_query_default_handler(file, nullptr, nullptr);
+  if (app && IsKestrum(app)) {
+    g_object_unref(app);
+    app = nullptr;
+    GFileInfo* info = g_file_query_info(file, G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
+                                        G_FILE_QUERY_INFO_NONE, nullptr, nullptr);
+    const char* type = info ? g_file_info_get_content_type(info) : nullptr;
+    GList* all = type ? g_app_info_get_all_for_type(type) : nullptr;
+    for (GList* l = all; l && !app; l = l->next)
+      if (!IsKestrum(static_cast<GAppInfo*>(l->data)))
+        app = static_cast<GAppInfo*>(g_object_ref(l->data));
+    g_list_free_full(all, g_object_unref);
+    if (info) g_object_unref(info);
+  }
+  g_object_unref(file);
+  return app;
+}
+
+}  // namespace
+
 std::string SystemLauncher::OpenDefault(const std::string& uri) {
   GError* err = nullptr;
-  if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &err)) return {};
-  return ErrorText(err);
+  GAppInfo* app = HandlerFor(uri);
+  if (!app) {
+    // Nothing found: GIO's own call says why (no handler, a missing file).
+    if (g_app_info_launch_default_for_uri(uri.c_str(), nullptr, &err)) return {};
+    return ErrorText(err);
+  }
+  GList uris{const_cast<char*>(uri.c_str()), nullptr, nullptr};
+  const bool launched = g_app_info_launch_uris(app, &uris, nullptr, &err);
+  g_object_unref(app);
+  return launched ? std::string() : ErrorText(err);
 }
 
 void SystemLauncher::ShowItems(const std::vector<std::string>& paths) {

@@ -9,10 +9,8 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <set>
 
 #include "core/fileops/properties.h"
-#include "core/platform/open_folder.h"
 
 namespace kestrum::gui {
 
@@ -69,17 +67,13 @@ bool OpenFolderInFileManager(const std::string& path, bool trashView) {
 
 void ShowItemsInFileManager(const std::vector<std::string>& paths) {
   QStringList uris;
-  std::set<std::string> folders;
   for (const std::string& p : paths) {
     // File URIs are ASCII: every byte outside it is percent-encoded.
     if (const std::string uri = FileUri(p); !uri.empty()) uris << QString::fromLatin1(uri.c_str());
-    folders.insert(FileUri(SplitLastName(p).Folder));
   }
   if (uris.isEmpty()) return;
-  const auto fallback = [folders] {
-    for (const std::string& f : folders)
-      if (!f.empty()) LaunchFolderHandler(f);
-  };
+  // The containing folders, each opened with its default handler (never Kestrum itself).
+  const auto fallback = [paths] { SystemLauncher().ShowItems(paths); };
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (!bus.isConnected()) {
     fallback();
