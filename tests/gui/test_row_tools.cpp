@@ -276,6 +276,13 @@ class TestRowTools : public QObject {
     QVERIFY(w.Action("FileMenuUser0") && w.Action("FileMenuUser1") && w.Action("mnuToolsUser1"));
     QVERIFY(!w.Action("FileMenuUser2"));
     QCOMPARE(w.Action("mnuToolsUser1")->text(), QString("Fail && tell"));
+    QCOMPARE(w.Action("FileMenuCopyPath")->shortcut(), QKeySequence("Ctrl+C"));  // shown only
+    if (const char* shot = std::getenv("KESTRUM_MENU_SHOT")) {
+      w.FileMenuPopup()->popup(w.mapToGlobal(QPoint(40, 40)));
+      QTest::qWait(200);
+      w.FileMenuPopup()->grab().save(shot);
+      w.FileMenuPopup()->close();
+    }
     Listed::Select(w, {1, 3});
     w.Action("FileMenuUser0")->trigger();
     gui::frmCommandOutput* out = w.LastOutputWindow();

@@ -126,6 +126,14 @@ const char* UserCommandShortcut(std::size_t shown) {
   return shown < std::size(kKeys) ? kKeys[shown] : nullptr;
 }
 
+const char* RowMenuShortcut(const MenuEntry& rowEntry) {
+  if (rowEntry.Does == Command::None) return nullptr;
+  for (const Menu& m : MenuBar())
+    for (const MenuEntry& e : m.Entries)
+      if (e.Does == rowEntry.Does && e.Shortcut) return e.Shortcut;
+  return nullptr;
+}
+
 const MenuEntry* FindMenuEntry(const std::string& name) {
   for (const Menu& m : MenuBar())
     for (const MenuEntry& e : m.Entries)

@@ -107,6 +107,10 @@ long UserCommandIndex(const std::string& name);
 // nullptr after the ninth.
 const char* UserCommandShortcut(std::size_t shown);
 
+// The key of the menu bar's entry that gives the same command as the row menu's entry, shown
+// beside it in the row menu; nullptr for none.
+const char* RowMenuShortcut(const MenuEntry& rowEntry);
+
 // The menu entry (menu bar or context menu) of that name, or nullptr.
 const MenuEntry* FindMenuEntry(const std::string& name);
 // The toolbar button of that key, or nullptr.

@@ -205,6 +205,12 @@ QLabel* frmMain::Panel(const std::string& key) const {
   return it == panels_.end() ? nullptr : it->second;
 }
 
+void frmMain::RowMenuKey(QAction* a, const char* key) {
+  if (!a) return;
+  a->setShortcut(QKeySequence(QString::fromLatin1(key)));
+  a->setShortcutContext(Qt::WidgetShortcut);
+}
+
 QMenu* frmMain::MenuNamed(const std::string& name) const {
   const auto it = menus_.find(name);
   return it == menus_.end() ? nullptr : it->second;
@@ -232,6 +238,10 @@ void frmMain::BuildMenus() {
   // The context menu of the list; the list's click handling pops it up.
   fileMenu_ = new QMenu(QString::fromUtf8(FileMenu().Caption), this);
   AddEntries(fileMenu_, FileMenu());
+  // The row menu shows the window's keys beside its entries; they act only while it is open,
+  // so the menu bar's entries keep them otherwise.
+  for (const MenuEntry& e : FileMenu().Entries)
+    if (const char* key = RowMenuShortcut(e)) RowMenuKey(Action(e.Name), key);
   BuildUserCommandEntries();
 }
 
@@ -255,6 +265,7 @@ void frmMain::BuildUserCommandEntries() {
       a->setObjectName(QString::fromStdString(name));
       if (rowMenu) {
         fileMenu_->addAction(a);
+        if (const char* key = UserCommandShortcut(shown)) RowMenuKey(a, key);
       } else {
         tools->insertAction(toolsSep, a);
         if (const char* key = UserCommandShortcut(shown)) a->setShortcut(QKeySequence(key));

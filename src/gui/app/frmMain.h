@@ -133,6 +133,8 @@ class frmMain : public QMainWindow, public MainView {
   void AddEntries(QMenu* menu, const Menu& m);
   // The entries of the user's enabled commands in the row menu and the Tools menu, made again.
   void BuildUserCommandEntries();
+  // Shows key beside a row menu entry, acting only while the menu is open.
+  static void RowMenuKey(QAction* a, const char* key);
   void BuildToolbar();
   void BuildStatusBar();
   void RestorePlacement();
