@@ -339,6 +339,15 @@ class TestRowTools : public QObject {
     out->StopButton()->click();
     QTRY_VERIFY(!out->Running());
     QCOMPARE(out->StatusLabel()->text(), QString("Wait: FAILED, stopped"));
+    // Closing the window while the command runs stops it too.
+    out->close();
+    w.Action("mnuToolsUser0")->trigger();
+    out = w.LastOutputWindow();
+    QVERIFY(out);
+    QTRY_VERIFY(out->OutputBox()->toPlainText().contains("started"));
+    out->close();
+    QTRY_VERIFY(!w.Slot().Busy());
+    QCOMPARE(w.Presenter().Status(), std::string("Wait: stopped"));
   }
 
   void theDialogKeepsTheCommands() {

@@ -101,5 +101,29 @@ TEST(RowTools, AskFirstAndSayWhatFailed) {
   EXPECT_EQ(t.w.view.messages[1], "Could not open:\n" + t.dir + "/it's a \"file\": no handler\n");
 }
 
+// A user command that asks first runs nothing when the answer is no; one for folders says so
+// when only files are selected.
+TEST(RowTools, UserCommandsAskAndChooseTheirRows) {
+  RowToolsWorld t;
+  const std::string conf = t.w.dir.Path() + "/k.conf";
+  {
+    IniFile s;
+    WriteUserCommands(s, {{"Touch", "touch {path}.done", AppliesTo::Both, true, false, true},
+                          {"Clean", "make -C {path} clean", AppliesTo::Folders, false, false, true}});
+    ASSERT_TRUE(s.Save(conf));
+  }
+  t.w.p->LoadUserCommands(conf);
+  t.Select({"tool", "sub"});
+  t.w.p->MenuClick("FileMenuUser0");
+  ASSERT_EQ(t.w.view.questions, std::vector<std::string>{"Run \"Touch\" 2 times?"});
+  EXPECT_FALSE(t.w.p->Slot().Busy());
+  t.Select({"tool"});
+  t.w.p->MenuClick("mnuToolsUser1");
+  EXPECT_EQ(t.w.view.messages,
+            std::vector<std::string>{"\"Clean\" is for folders: none of the selected rows is one."});
+  EXPECT_FALSE(t.w.p->Slot().Busy());
+  EXPECT_EQ(test::Names(t.dir).count("tool.done"), 0u);
+}
+
 }  // namespace
 }  // namespace kestrum
