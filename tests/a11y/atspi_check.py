@@ -3,7 +3,8 @@
 
 Run inside a session bus and an X server (atspi_check.sh starts both). Starts Kestrum on a
 temporary tree, then checks through pyatspi: the path label's text, the row menu's entries
-while it is open (opened by a real right click), the zip window's final text after a run, and
+while it is open (opened by a real right click), the zip window's final text after a run, the
+commands dialog's named fields, and
 the treemap pane's name and
 its highlighted rectangle's description, and the help window's role and title. Exits 0 when all hold, 1 with the faults otherwise.
 """
@@ -172,7 +173,8 @@ def check(tree, work):
     click(alpha, 3)
     menu = wait_for("the row menu while it is open", lambda: row_menu(app))
     entries = [c.name for c in children(menu) if c.getRoleName() == "menu item"]
-    want = ["Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties"]
+    want = ["Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties", "Open",
+            "Show in File Manager", "Open Terminal Here", "Copy Path"]
     if entries != want:
         fail("the row menu reads %r, not %r" % (entries, want))
 
@@ -210,6 +212,21 @@ def check(tree, work):
     subprocess.run(["xdotool", "key", "Right"], check=True)
     wait_for("the treemap's description after the arrow key",
              lambda: pane.description != said and pane.description.startswith(tree))
+
+    # Tools, Edit Commands... by its access keys (the dialog is modal: an AT-SPI action on
+    # the entry would wait for it to close): the dialog of the user's commands, fields named.
+    if find(find(main_window, "menu bar") or app, "menu item", "Edit Commands...") is None:
+        fail("no Tools menu entry Edit Commands...")
+    subprocess.run(["xdotool", "key", "alt+t"], check=True)
+    wait_for("the Tools menu open", lambda: find(app, "menu item", "Edit Commands...",
+                                                   pred=lambda a: a.getState().contains(
+                                                       pyatspi.STATE_SHOWING)))
+    subprocess.run(["xdotool", "key", "e"], check=True)
+    dialog = wait_for("the commands dialog", lambda: window(app, "dialog", "Commands"))
+    for name in ("Title:", "Command line:"):
+        wait_for("the commands dialog's field " + name, lambda: find(dialog, "text", name))
+    subprocess.run(["xdotool", "key", "Escape"], check=True)
+    wait_for("the commands dialog to close", lambda: not window(app, "dialog", "Commands"))
 
     # Help, Contents: a frame with its title.
     contents = find(find(main_window, "menu bar") or app, "menu item", "Contents")

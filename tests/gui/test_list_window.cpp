@@ -247,7 +247,8 @@ class TestListWindow : public QObject {
         if (menu->child(i)->role() == QAccessible::MenuItem)
           entries << menu->child(i)->text(QAccessible::Name);
       QCOMPARE(entries,
-               QStringList({"Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties"}));
+               QStringList({"Send to Recycle Bin", "Zip", "Refresh", "Delete", "Properties",
+                            "Open", "Show in File Manager", "Open Terminal Here", "Copy Path"}));
     }
     f.w->FileMenuPopup()->close();
     // So does the menu key, on the selected row.

@@ -36,10 +36,12 @@ class TestMainWindow : public QObject {
           QCOMPARE(a->text(), QString(e.Caption));
       }
     QList<QAction*> tops = w.menuBar()->actions();
-    QCOMPARE(tops.size(), 3);
+    QCOMPARE(tops.size(), 4);
     QCOMPARE(tops[0]->text(), QString("&File"));
     QCOMPARE(tops[1]->text(), QString("&View"));
-    QCOMPARE(tops[2]->text(), QString("&Help"));
+    QCOMPARE(tops[2]->text(), QString("&Tools"));
+    QCOMPARE(tops[3]->text(), QString("&Help"));
+    QCOMPARE(w.Action("mnuFileCopyPath")->shortcut(), QKeySequence("Ctrl+C"));
     QStringList order;
     for (QAction* a : w.tbToolbar()->actions())
       if (!a->isSeparator()) order << a->objectName();

@@ -41,6 +41,35 @@ void IniFile::Set(const std::string& group, const std::string& key, const std::s
   g_key_file_set_value(file_, group.c_str(), key.c_str(), value.c_str());
 }
 
+std::optional<std::string> IniFile::GetText(const std::string& group,
+                                           const std::string& key) const {
+  gchar* v = g_key_file_get_string(file_, group.c_str(), key.c_str(), nullptr);
+  if (!v) return std::nullopt;
+  std::string out = v;
+  g_free(v);
+  return out;
+}
+
+void IniFile::SetText(const std::string& group, const std::string& key, const std::string& value) {
+  g_key_file_set_string(file_, group.c_str(), key.c_str(), value.c_str());
+}
+
+std::vector<std::string> IniFile::Groups() const {
+  std::vector<std::string> out;
+  gchar** groups = g_key_file_get_groups(file_, nullptr);
+  for (gchar** g = groups; g && *g; ++g) out.emplace_back(*g);
+  g_strfreev(groups);
+  return out;
+}
+
+bool IniFile::HasGroup(const std::string& group) const {
+  return g_key_file_has_group(file_, group.c_str());
+}
+
+void IniFile::RemoveGroup(const std::string& group) {
+  g_key_file_remove_group(file_, group.c_str(), nullptr);
+}
+
 bool IniFile::Save(const std::string& path, std::string* errorText) const {
   const auto slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) {

@@ -1,5 +1,8 @@
 #include "core/presenter/actions.h"
 
+#include <iterator>
+#include <string_view>
+
 namespace kestrum {
 
 namespace {
@@ -21,12 +24,19 @@ const std::vector<Menu>& MenuBar() {
         {"mnuFileDelete", "&Delete file(s)", C::Delete, G::BusyRows},
         {"mnuFileZip", "&Zip file(s)", C::Zip, G::BusyRows},
         {"mnuFileProp", "Show file &Properties", C::Properties, G::Rows},
+        {"mnuFileSep3", "-"},
+        {"mnuFileOpen", "Ope&n", C::Open, G::Rows, false, false, "Ctrl+Return"},
+        {"mnuFileShowInFolder", "Show in File &Manager", C::ShowInFolder, G::Rows, false, false,
+         "Ctrl+Shift+M"},
+        {"mnuFileTerminal", "Open Termina&l Here", C::OpenTerminal, G::Rows, false, false,
+         "Ctrl+Shift+T"},
+        {"mnuFileCopyPath", "&Copy Path", C::CopyPath, G::ReadRows, false, false, "Ctrl+C"},
         {"mnuFileSep2", "-"},
         {"mnuFileExit", "E&xit", C::Exit}}},
       {"mnuView",
        "&View",
        {{"mnuViewToolbar", "&Toolbar", C::ToggleToolbar, G::None, true, true},
-        {"mnuViewStatusBar", "Status &Bar", C::ToggleStatusBar, G::None, true, true},
+        {"mnuViewStatusBar", "&Status Bar", C::ToggleStatusBar, G::None, true, true},
         {"mnuViewCD", "Include &CD drives", C::ToggleCDDrives, G::None, true, false},
         {"mnuViewShowFiles", "Show &Files", C::ToggleShowFiles, G::None, true, false},
         {"mnuViewAllocated", "Show &Allocated Space", C::ToggleAllocated, G::None, true, false},
@@ -37,6 +47,10 @@ const std::vector<Menu>& MenuBar() {
         {"mnuViewBackUp", "&Back up one level", C::BackUp, G::Busy},
         {"mnuViewSep2", "-"},
         {"mnuViewOptions", "&Options..."}}},
+      {"mnuTools",
+       "&Tools",
+       {{kToolsUserSeparator, "-"},
+        {"mnuToolsCommands", "&Edit Commands...", C::EditCommands, G::None}}},
       {"mnuHelp",
        "&Help",
        {{"mnuHelpContents", "&Contents", C::HelpContents},
@@ -56,7 +70,15 @@ const Menu& FileMenu() {
                               {"sep1", "-"},
                               {"FileMenuDelete", "&Delete", C::Delete, G::SlotRows},
                               {"sep2", "-"},
-                              {"FileMenuProperties", "&Properties", C::Properties, G::Rows}}};
+                              {"FileMenuProperties", "&Properties", C::Properties, G::Rows},
+                              {"sep3", "-"},
+                              {"FileMenuOpen", "&Open", C::Open, G::Rows},
+                              {"FileMenuShowInFolder", "Show in File &Manager", C::ShowInFolder,
+                               G::Rows},
+                              {"FileMenuTerminal", "Open &Terminal Here", C::OpenTerminal,
+                               G::Rows},
+                              {"FileMenuCopyPath", "&Copy Path", C::CopyPath, G::ReadRows},
+                              {kRowMenuUserSeparator, "-"}}};
   return kMenu;
 }
 
@@ -74,6 +96,42 @@ const std::vector<ToolButton>& ToolbarButtons() {
       {"Zip", "Zip the Selected Files", "Zip", false, C::Zip, G::BusyRows},
   };
   return kButtons;
+}
+
+namespace {
+constexpr std::string_view kRowUserPrefix = "FileMenuUser";
+constexpr std::string_view kToolsUserPrefix = "mnuToolsUser";
+}  // namespace
+
+std::string UserCommandEntryName(bool rowMenu, std::size_t index) {
+  return std::string(rowMenu ? kRowUserPrefix : kToolsUserPrefix) + std::to_string(index);
+}
+
+long UserCommandIndex(const std::string& name) {
+  for (const std::string_view prefix : {kRowUserPrefix, kToolsUserPrefix}) {
+    if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) continue;
+    long index = 0;
+    for (std::size_t i = prefix.size(); i < name.size(); ++i) {
+      if (name[i] < '0' || name[i] > '9' || index > 1000000) return -1;
+      index = index * 10 + (name[i] - '0');
+    }
+    return index;
+  }
+  return -1;
+}
+
+const char* UserCommandShortcut(std::size_t shown) {
+  static constexpr const char* kKeys[] = {"Ctrl+1", "Ctrl+2", "Ctrl+3", "Ctrl+4", "Ctrl+5",
+                                          "Ctrl+6", "Ctrl+7", "Ctrl+8", "Ctrl+9"};
+  return shown < std::size(kKeys) ? kKeys[shown] : nullptr;
+}
+
+const char* RowMenuShortcut(const MenuEntry& rowEntry) {
+  if (rowEntry.Does == Command::None) return nullptr;
+  for (const Menu& m : MenuBar())
+    for (const MenuEntry& e : m.Entries)
+      if (e.Does == rowEntry.Does && e.Shortcut) return e.Shortcut;
+  return nullptr;
 }
 
 const MenuEntry* FindMenuEntry(const std::string& name) {

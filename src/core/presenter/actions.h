@@ -37,6 +37,11 @@ enum class Command : std::uint8_t {
   HelpContents,     // "mnuHelpContents"
   HelpSearch,       // "mnuHelpSearch"
   About,            // "mnuHelpAbout"
+  Open,             // "mnuFileOpen", "FileMenuOpen": each row with its default application
+  ShowInFolder,     // "mnuFileShowInFolder", "FileMenuShowInFolder": the file manager
+  OpenTerminal,     // "mnuFileTerminal", "FileMenuTerminal": a terminal in each row's folder
+  CopyPath,         // "mnuFileCopyPath", "FileMenuCopyPath": the rows' paths to the clipboard
+  EditCommands,     // "mnuToolsCommands": the dialog of the user's own commands
 };
 
 // What refuses a command; MainPresenter::Refused decides each in one place.
@@ -50,9 +55,11 @@ enum class Guard : std::uint8_t {
   SlotRows,  // while a long command holds the slot, and while a listing is still read: the
              // popup menu's commands, which do not test Scanning
   Rows,      // while a listing is still read
+  ReadRows,  // while a listing is still read, and never for a saved scan: a command that only
+             // reads the rows themselves (their paths)
 };
-// Every guard on rows also refuses while the listed node lies on a saved scan: nothing of
-// this computer stands behind its rows.
+// Every guard on rows but ReadRows also refuses while the listed node lies on a saved scan:
+// nothing of this computer stands behind its rows.
 
 struct MenuEntry {
   const char* Name;
@@ -61,6 +68,9 @@ struct MenuEntry {
   Guard When = Guard::None;
   bool Checkable = false;
   bool CheckedAtStart = false;
+  // The key that gives it from anywhere in the window, in QKeySequence's portable text
+  // ("Ctrl+Shift+T"); nullptr for none.
+  const char* Shortcut = nullptr;
 };
 
 struct Menu {
@@ -82,6 +92,24 @@ const std::vector<Menu>& MenuBar();
 // The list view's context menu (never shown in the menu bar).
 const Menu& FileMenu();
 const std::vector<ToolButton>& ToolbarButtons();
+
+// The user's own commands (user_commands.h) have entries of their own, made from the list of
+// commands: in the row menu after the separator "FileMenuUserSep" and in the Tools menu
+// before "mnuToolsUserSep". Their names carry the command's 0-based index.
+inline constexpr const char* kRowMenuUserSeparator = "FileMenuUserSep";
+inline constexpr const char* kToolsUserSeparator = "mnuToolsUserSep";
+// Refuses them while a command runs or a scan goes on, and on saved scans' rows.
+inline constexpr Guard kUserCommandGuard = Guard::BusyRows;
+std::string UserCommandEntryName(bool rowMenu, std::size_t index);
+// The index of a user command's entry name; -1 for any other name.
+long UserCommandIndex(const std::string& name);
+// The key of the n-th (0-based) user command shown in the Tools menu: Ctrl+1 to Ctrl+9,
+// nullptr after the ninth.
+const char* UserCommandShortcut(std::size_t shown);
+
+// The key of the menu bar's entry that gives the same command as the row menu's entry, shown
+// beside it in the row menu; nullptr for none.
+const char* RowMenuShortcut(const MenuEntry& rowEntry);
 
 // The menu entry (menu bar or context menu) of that name, or nullptr.
 const MenuEntry* FindMenuEntry(const std::string& name);

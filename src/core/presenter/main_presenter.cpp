@@ -1,6 +1,9 @@
 #include "core/presenter/main_presenter.h"
 
+#include <cstdlib>
+
 #include "core/commands/folder_scan.h"
+#include "core/commands/row_tools.h"
 #include "core/commands/properties_command.h"
 #include "core/commands/status_texts.h"
 #include "core/commands/zip_command.h"
@@ -28,6 +31,12 @@ MainPresenter::MainPresenter(MainView& view, FileSysFactory makeFileSys, const D
   deleter_ = std::make_unique<DeleteFilesCommand>(*this, explorer_, list_, *slot_);
   deleter_->DiskList = [this] { return diskList_.get(); };
   refresher_ = std::make_unique<RefreshCommand>(*this, explorer_, *drives, *slot_);
+  runner_ = std::make_unique<UserCommandRunner>(*this, *slot_);
+  launcher_ = std::make_unique<SystemLauncher>();
+  Environment = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
 }
 
 MainPresenter::~MainPresenter() { queue_->Disconnect(); }
@@ -116,11 +125,13 @@ bool MainPresenter::Refused(Guard guard, bool tell) {
       if (slotBusy) why = kBusyStatus;
       break;
     case Guard::Rows:
+    case Guard::ReadRows:
       break;
   }
   // Queued, a command on rows would act on whatever rows the finished listing selects.
   const bool onRows = guard == Guard::BusyRows || guard == Guard::SlotRows || guard == Guard::Rows;
-  if (!why && onRows && listingPending_) why = kListingPendingStatus;
+  if (!why && (onRows || guard == Guard::ReadRows) && listingPending_)
+    why = kListingPendingStatus;
   // A saved scan's entry and rows stand for files of another time or machine: what would
   // read or change this computer's files through them is refused, whatever the path says.
   if (!why && (onRows || guard == Guard::BusyDisk)) {
@@ -139,6 +150,7 @@ void MainPresenter::Unload() {
   loader_.reset();
   deleter_.reset();
   refresher_.reset();
+  runner_.reset();
   queue_->Disconnect();
 }
 
@@ -157,7 +169,12 @@ void MainPresenter::tbToolBar_ButtonClick(const std::string& key) {
 }
 
 void MainPresenter::MenuClick(const std::string& name) {
-  if (const MenuEntry* e = FindMenuEntry(name)) Execute(e->Does, e->When);
+  if (const MenuEntry* e = FindMenuEntry(name)) {
+    Execute(e->Does, e->When);
+    return;
+  }
+  if (const long index = UserCommandIndex(name); index >= 0 && !Refused(kUserCommandGuard))
+    RunUserCommand(static_cast<std::size_t>(index));
 }
 
 void MainPresenter::Execute(Command command, Guard guard) {
@@ -238,6 +255,21 @@ void MainPresenter::Execute(Command command, Guard guard) {
       break;
     case Command::About:
       view_.OpenAbout();
+      break;
+    case Command::Open:
+      OpenRows();
+      break;
+    case Command::ShowInFolder:
+      ShowInFolder();
+      break;
+    case Command::OpenTerminal:
+      OpenTerminals();
+      break;
+    case Command::CopyPath:
+      CopyPaths();
+      break;
+    case Command::EditCommands:
+      EditCommands();
       break;
   }
 }
@@ -333,6 +365,124 @@ void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
 
 void MainPresenter::ShowProgress() {
   if (slot_->Busy() && slot_->Progress) SetStatus(slot_->ProgressLine());
+}
+
+}  // namespace kestrum
+
+namespace kestrum {
+
+void MainPresenter::LoadUserCommands(const std::string& settingsPath) {
+  settingsPath_ = settingsPath;
+  IniFile settings;
+  if (settings.Load(settingsPath) == IniFile::LoadResult::Loaded)
+    userCommands_ = ReadUserCommands(settings);
+  else
+    userCommands_ = ExampleCommands();
+}
+
+std::vector<RowTarget> MainPresenter::SelectedTargets() {
+  TargetSelection selection = SelectFileTargets(list_, explorer_, selectedNode_);
+  if (const std::string why = NothingToActOn(selection); !why.empty()) view_.ShowMessage(why);
+  return std::move(selection.Targets);
+}
+
+void MainPresenter::OpenRows() {
+  const std::vector<RowTarget> targets = SelectedTargets();
+  if (targets.empty()) return;
+  const OpenPlan plan = PlanOpen(targets, MayRunWhenOpened);
+  if (!plan.Question.empty() && !view_.Confirm(plan.Question, plan.Details)) return;
+  std::string failures;
+  for (std::size_t i = 0; i < plan.Uris.size(); ++i) {
+    const std::string why = plan.Uris[i].empty() ? "it has no file URI"
+                                                 : launcher_->OpenDefault(plan.Uris[i]);
+    if (!why.empty()) failures += targets[i].FullPath + ": " + why + "\n";
+  }
+  if (!failures.empty()) {
+    view_.ShowMessage("Could not open:\n" + failures);
+    return;
+  }
+  SetStatus(targets.size() == 1 ? "Opened " + targets[0].FullPath
+                                : "Opened " + std::to_string(targets.size()) + " items");
+}
+
+void MainPresenter::ShowInFolder() {
+  const std::vector<RowTarget> targets = SelectedTargets();
+  if (targets.empty()) return;
+  launcher_->ShowItems(ItemPaths(targets));
+}
+
+void MainPresenter::OpenTerminals() {
+  const std::vector<RowTarget> targets = SelectedTargets();
+  if (targets.empty()) return;
+  const std::string terminal = Environment("TERMINAL");
+  const TerminalChoice choice =
+      FindTerminal(terminal.empty() ? nullptr : terminal.c_str(), Environment("PATH"));
+  if (choice.Argv.empty()) {
+    view_.ShowMessage(NoTerminalMessage(choice));
+    return;
+  }
+  const TerminalPlan plan = PlanTerminals(targets);
+  if (!plan.Question.empty() && !view_.Confirm(plan.Question, "")) return;
+  std::string failures;
+  for (const std::string& folder : plan.Folders)
+    if (const std::string why = launcher_->Start(choice.Argv, folder); !why.empty())
+      failures += folder + ": " + why + "\n";
+  if (!failures.empty()) view_.ShowMessage("Could not start " + choice.Argv[0] + " in:\n" + failures);
+}
+
+void MainPresenter::CopyPaths() {
+  const std::vector<RowTarget> targets = SelectedTargets();
+  if (targets.empty()) return;
+  const ClipboardPaths paths = PathsForClipboard(targets);
+  view_.SetClipboard(paths.Text, paths.UriList);
+  SetStatus(targets.size() == 1 ? "Copied the path"
+                                : "Copied " + std::to_string(targets.size()) + " paths");
+}
+
+void MainPresenter::EditCommands() {
+  std::vector<UserCommand> commands = userCommands_;
+  if (!view_.EditUserCommands(commands)) return;
+  userCommands_ = std::move(commands);
+  if (!settingsPath_.empty()) {
+    IniFile settings;
+    settings.Load(settingsPath_);
+    WriteUserCommands(settings, userCommands_);
+    if (std::string err; !settings.Save(settingsPath_, &err))
+      view_.ShowMessage("The commands could not be saved: " + err);
+  }
+  view_.UserCommandsChanged();
+}
+
+void MainPresenter::RunUserCommand(std::size_t index) {
+  if (index >= userCommands_.size() || !userCommands_[index].Enabled || !runner_) return;
+  const UserCommand command = userCommands_[index];
+  const std::vector<RowTarget> targets = SelectedTargets();
+  if (targets.empty()) return;
+  TargetSelection selection;
+  selection.Targets = targets;
+  const UserCommandPlan plan = PlanUserCommand(command, selection);
+  if (plan.Steps.empty()) {
+    if (!plan.Message.empty()) view_.ShowMessage(plan.Message);
+    return;
+  }
+  if (command.Confirm) {
+    std::string details;
+    for (const UserCommandStep& s : plan.Steps) details += "In " + s.Folder + ":\n  " + s.Line + "\n";
+    if (plan.LeftOut > 0)
+      details += std::to_string(plan.LeftOut) + " selected rows are left out.\n";
+    const std::string question =
+        "Run \"" + command.Title + "\" " +
+        (plan.Steps.size() == 1 ? std::string("once") : std::to_string(plan.Steps.size()) + " times") +
+        "?";
+    if (!view_.Confirm(question, details)) return;
+  }
+  // The slot is held while the command runs, so the listed folder stays in the model.
+  DiskObject* listed = ObjectOf(explorer_, selectedNode_);
+  const bool refresh = command.RefreshAfter;
+  runner_->Start(command.Title, plan.Steps, view_.OpenCommandOutput(command.Title),
+                 [this, listed, refresh](bool) {
+                   if (refresh && listed) RefreshFolder(listed);
+                 });
 }
 
 }  // namespace kestrum

@@ -13,6 +13,8 @@
 #include "core/commands/disk_loader.h"
 #include "core/commands/refresh_command.h"
 #include "core/commands/targets.h"
+#include "core/commands/user_commands.h"
+#include "core/fileops/launch.h"
 #include "core/commands/window_queue.h"
 #include "core/platform/settings.h"
 #include "core/tree/discovery.h"
@@ -74,6 +76,17 @@ class MainView {
   // The treemap pane's map (MainPresenter::MapPane) was replaced, or its highlight moved.
   virtual void TreemapChanged() {}
   virtual void TreemapHighlightChanged() {}
+  // Puts text on the clipboard as text/plain, exact bytes, and uriList beside it as
+  // text/uri-list when it is not empty.
+  virtual void SetClipboard(const std::string& /*text*/, const std::string& /*uriList*/) {}
+  // Opens the output window of a user command titled title; null leaves the output unseen.
+  virtual std::shared_ptr<CommandOutput> OpenCommandOutput(const std::string& /*title*/) {
+    return nullptr;
+  }
+  // The dialog of the user's commands over commands; true when they were changed and kept.
+  virtual bool EditUserCommands(std::vector<UserCommand>& /*commands*/) { return false; }
+  // The user's commands changed: the menus show them again.
+  virtual void UserCommandsChanged() {}
 };
 
 // The window's switches, held here and mirrored by the two-state buttons and menu checks.
@@ -182,6 +195,16 @@ class MainPresenter : public CommandWindow {
   // How scans, and saved scans opened, count a file of several names: the View switch.
   HardLinkRule LinkRule() const;
 
+  // The user's own commands, read from the settings file at settingsPath, where the dialog
+  // keeps them.
+  void LoadUserCommands(const std::string& settingsPath);
+  const std::vector<UserCommand>& UserCommands() const { return userCommands_; }
+  // How programs are started and files opened (the system's unless replaced); never null.
+  Launcher& Launch() { return *launcher_; }
+  void SetLauncher(std::unique_ptr<Launcher> launcher) { launcher_ = std::move(launcher); }
+  // Where "Open Terminal Here" looks: $TERMINAL and $PATH unless a test sets these.
+  std::function<std::string(const char* name)> Environment;
+
   // CommandWindow: the long commands reach the window through these.
   void ShowMessage(const std::string& text) override { view_.ShowMessage(text); }
   bool Confirm(const std::string& text, const std::string& details) override {
@@ -212,6 +235,14 @@ class MainPresenter : public CommandWindow {
   // A folder's subtree, or its drive's whole scan for a root folder.
   void RefreshFolder(DiskObject* folder);
   void Properties();
+  // The real files and folders among the selected rows; a message when none is.
+  std::vector<RowTarget> SelectedTargets();
+  void OpenRows();
+  void ShowInFolder();
+  void OpenTerminals();
+  void CopyPaths();
+  void EditCommands();
+  void RunUserCommand(std::size_t index);
 
   MainView& view_;
   FileSysFactory makeFileSys_;
@@ -235,6 +266,10 @@ class MainPresenter : public CommandWindow {
   std::unique_ptr<DiskLoader> loader_;
   std::unique_ptr<DeleteFilesCommand> deleter_;
   std::unique_ptr<RefreshCommand> refresher_;
+  std::unique_ptr<UserCommandRunner> runner_;
+  std::unique_ptr<Launcher> launcher_;
+  std::vector<UserCommand> userCommands_ = ExampleCommands();
+  std::string settingsPath_;
 };
 
 }  // namespace kestrum

@@ -1,6 +1,8 @@
 #include "gui/app/frmMain.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QCursor>
@@ -40,6 +42,8 @@
 #include "gui/ui/ContextIDs.h"
 #include "gui/ui/FunctionKeys.h"
 #include "gui/ui/frmAbout.h"
+#include "gui/ui/frmCommandOutput.h"
+#include "gui/ui/frmCommands.h"
 #include "gui/ui/frmZip.h"
 #include "kestrum_version.h"
 
@@ -139,6 +143,8 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
           [this, &ex](const QModelIndex& i) { ex.SetSelectedItem(treeModel_->NodeAt(i)); });
 
   sheets_ = std::make_unique<PropertiesSheet>(this);
+  presenter_->SetLauncher(std::make_unique<DesktopLauncher>());
+  presenter_->LoadUserCommands(settingsPath_);
 
   BuildMenus();
   BuildToolbar();
@@ -201,8 +207,20 @@ QLabel* frmMain::Panel(const std::string& key) const {
   return it == panels_.end() ? nullptr : it->second;
 }
 
+void frmMain::RowMenuKey(QAction* a, const char* key) {
+  if (!a) return;
+  a->setShortcut(QKeySequence(QString::fromLatin1(key)));
+  a->setShortcutContext(Qt::WidgetShortcut);
+}
+
+QMenu* frmMain::MenuNamed(const std::string& name) const {
+  const auto it = menus_.find(name);
+  return it == menus_.end() ? nullptr : it->second;
+}
+
 void frmMain::AddEntries(QMenu* menu, const Menu& m) {
   menu->setObjectName(m.Name);
+  menus_[m.Name] = menu;
   for (const MenuEntry& e : m.Entries) {
     QAction* a = std::string_view(e.Caption) == "-" ? menu->addSeparator()
                                                     : menu->addAction(QString::fromUtf8(e.Caption));
@@ -211,6 +229,7 @@ void frmMain::AddEntries(QMenu* menu, const Menu& m) {
     if (a->isSeparator()) continue;
     a->setCheckable(e.Checkable);
     a->setChecked(e.CheckedAtStart);
+    if (e.Shortcut) a->setShortcut(QKeySequence(QString::fromLatin1(e.Shortcut)));
     const std::string name = e.Name;
     connect(a, &QAction::triggered, this, [this, name] { presenter_->MenuClick(name); });
   }
@@ -221,6 +240,46 @@ void frmMain::BuildMenus() {
   // The context menu of the list; the list's click handling pops it up.
   fileMenu_ = new QMenu(QString::fromUtf8(FileMenu().Caption), this);
   AddEntries(fileMenu_, FileMenu());
+  // The row menu shows the window's keys beside its entries; they act only while it is open,
+  // so the menu bar's entries keep them otherwise.
+  for (const MenuEntry& e : FileMenu().Entries)
+    if (const char* key = RowMenuShortcut(e)) RowMenuKey(Action(e.Name), key);
+  BuildUserCommandEntries();
+}
+
+void frmMain::BuildUserCommandEntries() {
+  for (QAction* a : userEntries_) {
+    actions_.erase(a->objectName().toStdString());
+    delete a;
+  }
+  userEntries_.clear();
+  QMenu* tools = MenuNamed("mnuTools");
+  QAction* toolsSep = Action(kToolsUserSeparator);
+  QAction* rowSep = Action(kRowMenuUserSeparator);
+  const auto& commands = presenter_->UserCommands();
+  std::size_t shown = 0;
+  for (std::size_t i = 0; i < commands.size(); ++i) {
+    if (!commands[i].Enabled) continue;
+    const QString caption = QString::fromUtf8(UserCommandCaption(commands[i].Title).c_str());
+    for (const bool rowMenu : {true, false}) {
+      const std::string name = UserCommandEntryName(rowMenu, i);
+      auto* a = new QAction(caption, rowMenu ? fileMenu_ : tools);
+      a->setObjectName(QString::fromStdString(name));
+      if (rowMenu) {
+        fileMenu_->addAction(a);
+        if (const char* key = UserCommandShortcut(shown)) RowMenuKey(a, key);
+      } else {
+        tools->insertAction(toolsSep, a);
+        if (const char* key = UserCommandShortcut(shown)) a->setShortcut(QKeySequence(key));
+      }
+      actions_[name] = a;
+      userEntries_.push_back(a);
+      connect(a, &QAction::triggered, this, [this, name] { presenter_->MenuClick(name); });
+    }
+    ++shown;
+  }
+  if (rowSep) rowSep->setVisible(shown > 0);
+  if (toolsSep) toolsSep->setVisible(shown > 0);
 }
 
 void frmMain::BuildToolbar() {
@@ -360,6 +419,34 @@ bool frmMain::Confirm(const std::string& text, const std::string& details) {
 }
 
 void frmMain::ShowProperties(const RowTarget& target) { sheets_->Show(target); }
+
+void frmMain::SetClipboard(const std::string& text, const std::string& uriList) {
+  auto* data = new QMimeData;
+  if (uriList.empty()) {
+    data->setText(DisplayText(text));
+  } else {
+    // Exact bytes: a path that is not UTF-8 survives only this way.
+    data->setData("text/plain", QByteArray::fromStdString(text));
+    data->setData("text/uri-list", QByteArray::fromStdString(uriList));
+  }
+  QGuiApplication::clipboard()->setMimeData(data);
+}
+
+frmCommandOutput* frmMain::LastOutputWindow() const { return lastOutput_.data(); }
+
+std::shared_ptr<CommandOutput> frmMain::OpenCommandOutput(const std::string& title) {
+  auto* w = new frmCommandOutput(DisplayText(title), this);
+  w->show();
+  lastOutput_ = w;
+  return w->Sink();
+}
+
+bool frmMain::EditUserCommands(std::vector<UserCommand>& commands) {
+  frmCommands dialog(commands, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  commands = dialog.Commands();
+  return true;
+}
 
 std::string frmMain::AskFolder() {
   const QString dir = QFileDialog::getExistingDirectory(this, "Scan Folder", QDir::homePath());

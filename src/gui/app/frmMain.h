@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QPointer>
 #include <QLabel>
 #include <QMainWindow>
 #include <QStatusBar>
@@ -24,6 +25,7 @@ namespace kestrum::gui {
 
 class PropertiesSheet;
 class frmZip;
+class frmCommandOutput;
 
 // The main window. It owns the widgets, converts twips at the screen's logical DPI and
 // forwards every event to the presenter, which holds the rules.
@@ -93,6 +95,15 @@ class frmMain : public QMainWindow, public MainView {
   // How folders are opened in the file manager; tests replace it with a recorder.
   std::function<bool(const std::string& path, bool trashView)> ShellOpener;
 
+  void SetClipboard(const std::string& text, const std::string& uriList) override;
+  std::shared_ptr<CommandOutput> OpenCommandOutput(const std::string& title) override;
+  bool EditUserCommands(std::vector<UserCommand>& commands) override;
+  void UserCommandsChanged() override { BuildUserCommandEntries(); }
+  // The output window of the last user command run, while it is open.
+  frmCommandOutput* LastOutputWindow() const;
+  // The menu of that name ("mnuFile", "mnuTools", "FileMenu"), or nullptr.
+  QMenu* MenuNamed(const std::string& name) const;
+
   bool Confirm(const std::string& text, const std::string& details) override;
   void SetProgressTimer(bool running) override;
   bool RunZipWindow(ZipRequest request) override;
@@ -120,6 +131,10 @@ class frmMain : public QMainWindow, public MainView {
  private:
   void BuildMenus();
   void AddEntries(QMenu* menu, const Menu& m);
+  // The entries of the user's enabled commands in the row menu and the Tools menu, made again.
+  void BuildUserCommandEntries();
+  // Shows key beside a row menu entry, acting only while the menu is open.
+  static void RowMenuKey(QAction* a, const char* key);
   void BuildToolbar();
   void BuildStatusBar();
   void RestorePlacement();
@@ -166,6 +181,9 @@ class frmMain : public QMainWindow, public MainView {
   bool fittingColumns_ = false;  // the columns' widths are being set here, not by the user
   bool headerPressed_ = false;   // a mouse button is down on the list's header
   frmZip* zipWindow_ = nullptr;
+  QPointer<frmCommandOutput> lastOutput_;
+  std::map<std::string, QMenu*> menus_;
+  std::vector<QAction*> userEntries_;
   TreemapView* treemap_;
   SplitHandle* treemapHandle_;
 };

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <memory>
 
+#include "core/fileops/properties.h"
+
 namespace kestrum::gui {
 
 namespace {
@@ -61,6 +63,32 @@ bool OpenFolderInFileManager(const std::string& path, bool trashView) {
                      w->deleteLater();
                    });
   return true;
+}
+
+void ShowItemsInFileManager(const std::vector<std::string>& paths) {
+  QStringList uris;
+  for (const std::string& p : paths) {
+    // File URIs are ASCII: every byte outside it is percent-encoded.
+    if (const std::string uri = FileUri(p); !uri.empty()) uris << QString::fromLatin1(uri.c_str());
+  }
+  if (uris.isEmpty()) return;
+  // The containing folders, each opened with its default handler (never Kestrum itself).
+  const auto fallback = [paths] { SystemLauncher().ShowItems(paths); };
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (!bus.isConnected()) {
+    fallback();
+    return;
+  }
+  QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.FileManager1",
+                                                     "/org/freedesktop/FileManager1",
+                                                     "org.freedesktop.FileManager1", "ShowItems");
+  call << uris << QString();
+  auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
+  QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
+                   [fallback](QDBusPendingCallWatcher* w) {
+                     if (w->isError()) fallback();
+                     w->deleteLater();
+                   });
 }
 
 }  // namespace kestrum::gui

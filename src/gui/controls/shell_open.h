@@ -1,5 +1,8 @@
 #pragma once
 #include <string>
+#include <vector>
+
+#include "core/fileops/launch.h"
 
 namespace kestrum::gui {
 
@@ -9,6 +12,18 @@ namespace kestrum::gui {
 // that is not Kestrum itself. path is exact bytes. Returns false only when the request could
 // not even be sent.
 bool OpenFolderInFileManager(const std::string& path, bool trashView);
+
+// Asks the file manager to show each path selected in its folder
+// (org.freedesktop.FileManager1.ShowItems on the session bus, without waiting); when nobody
+// answers, or there is no bus, opens each containing folder as OpenFolderInFileManager's
+// fallback does. paths are exact bytes.
+void ShowItemsInFileManager(const std::vector<std::string>& paths);
+
+// The system's launcher with the file manager asked over D-Bus for ShowItems.
+class DesktopLauncher : public SystemLauncher {
+ public:
+  void ShowItems(const std::vector<std::string>& paths) override { ShowItemsInFileManager(paths); }
+};
 
 // The URI the file manager is given: "trash:///" for the trash view, else the file URI of
 // path (bytes that are not plain ASCII escaped as %XX).

@@ -28,7 +28,11 @@ class ViewRecorder : public MainView {
   std::size_t CurrentListRow() const override { return currentRow; }
   void SetStatus(const std::string& t) override { status.push_back(t); }
   void SetPathLabel(const std::string& t) override { paths.push_back(t); }
-  void ShowMessage(const std::string&) override {}
+  std::vector<std::string> messages, clipboard;  // clipboard: text, then the URI list
+  void ShowMessage(const std::string& t) override { messages.push_back(t); }
+  void SetClipboard(const std::string& text, const std::string& uris) override {
+    clipboard = {text, uris};
+  }
   void SetTreeEnabled(bool) override {}
   void SelectNode(NodeId) override {}
   void ExpandNode(NodeId) override {}

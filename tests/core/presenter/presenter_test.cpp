@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <set>
+
 #include "core/commands/status_texts.h"
 #include "core/scan/scanning.h"
 #include "core/presenter/actions.h"
@@ -122,6 +125,15 @@ TEST_F(PresenterTest, EachEntryIsRefusedByItsGuardWithItsStatusLine) {
       {"Stop", true, Slot, ""},
       {"mnuViewCD", false, Scan, ""},
       {"Delete", true, Idle, ""},
+      {"mnuFileOpen", false, Scan, ""},
+      {"FileMenuTerminal", false, Slot, ""},
+      {"mnuFileShowInFolder", false, Pending, pending},
+      {"FileMenuCopyPath", false, Pending, pending},
+      {"mnuFileCopyPath", false, Slot, ""},
+      {"FileMenuUser0", false, Scan, busy},
+      {"mnuToolsUser0", false, Slot, busy},
+      {"FileMenuUser0", false, Pending, pending},
+      {"mnuToolsCommands", false, Slot, ""},
   };
   for (const Case& c : cases) {
     Scanning = c.state == Scan;
@@ -258,10 +270,51 @@ TEST(Commands, VocabularyAndTwins) {
   }
   EXPECT_EQ(FindMenuEntry("FileMenuZip")->Does, Command::Zip);
   EXPECT_EQ(FindMenuEntry("nothing"), nullptr);
-  ASSERT_EQ(MenuBar().size(), 3u);
+  ASSERT_EQ(MenuBar().size(), 4u);
   EXPECT_EQ(std::string(MenuBar()[0].Entries.back().Caption), "E&xit");
-  EXPECT_EQ(std::string(MenuBar()[2].Entries.back().Caption), "&About Kestrum...");
-  EXPECT_EQ(FileMenu().Entries.size(), 7u);
+  EXPECT_EQ(std::string(MenuBar()[2].Caption), "&Tools");
+  EXPECT_EQ(std::string(MenuBar()[3].Entries.back().Caption), "&About Kestrum...");
+  EXPECT_EQ(FileMenu().Entries.size(), 13u);
+  // Each entry of the row menu that acts on rows is also in the menu bar, with a key.
+  for (const MenuEntry& e : FileMenu().Entries) {
+    if (e.Does == Command::None || e.Does == Command::RefreshRow) continue;
+    bool twin = false;
+    for (const auto& m : MenuBar())
+      for (const auto& b : m.Entries) twin = twin || b.Does == e.Does;
+    EXPECT_TRUE(twin) << e.Name;
+  }
+  for (const char* name : {"mnuFileOpen", "mnuFileShowInFolder", "mnuFileTerminal",
+                           "mnuFileCopyPath"})
+    EXPECT_NE(FindMenuEntry(name)->Shortcut, nullptr) << name;
+  EXPECT_EQ(UserCommandIndex(UserCommandEntryName(true, 12)), 12);
+  EXPECT_EQ(UserCommandIndex(UserCommandEntryName(false, 0)), 0);
+  for (const char* name : {"FileMenuUser", "FileMenuUserX", "mnuToolsUser-1", "FileMenuOpen"})
+    EXPECT_EQ(UserCommandIndex(name), -1) << name;
+}
+
+// Within each menu every access key is taken once, and every key of the window once; Ctrl+F
+// is kept free.
+TEST(Commands, AccessKeysAndShortcutsAreUnique) {
+  std::vector<const Menu*> menus;
+  for (const Menu& m : MenuBar()) menus.push_back(&m);
+  menus.push_back(&FileMenu());
+  std::set<std::string> keys = {"Ctrl+F", "Ctrl+O", "F5", "Ctrl+M", "Ctrl+Shift+O", "F12"};
+  for (std::size_t i = 0; i < 9; ++i) keys.insert(UserCommandShortcut(i));
+  EXPECT_EQ(UserCommandShortcut(9), nullptr);
+  for (const Menu* m : menus) {
+    std::set<char> letters;
+    for (const MenuEntry& e : m->Entries) {
+      const std::string caption = e.Caption;
+      const std::size_t amp = caption.find('&');
+      if (caption == "-") continue;
+      ASSERT_NE(amp, std::string::npos) << e.Name << " has no access key";
+      const char key = static_cast<char>(std::tolower(caption[amp + 1]));
+      EXPECT_TRUE(letters.insert(key).second) << m->Name << ": " << e.Name << " repeats &" << key;
+      if (e.Shortcut) {
+        EXPECT_TRUE(keys.insert(e.Shortcut).second) << e.Name << " " << e.Shortcut;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -87,9 +87,12 @@ TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
   const NodeId a = s.w.Child(s.RootFolder(), "a");
   s.w.TreeClick(a);
   ASSERT_TRUE(Listed(s.w, "one"));
+  s.w.view.messages.clear();  // the broken file's
   for (const char* name :
        {"mnuFileDelete", "mnuFileRecycle", "mnuFileZip", "mnuFileProp", "FileMenuDelete",
-        "FileMenuRecycle", "FileMenuZip", "FileMenuProperties", "FileMenuRefresh"}) {
+        "FileMenuRecycle", "FileMenuZip", "FileMenuProperties", "FileMenuRefresh", "mnuFileOpen",
+        "FileMenuOpen", "mnuFileShowInFolder", "FileMenuShowInFolder", "mnuFileTerminal",
+        "FileMenuTerminal", "FileMenuUser0", "mnuToolsUser2"}) {
     for (std::size_t i = 1; i <= s.w.List().Count(); ++i) s.w.p->List().SetSelected(i, true);
     s.w.view.status.clear();
     s.w.p->MenuClick(name);
@@ -108,6 +111,12 @@ TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
   }
   EXPECT_TRUE(s.w.view.questions.empty());
   EXPECT_TRUE(s.w.view.opened.empty());
+  EXPECT_TRUE(s.w.view.messages.empty());
+  // Only reading the rows' paths is allowed: they are the paths the file names.
+  s.w.p->List().SetSelected(s.w.RowOf("one"), true);
+  s.w.p->MenuClick("FileMenuCopyPath");
+  EXPECT_EQ(s.w.view.clipboard,
+            (std::vector<std::string>{s.w.drivePath + "/a/one", ""}));
   EXPECT_EQ(::access((s.w.drivePath + "/a/one").c_str(), F_OK), 0);
   // No pie chart: a saved scan knows no device.
   s.w.TreeClick(s.entry->Node);
