@@ -269,7 +269,6 @@ class MainPresenter : public CommandWindow {
   std::unique_ptr<UserCommandRunner> runner_;
   std::unique_ptr<Launcher> launcher_;
   std::vector<UserCommand> userCommands_ = ExampleCommands();
-  std::string settingsPath_;
 };
 
 }  // namespace kestrum
