@@ -1,4 +1,5 @@
 #pragma once
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 
@@ -7,6 +8,11 @@ namespace kestrum {
 // Directories a walk keeps open at once along its path; deeper ancestors are closed and
 // reopened through ".." on the way back, so any depth fits in the descriptor limit.
 inline constexpr std::size_t kMaxOpenFolders = 64;
+
+// Whether a stat of a listed entry that failed with error found it gone since the listing
+// (nothing to count). Any other failure leaves the entry there and unknown: its folder could
+// not be read whole. Both walks judge by this.
+inline bool VanishedSinceListing(int error) { return error == ENOENT; }
 
 // Calls fn(inode, type, name) for each record of a getdents64 buffer of n bytes, in order,
 // leaving out "." and "..". type is the record's d_type (DT_UNKNOWN when the file system gives

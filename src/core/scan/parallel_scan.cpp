@@ -654,7 +654,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // two passes see the same entries in the same order. SubfolderNodes then decides what
   // becomes of fd.
   void ReadFolder(int fd, Node& node, Scratch& s, ReaderSlot* slot) const {
-    node.record.readable = fd >= 0 && ReadEntries(fd, node, s, slot);
+    // A folder some of whose entries could not be stated was not read whole either.
+    node.record.readable = fd >= 0 && ReadEntries(fd, node, s, slot) && !node.record.statFailed;
   }
 
   // False when nothing could be read at all.
@@ -758,10 +759,8 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     }
   }
 
-  // An entry that could not be stated: gone since the listing (nothing to count), or there and
-  // unknown, which makes the folder one that could not be read whole.
   static void StatFailed(Record& r, int error) {
-    if (error != ENOENT) r.statFailed = true;
+    if (!VanishedSinceListing(error)) r.statFailed = true;
   }
 
   // With a sink: files one entry that is no subfolder into the record, in listing order.
@@ -835,7 +834,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       f.Name = name;
       f.Device = driveDev_;
       f.Mtime = node.mtime;
-      f.Readable = r.readable && !r.statFailed;
+      f.Readable = r.readable;
       f.Entries = &r.entries;
       f.Names = &r.entryNames;
       if (!sink_->Folder(f)) sinkFailed_ = true;
@@ -852,7 +851,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     folder->FileCount = folder->fFileCount = r.files;
     folder->FolderCount = folder->fFolderCount = r.subfolders;
     // A folder that could not be read whole may hold more: it keeps its expander.
-    folder->Children = r.subfolders > 0 || !r.readable || r.statFailed;
+    folder->Children = r.subfolders > 0 || !r.readable;
     // Names of linked files claim their file in the walk's order, as the one-thread walk does.
     linkCounts_.assign(r.links.size(), 0);
     for (std::size_t k = 0; k < r.links.size(); ++k) {

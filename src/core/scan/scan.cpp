@@ -228,10 +228,8 @@ class Walker {
     if (options_.Progress) options_.Progress->Files.fetch_add(counted, std::memory_order_relaxed);
   }
 
-  // An entry that could not be stated: gone since the listing (nothing to count), or there and
-  // unknown, which makes the folder one that could not be read whole.
   void StatFailed(int error) {
-    if (error != ENOENT) statFailed_ = true;
+    if (!VanishedSinceListing(error)) statFailed_ = true;
   }
 
   // A name of a file with more than one: whether its bytes count in folder.

@@ -20,6 +20,7 @@
 #include "core/scan/scanning.h"
 #include "core/tree/imported_files.h"
 #include "core/tree/summary.h"
+#include "core/saved/saved_support.h"
 #include "support/test_support.h"
 
 namespace kestrum {
@@ -115,39 +116,9 @@ bool Expands(const DiskObject& drive, const std::string& path) {
   return found;
 }
 
-struct Imported {
-  bool Ok;
-  std::string Message;
-  std::unique_ptr<DiskObject> Drive = std::make_unique<DiskObject>();
-};
-
-Imported Import(const std::string& file, HardLinkRule links = HardLinkRule::Once) {
-  Imported out;
-  std::int32_t keys = 0;
-  ImportError error;
-  ImportOptions options;
-  options.Links = links;
-  out.Ok = ImportScan(file, *out.Drive, keys, error, options);
-  out.Message = error.Message;
-  return out;
-}
-
-std::string Export(const std::string& root, DirectoryReader* reader = nullptr) {
-  std::string text, error;
-  ExportOptions options;
-  options.Reader = reader;
-  Scanning = true;
-  const bool ok = ExportTree(
-      root,
-      [&text](std::string_view piece) {
-        text.append(piece);
-        return true;
-      },
-      error, options);
-  Scanning = false;
-  EXPECT_TRUE(ok) << error;
-  return text;
-}
+using test::Export;
+using test::Import;
+using test::Imported;
 
 // Export, then import: every folder line, largest file and total is the scan's, for names
 // of any bytes, links across folders, folders that cannot be opened or entered, a mount point

@@ -22,6 +22,7 @@
 #include "core/saved/json_import.h"
 #include "core/scan/scanning.h"
 #include "core/tree/summary.h"
+#include "core/saved/saved_support.h"
 #include "support/test_support.h"
 
 namespace kestrum {
@@ -47,39 +48,9 @@ std::string Lines(const DiskObject& drive) {
   return out.str();
 }
 
-struct Imported {
-  bool Ok;
-  std::string Message;
-  std::unique_ptr<DiskObject> Drive = std::make_unique<DiskObject>();
-};
-
-Imported Import(const std::string& file, HardLinkRule links = HardLinkRule::Once) {
-  Imported out;
-  std::int32_t keys = 0;
-  ImportError error;
-  ImportOptions options;
-  options.Links = links;
-  out.Ok = ImportScan(file, *out.Drive, keys, error, options);
-  out.Message = error.Message;
-  return out;
-}
-
-std::string Export(const std::string& root, DirectoryReader* reader = nullptr) {
-  std::string text, error;
-  ExportOptions options;
-  options.Reader = reader;
-  Scanning = true;
-  const bool ok = ExportTree(
-      root,
-      [&text](std::string_view piece) {
-        text.append(piece);
-        return true;
-      },
-      error, options);
-  Scanning = false;
-  EXPECT_TRUE(ok) << error;
-  return text;
-}
+using test::Export;
+using test::Import;
+using test::Imported;
 
 // Clears Scanning at the tenth folder it opens, as Stop does.
 class Stopper : public DirectoryReader {
