@@ -228,7 +228,7 @@ void DiskObject::AdoptScan(DiskObject& result) {
   hardLinks_ = std::move(result.hardLinks_);
   LinkRule = result.LinkRule;
   Folder100 = std::move(result.Folder100);
-  Imported = std::move(result.Imported);
+  Files = std::move(result.Files);
   Smallest = result.Smallest;
   SmallestIndex = result.SmallestIndex;
   DeepestLevel = result.DeepestLevel;
@@ -291,7 +291,7 @@ DiskObject* DriveOf(DiskObject* object) { return NearestDrive(object); }
 
 bool IsImported(const DiskObject* object) {
   const DiskObject* drive = DriveOf(object);
-  return drive && (drive->Class == ObjectClass::Import || drive->Imported);
+  return drive && (drive->Class == ObjectClass::Import || (drive->Files && drive->Files->FromFile));
 }
 
 std::string VolumeRootOf(const DiskObject* object) {

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/tree/file_store.h"
 #include "core/tree/hard_links.h"
 #include "core/tree/keyed_list.h"
 #include "core/tree/object_blocks.h"
@@ -125,8 +126,6 @@ inline bool IsDriveClass(ObjectClass c) {
   return c == ObjectClass::Drive || c == ObjectClass::Import;
 }
 
-class ImportedFiles;
-
 // The one record class of the model: root, drive, folder and the largest-files pseudo
 // folder, told apart by Class. Sizes are byte counts;
 // fields beginning with "f" hold a folder's own values, the others subtree totals after the
@@ -167,10 +166,13 @@ struct DiskObject {
   // Drive only: a folder given to scan (command line, "Scan &Folder..."), shown as a drive
   // whose Path is the folder and whose volume facts are those of the volume holding it.
   bool FolderEntry = false;
-  // Import, and a drive object an import fills: the files of the imported tree, which the
-  // listing shows instead of reading a disk. Never changed once set, so a listing worker may
-  // keep it alive and read it while the window thread goes on.
-  std::shared_ptr<const ImportedFiles> Imported;
+  // Drive only (and Import): every entry of the last scan's folders other than subfolders
+  // (see file_store.h), or of the saved scan it read, which the listing shows instead of
+  // reading a disk (FromFile). Null when the scan kept no entries (a report). Shared, so that a
+  // reader on another thread keeps what it was given; only the window thread changes it.
+  std::shared_ptr<FileStore> Files;
+  // Folder: where its entries start in its drive's Files, FileStore::kNone when it has none.
+  std::uint64_t FilesAt = FileStore::kNone;
 
   // The object's full path: "My Computer" for the root, the mount point for a drive, and for
   // folders the path ending in "/". The root, drives, a drive's root folder and the

@@ -84,6 +84,15 @@ struct Branch {
   std::int64_t LinkClaims = 0;  // the hard-link table's entries its folders counted, at least
 };
 
+// Calls visit for top and every folder below it in folders.
+template <typename Visit>
+void ForEachInBranch(FolderList& folders, DiskObject* top, Visit&& visit) {
+  std::size_t i = folders.PositionOf(top);
+  if (i == 0) return;
+  visit(*top);
+  for (DiskObject* f; (f = folders.Item(++i)) && f->Level > top->Level;) visit(*f);
+}
+
 Branch BranchOf(const FolderList& folders, const DiskObject* top) {
   std::size_t i = folders.PositionOf(top);
   if (i == 0) return {};
@@ -106,6 +115,12 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   const bool deepestInside = old.Deepest >= drive.DeepestLevel;
   const Totals before = SubtreeTotals(*folder);
   Totals after;
+  // The branch's entries go from the drive's store; the rescan's are copied in below.
+  FileStore* files = drive.Files.get();
+  if (files) ForEachInBranch(drive.DiskObjects(), folder, [files](DiskObject& f) {
+      files->Forget(f.FilesAt);
+      f.FilesAt = FileStore::kNone;
+    });
   DiskObject* parent = folder->Parent;
   const DiskObject* newTop = rescan ? rescan->DiskObjects().Item(1) : nullptr;
   if (newTop) {
@@ -120,9 +135,16 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     folder->fFolderCount = newTop->fFolderCount;
     folder->Children = newTop->Children;
     folder->LinkClaims = newTop->LinkClaims;
+    folder->FilesAt = newTop->FilesAt;
     // Pointers only: the old folders are compared, never read, once ended.
     removed.clear();
     drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed);
+    if (files) {
+      const FileStore* from = rescan->Files.get();
+      ForEachInBranch(drive.DiskObjects(), folder, [files, from](DiskObject& f) {
+        f.FilesAt = from ? files->CopyRun(*from, f.FilesAt) : FileStore::kNone;
+      });
+    }
   } else {
     after.Folders = -1;  // the folder itself goes from its parent's count
     drive.DiskObjects().RemoveBranch(folder, &removed);
@@ -182,6 +204,24 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     drive.UsedSpace = root->UsedSpace;
     drive.AllocatedSpace = root->AllocatedSpace;
   }
+  // Refreshes leave the runs they replaced behind: once those outweigh a third of the store,
+  // it is written again without them, so that repeated refreshes cost no more memory.
+  if (files && files->ForgottenBytes() > (std::size_t{1} << 20) &&
+      files->ForgottenBytes() * 3 > files->UsedBytes())
+    CompactFiles(drive);
+}
+
+void CompactFiles(DiskObject& drive) {
+  if (!drive.Files) return;
+  const FileStore& old = *drive.Files;
+  auto fresh = std::make_shared<FileStore>();
+  fresh->FromFile = old.FromFile;
+  fresh->Device = old.Device;
+  if (FolderList* folders = drive.DiskObjects().Empty() ? nullptr : &drive.DiskObjects())
+    for (const auto& f : *folders)
+      if (f->FilesAt != FileStore::kNone) f->FilesAt = fresh->CopyRun(old, f->FilesAt);
+  // Readers on other threads keep the old store as long as they hold it.
+  drive.Files = std::move(fresh);
 }
 
 }  // namespace kestrum

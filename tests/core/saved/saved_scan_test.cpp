@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/tree/imported_files.h"
+#include "core/tree/file_store.h"
 #include "core/saved/json_export.h"
 #include "core/saved/json_import.h"
 #include "core/scan/scanning.h"
@@ -160,7 +160,7 @@ TEST(SavedScan, RefusesDamagedFilesWithWhereAndWhy) {
         << c.text << " -> " << r.Message;
     // Nothing half-built is left.
     EXPECT_EQ(r.Drive->DiskObjectsIfAny() ? r.Drive->DiskObjectsIfAny()->Count() : 0u, 0u);
-    EXPECT_FALSE(r.Drive->Imported);
+    EXPECT_FALSE(r.Drive->Files);
   }
   const Imported binary = Import(t.Write("bin.ncdu", std::string("\xbfncduEX1\x01\x02", 10)));
   EXPECT_FALSE(binary.Ok);
