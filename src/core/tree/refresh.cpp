@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/tree/kept_entries.h"
 #include "core/tree/largest.h"
 
 namespace kestrum {
@@ -117,10 +118,7 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   Totals after;
   // The branch's entries go from the drive's store; the rescan's are copied in below.
   FileStore* files = drive.Files.get();
-  if (files) ForEachInBranch(drive.DiskObjects(), folder, [files](DiskObject& f) {
-      files->Forget(f.FilesAt);
-      f.FilesAt = FileStore::kNone;
-    });
+  ForgetBranchEntries(drive, *folder);
   DiskObject* parent = folder->Parent;
   const DiskObject* newTop = rescan ? rescan->DiskObjects().Item(1) : nullptr;
   if (newTop) {
@@ -135,7 +133,7 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     folder->fFolderCount = newTop->fFolderCount;
     folder->Children = newTop->Children;
     folder->LinkClaims = newTop->LinkClaims;
-    folder->FilesAt = newTop->FilesAt;
+    folder->FilesAt = files ? newTop->FilesAt : FileStore::kNone;
     // Pointers only: the old folders are compared, never read, once ended.
     removed.clear();
     drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed);
@@ -204,24 +202,8 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     drive.UsedSpace = root->UsedSpace;
     drive.AllocatedSpace = root->AllocatedSpace;
   }
-  // Refreshes leave the runs they replaced behind: once those outweigh a third of the store,
-  // it is written again without them, so that repeated refreshes cost no more memory.
-  if (files && files->ForgottenBytes() > (std::size_t{1} << 20) &&
-      files->ForgottenBytes() * 3 > files->UsedBytes())
-    CompactFiles(drive);
-}
-
-void CompactFiles(DiskObject& drive) {
-  if (!drive.Files) return;
-  const FileStore& old = *drive.Files;
-  auto fresh = std::make_shared<FileStore>();
-  fresh->FromFile = old.FromFile;
-  fresh->Device = old.Device;
-  if (FolderList* folders = drive.DiskObjects().Empty() ? nullptr : &drive.DiskObjects())
-    for (const auto& f : *folders)
-      if (f->FilesAt != FileStore::kNone) f->FilesAt = fresh->CopyRun(old, f->FilesAt);
-  // Readers on other threads keep the old store as long as they hold it.
-  drive.Files = std::move(fresh);
+  // Refreshes leave the runs they replaced behind; they are given back once they weigh.
+  CompactFilesIfWorthIt(drive);
 }
 
 }  // namespace kestrum

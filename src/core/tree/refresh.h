@@ -17,7 +17,7 @@ namespace kestrum {
 //  - Every ancestor up to the root folder, and the drive, change by the exact difference of
 //    bytes, allocation, files and folders; DeepestLevel is found again.
 //  - The drive's store of entries (Files) forgets the branch's runs and takes copies of the
-//    rescan's; once forgotten runs outweigh a third of it, it is compacted (CompactFiles).
+//    rescan's, and is compacted once what it holds for no folder weighs (kept_entries.h).
 //  - The drive's hard-link table drops what the old folders counted and takes what the rescan
 //    counted (its files claimed by the rescan's first folder become folder's).
 //  - The largest-files list drops the entries under folder's path, takes the rescan's (with
@@ -28,11 +28,6 @@ namespace kestrum {
 // without folders.
 void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
                   std::unordered_set<const DiskObject*>& removed);
-
-// Writes the drive's store of entries again with only what its folders hold (no runs a refresh
-// replaced, no entries deleted since the scan), in the folders' order, and points every folder
-// at its new run. The old store lives on as long as readers on other threads hold it.
-void CompactFiles(DiskObject& drive);
 
 // True when object is folder or lies below it (through Parent).
 bool IsWithin(const DiskObject* object, const DiskObject* folder);
