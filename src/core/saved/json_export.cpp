@@ -200,8 +200,9 @@ bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& erro
                 const ExportOptions& options) {
   if (Tracing()) Trace("Globals.ExportScan(" + drive.Path() + ")");
   const FolderList* folders = drive.DiskObjectsIfAny();
-  const DiskObject* root = folders ? folders->Item(1) : nullptr;
-  if (!root || !drive.Files) {
+  const DiskObject* root = options.Top ? options.Top : folders ? folders->Item(1) : nullptr;
+  const std::size_t first = root && folders ? folders->PositionOf(root) : 0;
+  if (first == 0 || !drive.Files) {
     error = "nothing of this tree was kept to export";
     return false;
   }
@@ -213,7 +214,9 @@ bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& erro
   std::vector<std::int32_t> open;  // the levels of the folders given and not yet left
   std::vector<WalkEntry> entries;
   std::string names;
-  for (const auto& f : *folders) {
+  for (std::size_t i = first; i <= folders->Count(); ++i) {
+    const DiskObject* f = folders->Item(i);
+    if (i > first && f->Level <= root->Level) break;  // past the top folder's branch
     while (!open.empty() && open.back() >= f->Level) {
       open.pop_back();
       if (!writer.Leave()) break;
@@ -249,7 +252,7 @@ bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& erro
     });
     const StoredFolder info = store.FolderInfo(f->FilesAt);
     WalkFolder wf;
-    wf.Root = f.get() == root;
+    wf.Root = f == root;
     wf.Name = f->Name;
     wf.Device = static_cast<dev_t>(store.Device);
     wf.Mtime = info.HasTime ? info.Time : -1;

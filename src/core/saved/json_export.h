@@ -14,6 +14,9 @@ struct ExportOptions {
   unsigned Threads = 0;               // the scan's readers (see ScanOptions::Threads)
   // An export from memory ends, failing, when Scanning goes false (the window's Stop).
   bool Stoppable = false;
+  // An export from memory writes this folder of the drive and what lies below it, as a tree of
+  // its own; null: the drive's whole tree.
+  const DiskObject* Top = nullptr;
 };
 
 // A name as the export writes it, the way ncdu writes it: '"' and '\' escaped, the control
