@@ -149,10 +149,6 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
     std::int32_t keyCounter = 0;
     bool stopped = false;
     for (std::size_t i = 0; i < files.size(); ++i) {
-      if (!Scanning) {
-        stopped = true;
-        break;
-      }
       const std::string& file = files[i];
       reading->Read.Bytes = 0;
       reading->Read.Size = -1;
@@ -165,11 +161,15 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
       options.Stoppable = true;
       const std::string key = Canonical(file);
       result->SetPath(key);
-      if (ImportScan(file, *result, keyCounter, error, options)) {
-        read.emplace_back(key, std::move(result));
-      } else if (!Scanning) {
-        stopped = true;  // not a fault of the file: no message
+      const bool ok = ImportScan(file, *result, keyCounter, error, options);
+      if (!Scanning) {
+        // Stop drops the file at hand even when its last steps ran to their end. Not a fault
+        // of the file: no message.
+        stopped = true;
         break;
+      }
+      if (ok) {
+        read.emplace_back(key, std::move(result));
       } else {
         slot.Post([presenter, message = error.Message] { presenter->ShowMessage(message); });
       }

@@ -13,9 +13,9 @@ class MainPresenter;
 
 // Reads each file (a saved scan in the JSON export format) on the command slot's worker, as a
 // long command: the tree is disabled, the status line shows the file and its bytes read (of
-// its size, for a regular file) once a second, and Stop ends the read of the file at hand
-// (between two pieces of it, or in a wait for a stream's data) and reads no further file.
-// Once the reading ends, each file read to its end is added under "My Computer" after the
+// its size, for a regular file) once a second, and Stop drops the file at hand (its read ends
+// between two pieces of it, or in a wait for a stream's data) and reads no further file.
+// Once the reading ends, each file read to its end before that is added under "My Computer" after the
 // drives and folder entries, as an entry of class Import keyed by the file's canonical path (a
 // file opened again replaces its entry's scan), labelled with the scanned root and the file's
 // name, with its tree built as a scan's, and the first one added is selected and listed. A
