@@ -366,7 +366,7 @@ TEST(SavedScan, ReadsPipes) {
   EXPECT_FALSE(ImportScan(kData + "ncdu-1.18.json", drive, keys, error, options));
   EXPECT_NE(error.Message.find("stopped"), std::string::npos) << error.Message;
   EXPECT_EQ(drive.DiskObjectsIfAny() ? drive.DiskObjectsIfAny()->Count() : 0u, 0u);
-  EXPECT_EQ(drive.Imported, nullptr);
+  EXPECT_EQ(drive.Files, nullptr);
 }
 
 // What stands at an export's name: a regular file (or none, or what a link names) is replaced
