@@ -58,7 +58,8 @@ std::vector<Wanted> ChildrenOf(DiskObject& object) {
   const FolderList* folders = FoldersOf(object);
   const std::size_t position = folders ? folders->PositionOf(&object) : 0;
   if (position == 0) return out;
-  for (const PlacedFolder& f : Subfolders(*folders, position)) out.push_back({f.Folder, f.Position});
+  for (const PlacedFolder& f : Subfolders(*folders, position))
+    out.push_back({f.Folder, f.Position});
   if (DiskObject* largest = LargestUnder(object, position)) out.push_back({largest, kLastKey});
   return out;
 }
@@ -72,8 +73,9 @@ NodeId MakeDetached(CExplorer& explorer, DiskObject& child, std::size_t key) {
     const FolderList* folders = FoldersOf(child);
     more = folders && (HasSubfolders(*folders, key) || LargestUnder(child, key));
   }
-  const NodeId n = explorer.AddDetachedNode(child.Label(), ItemValue(&child), more || child.Children,
-                                            child.ClosedIcon, child.OpenIcon, true);
+  const NodeId n =
+      explorer.AddDetachedNode(child.Label(), ItemValue(&child), more || child.Children,
+                               child.ClosedIcon, child.OpenIcon, true);
   if (more) explorer.SetPending(n, true);
   child.Node = n;
   return n;

@@ -283,7 +283,8 @@ void RefreshCommand::Commit(Plan& p) {
       if (m.Expanded) expand.push_back(n);
     }
     // A selected folder below: the new folder of its path, else its nearest ancestor there.
-    if (!selectedPath.empty()) select = nearest == folder ? folderNode : MakeNode(explorer_, *nearest);
+    if (!selectedPath.empty())
+      select = nearest == folder ? folderNode : MakeNode(explorer_, *nearest);
   }
   if (Tracing()) Trace("  refreshed " + p.FolderPath + (p.Gone ? " (gone)" : ""));
   Scanning = false;

@@ -252,8 +252,8 @@ void FolderChildren(std::vector<MapFolder>& folders, std::uint32_t folder, bool 
   const std::size_t before = out.size();
   for (const PlacedFolder& k : Subfolders(*list, at.Position)) {
     if (k.Folder->Class != ObjectClass::Folder) continue;
-    out.push_back({k.Folder->Space(allocated), MapKind::Folder,
-                   static_cast<std::uint32_t>(folders.size())});
+    out.push_back(
+        {k.Folder->Space(allocated), MapKind::Folder, static_cast<std::uint32_t>(folders.size())});
     folders.push_back({at.Drive, k.Position, k.Folder});
   }
   // A folder without subfolders stands for its files itself.

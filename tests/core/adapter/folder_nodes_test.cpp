@@ -30,7 +30,7 @@ struct HandDrive {
       int level;
       int folders;
       bool unreadable;
-    } folders[] = {{"", 1, 8, false}, {"b", 2, 0, false},  {"z", 3, 0, false},
+    } folders[] = {{"", 1, 8, false},  {"b", 2, 0, false}, {"z", 3, 0, false},
                    {"y", 3, 0, false}, {"A", 2, 0, false}, {"a", 2, 0, true},
                    {"B", 2, 2, false}, {"q", 3, 1, false}, {"deep", 4, 0, false}};
     std::vector<DiskObject*> open;
