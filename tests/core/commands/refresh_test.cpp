@@ -311,10 +311,13 @@ TEST(Refresh, GoneUnreadableStoppedAndNotReady) {
 
   // The selection inside a folder that goes moves to the nearest folder still there; an
   // expanded folder that stays is expanded again.
+  // The nodes made again are those that were there, less the folder that went.
   w.explorer.TV_Expand(w.Node("a/b"));
   w.explorer.SetSelectedItem(w.Node("a/b/c"));
+  const std::size_t made = w.explorer.ItemCount();
   fs::remove_all(w.top + "/a/b/c");
   w.Refresh(w.Folder("a"));
+  EXPECT_EQ(w.explorer.ItemCount(), made - 1);
   EXPECT_EQ(w.explorer.SelectedItem(), w.Folder("a/b")->Node);
   EXPECT_EQ(w.window.expanded, std::vector<NodeId>{w.Folder("a/b")->Node});
   EXPECT_EQ(w.Folder("a")->UsedSpace, 3 + 777);
