@@ -16,11 +16,13 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <cstdlib>
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "core/adapter/folder_nodes.h"
 #include "core/commands/attach_scan.h"
 #include "core/saved/json_import.h"
 #include "core/scan/scan.h"
@@ -287,6 +289,52 @@ int Zip(const QString& root, const QString& name, const QString& target) {
   return result == "Done" ? 0 : 1;
 }
 
+// Scans ROOT in the window, then refreshes FOLDER (below ROOT) times times from the View menu,
+// as a user does, and prints the resident memory after the first refresh and after the last:
+// what refreshes of one branch leave behind.
+int Refresh(const QString& root, const QString& folder, int times) {
+  QTemporaryDir tmp;
+  auto w = WindowOver(tmp, root);
+  const auto waitIdle = [&w] {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (!w->Loader()->Busy() && !w->Slot().Busy()) loop.quit();
+    });
+    poll.start(10);
+    loop.exec();
+  };
+  const QModelIndex d = DriveIndex(*w);
+  w->tvTreeView()->setCurrentIndex(d);
+  w->Presenter().Explorer().SetSelectedItem(w->treeModel()->NodeAt(d));
+  w->Button("ScanDisks")->trigger();
+  waitIdle();
+  DiskObject* drive = OnlyDrive(*w);
+  const std::string path = QDir(folder).absolutePath().toStdString() + "/";
+  long first = 0;
+  QElapsedTimer clock;
+  clock.start();
+  for (int i = 1; i <= times; ++i) {
+    DiskObject* f = drive ? drive->DiskObjects().Find(path) : nullptr;
+    if (!f) {
+      std::fprintf(stderr, "%s is not a scanned folder of %s\n", path.c_str(),
+                   qPrintable(root));
+      return 1;
+    }
+    w->Presenter().Explorer().SetSelectedItem(MakeNode(w->Presenter().Explorer(), *f));
+    w->Action("mnuViewRefresh")->trigger();
+    waitIdle();
+    if (i == 1) first = StatusKiB("VmRSS");
+  }
+  const long last = StatusKiB("VmRSS");
+  std::printf("%d refreshes in %.3f s; resident after the first %ld KiB, after the last %ld KiB "
+              "(%+.1f%%)\n",
+              times, clock.nsecsElapsed() / 1e9, first, last,
+              first > 0 ? 100.0 * static_cast<double>(last - first) / static_cast<double>(first)
+                        : 0.0);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -300,8 +348,11 @@ int main(int argc, char** argv) {
   if (mode == "scan") return Scan(root);
   if (mode == "tree") return Tree(root);
   if (mode == "import") return ImportTree(root);
+  if (mode == "refresh" && argc == 5)
+    return Refresh(root, QString::fromLocal8Bit(argv[3]), std::atoi(argv[4]));
   if (mode == "zip" && argc == 5)
     return Zip(root, QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
-  std::fprintf(stderr, "usage: window_bench scan|tree ROOT | import FILE | zip ROOT NAME TARGET\n");
+  std::fprintf(stderr, "usage: window_bench scan|tree ROOT | import FILE | zip ROOT NAME TARGET | "
+               "refresh ROOT FOLDER TIMES\n");
   return 2;
 }
