@@ -19,7 +19,7 @@ namespace {
 
 NodeId AddFolderNode(CExplorer& explorer, DiskObject& f) {
   const NodeId parentNode = f.Parent ? f.Parent->Node : kNoNode;
-  return explorer.AddNode(f.Label(), ItemValue(&f), false, parentNode, f.ClosedIcon, f.OpenIcon,
+  return explorer.AddNode(f.Label(), ItemValue(&f), false, parentNode, f.ClosedIcon(), f.OpenIcon(),
                           true);
 }
 
@@ -42,13 +42,14 @@ void AddScanNodes(CExplorer& explorer, DiskObject& drive) {
   for (const auto& f : drive.DiskObjects()) {
     if (!rootFolder) {
       rootFolder = f.get();
-      f->Node = explorer.AddDetachedNode(f->Label(), ItemValue(f.get()), false, f->ClosedIcon,
-                                         f->OpenIcon, true);
+      f->Node = explorer.AddDetachedNode(f->Label(), ItemValue(f.get()), false, f->ClosedIcon(),
+                                         f->OpenIcon(), true);
     } else {
       f->Node = AddFolderNode(explorer, *f);
     }
   }
-  if (drive.Folder100) drive.Folder100->Node = AddFolderNode(explorer, *drive.Folder100);
+  if (drive.Drive().Folder100)
+    drive.Drive().Folder100->Node = AddFolderNode(explorer, *drive.Drive().Folder100);
   // Folders that may hold folders but got none in the tree (unreadable, or a stop came
   // first) keep their expander.
   for (const auto& f : drive.DiskObjects())

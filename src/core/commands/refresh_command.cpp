@@ -75,11 +75,11 @@ bool RefreshCommand::Refresh(DiskObject* folder) {
   plan->DrivePath = drive->OwnPath();
   plan->VolumeRoot = VolumeRootOf(drive);
   plan->FolderPath = folder->Path();
-  plan->Entry = drive->FolderEntry;
-  plan->Unit = drive->AllocationUnit;
-  plan->Links = drive->LinkRule;
+  plan->Entry = drive->Drive().FolderEntry;
+  plan->Unit = drive->Drive().AllocationUnit;
+  plan->Links = drive->Drive().LinkRule;
   plan->Counted = drive->HardLinksIfAny();
-  plan->NextKey = drive->NextLargestKey;
+  plan->NextKey = drive->Drive().NextLargestKey;
   {
     std::lock_guard lock(targetMutex_);
     target_ = plan->FolderPath;
@@ -123,8 +123,8 @@ void RefreshCommand::Work(const std::shared_ptr<Plan>& plan) {
     DiskObject& r = p.Rescan;
     r.Class = ObjectClass::Drive;
     r.SetPath(p.FolderPath);
-    r.RootFolder = p.FolderPath;
-    r.AllocationUnit = p.Unit;
+    r.DriveForChange().RootFolder = p.FolderPath;
+    r.DriveForChange().AllocationUnit = p.Unit;
     ScanOptions options;
     options.Reader = Reader;
     options.Progress = &progress_;
@@ -216,9 +216,9 @@ void RefreshCommand::Commit(Plan& p) {
   // The worker is done with the table: let go of it, so that the change below need not copy it.
   p.Counted.reset();
   ApplyRefresh(drive, folder, p.Gone ? nullptr : &p.Rescan, removed);
-  drive.DeviceSize = p.DeviceSize;
-  drive.FreeSpace = p.FreeSpace;
-  drive.NextLargestKey = p.NextKey;
+  drive.DriveForChange().DeviceSize = p.DeviceSize;
+  drive.DriveForChange().FreeSpace = p.FreeSpace;
+  drive.DriveForChange().NextLargestKey = p.NextKey;
 
   NodeId select = selected;
   std::vector<NodeId> expand;
@@ -244,12 +244,12 @@ void RefreshCommand::Commit(Plan& p) {
       path += f->Name;
       path += '/';
       if (f->Parent == folder) {
-        f->Node = explorer_.AddDetachedNode(f->Label(), ItemValue(f), false, f->ClosedIcon,
-                                            f->OpenIcon, true);
+        f->Node = explorer_.AddDetachedNode(f->Label(), ItemValue(f), false, f->ClosedIcon(),
+                                            f->OpenIcon(), true);
         tops.push_back(f->Node);
       } else {
-        f->Node = explorer_.AddNode(f->Label(), ItemValue(f), false, f->Parent->Node, f->ClosedIcon,
-                                    f->OpenIcon, true);
+        f->Node = explorer_.AddNode(f->Label(), ItemValue(f), false, f->Parent->Node,
+                                    f->ClosedIcon(), f->OpenIcon(), true);
       }
       open.emplace_back(f, path.size());
       if (expanded.count(path)) expand.push_back(f->Node);

@@ -93,7 +93,7 @@ void AddListViewItem(Build& b, NodeId node) {
     return;
   }
   if (d->Class == ObjectClass::Drive) {
-    if (d->DeviceSize == 0) return;  // not ready: no row
+    if (d->Drive().DeviceSize == 0) return;  // not ready: no row
     const bool used = st.DriveColumns == "Used";
     if (!st.ColumnsSet) {
       SetLayout(ex, used ? Layout::DrivesUsed : Layout::DrivesFree);
@@ -101,11 +101,11 @@ void AddListViewItem(Build& b, NodeId node) {
       st.SuffixSort = st.PaddedSizeSort = false;
       if (d->Parent) SetPath(b.P, d->Parent->Path());
     }
-    const double shown = used ? d->Space(allocated) : d->FreeSpace;
-    row.SubItems = {SizeText(d->DeviceSize), SizeText(shown),
-                    PercentText(ShareOf(shown, d->DeviceSize))};
+    const double shown = used ? d->Space(allocated) : d->Drive().FreeSpace;
+    row.SubItems = {SizeText(d->Drive().DeviceSize), SizeText(shown),
+                    PercentText(ShareOf(shown, d->Drive().DeviceSize))};
     if (!used) st.DriveColumns = "Free";
-    b.Batch.Add(std::move(row), d->DeviceSize, false);
+    b.Batch.Add(std::move(row), d->Drive().DeviceSize, false);
     return;
   }
   if (d->Class != ObjectClass::Folder && d->Class != ObjectClass::Folder100) return;
@@ -117,7 +117,7 @@ void AddListViewItem(Build& b, NodeId node) {
   const double s = d->Space(allocated);
   double fraction = 0;
   if (s != 0 && d->Parent)
-    fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->DeviceSize)
+    fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->Drive().DeviceSize)
                                                       : ShareOf(s, d->Parent->Space(allocated));
   row.SubItems = {SizeText(s), PercentText(fraction), BarText(fraction)};
   if (st.SuffixSort) row.Text += 'A';
@@ -141,8 +141,8 @@ void SavedScanTime(const DiskObject& drive, LargestEntry& e) {
   const SplitPath where = SplitLastName(e.Name);
   const DiskObject* folder = folders->Find(where.Folder);
   if (!folder) return;
-  for (std::uint64_t i = drive.Imported->First(folder); i != ImportedFiles::kEnd;) {
-    const ImportedFile f = drive.Imported->At(i);
+  for (std::uint64_t i = drive.Drive().Imported->First(folder); i != ImportedFiles::kEnd;) {
+    const ImportedFile f = drive.Drive().Imported->At(i);
     if (f.Name == where.Name) {
       e.Time = f.Time;
       e.HasTime = f.HasTime;
@@ -166,13 +166,13 @@ void AddFiles3(Build& b, NodeId node) {
   const DiskObject* r = d->Parent;
   const DiskObject* v = r ? r->Parent : nullptr;
   if (!r || !v) return;
-  PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->AllocationUnit);
+  PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->Drive().AllocationUnit);
   b.Request.Largest = true;
-  b.Request.Imported = v->Imported;
+  b.Request.Imported = v->Drive().Imported;
   if (const FileObjectList* list = v->LargestFilesIfAny())
     for (const auto& f : *list) {
       b.Request.Entries.push_back({f->Name, f->Size, f->Allocated, f->key});
-      if (v->Imported) SavedScanTime(*v, b.Request.Entries.back());
+      if (v->Drive().Imported) SavedScanTime(*v, b.Request.Entries.back());
     }
 }
 
@@ -193,13 +193,14 @@ void AddFiles2(Build& b, NodeId node) {
     SetLayout(b.P.Explorer(), Layout::FolderContents);
     st.ColumnsSet = true;
   }
-  PrepareRead(b, *d, d->Space(b.P.Toggles().Allocated), d->AllocationUnit);
+  const DiskObject* owner = DriveOf(d);
+  PrepareRead(b, *d, d->Space(b.P.Toggles().Allocated), owner ? owner->Drive().AllocationUnit : 0);
   b.Request.FolderPath = d->Path();
   if (const DiskObject* drive = DriveOf(d)) b.Request.Links = drive->HardLinksIfAny();
   b.Request.Folder = d;
-  if (const DiskObject* drive = DriveOf(d); drive && drive->Imported) {
-    b.Request.Imported = drive->Imported;
-    b.Request.ImportedFirst = drive->Imported->First(d);
+  if (const DiskObject* drive = DriveOf(d); drive && drive->Drive().Imported) {
+    b.Request.Imported = drive->Drive().Imported;
+    b.Request.ImportedFirst = drive->Drive().Imported->First(d);
   }
   b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
 }
@@ -362,7 +363,7 @@ std::string ComputerStatus(const DiskCollection& disks) {
     if (d.Class == ObjectClass::Import)
       ++saved;
     else if (d.Class == ObjectClass::Drive)
-      ++(d.FolderEntry ? folders : volumes);
+      ++(d.Drive().FolderEntry ? folders : volumes);
   }
   std::string text;
   auto part = [&text](std::size_t n, const char* one, const char* many) {

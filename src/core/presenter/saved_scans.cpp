@@ -41,7 +41,7 @@ DiskObject* Attach(MainPresenter& p, const std::string& key, DiskObject& result)
   made->Class = ObjectClass::Import;
   made->SetSubClass();
   made->SetPath(key);
-  made->AllocationUnit = 1;
+  made->DriveForChange().AllocationUnit = 1;
   made->Parent = root;
   made->Children = true;
   const FolderList* folders = result.DiskObjectsIfAny();
@@ -49,8 +49,8 @@ DiskObject* Attach(MainPresenter& p, const std::string& key, DiskObject& result)
   while (name.size() > 1 && name.back() == '/') name.pop_back();
   made->Name = name;
   DiskObject* entry = disks->Add(std::move(made));
-  entry->Node = p.Explorer().AddNode(entry->Label(), entry, false, root->Node, entry->ClosedIcon,
-                                     entry->OpenIcon, true);
+  entry->Node = p.Explorer().AddNode(entry->Label(), entry, false, root->Node, entry->ClosedIcon(),
+                                     entry->OpenIcon(), true);
   AttachScan(p.Explorer(), *entry, result);
   return entry;
 }
@@ -74,10 +74,10 @@ void AddSavedScan(MainPresenter& p, std::unique_ptr<DiskObject> entry) {
   DiskObject* d = disks->Add(std::move(entry));
   if (!d) return;
   d->Node =
-      p.Explorer().AddNode(d->Label(), d, false, root->Node, d->ClosedIcon, d->OpenIcon, true);
+      p.Explorer().AddNode(d->Label(), d, false, root->Node, d->ClosedIcon(), d->OpenIcon(), true);
   if (const FolderList* folders = d->DiskObjectsIfAny(); folders && folders->Count() > 0) {
     folders->Item(1)->Parent = d;
-    if (d->Folder100) d->Folder100->Parent = folders->Item(1);
+    if (d->Drive().Folder100) d->Drive().Folder100->Parent = folders->Item(1);
     AddScanNodes(p.Explorer(), *d);
   }
 }
@@ -142,7 +142,7 @@ void ExportSelected(MainPresenter& p) {
   if (!d) return;
   std::string root;
   if (d->Class == ObjectClass::Drive)
-    root = d->RootFolder.empty() ? d->OwnPath() : d->RootFolder;
+    root = d->Drive().RootFolder.empty() ? d->OwnPath() : d->Drive().RootFolder;
   else if (d->Class == ObjectClass::Folder)
     root = d->Path();
   if (root.empty()) {

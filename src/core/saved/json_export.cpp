@@ -203,11 +203,11 @@ bool ExportTree(const std::string& root, const TextSink& sink, std::string& erro
     return false;
   }
   DiskObject drive;
-  drive.RootFolder = root;
+  drive.DriveForChange().RootFolder = root;
   // For files whose file system reports no block count.
   struct statvfs vs {};
   if (::fstatvfs(fd.Get(), &vs) == 0 && vs.f_frsize > 0 && vs.f_frsize <= 0x40000000)
-    drive.AllocationUnit = static_cast<std::int32_t>(vs.f_frsize);
+    drive.DriveForChange().AllocationUnit = static_cast<std::int32_t>(vs.f_frsize);
   std::string name = root;
   while (name.size() > 1 && name.back() == '/') name.pop_back();
   JsonWriter writer(sink, name);

@@ -281,7 +281,7 @@ class Reader {
     if (!AtEnd()) Fail("data after the end of the export");
     ClaimLinkedFiles();
     Add100Folder(rootPath_, rootName_, *drive_.DiskObjects().Item(1), drive_, level0_);
-    drive_.Imported = std::move(files_);
+    drive_.DriveForChange().Imported = std::move(files_);
   }
 
   std::uint64_t Offset() const { return at_; }
@@ -887,18 +887,18 @@ bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCou
     compressed = true;
   }
   drive.Class = ObjectClass::Drive;
-  if (drive.AllocationUnit < 1) drive.AllocationUnit = 1;
+  if (drive.Drive().AllocationUnit < 1) drive.DriveForChange().AllocationUnit = 1;
   Reader reader(*source, drive, keyCounter, options);
   try {
     reader.Run();
   } catch (const Failure&) {
     drive.DiskObjects().Clear();
     drive.LargestFiles().Clear();
-    drive.Folder100.reset();
-    drive.Imported.reset();
-    drive.Smallest = 0;
-    drive.SmallestIndex = 0;
-    drive.DeepestLevel = 0;
+    drive.DriveForChange().Folder100.reset();
+    drive.DriveForChange().Imported.reset();
+    drive.DriveForChange().Smallest = 0;
+    drive.DriveForChange().SmallestIndex = 0;
+    drive.DriveForChange().DeepestLevel = 0;
     return fail(std::string("at byte ") + std::to_string(reader.Offset()) +
                 (compressed ? " of its uncompressed data" : "") + ": " + reader.Why() + ".");
   }

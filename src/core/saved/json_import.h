@@ -27,7 +27,7 @@ struct ImportOptions {
 // zstd (told by their first bytes), into the detached drive object drive, as ScanDrive would
 // have scanned the tree: one "Folder" object per folder in the file's order (the root folder
 // first, Level 1, its path the root's name in the file), LargestFiles and Folder100, and
-// drive.Imported holding every counted file for the listing. Folders' own totals are filled
+// drive.Drive().Imported holding every counted file for the listing. Folders' own totals are filled
 // and summarised. Counting follows the scan's rules: only regular files count (entries marked
 // notreg or excluded count nothing and get no row), folders' own sizes are not counted, and
 // under HardLinkRule::Once a file with more than one name counts once, at its first name in

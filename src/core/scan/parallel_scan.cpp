@@ -231,7 +231,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
                                        : defaultReader_),
         detachable_(options.Reader == nullptr),
         plan_(plan),
-        unit_(drive.AllocationUnit),
+        unit_(drive.Drive().AllocationUnit),
         control_(plan.Cores, plan.Start, std::min(plan.Most, kMaxReaders)) {}
 
   ~ParallelWalk() {
@@ -258,7 +258,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     Scratch scratch;
     ReadFolder(rootFd, root, scratch, nullptr);
     NodeList subs = SubfolderNodes(rootFd, root);
-    path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
+    path_ = drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
     DiskObject* rootObject = Make(root, std::string(), &drive_, true);
     bool complete = true;
     if (root.record.subfolders > 0) {
@@ -873,7 +873,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
                    keyCounter_, scratch_);
     }
     if (drive_.LargestFiles().Count() >= kLargestBound)
-      entryFloor_.store(drive_.Smallest, std::memory_order_relaxed);
+      entryFloor_.store(drive_.Drive().Smallest, std::memory_order_relaxed);
     if (options_.Progress) {
       options_.Progress->Folders.fetch_add(1, std::memory_order_relaxed);
       options_.Progress->Files.fetch_add(r.files, std::memory_order_relaxed);

@@ -40,7 +40,7 @@ int DirectoryReader::StatAt(int dirFd, const char* name, struct stat& out) {
 
 int OpenScanRoot(DirectoryReader& reader, const DiskObject& drive, const ScanOptions& options) {
   if (options.RootFd >= 0) return ::fcntl(options.RootFd, F_DUPFD_CLOEXEC, 0);
-  return reader.OpenRoot(drive.RootFolder);
+  return reader.OpenRoot(drive.Drive().RootFolder);
 }
 
 bool ClaimHardLink(DiskObject& drive, const ScanOptions& options, const FileId& id, double size,
@@ -83,7 +83,7 @@ class Walker {
     const int rootFd = OpenScanRoot(reader_, drive_, options_);
     struct stat st {};
     if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
-    path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
+    path_ = drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
     DiskObject* root = ScanFolder(rootFd, std::string(), &drive_, true);
     while (!stack_.empty()) {
       Frame& top = stack_.back();
@@ -193,7 +193,7 @@ class Walker {
     if (Tracing()) Trace("Globals.Firstfile(" + path_ + "*)");
     std::int64_t counted = 0;
     bool first = true;
-    const std::int32_t unit = drive_.AllocationUnit;
+    const std::int32_t unit = drive_.Drive().AllocationUnit;
     for (std::size_t i = 0; i < listing_.size();) {
       if (!Scanning.load(std::memory_order_relaxed)) break;
       const auto type = static_cast<unsigned char>(listing_[i]);
@@ -330,8 +330,9 @@ bool AdaptiveScanThreads(const ScanOptions& options) {
 }
 
 bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options) {
-  if (!drive.RootFolder.empty() && drive.RootFolder.back() != '/') drive.RootFolder += '/';
-  drive.LinkRule = options.Links;
+  if (!drive.Drive().RootFolder.empty() && drive.Drive().RootFolder.back() != '/')
+    drive.DriveForChange().RootFolder += '/';
+  drive.DriveForChange().LinkRule = options.Links;
   const bool adaptive = !TraceOn && AdaptiveScanThreads(options);
   const unsigned threads = TraceOn ? 1 : ScanThreads(options);
   if (!options.Sink && !adaptive && threads == 1) {
@@ -344,7 +345,8 @@ bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& o
     rotational = *options.Rotational;
   } else {
     struct stat st {};
-    const std::string& root = drive.RootFolder.empty() ? std::string("/") : drive.RootFolder;
+    const std::string& root =
+        drive.Drive().RootFolder.empty() ? std::string("/") : drive.Drive().RootFolder;
     const int found =
         options.RootFd >= 0 ? ::fstat(options.RootFd, &st) : ::stat(root.c_str(), &st);
     if (found == 0) rotational = DeviceIsRotational(st.st_dev).value_or(false);

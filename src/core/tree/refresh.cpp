@@ -65,9 +65,9 @@ void MergeLargest(DiskObject& drive, const std::string& prefix, FileObjectList* 
   std::size_t at = 0;
   for (std::size_t i = 1; i <= list.Count(); ++i)
     if (at == 0 || list.Item(i)->Size < list.Item(at)->Size) at = i;
-  drive.Smallest = at ? list.Item(at)->Size : 0;
-  drive.SmallestIndex = static_cast<std::int32_t>(at);
-  if (DiskObject* f = drive.Folder100.get()) {
+  drive.DriveForChange().Smallest = at ? list.Item(at)->Size : 0;
+  drive.DriveForChange().SmallestIndex = static_cast<std::int32_t>(at);
+  if (DiskObject* f = drive.Drive().Folder100.get()) {
     f->fFileCount = f->FileCount = static_cast<std::int32_t>(list.Count());
     f->fUsedSpace = f->UsedSpace = f->fAllocatedSpace = f->AllocatedSpace = 0;
     for (const auto& e : list) {
@@ -103,7 +103,7 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   const Branch old = BranchOf(drive.DiskObjects(), folder);
   // Whether the drive's deepest folder may be among those that go: only then are all the
   // drive's folders looked at again.
-  const bool deepestInside = old.Deepest >= drive.DeepestLevel;
+  const bool deepestInside = old.Deepest >= drive.Drive().DeepestLevel;
   const Totals before = SubtreeTotals(*folder);
   Totals after;
   DiskObject* parent = folder->Parent;
@@ -171,12 +171,12 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   }
   MergeLargest(drive, prefix, rescan ? &rescan->LargestFiles() : nullptr);
   if (deepestInside) {
-    std::int32_t deepest = drive.Folder100 ? drive.Folder100->Level : 0;
+    std::int32_t deepest = drive.Drive().Folder100 ? drive.Drive().Folder100->Level : 0;
     for (const auto& f : drive.DiskObjects()) deepest = std::max(deepest, f->Level);
-    drive.DeepestLevel = deepest;
+    drive.DriveForChange().DeepestLevel = deepest;
   } else if (folder) {
-    drive.DeepestLevel =
-        std::max(drive.DeepestLevel, BranchOf(drive.DiskObjects(), folder).Deepest);
+    drive.DriveForChange().DeepestLevel =
+        std::max(drive.Drive().DeepestLevel, BranchOf(drive.DiskObjects(), folder).Deepest);
   }
   if (const DiskObject* root = drive.DiskObjects().Item(1)) {
     drive.UsedSpace = root->UsedSpace;

@@ -44,7 +44,7 @@ struct Drive {
     auto d = std::make_unique<DiskObject>();
     d->Class = ObjectClass::Drive;
     d->SetPath(T);
-    d->RootFolder = T + "/";
+    d->DriveForChange().RootFolder = T + "/";
     d->Parent = computer;
     drive = disks.Add(std::move(d));
     root = AddFolder("", nullptr);
@@ -55,8 +55,8 @@ struct Drive {
     inner = AddFolder("inner", sub);
     locked = AddFolder("locked", root);
     AddFolder("in", locked);
-    drive->Folder100 = std::make_unique<DiskObject>();
-    folder100 = drive->Folder100.get();
+    drive->DriveForChange().Folder100 = std::make_unique<DiskObject>();
+    folder100 = drive->Drive().Folder100.get();
     folder100->Class = ObjectClass::Folder100;
     folder100->SetPath(T + "/100 Largest Files/");
     folder100->Parent = root;

@@ -105,7 +105,7 @@ struct World {
     auto d = std::make_unique<DiskObject>();
     d->Class = ObjectClass::Drive;
     d->SetPath(top);
-    d->RootFolder = top + "/";
+    d->DriveForChange().RootFolder = top + "/";
     d->Parent = root;
     drive = disks.Add(std::move(d));
     drive->Node = explorer.AddNode(drive->Label(), ItemValue(drive), true, root->Node);
@@ -126,8 +126,8 @@ struct World {
     auto d = std::make_unique<DiskObject>();
     d->Class = ObjectClass::Drive;
     d->SetPath(top);
-    d->RootFolder = top + "/";
-    d->AllocationUnit = 4096;
+    d->DriveForChange().RootFolder = top + "/";
+    d->DriveForChange().AllocationUnit = 4096;
     std::int32_t keys = 0;
     Scanning = true;
     ScanDrive(*d, keys, {});
@@ -258,7 +258,7 @@ TEST(Refresh, EqualsAFullRescanAfterChangesInsideTheFolder) {
     EXPECT_EQ(FirstDifference(Facts(*w.drive), Facts(*full)), "");
     EXPECT_EQ(w.drive->UsedSpace, full->UsedSpace);
     EXPECT_EQ(w.drive->AllocatedSpace, full->AllocatedSpace);
-    EXPECT_EQ(w.drive->DeepestLevel, full->DeepestLevel);
+    EXPECT_EQ(w.drive->Drive().DeepestLevel, full->Drive().DeepestLevel);
     EXPECT_EQ(Links(*w.drive), Links(*full));
     w.ExpectNodesFollowFolders();
     std::set<std::string> names;

@@ -160,7 +160,7 @@ TEST(SavedScan, RefusesDamagedFilesWithWhereAndWhy) {
         << c.text << " -> " << r.Message;
     // Nothing half-built is left.
     EXPECT_EQ(r.Drive->DiskObjectsIfAny() ? r.Drive->DiskObjectsIfAny()->Count() : 0u, 0u);
-    EXPECT_FALSE(r.Drive->Imported);
+    EXPECT_FALSE(r.Drive->Drive().Imported);
   }
   const Imported binary = Import(t.Write("bin.ncdu", std::string("\xbfncduEX1\x01\x02", 10)));
   EXPECT_FALSE(binary.Ok);
