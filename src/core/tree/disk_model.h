@@ -140,6 +140,8 @@ class ImportedFiles;
 struct DriveFields {
   double DeviceSize = 0;
   double FreeSpace = 0;
+  // The volume's allocation unit; a folder has none of its own and lists its files with its
+  // drive's.
   std::int32_t AllocationUnit = 0;
   std::string FileSystem;
   std::string RootFolder;
