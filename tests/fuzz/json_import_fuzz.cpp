@@ -33,6 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A refusal always says why; an accepted file always has its root folder.
     if (ok == !error.Message.empty()) __builtin_trap();
     if (ok && (!drive.DiskObjectsIfAny() || drive.DiskObjects().Count() == 0)) __builtin_trap();
+    if (!ok) continue;
+    // What the drive kept of every folder reads back, pieces and jumps included, and its
+    // counted files are what the folder's own totals were made of.
+    for (const auto& folder : drive.DiskObjects()) {
+      std::int32_t files = 0;
+      drive.Drive().Files->ForEach(folder->FilesAt, [&files](const kestrum::StoredEntry& e) {
+        if (e.What == kestrum::StoredEntry::Kind::File) ++files;
+      });
+      if (files != folder->fFileCount) __builtin_trap();
+    }
   }
   ::close(fd);
   return 0;

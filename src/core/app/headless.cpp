@@ -34,6 +34,7 @@ int RunImportReport(const std::vector<std::string>& files, HardLinkRule links) {
     ImportError error;
     ImportOptions options;
     options.Links = links;
+    options.KeepFiles = false;  // the report prints folders and the largest files only
     if (!ImportScan(file, *drive, keyCounter, error, options)) {
       std::fprintf(stderr, "kestrum: %s\n", error.Message.c_str());
       failed = true;

@@ -182,6 +182,7 @@ bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath
   ScanOptions options;
   options.Threads = threads;
   options.Links = links;
+  options.KeepFiles = false;  // the report prints folders and the largest files only
   const bool ok = ScanDrive(drive, keyCounter, options);
   Scanning = false;
   SummarizeSizes(drive);

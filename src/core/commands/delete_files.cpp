@@ -1,5 +1,7 @@
 #include "core/commands/delete_files.h"
 
+#include "core/tree/kept_entries.h"
+
 #include <unordered_set>
 
 #include "core/fileops/trash.h"
@@ -55,7 +57,10 @@ void RemoveDiskObject(DiskCollection* diskList, DiskObject* object) {
   DiskObject* drive = DriveOf(object->Parent);
   if (!drive) return;
   std::unordered_set<const DiskObject*> gone;
+  // What the scan kept of the branch's entries goes with it.
+  ForgetBranchEntries(*drive, *object);
   drive->DiskObjects().RemoveBranch(object, &gone);
+  CompactFilesIfWorthIt(*drive);
   // The hard-link table must not name a folder that is gone.
   if (drive->HardLinksIfAny())
     drive->HardLinksForChange().EraseIf([&gone](const DiskObject* f) { return gone.count(f) > 0; });
@@ -107,6 +112,7 @@ bool DeleteFilesCommand::DeleteFiles(DeleteAction action, NodeId listed) {
   targets_ = std::move(selection.Targets);
   DiskObject* shown = ObjectOf(explorer_, listed);
   largestFolder_ = shown && shown->Class == ObjectClass::Folder100 ? shown : nullptr;
+  drive_ = DriveOf(shown);
   problems_.clear();
   done_ = 0;
   changed_ = false;
@@ -170,6 +176,8 @@ void DeleteFilesCommand::Apply(std::size_t index, const OpResult& r) {
   changed_ = true;
   if (!t.IsFolder) {
     if (largestFolder_ && !t.LargestKey.empty()) RemoveLargestEntry(largestFolder_, t.LargestKey);
+    // Nothing that reads what the scan kept shows the file again.
+    if (drive_) ForgetEntry(*drive_, t.FullPath);
     return;
   }
   // The node is the folder's only while it still carries the folder's object.

@@ -78,6 +78,7 @@ class DeleteFilesCommand {
   // The command being run: what it acts on, taken when it was given.
   std::vector<RowTarget> targets_;
   DiskObject* largestFolder_ = nullptr;
+  DiskObject* drive_ = nullptr;  // the drive of the listing the rows came from
   std::vector<OpResult> problems_;  // failures, refusals and vanished objects, in order
   std::size_t done_ = 0;
   bool changed_ = false;

@@ -15,7 +15,7 @@ inline constexpr const char* kListingPendingStatus =
 
 // A command that reads or changes this computer's files, given on a saved scan's entry or rows.
 inline constexpr const char* kSavedScanStatus =
-    "This is a saved scan: nothing on this computer is scanned, exported, deleted, trashed, "
-    "zipped or opened through it.";
+    "This is a saved scan: nothing on this computer is scanned, deleted, trashed, zipped or "
+    "opened through it.";
 
 }  // namespace kestrum

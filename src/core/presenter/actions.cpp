@@ -16,7 +16,7 @@ const std::vector<Menu>& MenuBar() {
        "&File",
        {{"mnuScanDisks", "&Scan Disks", C::LoadDisks, G::Busy},
         {"mnuScanFolder", "Scan &Folder...", C::ScanFolder, G::Busy},
-        {"mnuExportScan", "&Export Scan...", C::ExportScan, G::BusyDisk},
+        {"mnuExportScan", "&Export Scan...", C::ExportScan, G::Busy},
         {"mnuOpenScan", "&Open Scan...", C::OpenScan, G::Busy},
         {"mnuScanStop", "S&top Scan", C::Stop},
         {"mnuFileSep1", "-"},

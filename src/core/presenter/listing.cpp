@@ -141,15 +141,12 @@ void SavedScanTime(const DiskObject& drive, LargestEntry& e) {
   const SplitPath where = SplitLastName(e.Name);
   const DiskObject* folder = folders->Find(where.Folder);
   if (!folder) return;
-  for (std::uint64_t i = drive.Drive().Imported->First(folder); i != ImportedFiles::kEnd;) {
-    const ImportedFile f = drive.Drive().Imported->At(i);
-    if (f.Name == where.Name) {
-      e.Time = f.Time;
-      e.HasTime = f.HasTime;
-      return;
-    }
-    i = f.Next;
-  }
+  drive.Drive().Files->ForEach(folder->FilesAt, [&](const StoredEntry& f) {
+    if (f.What != StoredEntry::Kind::File || f.Name != where.Name) return true;
+    e.Time = f.Time;
+    e.HasTime = f.HasTime;
+    return false;
+  });
 }
 
 void AddFiles3(Build& b, NodeId node) {
@@ -168,11 +165,12 @@ void AddFiles3(Build& b, NodeId node) {
   if (!r || !v) return;
   PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->Drive().AllocationUnit);
   b.Request.Largest = true;
-  b.Request.Imported = v->Drive().Imported;
+  const bool saved = v->Drive().Files && v->Drive().Files->FromFile;
+  if (saved) b.Request.Imported = v->Drive().Files;
   if (const FileObjectList* list = v->LargestFilesIfAny())
     for (const auto& f : *list) {
       b.Request.Entries.push_back({f->Name, f->Size, f->Allocated, f->key});
-      if (v->Drive().Imported) SavedScanTime(*v, b.Request.Entries.back());
+      if (saved) SavedScanTime(*v, b.Request.Entries.back());
     }
 }
 
@@ -198,9 +196,10 @@ void AddFiles2(Build& b, NodeId node) {
   b.Request.FolderPath = d->Path();
   if (const DiskObject* drive = DriveOf(d)) b.Request.Links = drive->HardLinksIfAny();
   b.Request.Folder = d;
-  if (const DiskObject* drive = DriveOf(d); drive && drive->Drive().Imported) {
-    b.Request.Imported = drive->Drive().Imported;
-    b.Request.ImportedFirst = drive->Drive().Imported->First(d);
+  if (const DiskObject* drive = DriveOf(d);
+      drive && drive->Drive().Files && drive->Drive().Files->FromFile) {
+    b.Request.Imported = drive->Drive().Files;
+    b.Request.ImportedRun = d->FilesAt;
   }
   b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
 }

@@ -139,16 +139,20 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
 
 void ExportSelected(MainPresenter& p) {
   const DiskObject* d = ObjectOf(p.Explorer(), p.Explorer().SelectedItem());
-  if (!d) return;
-  std::string root;
-  if (d->Class == ObjectClass::Drive)
-    root = d->Drive().RootFolder.empty() ? d->OwnPath() : d->Drive().RootFolder;
-  else if (d->Class == ObjectClass::Folder)
-    root = d->Path();
-  if (root.empty()) {
-    p.SetStatus("Select a drive or a folder in the tree to export its scan");
+  DiskObject* drive = const_cast<DiskObject*>(DriveOf(d));
+  const FolderList* folders = drive ? drive->DiskObjectsIfAny() : nullptr;
+  if (!folders || folders->Count() == 0 || !d ||
+      (d->Class != ObjectClass::Folder && !IsDriveClass(d->Class))) {
+    p.SetStatus("Select a scanned drive, folder or saved scan in the tree to export its scan");
     return;
   }
+  if (!drive->Drive().Files) {
+    p.SetStatus("Scan " + drive->Label() + " again to export it: this scan kept no files");
+    return;
+  }
+  // The tree shown: the whole scan of a drive, folder entry or saved scan, or one folder's.
+  const DiskObject* top = d->Class == ObjectClass::Folder ? d : folders->Item(1);
+  const std::string root = top->Path();
   const std::string file = p.View().AskExportFile(root);
   if (file.empty() || !p.Slot().Acquire()) return;
   if (Tracing()) Trace("frmMain.ExportSelected(" + root + ")");
@@ -160,11 +164,14 @@ void ExportSelected(MainPresenter& p) {
   p.SetProgressTimer(true);
   p.SetStatus("Exporting " + root + "...");
   MainPresenter* presenter = &p;
-  slot.Run([presenter, &slot, root, file, progress] {
+  // The slot is held: nothing changes the drive's folders or store while the worker writes.
+  slot.Run([presenter, &slot, drive, top, file, progress] {
     std::string error;
     ExportOptions options;
     options.Progress = progress.get();
-    const bool ok = ExportToFile(root, file, error, options);
+    options.Stoppable = true;
+    options.Top = top;
+    const bool ok = ExportScanToFile(*drive, file, error, options);
     const bool stopped = !ok && !Scanning;
     slot.Post([presenter, &slot, ok, stopped, error, file] {
       Scanning = false;

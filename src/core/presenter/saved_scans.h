@@ -18,10 +18,11 @@ class MainPresenter;
 // Refused with a status line while a command runs. Window thread only.
 void ImportScans(MainPresenter& p, const std::vector<std::string>& files);
 
-// "&Export Scan...": asks for a file and scans the drive or folder selected in the tree into
-// it, in the command slot, with the progress line and Stop (a stopped or failed export leaves
-// no file). Refused by its guard on a saved scan; nothing happens for the root or the
-// largest-files folder.
+// "&Export Scan...": asks for a file and writes into it, from memory and without reading the
+// disk, the scan of the tree selected (a scanned drive or folder entry, or a saved scan, whole;
+// or a folder of one and what lies below it), in the command slot, with the progress line and
+// Stop (a stopped or failed export leaves no file; a name ending in .gz or .zst is
+// compressed). The root, a drive not scanned and the largest-files folder get a status line.
 void ExportSelected(MainPresenter& p);
 
 // Rediscovery keeps saved scans: taken out of the old model before it goes, added back to

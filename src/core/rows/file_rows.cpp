@@ -177,10 +177,9 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
 void ImportedRows(const FileRowsRequest& rq, RowBatch& out) {
   DateTexts dates;
   const std::string none;
-  for (std::uint64_t i = rq.ImportedFirst; i != ImportedFiles::kEnd;) {
-    const ImportedFile f = rq.Imported->At(i);
-    i = f.Next;
-    const double size = rq.Allocated ? f.Allocated : f.Size;
+  rq.Imported->ForEach(rq.ImportedRun, [&](const StoredEntry& f) {
+    if (f.What != StoredEntry::Kind::File) return;
+    const double size = static_cast<double>(rq.Allocated ? f.Allocated : f.Size);
     std::string text(f.Name);
     if (rq.SuffixSort) text += 'B';
     ListRow row = FileRow(std::move(text), {}, size, static_cast<std::time_t>(f.Time), rq, dates);
@@ -191,7 +190,7 @@ void ImportedRows(const FileRowsRequest& rq, RowBatch& out) {
       row.SubItems[2] = BarText(0);
     }
     out.Add(std::move(row), size, rq.SuffixSort);
-  }
+  });
 }
 
 void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "core/tree/hard_links.h"
-#include "core/tree/imported_files.h"
+#include "core/tree/file_store.h"
 #include "core/rows/list_sort.h"
 
 namespace kestrum {
@@ -38,10 +38,10 @@ struct FileRowsRequest {
   // folder counted, lists as counted elsewhere. Null: every name counts.
   std::shared_ptr<const HardLinkTable> Links;
   const DiskObject* Folder = nullptr;
-  // A saved scan's folder: its rows come from Imported, starting at ImportedFirst, and
-  // nothing is read from the disk (the largest files keep the dates in Entries).
-  std::shared_ptr<const ImportedFiles> Imported;
-  std::uint64_t ImportedFirst = ImportedFiles::kEnd;
+  // A saved scan's folder: its rows come from Imported, the run at ImportedRun, and nothing
+  // is read from the disk (the largest files keep the dates in Entries).
+  std::shared_ptr<const FileStore> Imported;
+  std::uint64_t ImportedRun = FileStore::kNone;
   unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.

@@ -9,6 +9,8 @@
 #include <sys/statvfs.h>
 #include <sys/un.h>
 #include <unistd.h>
+#include <zlib.h>
+#include <zstd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -16,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <functional>
+#include <vector>
 
 #include "core/platform/errors.h"
 #include "core/platform/pending_file.h"
@@ -192,6 +196,87 @@ class JsonWriter : public WalkSink {
 
 }  // namespace
 
+bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& error,
+                const ExportOptions& options) {
+  if (Tracing()) Trace("Globals.ExportScan(" + drive.Path() + ")");
+  const FolderList* folders = drive.DiskObjectsIfAny();
+  const DiskObject* root = options.Top ? options.Top : folders ? folders->Item(1) : nullptr;
+  const std::size_t first = root && folders ? folders->PositionOf(root) : 0;
+  if (first == 0 || !drive.Drive().Files) {
+    error = "nothing of this tree was kept to export";
+    return false;
+  }
+  const FileStore& store = *drive.Drive().Files;
+  std::string name = root->Path();
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  JsonWriter writer(sink, name);
+  writer.Header();
+  std::vector<std::int32_t> open;  // the levels of the folders given and not yet left
+  std::vector<WalkEntry> entries;
+  std::string names;
+  for (std::size_t i = first; i <= folders->Count(); ++i) {
+    const DiskObject* f = folders->Item(i);
+    if (i > first && f->Level <= root->Level) break;  // past the top folder's branch
+    while (!open.empty() && open.back() >= f->Level) {
+      open.pop_back();
+      if (!writer.Leave()) break;
+    }
+    if (!Scanning.load(std::memory_order_relaxed) && options.Stoppable) {
+      error = "stopped";
+      return false;
+    }
+    entries.clear();
+    names.clear();
+    store.ForEach(f->FilesAt, [&](const StoredEntry& e) {
+      WalkEntry w;
+      switch (e.What) {
+        case StoredEntry::Kind::File:
+          w.What = WalkEntry::Kind::File;
+          break;
+        case StoredEntry::Kind::Other:
+          w.What = WalkEntry::Kind::Other;
+          break;
+        case StoredEntry::Kind::OtherFs:
+        case StoredEntry::Kind::Excluded:
+          w.What = WalkEntry::Kind::OtherFs;
+          break;
+      }
+      w.Stated = e.HasTime;
+      w.Size = e.Size;
+      w.Allocated = e.Allocated;
+      w.Inode = e.Inode;
+      w.Links = e.Linked ? std::max<std::uint64_t>(e.Links, 2) : 1;
+      w.Mtime = e.HasTime ? e.Time : -1;
+      entries.push_back(w);
+      names.append(e.Name).push_back('\0');
+    });
+    const StoredFolder info = store.FolderInfo(f->FilesAt);
+    WalkFolder wf;
+    wf.Root = f == root;
+    wf.Name = f->Name;
+    wf.Device = static_cast<dev_t>(store.Device);
+    wf.Mtime = info.HasTime ? info.Time : -1;
+    wf.Readable = info.Readable;
+    wf.Entries = &entries;
+    wf.Names = &names;
+    if (!writer.Folder(wf)) break;
+    open.push_back(f->Level);
+    if (options.Progress) {
+      options.Progress->Folders.fetch_add(1, std::memory_order_relaxed);
+      options.Progress->Files.fetch_add(f->fFileCount, std::memory_order_relaxed);
+    }
+  }
+  while (!open.empty() && writer.Ok()) {
+    open.pop_back();
+    writer.Leave();
+  }
+  if (!writer.Ok() || !writer.Finish()) {
+    error = "cannot write the export";
+    return false;
+  }
+  return true;
+}
+
 bool ExportTree(const std::string& root, const TextSink& sink, std::string& error,
                 const ExportOptions& options) {
   if (Tracing()) Trace("Globals.ExportTree(" + root + ")");
@@ -328,10 +413,114 @@ int OpenStream(const std::string& target, mode_t mode) {
   }
 }
 
+// Compresses what it is given into a sink, as gzip or zstd by the file's name ending ".gz" or
+// ".zst", or passes it on unchanged. Finish writes the end of the compressed stream.
+class Compressor {
+ public:
+  enum class Kind { None, Gzip, Zstd };
+  static Kind For(const std::string& file) {
+    const auto ends = [&file](std::string_view end) {
+      return file.size() > end.size() && file.compare(file.size() - end.size(), end.size(), end) == 0;
+    };
+    return ends(".gz") ? Kind::Gzip : ends(".zst") ? Kind::Zstd : Kind::None;
+  }
+  Compressor(Kind kind, TextSink out) : kind_(kind), out_(std::move(out)) {
+    if (kind_ == Kind::Gzip) {
+      // 15 bits of window, and 16 more for the gzip wrapper.
+      ok_ = deflateInit2(&z_, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+      zOpen_ = ok_;
+    } else if (kind_ == Kind::Zstd) {
+      zstd_ = ZSTD_createCCtx();
+      ok_ = zstd_ != nullptr;
+      if (ok_) ZSTD_CCtx_setParameter(zstd_, ZSTD_c_compressionLevel, 3);
+    }
+    buffer_.resize(kPiece);
+  }
+  ~Compressor() {
+    if (zOpen_) deflateEnd(&z_);
+    if (zstd_) ZSTD_freeCCtx(zstd_);
+  }
+  Compressor(const Compressor&) = delete;
+  Compressor& operator=(const Compressor&) = delete;
+
+  TextSink Sink() {
+    if (kind_ == Kind::None) return out_;
+    return [this](std::string_view piece) { return Put(piece, false); };
+  }
+  bool Finish() { return kind_ == Kind::None ? true : Put({}, true); }
+
+ private:
+  bool Put(std::string_view piece, bool end) {
+    if (!ok_) return false;
+    if (kind_ == Kind::Gzip) {
+      z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(piece.data()));
+      z_.avail_in = static_cast<uInt>(piece.size());
+      for (;;) {
+        z_.next_out = reinterpret_cast<Bytef*>(buffer_.data());
+        z_.avail_out = static_cast<uInt>(buffer_.size());
+        const int r = deflate(&z_, end ? Z_FINISH : Z_NO_FLUSH);
+        if (r == Z_STREAM_ERROR) return ok_ = false;
+        const std::size_t n = buffer_.size() - z_.avail_out;
+        if (n > 0 && !out_(std::string_view(buffer_.data(), n))) return ok_ = false;
+        if (end ? r == Z_STREAM_END : (z_.avail_in == 0 && z_.avail_out != 0)) return true;
+      }
+    }
+    ZSTD_inBuffer in{piece.data(), piece.size(), 0};
+    for (;;) {
+      ZSTD_outBuffer o{buffer_.data(), buffer_.size(), 0};
+      const std::size_t left = ZSTD_compressStream2(zstd_, &o, &in, end ? ZSTD_e_end : ZSTD_e_continue);
+      if (ZSTD_isError(left)) return ok_ = false;
+      if (o.pos > 0 && !out_(std::string_view(buffer_.data(), o.pos))) return ok_ = false;
+      if (end ? left == 0 : in.pos == in.size) return true;
+    }
+  }
+
+  const Kind kind_;
+  const TextSink out_;
+  bool ok_ = true;
+  bool zOpen_ = false;
+  z_stream z_{};
+  ZSTD_CCtx* zstd_ = nullptr;
+  std::vector<char> buffer_;
+};
+
+// Writes what produce makes into file, compressed by its name, through a pending file (see
+// ExportToFile).
+using Producer = std::function<bool(const TextSink& sink, std::string& error)>;
+
+bool WriteExport(const std::string& file, std::string& error, const Producer& produce);
+
 }  // namespace
 
 bool ExportToFile(const std::string& root, const std::string& file, std::string& error,
                   const ExportOptions& options) {
+  return WriteExport(file, error, [&](const TextSink& sink, std::string& err) {
+    return ExportTree(root, sink, err, options);
+  });
+}
+
+bool ExportScanToFile(const DiskObject& drive, const std::string& file, std::string& error,
+                      const ExportOptions& options) {
+  return WriteExport(file, error, [&](const TextSink& sink, std::string& err) {
+    return ExportScan(drive, sink, err, options);
+  });
+}
+
+namespace {
+
+// Runs produce into out, compressed as kind says; false with error set on any failure.
+bool Produce(Compressor::Kind kind, const TextSink& out, std::string& error,
+             const Producer& produce) {
+  Compressor c(kind, out);
+  if (!produce(c.Sink(), error)) return false;
+  if (!c.Finish()) {
+    error = "cannot write the export";
+    return false;
+  }
+  return true;
+}
+
+bool WriteExport(const std::string& file, std::string& error, const Producer& produce) {
   if (file == "-") {
     int err = 0;
     const TextSink out = [&err](std::string_view piece) {
@@ -339,7 +528,7 @@ bool ExportToFile(const std::string& root, const std::string& file, std::string&
       err = errno;
       return false;
     };
-    bool ok = ExportTree(root, out, error, options);
+    bool ok = produce(out, error);
     if (ok && std::fflush(stdout) != 0) {
       err = errno;
       ok = false;
@@ -376,7 +565,7 @@ bool ExportToFile(const std::string& root, const std::string& file, std::string&
         return false;
       }
       int writeErr = 0;
-      if (!ExportTree(root, WriteTo(fd.Get(), writeErr), error, options)) {
+      if (!Produce(Compressor::For(file), WriteTo(fd.Get(), writeErr), error, produce)) {
         if (writeErr) error = "cannot write " + file + ": " + ErrorText(writeErr);
         return false;
       }
@@ -404,7 +593,7 @@ bool ExportToFile(const std::string& root, const std::string& file, std::string&
     return false;
   }
   int writeErr = 0;
-  if (!ExportTree(root, WriteTo(pending.Fd(), writeErr), error, options)) {
+  if (!Produce(Compressor::For(file), WriteTo(pending.Fd(), writeErr), error, produce)) {
     if (writeErr) error = "cannot write " + file + ": " + ErrorText(writeErr);
     return false;
   }
@@ -422,5 +611,7 @@ bool ExportToFile(const std::string& root, const std::string& file, std::string&
   }
   return true;
 }
+
+}  // namespace
 
 }  // namespace kestrum

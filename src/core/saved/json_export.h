@@ -12,6 +12,11 @@ struct ExportOptions {
   DirectoryReader* Reader = nullptr;  // null: the real file system
   ScanProgress* Progress = nullptr;   // null: not counted
   unsigned Threads = 0;               // the scan's readers (see ScanOptions::Threads)
+  // An export from memory ends, failing, when Scanning goes false (the window's Stop).
+  bool Stoppable = false;
+  // An export from memory writes this folder of the drive and what lies below it, as a tree of
+  // its own; null: the drive's whole tree.
+  const DiskObject* Top = nullptr;
 };
 
 // A name as the export writes it, the way ncdu writes it: '"' and '\' escaped, the control
@@ -33,10 +38,22 @@ void AppendExportName(std::string& out, std::string_view name);
 bool ExportTree(const std::string& root, const TextSink& sink, std::string& error,
                 const ExportOptions& options = {});
 
+// Writes what drive (a scanned drive or folder entry, or a saved scan, that kept its entries)
+// holds in memory in the same format, without reading the disk: for a tree unchanged since
+// its scan, the text ExportTree would write of it but for the timestamp. Entries deleted
+// since are left out. False with error set when drive kept no entries, when sink fails or,
+// with Stoppable, on a stop.
+bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& error,
+                const ExportOptions& options = {});
+
 // Exports root into file ("-": standard output) through a pending file, so that a stopped or
 // failed export leaves no file and an earlier file of that name is replaced only by a
-// complete one. False with error set on any failure.
+// complete one; a name ending in ".gz" or ".zst" is written compressed with gzip or zstd.
+// False with error set on any failure.
 bool ExportToFile(const std::string& root, const std::string& file, std::string& error,
                   const ExportOptions& options = {});
+// The same for the tree drive holds in memory (ExportScan).
+bool ExportScanToFile(const DiskObject& drive, const std::string& file, std::string& error,
+                      const ExportOptions& options = {});
 
 }  // namespace kestrum

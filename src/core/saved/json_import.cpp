@@ -18,8 +18,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/tree/imported_files.h"
 #include "core/tree/drive_build.h"
+#include "core/tree/file_store.h"
 #include "core/tree/summary.h"
 #include "core/platform/errors.h"
 #include "core/platform/unique_fd.h"
@@ -232,12 +232,15 @@ struct Entry {
   std::int64_t Mtime = 0;
   bool HasDev = false, HasIno = false, HasNlink = false, HasMtime = false;
   bool Hlnkc = false, Notreg = false, Excluded = false, ReadError = false;
+  bool ExcludedOtherFs = false;  // excluded as another file system ("othfs", "otherfs")
+  bool HasMode = false;
+  std::uint64_t Mode = 0;
   void Clear() {
     Name.clear();
-    HasName = HasDev = HasIno = HasNlink = HasMtime = false;
-    Asize = Dsize = Dev = Ino = Nlink = 0;
+    HasName = HasDev = HasIno = HasNlink = HasMtime = HasMode = false;
+    Asize = Dsize = Dev = Ino = Nlink = Mode = 0;
     Mtime = 0;
-    Hlnkc = Notreg = Excluded = ReadError = false;
+    Hlnkc = Notreg = Excluded = ReadError = ExcludedOtherFs = false;
   }
 };
 
@@ -261,7 +264,9 @@ class Reader {
         keyCounter_(keyCounter),
         options_(options),
         buffer_(kBuffer),
-        files_(std::make_shared<ImportedFiles>()) {}
+        files_(options.KeepFiles ? std::make_shared<FileStore>() : nullptr) {
+    if (files_) files_->FromFile = true;
+  }
 
   // Reads the whole file; throws Failure with why_ and at_ set.
   void Run() {
@@ -281,7 +286,8 @@ class Reader {
     if (!AtEnd()) Fail("data after the end of the export");
     ClaimLinkedFiles();
     Add100Folder(rootPath_, rootName_, *drive_.DiskObjects().Item(1), drive_, level0_);
-    drive_.DriveForChange().Imported = std::move(files_);
+    if (files_) files_->Seal();
+    drive_.DriveForChange().Files = std::move(files_);
   }
 
   std::uint64_t Offset() const { return at_; }
@@ -300,14 +306,13 @@ class Reader {
     std::uint32_t Order;  // its place among the folders in the file's order (depth first)
     bool SubfolderMet;    // a subfolder came before: a file now is out of the scan's order
     std::uint64_t Dev;
-    std::uint64_t LastFile;
+    FileStore::Writer Files;  // its run in files_
     std::size_t PathSize;
     // Checked for two entries of one name when the folder closes: sorting once costs less
     // than a hash set's node per name.
     std::vector<NameAt> Names;
-    // Names of the skipped entries (links, devices, excluded), which have no record of their
-    // own but still take their name; made on the first one, as most folders have none.
-    std::unique_ptr<std::deque<std::string>> Skipped;
+    // Names that have no record to point into (no entries are kept): made on the first one.
+    std::unique_ptr<std::deque<std::string>> Own;
   };
 
   [[noreturn]] void Fail(std::string why) {
@@ -595,6 +600,9 @@ class Reader {
         e.Mtime = static_cast<std::int64_t>(
             Number("mtime", static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
         e.HasMtime = true;
+      } else if (k == "mode") {
+        e.Mode = Number("mode", 0xFFFFFFFFu);
+        e.HasMode = true;
       } else if (k == "hlnkc") {
         e.Hlnkc = Bool("hlnkc");
       } else if (k == "notreg") {
@@ -608,6 +616,7 @@ class Reader {
           ++pos_;
           String(scratch_, kLongestOther, "a string");
           e.Excluded = true;
+          e.ExcludedOtherFs = scratch_ == "othfs" || scratch_ == "otherfs";
         } else {
           e.Excluded = Bool("excluded");
         }
@@ -641,6 +650,7 @@ class Reader {
         at_ = names[i].At;
         Fail("a second entry of the name \"" + std::string(names[i].Name) + "\" in one folder");
       }
+    if (files_) files_->End(stack_.back().Files);
     stack_.pop_back();
   }
 
@@ -682,14 +692,58 @@ class Reader {
     // A folder the scan could not read whole: it keeps its expander, as a scan shows it.
     if (entry_.ReadError) folder->Children = true;
     if (options_.Progress) options_.Progress->Folders.fetch_add(1, std::memory_order_relaxed);
-    stack_.push_back(
-        Frame{folder, folders_++, false, dev, ImportedFiles::kEnd, path_.size(), {}, nullptr});
+    FileStore::Writer writer;
+    if (files_) {
+      if (parent) {
+        files_->Pause(parent->Files);
+      } else {
+        files_->Device = dev;
+      }
+      writer = files_->Begin(StoredFolder{!entry_.ReadError, entry_.HasMtime, entry_.Mtime});
+      folder->FilesAt = writer.Run;
+    }
+    stack_.push_back(Frame{folder, folders_++, false, dev, writer, path_.size(), {}, nullptr});
+  }
+
+  // The entry in entry_ as the store keeps it, its name included.
+  StoredEntry Stored(bool linked) const {
+    StoredEntry e;
+    if (entry_.Excluded)
+      e.What = entry_.ExcludedOtherFs ? StoredEntry::Kind::OtherFs : StoredEntry::Kind::Excluded;
+    else if (entry_.Notreg)
+      e.What = StoredEntry::Kind::Other;
+    e.HasTime = entry_.HasMtime;
+    e.Time = entry_.Mtime;
+    e.Executable = entry_.HasMode && (entry_.Mode & 0111) != 0;
+    if (e.What == StoredEntry::Kind::File) {
+      e.Size = entry_.Asize;
+      e.Allocated = entry_.Dsize;
+      if (linked && entry_.HasIno) {
+        e.Linked = true;
+        e.Inode = entry_.Ino;
+        e.Links = entry_.HasNlink ? entry_.Nlink : 2;
+      }
+    }
+    e.Name = entry_.Name;
+    return e;
+  }
+
+  // Keeps the entry's name for the check of names, and its record where entries are kept;
+  // the record's position, or FileStore::kNone.
+  std::uint64_t Keep(Frame& f, const StoredEntry& e) {
+    if (!files_) {
+      if (!f.Own) f.Own = std::make_unique<std::deque<std::string>>();
+      f.Names.push_back({f.Own->emplace_back(entry_.Name), at_});
+      return FileStore::kNone;
+    }
+    const std::uint64_t position = files_->Add(f.Files, e);
+    f.Names.push_back({files_->NameAt(position), at_});
+    return position;
   }
 
   void AddFile(Frame& f) {
     if (entry_.Notreg || entry_.Excluded) {
-      if (!f.Skipped) f.Skipped = std::make_unique<std::deque<std::string>>();
-      f.Names.push_back({f.Skipped->emplace_back(entry_.Name), at_});
+      Keep(f, Stored(false));
       return;
     }
     if (f.SubfolderMet) interleaved_ = true;
@@ -708,33 +762,35 @@ class Reader {
         claim = Claim{f.Order, 0, f.Folder, id, 0, 0, !elsewhere};  // record and sizes below
       }
     }
-    ImportedFile file;
-    file.Size = static_cast<double>(entry_.Asize);
-    file.Allocated = static_cast<double>(entry_.Dsize);
-    file.Time = entry_.Mtime;
-    file.HasTime = entry_.HasMtime;
+    StoredEntry file =
+        Stored(entry_.HasIno && (entry_.HasNlink ? entry_.Nlink > 1 : entry_.Hlnkc));
     file.CountedElsewhere = elsewhere;
-    file.Name = entry_.Name;
-    f.LastFile = files_->Append(f.Folder, f.LastFile, file);
-    f.Names.push_back({files_->At(f.LastFile).Name, at_});
+    const std::uint64_t record = Keep(f, file);
+    const auto size = static_cast<double>(file.Size);
+    const auto allocated = static_cast<double>(file.Allocated);
     // Every name counts as a file, as the scan counts them; a further name adds no bytes.
     DiskObject& folder = *f.Folder;
     ++folder.FileCount;
     ++folder.fFileCount;
     if (options_.Progress) options_.Progress->Files.fetch_add(1, std::memory_order_relaxed);
     if (claim) {
-      claim->Record = f.LastFile;
-      claim->Size = file.Size;
-      claim->Allocated = file.Allocated;
+      if (files_) {
+        claim->Record = record;
+      } else {
+        claim->Record = claimNames_.size();
+        claimNames_.emplace_back(entry_.Name);
+      }
+      claim->Size = size;
+      claim->Allocated = allocated;
       claims_.push_back(*claim);
     }
     if (elsewhere) return;
-    folder.UsedSpace += file.Size;
-    folder.fUsedSpace += file.Size;
-    folder.AllocatedSpace += file.Allocated;
-    folder.fAllocatedSpace += file.Allocated;
-    OfferLargest(drive_, std::string_view(path_).substr(0, f.PathSize), entry_.Name, file.Size,
-                 file.Allocated, keyCounter_, scratch_);
+    folder.UsedSpace += size;
+    folder.fUsedSpace += size;
+    folder.AllocatedSpace += allocated;
+    folder.fAllocatedSpace += allocated;
+    OfferLargest(drive_, std::string_view(path_).substr(0, f.PathSize), entry_.Name, size,
+                 allocated, keyCounter_, scratch_);
   }
 
   // The names of linked files claim their file in the order a scan of the tree would meet them:
@@ -755,8 +811,8 @@ class Reader {
         if (counts) Count(*c.Object, c.Size, c.Allocated);
         if (counts == c.Counted) continue;
         c.Counted = counts;
-        files_->SetCountedElsewhere(c.Record, !counts);
-        const std::string name(files_->At(c.Record).Name);
+        if (files_) files_->SetCountedElsewhere(c.Record, !counts);
+        const std::string name(files_ ? files_->NameAt(c.Record) : claimNames_[c.Record]);
         if (counts)
           OfferLargest(drive_, c.Object->Path(), name, c.Size, c.Allocated, keyCounter_, scratch_);
         else
@@ -765,6 +821,7 @@ class Reader {
     }
     claims_.clear();
     claims_.shrink_to_fit();
+    claimNames_.clear();
   }
 
   static void Count(DiskObject& folder, double size, double allocated) {
@@ -822,7 +879,7 @@ class Reader {
   std::uint64_t at_ = 0;        // where the item being read began, for the message
   std::string why_;
   std::uint64_t minor_ = 0;
-  std::shared_ptr<ImportedFiles> files_;
+  std::shared_ptr<FileStore> files_;  // null: the entries are not kept
   std::vector<Frame> stack_;
   Entry entry_;
   std::string key_, scratch_, path_, rootName_, rootPath_;
@@ -830,13 +887,14 @@ class Reader {
   // A name of a linked file met under Once, and whether it claimed the file.
   struct Claim {
     std::uint32_t Folder;  // the folder's Order
-    std::uint64_t Record;  // its record in files_
+    std::uint64_t Record;  // its record in files_, or its name's place in claimNames_
     DiskObject* Object;
     DevIno Id;
     double Size, Allocated;
     bool Counted;
   };
   std::vector<Claim> claims_;
+  std::deque<std::string> claimNames_;  // the claims' names, when no entries are kept
   std::uint32_t folders_ = 0;
   bool interleaved_ = false;  // some file came after a subfolder of its folder
   std::int32_t level0_ = 0;
@@ -895,7 +953,7 @@ bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCou
     drive.DiskObjects().Clear();
     drive.LargestFiles().Clear();
     drive.DriveForChange().Folder100.reset();
-    drive.DriveForChange().Imported.reset();
+    drive.DriveForChange().Files.reset();
     drive.DriveForChange().Smallest = 0;
     drive.DriveForChange().SmallestIndex = 0;
     drive.DriveForChange().DeepestLevel = 0;

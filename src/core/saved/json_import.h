@@ -20,6 +20,8 @@ struct ImportOptions {
   // True in the window: a wait for a pipe's data ends, and the import fails, when Scanning
   // goes false (Stop). The report program waits until it is ended.
   bool Stoppable = false;
+  // Whether drive.Files keeps every entry (the window); the report needs only the folders.
+  bool KeepFiles = true;
 };
 
 // Reads a saved scan in the common JSON export format (major version 1, any minor version;
@@ -27,7 +29,7 @@ struct ImportOptions {
 // zstd (told by their first bytes), into the detached drive object drive, as ScanDrive would
 // have scanned the tree: one "Folder" object per folder in the file's order (the root folder
 // first, Level 1, its path the root's name in the file), LargestFiles and Folder100, and
-// drive.Drive().Imported holding every counted file for the listing. Folders' own totals are filled
+// drive.Files holding every entry (FromFile) for the listing and what reads the whole tree. Folders' own totals are filled
 // and summarised. Counting follows the scan's rules: only regular files count (entries marked
 // notreg or excluded count nothing and get no row), folders' own sizes are not counted, and
 // under HardLinkRule::Once a file with more than one name counts once, at its first name in

@@ -148,12 +148,17 @@ struct Record {
   // With a sink: every entry but the subfolders, in listing order, and their names.
   std::vector<WalkEntry> entries;
   std::string entryNames;
+  // Where the drive keeps entries: every entry but the subfolders, in listing order, packed
+  // for the store; and per linked file (links), its record's offset in packed.
+  EntryPacker packed;
+  std::vector<std::uint64_t> linkedAt;
 
   // The memory it holds, near enough to bound what the folders read ahead keep.
   std::size_t Bytes() const {
     return candidateSizes.size() * (2 * sizeof(double) + sizeof(std::int32_t)) +
            candidateNames.size() + links.size() * sizeof(Linked) +
-           entries.size() * sizeof(WalkEntry) + entryNames.size();
+           entries.size() * sizeof(WalkEntry) + entryNames.size() + packed.Capacity() +
+           linkedAt.size() * sizeof(std::uint64_t);
   }
 };
 
@@ -171,8 +176,10 @@ struct Node {
   std::vector<std::int64_t> subListings;  // their own sizes (their listings' bytes), in order
   std::int64_t largestSub = 0;            // the largest of those
   std::int64_t listing = 0;               // this folder's own size, from its parent's stat
-  std::vector<std::int64_t> subMtimes;    // with a sink: the subfolders' modification times
-  std::int64_t mtime = -1;                // with a sink: this folder's, from its parent's stat
+  // With a sink or kept entries: the subfolders' modification times, and this folder's, from
+  // its parent's stat (-1: unknown).
+  std::vector<std::int64_t> subMtimes;
+  std::int64_t mtime = -1;
 };
 
 using NodeList = std::list<Node>;
@@ -253,6 +260,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       driveDev_ = st.st_dev;
       root.mtime = st.st_mtim.tv_sec;
     }
+    if (keep_) drive_.Drive().Files->Device = driveDev_;
     // The root is read here, whole even after a stop, so the partial result of a stop still
     // knows every folder of the root.
     Scratch scratch;
@@ -613,7 +621,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       s.name.assign(node.subNames, i, len);
       s.depth = node.depth + 1;
       s.listing = node.subListings[k];
-      if (sink_) s.mtime = node.subMtimes[k];
+      if (noteOthers_) s.mtime = node.subMtimes[k];
       i += len + 1;
     }
     node.subNames.clear();
@@ -704,7 +712,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       if (!inodeOrder_.load(std::memory_order_relaxed)) {
         ForEachDirent(s.chunk.data(), n, [&](unsigned char type, const char* nm) {
           if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) {
-            if (sink_) Note(r, nm, WalkEntry{WalkEntry::Kind::Other});
+            if (noteOthers_) Note(r, nm, WalkEntry{WalkEntry::Kind::Other});
             return;
           }
           const bool files = Scanning.load(std::memory_order_relaxed);
@@ -726,7 +734,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
                                [&](std::uint64_t ino, unsigned char type, const char* nm) {
                                  const bool other =
                                      type != DT_DIR && type != DT_REG && type != DT_UNKNOWN;
-                                 if (other && !sink_) return;
+                                 if (other && !noteOthers_) return;
                                  const bool files = Scanning.load(std::memory_order_relaxed);
                                  if (type == DT_REG && !files) return;
                                  s.stated.push_back(Stated{ino, nm, type, files, other});
@@ -763,8 +771,19 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (!VanishedSinceListing(error)) r.statFailed = true;
   }
 
-  // With a sink: files one entry that is no subfolder into the record, in listing order.
-  static void Note(Record& r, const char* nm, const WalkEntry& e) {
+  // With a sink or kept entries: files one entry that is no counted file into the record, in
+  // listing order (with a sink, files too).
+  void Note(Record& r, const char* nm, const WalkEntry& e) const {
+    if (keep_) {
+      StoredEntry s;
+      s.What = e.What == WalkEntry::Kind::OtherFs ? StoredEntry::Kind::OtherFs
+                                                  : StoredEntry::Kind::Other;
+      s.HasTime = e.Stated;
+      s.Time = e.Mtime;
+      s.Name = nm;
+      r.packed.Add(s);
+      return;
+    }
     r.entries.push_back(e);
     r.entryNames.append(nm, std::strlen(nm) + 1);
   }
@@ -776,19 +795,19 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     if (S_ISDIR(st.st_mode)) {
       if (type == DT_REG) return;
       if (st.st_dev != t.dev) {
-        if (sink_) Note(r, nm, WalkEntry{WalkEntry::Kind::OtherFs});
+        if (noteOthers_) Note(r, nm, WalkEntry{WalkEntry::Kind::OtherFs});
         return;
       }
       node.subNames.append(nm, std::strlen(nm) + 1);
       node.subListings.push_back(st.st_size);
-      if (sink_) node.subMtimes.push_back(st.st_mtim.tv_sec);
+      if (noteOthers_) node.subMtimes.push_back(st.st_mtim.tv_sec);
       node.largestSub = std::max<std::int64_t>(node.largestSub, st.st_size);
       ++r.subfolders;
       return;
     }
     if (type == DT_DIR || !files) return;
     if (!CountsAsFile(st.st_mode, nm)) {
-      if (sink_) {
+      if (noteOthers_) {
         WalkEntry e{WalkEntry::Kind::Other, true};
         e.Mtime = st.st_mtim.tv_sec;
         Note(r, nm, e);
@@ -808,10 +827,27 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       Note(r, nm, e);
       return;
     }
+    std::uint32_t record = 0;
+    if (keep_) {
+      StoredEntry e;
+      e.HasTime = true;
+      e.Time = st.st_mtim.tv_sec;
+      e.Executable = (st.st_mode & 0111) != 0;
+      e.Size = static_cast<std::uint64_t>(st.st_size);
+      e.Allocated = static_cast<std::uint64_t>(allocated);
+      e.Linked = st.st_nlink > 1;
+      if (e.Linked) {
+        e.Inode = st.st_ino;
+        e.Links = st.st_nlink;
+      }
+      e.Name = nm;
+      record = r.packed.Add(e);
+    }
     std::int32_t link = -1;
     if (st.st_nlink > 1 && countOnce_) {
       link = static_cast<std::int32_t>(r.links.size());
       r.links.push_back(Record::Linked{FileId{st.st_dev, st.st_ino}, size, allocated});
+      if (keep_) r.linkedAt.push_back(record);
     } else {
       t.used += size;
       t.allocated += allocated;
@@ -850,13 +886,21 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     folder->AllocatedSpace = folder->fAllocatedSpace = r.allocated;
     folder->FileCount = folder->fFileCount = r.files;
     folder->FolderCount = folder->fFolderCount = r.subfolders;
+    if (keep_) {
+      linkPositions_ = r.linkedAt;
+      folder->FilesAt = drive_.Drive().Files->AddFolder(
+          StoredFolder{r.readable, node.mtime >= 0, node.mtime}, r.packed, &linkPositions_);
+    }
     // A folder that could not be read whole may hold more: it keeps its expander.
     folder->Children = r.subfolders > 0 || !r.readable;
     // Names of linked files claim their file in the walk's order, as the one-thread walk does.
     linkCounts_.assign(r.links.size(), 0);
     for (std::size_t k = 0; k < r.links.size(); ++k) {
       const Record::Linked& l = r.links[k];
-      if (!ClaimHardLink(drive_, options_, l.id, l.size, l.allocated, *folder)) continue;
+      if (!ClaimHardLink(drive_, options_, l.id, l.size, l.allocated, *folder)) {
+        if (keep_) drive_.Drive().Files->SetCountedElsewhere(linkPositions_[k], true);
+        continue;
+      }
       linkCounts_[k] = 1;
       folder->UsedSpace = folder->fUsedSpace += l.size;
       folder->AllocatedSpace = folder->fAllocatedSpace += l.allocated;
@@ -986,6 +1030,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   const std::int32_t unit_;
   const bool countOnce_ = options_.Links == HardLinkRule::Once;
   WalkSink* const sink_ = options_.Sink;
+  // The drive keeps every entry (FileStore): the records pack them as they are read.
+  const bool keep_ = !sink_ && drive_.Drive().Files != nullptr;
+  const bool noteOthers_ = sink_ || keep_;
   bool sinkFailed_ = false;  // the sink refused a folder: the walk ends as on a stop
   // The caller's reader is the plain one: its calls can be made directly.
   const bool plainReader_ = typeid(reader_) == typeid(DirectoryReader);
@@ -1027,6 +1074,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::string path_;           // the path of the folder being made, ending in "/"
   std::string scratch_;
   std::vector<char> linkCounts_;  // per linked name of the folder being made: it counts
+  std::vector<std::uint64_t> linkPositions_;  // and its record in the drive's store
 };
 
 }  // namespace

@@ -61,6 +61,8 @@ struct Frame {
   ino_t ino = 0;
   DiskObject* folder = nullptr;
   std::string names;         // subfolder names, each ended by NUL, in listing order
+  std::vector<std::int64_t> mtimes;  // their modification times, when entries are kept
+  std::size_t nextIndex = 0;         // the next name's place among them
   std::size_t next = 0;      // offset of the next name in names
   std::size_t pathSize = 0;  // length of the folder's path, a prefix of the walk's path_
 };
@@ -82,22 +84,29 @@ class Walker {
   bool Run() {
     const int rootFd = OpenScanRoot(reader_, drive_, options_);
     struct stat st {};
-    if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) driveDev_ = st.st_dev;
+    std::int64_t rootTime = -1;
+    if (rootFd >= 0 && ::fstat(rootFd, &st) == 0) {
+      driveDev_ = st.st_dev;
+      rootTime = st.st_mtim.tv_sec;
+    }
+    if (keep_) drive_.Drive().Files->Device = driveDev_;
     path_ = drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
-    DiskObject* root = ScanFolder(rootFd, std::string(), &drive_, true);
+    DiskObject* root = ScanFolder(rootFd, std::string(), &drive_, true, rootTime);
     while (!stack_.empty()) {
       Frame& top = stack_.back();
       if (top.next < top.names.size() && Scanning.load(std::memory_order_relaxed)) {
         const char* name = top.names.c_str() + top.next;
         const std::size_t len = std::strlen(name);
         top.next += len + 1;
+        const std::int64_t time = keep_ ? top.mtimes[top.nextIndex] : -1;
+        ++top.nextIndex;
         const int fd = reader_.OpenAt(top.fd, name);
         DiskObject* parent = top.folder;
         // Built before the call: it may grow the stack and move top.
         std::string childName(name, len);
         path_.resize(top.pathSize);
         path_.append(childName).push_back('/');
-        ScanFolder(fd, std::move(childName), parent, false);
+        ScanFolder(fd, std::move(childName), parent, false, time);
         LimitOpenFolders();
       } else {
         Leave();
@@ -111,7 +120,8 @@ class Walker {
   // Creates the folder's object, reads its entries, counts its files and, when it has
   // subfolders, pushes it on the stack (taking over fd). Closes fd otherwise. path_ holds
   // the folder's path; only the root folder keeps it.
-  DiskObject* ScanFolder(int fd, std::string name, DiskObject* parent, bool isRoot) {
+  DiskObject* ScanFolder(int fd, std::string name, DiskObject* parent, bool isRoot,
+                         std::int64_t time) {
     if (Tracing()) Trace("Globals.ScanFolder(" + name + ")");
     ++currentLevel_;
     DiskObject* folder =
@@ -121,9 +131,16 @@ class Walker {
     const bool readable = fd >= 0 && ReadListing(fd);
     Frame frame;
     std::int32_t subfolders = 0;
+    packed_.Clear();
+    linkedAt_.clear();
     if (readable) {
-      subfolders = ListSubfolders(fd, frame.names);
+      subfolders = ListSubfolders(fd, frame.names, frame.mtimes);
       ScanFiles(fd, *folder);
+    }
+    if (keep_) {
+      folder->FilesAt = drive_.Drive().Files->AddFolder(
+          StoredFolder{readable && !statFailed_, time >= 0, time}, packed_, &linkedAt_);
+      for (const std::uint64_t at : linkedAt_) drive_.Drive().Files->SetCountedElsewhere(at, true);
     }
     folder->FolderCount = subfolders;
     folder->fFolderCount = subfolders;
@@ -165,11 +182,15 @@ class Walker {
     }
   }
 
-  // Appends the names of the folder's subfolders on the drive's file system to names.
-  std::int32_t ListSubfolders(int fd, std::string& names) {
+  // Appends the names of the folder's subfolders on the drive's file system to names (and,
+  // when entries are kept, their times to mtimes). Where entries are kept, the listing learns
+  // what the files' pass needs to keep every entry in listing order: a mount point's type
+  // becomes kMountPoint, and an entry of unknown type that is a folder DT_DIR.
+  std::int32_t ListSubfolders(int fd, std::string& names, std::vector<std::int64_t>& mtimes) {
     std::int32_t count = 0;
     for (std::size_t i = 0; i < listing_.size();) {
       const auto type = static_cast<unsigned char>(listing_[i]);
+      char& typeByte = listing_[i];
       const char* nm = listing_.data() + i + 1;
       const std::size_t len = std::strlen(nm);
       i += len + 2;
@@ -177,14 +198,40 @@ class Walker {
       struct stat st {};
       if (reader_.StatAt(fd, nm, st) != 0) {
         StatFailed(errno);
+        if (keep_ && type == DT_DIR) typeByte = static_cast<char>(kSkipped);
         continue;
       }
-      if (!S_ISDIR(st.st_mode)) continue;
-      if (st.st_dev != driveDev_) continue;  // a mount point: another drive's folder
+      if (!S_ISDIR(st.st_mode)) {
+        // A folder's listing that names no folder any more: no entry of the folder's.
+        if (keep_ && type == DT_DIR) typeByte = static_cast<char>(kSkipped);
+        continue;
+      }
+      if (keep_) typeByte = static_cast<char>(DT_DIR);
+      if (st.st_dev != driveDev_) {  // a mount point: another drive's folder
+        if (keep_) typeByte = static_cast<char>(kMountPoint);
+        continue;
+      }
       names.append(nm, len + 1);
+      if (keep_) mtimes.push_back(st.st_mtim.tv_sec);
       ++count;
     }
     return count;
+  }
+
+  // Listing types the subfolders' pass gives entries for the files' pass, beyond the d_type
+  // values (which stop at 14).
+  static constexpr unsigned char kMountPoint = 0xF0, kSkipped = 0xF1;
+
+  // Keeps an entry that is no counted file: a link, device, FIFO or socket, or a mount point.
+  void KeepOther(const char* nm, StoredEntry::Kind kind, const struct stat* st) {
+    StoredEntry e;
+    e.What = kind;
+    if (st) {
+      e.HasTime = true;
+      e.Time = st->st_mtim.tv_sec;
+    }
+    e.Name = nm;
+    packed_.Add(e);
   }
 
   // Counts and sizes the folder's files, offering each to the largest-files list.
@@ -202,7 +249,12 @@ class Walker {
       i += len + 2;
       // Entries whose type already says they are no file are never counted; a stat would
       // only confirm it.
-      if (type != DT_REG && type != DT_UNKNOWN) continue;
+      if (type != DT_REG && type != DT_UNKNOWN) {
+        if (!keep_ || type == DT_DIR || type == kSkipped) continue;
+        KeepOther(nm, type == kMountPoint ? StoredEntry::Kind::OtherFs : StoredEntry::Kind::Other,
+                  nullptr);
+        continue;
+      }
       struct stat st {};
       if (reader_.StatAt(fd, nm, st) != 0) {
         StatFailed(errno);
@@ -211,13 +263,35 @@ class Walker {
       const auto size = static_cast<double>(st.st_size);
       if (Tracing()) TraceEntry(first, std::string(nm, len), st.st_size);
       first = false;
-      if (!CountsAsFile(st.st_mode, nm)) continue;
+      if (S_ISDIR(st.st_mode)) continue;  // a folder now, where the listing named a file
+      if (!CountsAsFile(st.st_mode, nm)) {
+        if (keep_) KeepOther(nm, StoredEntry::Kind::Other, &st);
+        continue;
+      }
       ++counted;
       ++folder.FileCount;
       ++folder.fFileCount;
       const double allocated = FileAllocated(st.st_blocks, size, unit);
-      if (st.st_nlink > 1 && !ClaimLink(FileId{st.st_dev, st.st_ino}, size, allocated, folder))
+      std::uint32_t record = 0;
+      if (keep_) {
+        StoredEntry e;
+        e.HasTime = true;
+        e.Time = st.st_mtim.tv_sec;
+        e.Executable = (st.st_mode & 0111) != 0;
+        e.Size = static_cast<std::uint64_t>(st.st_size);
+        e.Allocated = static_cast<std::uint64_t>(allocated);
+        e.Linked = st.st_nlink > 1;
+        if (e.Linked) {
+          e.Inode = st.st_ino;
+          e.Links = st.st_nlink;
+        }
+        e.Name = std::string_view(nm, len);
+        record = packed_.Add(e);
+      }
+      if (st.st_nlink > 1 && !ClaimLink(FileId{st.st_dev, st.st_ino}, size, allocated, folder)) {
+        if (keep_) linkedAt_.push_back(record);  // counted at another name
         continue;
+      }
       folder.UsedSpace += size;
       folder.fUsedSpace += size;
       folder.AllocatedSpace += allocated;
@@ -293,6 +367,11 @@ class Walker {
   std::vector<char> listing_;
   std::string path_;  // the path of the folder being read, ending in "/"
   std::string scratch_;
+  // The drive keeps every entry: the folder's, packed, and the offsets of those of its linked
+  // files that count at another name.
+  const bool keep_ = drive_.Drive().Files != nullptr;
+  EntryPacker packed_;
+  std::vector<std::uint64_t> linkedAt_;
 };
 
 }  // namespace
@@ -333,6 +412,8 @@ bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& o
   if (!drive.Drive().RootFolder.empty() && drive.Drive().RootFolder.back() != '/')
     drive.DriveForChange().RootFolder += '/';
   drive.DriveForChange().LinkRule = options.Links;
+  if (options.KeepFiles && !options.Sink && !drive.Drive().Files)
+    drive.DriveForChange().Files = std::make_shared<FileStore>();
   const bool adaptive = !TraceOn && AdaptiveScanThreads(options);
   const unsigned threads = TraceOn ? 1 : ScanThreads(options);
   if (!options.Sink && !adaptive && threads == 1) {

@@ -102,6 +102,9 @@ struct ScanOptions {
   // and no largest files, and hands each folder to the sink as it would have made it (always
   // on the parallel walk, however many threads). Progress counts as usual.
   WalkSink* Sink = nullptr;
+  // Whether the drive keeps every entry it meets in drive.Files (a new store): what the
+  // window's map, finds and exports read. The report needs only the folders. Never with a Sink.
+  bool KeepFiles = true;
 };
 
 // The thread count a scan with these options uses when it is fixed, and where adaptive

@@ -331,7 +331,7 @@ void DiskObject::AdoptScan(DiskObject& result) {
   d.hardLinks_ = std::move(r.hardLinks_);
   d.LinkRule = r.LinkRule;
   d.Folder100 = std::move(r.Folder100);
-  d.Imported = std::move(r.Imported);
+  d.Files = std::move(r.Files);
   d.Smallest = r.Smallest;
   d.SmallestIndex = r.SmallestIndex;
   d.DeepestLevel = r.DeepestLevel;
@@ -427,7 +427,8 @@ DiskObject* DriveOf(DiskObject* object) { return NearestDrive(object); }
 
 bool IsImported(const DiskObject* object) {
   const DiskObject* drive = DriveOf(object);
-  return drive && (drive->Class == ObjectClass::Import || drive->Drive().Imported);
+  const FileStore* files = drive ? drive->Drive().Files.get() : nullptr;
+  return drive && (drive->Class == ObjectClass::Import || (files && files->FromFile));
 }
 
 std::string VolumeRootOf(const DiskObject* object) {

@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/tree/file_store.h"
 #include "core/tree/hard_links.h"
 #include "core/tree/keyed_list.h"
 #include "core/tree/object_blocks.h"
@@ -131,8 +132,6 @@ inline bool IsDriveClass(ObjectClass c) {
   return c == ObjectClass::Drive || c == ObjectClass::Import;
 }
 
-class ImportedFiles;
-
 // What only some objects hold: the volume facts, the last scan and its lists of a drive (also
 // of a folder entry or an import), and the own path of the root, drives, a drive's root
 // folder and the largest-files folder. A DiskObject allocates one only when it needs it, so
@@ -162,10 +161,11 @@ struct DriveFields {
   // The "100 Largest Files" pseudo folder of the last scan. It is not one of the drive's
   // DiskObjects; the drive owns it so that it lives exactly as long as the scan.
   std::unique_ptr<DiskObject> Folder100;
-  // Import, and a drive object an import fills: the files of the imported tree, which the
-  // listing shows instead of reading a disk. Never changed once set, so a listing worker may
-  // keep it alive and read it while the window thread goes on.
-  std::shared_ptr<const ImportedFiles> Imported;
+  // Every entry of the last scan's folders other than subfolders (see file_store.h), or of the
+  // saved scan it read, which the listing shows instead of reading a disk (FromFile); also an
+  // Import's. Null when the scan kept no entries (a report). Shared, so that a reader on
+  // another thread keeps what it was given; only the window thread changes it.
+  std::shared_ptr<FileStore> Files;
 
  private:
   friend struct DiskObject;
@@ -197,6 +197,8 @@ struct DiskObject {
   // reads it to learn whether every entry of a branch came back, and so whether the whole
   // table needs a pass).
   std::int32_t LinkClaims = 0;
+  // Folder: where its entries start in its drive's Files, FileStore::kNone when it has none.
+  std::uint64_t FilesAt = FileStore::kNone;
   // Folder: where its FolderList put it (0-based), a hint that PositionOf starts from.
   std::uint32_t ListHint = 0;
   ObjectClass Class = ObjectClass::None;
@@ -263,10 +265,9 @@ struct DiskObject {
   std::unique_ptr<DriveFields> drive_;
 };
 
-// A scan of a million folders keeps a million of these: a plain folder is 120 bytes (a name,
-// four totals, a parent, seven counts and a null pointer to its DriveFields), which leaves
-// room for one more 8-byte field within 128. Anything only some objects need belongs in
-// DriveFields.
+// A scan of a million folders keeps a million of these, so a plain folder is held to 128
+// bytes: a name, a parent, four totals, where its entries start, seven counts and a null
+// pointer to its DriveFields. Anything only some objects need belongs in DriveFields.
 static_assert(sizeof(DiskObject) <= 128, "a plain folder must stay small: see DriveFields");
 
 inline const std::string& DiskObjectKey(const DiskObject& d) { return d.OwnPath(); }

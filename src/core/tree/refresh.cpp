@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/tree/kept_entries.h"
 #include "core/tree/largest.h"
 
 namespace kestrum {
@@ -84,6 +85,15 @@ struct Branch {
   std::int64_t LinkClaims = 0;  // the hard-link table's entries its folders counted, at least
 };
 
+// Calls visit for top and every folder below it in folders.
+template <typename Visit>
+void ForEachInBranch(FolderList& folders, DiskObject* top, Visit&& visit) {
+  std::size_t i = folders.PositionOf(top);
+  if (i == 0) return;
+  visit(*top);
+  for (DiskObject* f; (f = folders.Item(++i)) && f->Level > top->Level;) visit(*f);
+}
+
 Branch BranchOf(const FolderList& folders, const DiskObject* top) {
   std::size_t i = folders.PositionOf(top);
   if (i == 0) return {};
@@ -106,6 +116,9 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   const bool deepestInside = old.Deepest >= drive.Drive().DeepestLevel;
   const Totals before = SubtreeTotals(*folder);
   Totals after;
+  // The branch's entries go from the drive's store; the rescan's are copied in below.
+  FileStore* files = drive.Drive().Files.get();
+  ForgetBranchEntries(drive, *folder);
   DiskObject* parent = folder->Parent;
   const DiskObject* newTop = rescan ? rescan->DiskObjects().Item(1) : nullptr;
   if (newTop) {
@@ -120,9 +133,16 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     folder->fFolderCount = newTop->fFolderCount;
     folder->Children = newTop->Children;
     folder->LinkClaims = newTop->LinkClaims;
+    folder->FilesAt = files ? newTop->FilesAt : FileStore::kNone;
     // Pointers only: the old folders are compared, never read, once ended.
     removed.clear();
     drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed);
+    if (files) {
+      const FileStore* from = rescan->Drive().Files.get();
+      ForEachInBranch(drive.DiskObjects(), folder, [files, from](DiskObject& f) {
+        f.FilesAt = from ? files->CopyRun(*from, f.FilesAt) : FileStore::kNone;
+      });
+    }
   } else {
     after.Folders = -1;  // the folder itself goes from its parent's count
     drive.DiskObjects().RemoveBranch(folder, &removed);
@@ -182,6 +202,8 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     drive.UsedSpace = root->UsedSpace;
     drive.AllocatedSpace = root->AllocatedSpace;
   }
+  // Refreshes leave the runs they replaced behind; they are given back once they weigh.
+  CompactFilesIfWorthIt(drive);
 }
 
 }  // namespace kestrum

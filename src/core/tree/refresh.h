@@ -16,6 +16,8 @@ namespace kestrum {
 //    move over as they are. Gone: folder and everything below it leave the drive.
 //  - Every ancestor up to the root folder, and the drive, change by the exact difference of
 //    bytes, allocation, files and folders; DeepestLevel is found again.
+//  - The drive's store of entries (Files) forgets the branch's runs and takes copies of the
+//    rescan's, and is compacted once what it holds for no folder weighs (kept_entries.h).
 //  - The drive's hard-link table drops what the old folders counted and takes what the rescan
 //    counted (its files claimed by the rescan's first folder become folder's).
 //  - The largest-files list drops the entries under folder's path, takes the rescan's (with

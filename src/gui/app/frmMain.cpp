@@ -474,7 +474,8 @@ std::vector<std::string> frmMain::AskScanFiles() {
 std::string frmMain::AskExportFile(const std::string& folder) {
   const QString f = QFileDialog::getSaveFileName(
       this, "Export Scan of " + QFile::decodeName(QByteArray::fromStdString(folder)),
-      QDir::homePath() + "/scan.json", "Saved scans (*.json);;All files (*)");
+      QDir::homePath() + "/scan.json",
+      "Saved scans (*.json *.json.gz *.json.zst);;All files (*)");
   return f.isEmpty() ? std::string() : QFile::encodeName(f).toStdString();
 }
 

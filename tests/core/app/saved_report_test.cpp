@@ -18,7 +18,7 @@
 #include "core/saved/json_import.h"
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
-#include "core/tree/imported_files.h"
+#include "core/tree/file_store.h"
 #include "core/tree/summary.h"
 #include "core/saved/saved_support.h"
 #include "support/test_support.h"
@@ -191,15 +191,14 @@ TEST(SavedReport, FurtherNamesOfALinkedFileAreMarked) {
   const Imported each = Import(file, HardLinkRule::Each);
   ASSERT_TRUE(once.Ok && each.Ok);
   EXPECT_EQ(once.Drive->UsedSpace, each.Drive->UsedSpace - 10000);
-  const ImportedFiles& files = *once.Drive->Drive().Imported;
+  const FileStore& files = *once.Drive->Drive().Files;
   std::vector<std::string> elsewhere;
   std::size_t count = 0;
   for (const auto& folder : once.Drive->DiskObjects())
-    for (std::uint64_t i = files.First(folder.get()); i != ImportedFiles::kEnd; ++count) {
-      const ImportedFile f = files.At(i);
+    files.ForEach(folder->FilesAt, [&](const StoredEntry& f) {
+      ++count;
       if (f.CountedElsewhere) elsewhere.push_back(folder->Path() + std::string(f.Name));
-      i = f.Next;
-    }
+    });
   EXPECT_EQ(count, files.Count());
   EXPECT_EQ(elsewhere, (std::vector<std::string>{root + "/a/b-again", root + "/a/b/one-again"}));
 }

@@ -51,6 +51,15 @@ struct Drive {
     root->SetPath(T + "/");
     root->RootDirectory = true;
     root->Parent = drive;
+    // What a scan keeps of the root's entries.
+    drive->DriveForChange().Files = std::make_shared<FileStore>();
+    EntryPacker packed;
+    for (const char* name : {"a.txt", "b.txt"}) {
+      StoredEntry e;
+      e.Name = name;
+      packed.Add(e);
+    }
+    root->FilesAt = drive->Drive().Files->AddFolder({}, packed);
     sub = AddFolder("sub", root);
     inner = AddFolder("inner", sub);
     locked = AddFolder("locked", root);
@@ -103,6 +112,13 @@ struct Drive {
     r.Selected = true;
     list.Add(std::move(r));
   }
+  // The names the drive keeps for the root folder.
+  std::string Kept() const {
+    std::string out;
+    drive->Drive().Files->ForEach(
+        root->FilesAt, [&out](const StoredEntry& e) { out += std::string(e.Name) + " "; });
+    return out;
+  }
   // Gives the command and lets it run to its end.
   bool Run(DeleteAction action, NodeId listed) {
     const bool given = cmd.DeleteFiles(action, listed);
@@ -151,8 +167,10 @@ TEST(DeleteFiles, DeletesTheSelectedRowsAndKeepsTreeModelAndLargestFilesInStep) 
   EXPECT_EQ(d.drive->DiskObjects().Count(), folders - 2);
   EXPECT_EQ(d.drive->DiskObjects().Find(d.T + "/sub/"), nullptr);
   EXPECT_EQ(d.drive->DiskObjects().Find(d.T + "/locked/"), d.locked);
-  // Deleted from an ordinary folder: the largest-files list keeps its entry.
+  // Deleted from an ordinary folder: the largest-files list keeps its entry; what the scan
+  // kept of the file goes.
   EXPECT_EQ(d.drive->LargestFiles().Count(), 2u);
+  EXPECT_EQ(d.Kept(), "b.txt ");
   EXPECT_EQ(d.window.relists, 1);
   EXPECT_TRUE(d.window.Messages.empty());
   EXPECT_FALSE(d.slot.Busy());
@@ -173,6 +191,7 @@ TEST(DeleteFiles, FromTheLargestFilesFolderRemovesExactlyThatEntry) {
   EXPECT_TRUE(Exists(d.T + "/a.txt"));
   ASSERT_EQ(d.drive->LargestFiles().Count(), 1u);
   EXPECT_EQ(d.drive->LargestFiles().Find(key), nullptr);
+  EXPECT_EQ(d.Kept(), "a.txt ");
 
   // Gone meanwhile: counts as done (the entry goes too) and the message says so.
   Drive e;

@@ -33,6 +33,8 @@ class ViewRecorder : public MainView {
   void SetClipboard(const std::string& text, const std::string& uris) override {
     clipboard = {text, uris};
   }
+  std::string exportFile;  // the answer to "Export Scan..."'s question
+  std::string AskExportFile(const std::string&) override { return exportFile; }
   void SetTreeEnabled(bool) override {}
   void SelectNode(NodeId) override {}
   void ExpandNode(NodeId) override {}

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "core/saved/json_export.h"
+#include "core/saved/saved_support.h"
 #include "core/rows/list_cells.h"
 #include "listing_fixture.h"
 
@@ -99,14 +100,13 @@ TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
     ASSERT_FALSE(s.w.view.status.empty()) << name;
     EXPECT_EQ(s.w.view.status.back(), kSavedScanStatus) << name;
   }
-  // The entry, and a folder of it, selected in the tree: no scan, no refresh, no export.
+  // The entry, and a folder of it, selected in the tree: no scan, no refresh.
   for (NodeId n : {s.entry->Node, a}) {
     s.w.Ex().SetSelectedItem(n);
     s.w.view.status.clear();
     s.w.p->tbToolBar_ButtonClick("ScanDisks");
     s.w.p->MenuClick("mnuViewRefresh");
-    s.w.p->MenuClick("mnuExportScan");
-    EXPECT_EQ(s.w.view.status, (std::vector<std::string>(3, kSavedScanStatus)));
+    EXPECT_EQ(s.w.view.status, (std::vector<std::string>(2, kSavedScanStatus)));
     EXPECT_FALSE(s.w.p->Slot().Busy());
   }
   EXPECT_TRUE(s.w.view.questions.empty());
@@ -122,6 +122,36 @@ TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
   s.w.TreeClick(s.entry->Node);
   s.w.RowClick(1, kRightButton);
   EXPECT_TRUE(s.w.view.charts.empty());
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// "Export Scan..." writes what the window holds, not the disk: a saved scan exports what its
+// file said, whole or from a folder down, and compressed as its name asks.
+TEST(SavedScans, ExportWritesTheTreeShownFromMemory) {
+  SavedWorld s;
+  ASSERT_NE(s.entry, nullptr);
+  s.w.p->Queue()->Connect([&s](std::function<void()> t) { s.w.tasks.Post(std::move(t)); });
+  const auto exportAs = [&s](NodeId node, const std::string& name) {
+    s.w.Ex().SetSelectedItem(node);
+    s.w.view.exportFile = s.w.dir.Path() + "/" + name;
+    s.w.p->MenuClick("mnuExportScan");
+    s.w.tasks.RunWhile([&s] { return s.w.p->Slot().Busy(); });
+    return test::Import(s.w.view.exportFile);
+  };
+  const test::Imported whole = exportAs(s.entry->Node, "again.json.zst");
+  ASSERT_TRUE(whole.Ok) << whole.Message;
+  EXPECT_EQ(whole.Drive->UsedSpace, 3002);  // "two" is gone from the disk, not from the scan
+  const test::Imported a = exportAs(s.w.Child(s.RootFolder(), "a"), "a.json.gz");
+  ASSERT_TRUE(a.Ok) << a.Message;
+  EXPECT_EQ(a.Drive->DiskObjects().Item(1)->Path(), s.w.drivePath + "/a/");
+  EXPECT_EQ(a.Drive->UsedSpace, 3000);
+  EXPECT_EQ(s.w.view.status.back(), "Done: the scan is saved in " + s.w.view.exportFile);
+  s.w.p->Queue()->Disconnect();
 }
 
 }  // namespace

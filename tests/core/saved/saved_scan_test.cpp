@@ -17,7 +17,7 @@
 #include <sstream>
 #include <thread>
 
-#include "core/tree/imported_files.h"
+#include "core/tree/file_store.h"
 #include "core/saved/json_export.h"
 #include "core/saved/json_import.h"
 #include "core/scan/scanning.h"
@@ -160,7 +160,7 @@ TEST(SavedScan, RefusesDamagedFilesWithWhereAndWhy) {
         << c.text << " -> " << r.Message;
     // Nothing half-built is left.
     EXPECT_EQ(r.Drive->DiskObjectsIfAny() ? r.Drive->DiskObjectsIfAny()->Count() : 0u, 0u);
-    EXPECT_FALSE(r.Drive->Drive().Imported);
+    EXPECT_FALSE(r.Drive->Drive().Files);
   }
   const Imported binary = Import(t.Write("bin.ncdu", std::string("\xbfncduEX1\x01\x02", 10)));
   EXPECT_FALSE(binary.Ok);
@@ -435,6 +435,107 @@ TEST(SavedScan, ExportTargets) {
     EXPECT_EQ(got->compare(0, 6, "[1,2,{"), 0);
     EXPECT_EQ(got->substr(got->size() - 2), "]\n");
   }
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// Refuses to open one folder, as a folder without permission to read does.
+class Locked : public DirectoryReader {
+ public:
+  int OpenAt(int dirFd, const char* name) override {
+    if (std::strcmp(name, "locked") == 0) {
+      errno = EACCES;
+      return -1;
+    }
+    return DirectoryReader::OpenAt(dirFd, name);
+  }
+};
+
+std::string WithoutTimestamp(std::string text) {
+  const std::size_t at = text.find("\"timestamp\":");
+  if (at != std::string::npos) text.erase(at, text.find('}', at) - at);
+  return text;
+}
+
+std::string ToText(const DiskObject& drive) {
+  std::string text, error;
+  EXPECT_TRUE(ExportScan(
+      drive,
+      [&text](std::string_view piece) {
+        text.append(piece);
+        return true;
+      },
+      error))
+      << error;
+  return text;
+}
+
+// What a scan kept, and what an import of an export kept, export as the disk exports: every
+// kind of entry, links, an unreadable folder and names that need escapes; compressed by the
+// name asked for; and entries deleted since are left out.
+TEST(SavedScan, ExportFromMemoryEqualsTheExportOfTheDisk) {
+  TempDir t;
+  const std::string root = t.Path() + "/tree";
+  t.Mkdir("tree/a/b");
+  t.Mkdir("tree/locked");
+  t.Mkdir("tree/empty");
+  t.Write("tree/one", std::string(5000, 'x'));
+  t.Write("tree/a/quote\"d\nname", "abc");
+  t.Write("tree/a/b/big", std::string(70000, 'y'));
+  ASSERT_EQ(::chmod((root + "/a/b/big").c_str(), 0755), 0);
+  ASSERT_EQ(::link((root + "/one").c_str(), (root + "/a/one-again").c_str()), 0);
+  ASSERT_EQ(::symlink("one", (root + "/a/link").c_str()), 0);
+  ASSERT_EQ(::mkfifo((root + "/a/fifo").c_str(), 0644), 0);
+  Locked reader;
+  const std::string disk = WithoutTimestamp(Export(root, &reader));
+  ASSERT_NE(disk.find("read_error"), std::string::npos);
+  for (unsigned threads : {1u, 3u}) {
+    DiskObject drive;
+    drive.Class = ObjectClass::Drive;
+    drive.DriveForChange().RootFolder = root + "/";
+    drive.DriveForChange().AllocationUnit = 4096;
+    ScanOptions o;
+    o.Reader = &reader;
+    o.Threads = threads;
+    std::int32_t keys = 0;
+    Scanning = true;
+    ASSERT_TRUE(ScanDrive(drive, keys, o));
+    Scanning = false;
+    EXPECT_EQ(WithoutTimestamp(ToText(drive)), disk) << threads;
+  }
+  const std::string file = t.Write("scan.json", Export(root, &reader));
+  const Imported back = Import(file);
+  ASSERT_TRUE(back.Ok) << back.Message;
+  EXPECT_EQ(WithoutTimestamp(ToText(*back.Drive)), disk);
+  const std::string expected = Lines(*back.Drive);
+  for (const char* name : {"/again.json.gz", "/again.json.zst", "/again.json"}) {
+    std::string error;
+    ASSERT_TRUE(ExportScanToFile(*back.Drive, t.Path() + name, error)) << error;
+    const std::string written = test::Slurp(t.Path() + name);
+    const bool gz = std::strstr(name, ".gz"), zst = std::strstr(name, ".zst");
+    EXPECT_EQ(written.compare(0, 2, "\x1f\x8b") == 0, gz) << name;
+    EXPECT_EQ(written.compare(0, 4, "\x28\xB5\x2F\xFD") == 0, zst) << name;
+    const Imported again = Import(t.Path() + name);
+    ASSERT_TRUE(again.Ok) << again.Message;
+    EXPECT_EQ(Lines(*again.Drive), expected) << name;
+  }
+  // A deleted file goes from what the export says.
+  const DiskObject* a = back.Drive->DiskObjects().Find(root + "/a/");
+  ASSERT_TRUE(a);
+  back.Drive->Drive().Files->ForEach(a->FilesAt, [&](const StoredEntry& e) {
+    if (e.Name == "link") back.Drive->Drive().Files->SetGone(e.Position);
+  });
+  const std::string after = ToText(*back.Drive);
+  EXPECT_EQ(after.find("\"link\""), std::string::npos);
+  EXPECT_NE(after.find("\"fifo\""), std::string::npos);
+  // Nothing kept, nothing to export.
+  DiskObject none;
+  std::string error;
+  EXPECT_FALSE(ExportScan(none, [](std::string_view) { return true; }, error));
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "core/tree/largest.h"
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
+#include "core/tree/file_store.h"
 #include "core/tree/summary.h"
 #include "support/test_support.h"
 
@@ -70,6 +71,35 @@ void ExpectSameFolder(const DiskObject& a, const DiskObject& b) {
   EXPECT_EQ(a.fFolderCount, b.fFolderCount) << a.Path();
 }
 
+// A folder's kept entries as text, one line each with every field, and a check that the files
+// among them are what its own totals were made of.
+std::string KeptEntries(const DiskObject& drive, const DiskObject& folder) {
+  if (!drive.Drive().Files) return "none";
+  const FileStore& store = *drive.Drive().Files;
+  const StoredFolder info = store.FolderInfo(folder.FilesAt);
+  std::string out = std::to_string(info.Readable) + " " + std::to_string(info.HasTime) + " " +
+                    std::to_string(info.Time) + "\n";
+  double used = 0, allocated = 0;
+  std::int32_t files = 0;
+  store.ForEach(folder.FilesAt, [&](const StoredEntry& e) {
+    out += std::to_string(static_cast<int>(e.What)) + " " + std::string(e.Name) + " " +
+           std::to_string(e.Size) + " " + std::to_string(e.Allocated) + " " +
+           std::to_string(e.HasTime) + ":" + std::to_string(e.Time) + " x" +
+           std::to_string(e.Executable) + " l" + std::to_string(e.Linked) + ":" +
+           std::to_string(e.Inode) + ":" + std::to_string(e.Links) + " e" +
+           std::to_string(e.CountedElsewhere) + "\n";
+    if (e.What != StoredEntry::Kind::File) return;
+    ++files;
+    if (e.CountedElsewhere) return;
+    used += static_cast<double>(e.Size);
+    allocated += static_cast<double>(e.Allocated);
+  });
+  EXPECT_EQ(files, folder.fFileCount) << folder.Path();
+  EXPECT_EQ(used, folder.fUsedSpace) << folder.Path();
+  EXPECT_EQ(allocated, folder.fAllocatedSpace) << folder.Path();
+  return out;
+}
+
 // Everything a scan produces, compared field by field.
 void ExpectSame(Result& one, Result& many) {
   EXPECT_EQ(one.ok, many.ok);
@@ -80,6 +110,7 @@ void ExpectSame(Result& one, Result& many) {
     const DiskObject& fa = *a.DiskObjects().Item(i);
     const DiskObject& fb = *b.DiskObjects().Item(i);
     ExpectSameFolder(fa, fb);
+    EXPECT_EQ(KeptEntries(a, fa), KeptEntries(b, fb)) << fa.Path();
     if (i == 1) {
       EXPECT_EQ(fa.Parent, &a);
       EXPECT_EQ(fb.Parent, &b);
@@ -129,8 +160,18 @@ void MakeRandomTree(const std::string& root, int folders, int files, unsigned se
     paths.push_back(p);
   }
   const std::size_t sizes[] = {0, 1, 4096, 4097, 5000, 5000, 5000, 10000, 123456};
-  for (int i = 0; i < files; ++i)
-    WriteSized(paths[rng() % paths.size()] + "/f" + std::to_string(i), sizes[rng() % 9]);
+  for (int i = 0; i < files; ++i) {
+    const std::string& in = paths[rng() % paths.size()];
+    WriteSized(in + "/f" + std::to_string(i), sizes[rng() % 9]);
+    // Entries that count nothing are kept too, in listing order; and executables are marked.
+    if (i % 11 == 0) {
+      ASSERT_EQ(::symlink("f0", (in + "/l" + std::to_string(i)).c_str()), 0);
+    }
+    if (i % 13 == 0) {
+      ASSERT_EQ(::chmod((in + "/f" + std::to_string(i)).c_str(), 0755), 0);
+    }
+  }
+  ASSERT_EQ(::mkfifo((root + "/fifo").c_str(), 0644), 0);
 }
 
 void ExpectAllModesSame(const std::string& root, ScanOptions o = {}) {
