@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
   CExplorer& ex = w.Presenter().Explorer();
   const NodeId rootFolder = ex.Node(ex.Node(ex.FirstNode())->Kids.front())->Kids.front();
   NodeId folder = kNoNode;
+  ex.FetchChildren(rootFolder);  // made when first shown
   for (NodeId k : ex.Node(rootFolder)->Kids)
     if (ex.Node(k)->Text == "files") folder = k;
   if (!folder) return 1;

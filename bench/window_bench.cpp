@@ -4,6 +4,7 @@
 //   window_bench tree ROOT   scans ROOT on this thread, then times on the window thread the
 //                            attach of the scanned drive to the tree, and expanding, scrolling
 //                            and collapsing in the tree view, each step painted at once.
+//   window_bench import FILE the same for a saved scan, read on this thread first.
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "core/commands/attach_scan.h"
+#include "core/saved/json_import.h"
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
 #include "core/tree/summary.h"
@@ -88,32 +90,29 @@ int Scan(const QString& root) {
   return 0;
 }
 
-int Tree(const QString& root) {
-  QTemporaryDir tmp;
-  auto w = WindowOver(tmp, root);
-  DiskObject* drive = nullptr;
-  for (const auto& o : *w->Presenter().DiskList())
-    if (o->Class == ObjectClass::Drive) drive = o.get();
-  if (!drive) return 1;
-  DiskObject result;
-  result.Class = ObjectClass::Drive;
-  result.SetPath(root.toStdString());
-  result.DriveForChange().RootFolder = root.toStdString() + "/";
-  result.DriveForChange().AllocationUnit = 4096;
-  std::int32_t keys = 0;
-  Scanning = true;
-  ScanDrive(result, keys);
-  Scanning = false;
-  SummarizeSizes(result);
-  const std::size_t folders = result.DiskObjects().Count();
+long StatusKiB(const char* key);
 
+DiskObject* OnlyDrive(gui::frmMain& w) {
+  DiskObject* drive = nullptr;
+  for (const auto& o : *w.Presenter().DiskList())
+    if (o->Class == ObjectClass::Drive) drive = o.get();
+  return drive;
+}
+
+// Times the attach of result (a summarised scan) to drive, and the tree's steps after it.
+int TimeTree(gui::frmMain& window, DiskObject& drive, DiskObject& result) {
+  gui::frmMain* w = &window;
+  const std::size_t folders = result.DiskObjects().Count();
   QTreeView* view = w->tvTreeView();
   gui::TreeModel* model = w->treeModel();
+  const long rssBefore = StatusKiB("VmRSS");
   QElapsedTimer clock;
   clock.start();
-  AttachScan(w->Presenter().Explorer(), *drive, result);
+  AttachScan(w->Presenter().Explorer(), drive, result);
   Paint(*w);
-  std::printf("folders %zu  attach and paint %.3f s\n", folders, clock.nsecsElapsed() / 1e9);
+  std::printf("folders %zu  attach and paint %.3f s  tree nodes %zu  memory %+ld KiB\n", folders,
+              clock.nsecsElapsed() / 1e9, w->Presenter().Explorer().NodeCount(),
+              StatusKiB("VmRSS") - rssBefore);
 
   auto timed = [&](auto&& step) {
     clock.restart();
@@ -164,7 +163,47 @@ int Tree(const QString& root) {
   for (auto it = opened.rbegin(); it != opened.rend() && ms.size() < 3000; ++it)
     ms.push_back(timed([&] { view->collapse(*it); }));
   Summary("collapse one folder", ms);
+  std::printf("tree nodes at the end %zu, peak memory %ld KiB\n",
+              w->Presenter().Explorer().NodeCount(), StatusKiB("VmHWM"));
   return 0;
+}
+
+int Tree(const QString& root) {
+  QTemporaryDir tmp;
+  auto w = WindowOver(tmp, root);
+  DiskObject* drive = OnlyDrive(*w);
+  if (!drive) return 1;
+  DiskObject result;
+  result.Class = ObjectClass::Drive;
+  result.SetPath(root.toStdString());
+  result.DriveForChange().RootFolder = root.toStdString() + "/";
+  result.DriveForChange().AllocationUnit = 4096;
+  std::int32_t keys = 0;
+  Scanning = true;
+  ScanDrive(result, keys);
+  Scanning = false;
+  SummarizeSizes(result);
+  return TimeTree(*w, *drive, result);
+}
+
+// The same for a saved scan read on this thread (the window's volume is a folder of its own).
+int ImportTree(const QString& file) {
+  QTemporaryDir tmp;
+  auto w = WindowOver(tmp, tmp.path());
+  DiskObject* drive = OnlyDrive(*w);
+  if (!drive) return 1;
+  DiskObject result;
+  result.SetPath(file.toStdString());
+  std::int32_t keys = 0;
+  ImportError error;
+  QElapsedTimer clock;
+  clock.start();
+  if (!ImportScan(file.toStdString(), result, keys, error)) {
+    std::fprintf(stderr, "%s\n", error.Message.c_str());
+    return 1;
+  }
+  std::printf("import read %.3f s\n", clock.nsecsElapsed() / 1e9);
+  return TimeTree(*w, *drive, result);
 }
 
 // A line of /proc/self/status in KiB: "VmRSS", "VmHWM".
@@ -253,15 +292,16 @@ int Zip(const QString& root, const QString& name, const QString& target) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc < 3) {
-    std::fprintf(stderr, "usage: window_bench scan|tree ROOT\n");
+    std::fprintf(stderr, "usage: window_bench scan|tree ROOT | import FILE\n");
     return 2;
   }
   const std::string mode = argv[1];
   const QString root = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
   if (mode == "scan") return Scan(root);
   if (mode == "tree") return Tree(root);
+  if (mode == "import") return ImportTree(root);
   if (mode == "zip" && argc == 5)
     return Zip(root, QString::fromLocal8Bit(argv[3]), QString::fromLocal8Bit(argv[4]));
-  std::fprintf(stderr, "usage: window_bench scan|tree ROOT | zip ROOT NAME TARGET\n");
+  std::fprintf(stderr, "usage: window_bench scan|tree ROOT | import FILE | zip ROOT NAME TARGET\n");
   return 2;
 }

@@ -1,5 +1,9 @@
 // "ScanDisks" and "Stop" driven through the window offscreen: status lines, the tree during
 // and after a scan, refusal of model-changing commands while busy.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -7,6 +11,7 @@
 #include <QTest>
 #include <thread>
 
+#include "core/commands/status_texts.h"
 #include "core/scan/scanning.h"
 #include "gui/app/frmMain.h"
 #include "support/test_support.h"
@@ -129,6 +134,30 @@ class TestScanWindow : public QObject {
     f.w->close();
     QVERIFY(!Scanning);
     QVERIFY(QFile::exists(f.cfg.filePath("Kestrum.conf")));
+  }
+
+  // A saved scan is read on the worker: the window keeps serving its events, shows the bytes
+  // read, refuses other long commands, and closing it ends the read; nothing is added.
+  void importRunsAsALongCommandAndClosingEndsIt() {
+    Fixture f(1);
+    const std::string fifo = f.tmp.filePath("fifo").toStdString();
+    QCOMPARE(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::size_t entries = f.w->Presenter().DiskList()->Count();
+    f.w->ImportScans({fifo});
+    QVERIFY(Scanning);
+    QVERIFY(!f.w->tvTreeView()->isEnabled());
+    const int fd = ::open(fifo.c_str(), O_WRONLY);  // once the worker has opened it
+    QVERIFY(fd >= 0);
+    const std::string part = "[1,2,{},[{\"name\":\"/srv\"},";
+    QCOMPARE(::write(fd, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+    QTRY_COMPARE_WITH_TIMEOUT(f.Status(), QString("Reading fifo: %1 b").arg(part.size()), 5000);
+    f.SelectDrive();
+    f.w->Button("ScanDisks")->trigger();  // refused while the import runs
+    QCOMPARE(f.Status(), QString(kBusyStatus));
+    f.w->close();  // returns once the worker has ended
+    ::close(fd);
+    QVERIFY(!Scanning);
+    QCOMPARE(f.w->Presenter().DiskList()->Count(), entries);
   }
 };
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "core/adapter/folder_nodes.h"
 #include "core/adapter/list_data.h"
 
 namespace kestrum {
@@ -84,7 +85,10 @@ void CExplorer::EraseBucket(std::size_t at) {
   --firstCount_;
 }
 
-CExplorer::CExplorer() { ClearNodes(); }
+CExplorer::CExplorer() {
+  GetChildren = [this](const ItemValue& v) { MakeChildNodes(*this, NodeOfData(v)); };
+  ClearNodes();
+}
 
 std::string_view CExplorer::Intern(std::string_view key) {
   auto it = imageKeys_.find(key);
@@ -136,9 +140,16 @@ int CExplorer::RowOf(NodeId id) const {
   return it == sib.end() ? -1 : static_cast<int>(it - sib.begin());
 }
 
+bool CExplorer::Told(NodeId node) const {
+  for (NodeId n = node; n != kNoNode; n = nodes_[n].Parent) {
+    const TreeNode& t = nodes_[n];
+    if (!t.Alive || t.Pending || t.Detached) return false;
+  }
+  return true;
+}
+
 NodeId CExplorer::NewNode(const std::string& text, NodeId parent, std::string image,
                           std::string selectedImage) {
-  const auto id = static_cast<NodeId>(nodes_.size());
   const bool detached = parent != kNoNode && nodes_[parent].Detached;
   auto& kids = nodes_[parent].Kids;
   auto pos = kids.end();
@@ -148,7 +159,10 @@ NodeId CExplorer::NewNode(const std::string& text, NodeId parent, std::string im
       return TextLess(t, nodes_[k].Text);
     });
   const int row = static_cast<int>(pos - kids.begin());
-  if (observer_ && !detached) observer_->NodeAboutToBeInserted(parent, row);
+  const bool tell = observer_ && !detached && Told(parent);
+  if (tell) observer_->NodeAboutToBeInserted(parent, row);
+  // Taken after the observer was told: a view answering it may have fetched children.
+  const auto id = static_cast<NodeId>(nodes_.size());
   TreeNode n;
   n.Text = text;
   n.Image = Intern(image);
@@ -160,7 +174,7 @@ NodeId CExplorer::NewNode(const std::string& text, NodeId parent, std::string im
   auto& k2 = nodes_[parent].Kids;  // nodes_ may have moved
   k2.insert(k2.begin() + row, id);
   ++liveNodes_;
-  if (observer_ && !detached) observer_->NodeInserted();
+  if (tell) observer_->NodeInserted();
   return id;
 }
 
@@ -208,10 +222,69 @@ void CExplorer::AttachNode(NodeId detached, NodeId parent) {
         kids.begin(), kids.end(), nodes_[detached].Text,
         [this](const std::string& t, NodeId k) { return TextLess(t, nodes_[k].Text); });
   const int row = static_cast<int>(pos - kids.begin());
-  if (observer_) observer_->NodeAboutToBeInserted(parent, row);
+  const bool tell = observer_ && Told(parent);
+  if (tell) observer_->NodeAboutToBeInserted(parent, row);
   nodes_[detached].Parent = parent;
-  kids.insert(kids.begin() + row, detached);
-  if (observer_) observer_->NodeInserted();
+  auto& k2 = nodes_[parent].Kids;
+  k2.insert(k2.begin() + row, detached);
+  if (tell) observer_->NodeInserted();
+}
+
+bool CExplorer::PlaceChildren(NodeId parent, const std::vector<NodeId>& order) {
+  if (parent != kNoNode && (!Node(parent) || nodes_[parent].Detached)) return false;
+  // The present children, the placeholder aside, must come in order and in their order;
+  // anything else must be the top of a detached subtree.
+  const auto& present = nodes_[parent].Kids;
+  const bool placeholderOnly =
+      parent != kNoNode && present.size() == 1 && nodes_[present[0]].Text == kPlaceholderText;
+  std::size_t next = placeholderOnly ? present.size() : 0;
+  for (NodeId n : order) {
+    if (next < present.size() && present[next] == n) {
+      ++next;
+      continue;
+    }
+    const TreeNode* t = Node(n);
+    if (!t || !t->Detached || t->Parent != kNoNode || n == parent) return false;
+  }
+  if (next != present.size()) return false;
+  if (order.size() == (placeholderOnly ? 0 : present.size())) return true;
+  if (placeholderOnly) RemovePlaceholderIfOnlyChild(parent);
+  std::vector<NodeId> sub;
+  auto join = [&](NodeId top) {
+    sub.clear();
+    Collect(top, sub);
+    for (NodeId s : sub) nodes_[s].Detached = false;
+    nodes_[top].Parent = parent;
+  };
+  const bool tell = observer_ && Told(parent);
+  if (!tell) {
+    for (NodeId n : order)
+      if (nodes_[n].Detached) join(n);
+    nodes_[parent].Kids = order;
+    return true;
+  }
+  for (std::size_t row = 0; row < order.size(); ++row) {
+    const NodeId n = order[row];
+    if (!nodes_[n].Detached) continue;
+    observer_->NodeAboutToBeInserted(parent, static_cast<int>(row));
+    join(n);
+    auto& kids = nodes_[parent].Kids;
+    kids.insert(kids.begin() + static_cast<std::ptrdiff_t>(row), n);
+    observer_->NodeInserted();
+  }
+  return true;
+}
+
+void CExplorer::SetPending(NodeId node, bool pending) {
+  if (Node(node)) nodes_[node].Pending = pending;
+}
+
+void CExplorer::FetchChildren(NodeId node) {
+  if (!Node(node) || !nodes_[node].Pending) return;
+  // Still pending while the handler adds: the observer hears nothing of it.
+  const ItemValue d = ItemData(node);
+  if (GetChildren && !IsEmpty(d)) GetChildren(d);
+  if (Node(node)) nodes_[node].Pending = false;
 }
 
 void CExplorer::AddPlaceholder(NodeId node) {
@@ -268,7 +341,7 @@ void CExplorer::RemoveNode(NodeId node) {
   if (!Node(node)) return;
   const NodeId parent = nodes_[node].Parent;
   const bool detachedTop = nodes_[node].Detached && parent == kNoNode;
-  const bool quiet = nodes_[node].Detached;
+  const bool quiet = nodes_[node].Detached || !Told(parent);
   const int row = detachedTop ? -1 : RowOf(node);
   if (observer_ && !quiet) observer_->NodeAboutToBeRemoved(parent, row);
   std::vector<NodeId> doomed;
@@ -410,6 +483,10 @@ void CExplorer::SetSelectedItem(NodeId node) {
 void CExplorer::TV_Expand(NodeId node) {
   if (!Node(node)) return;
   nodes_[node].Expanded = true;
+  if (nodes_[node].Pending) {
+    FetchChildren(node);
+    return;
+  }
   if (!RemovePlaceholderIfOnlyChild(node)) return;
   if (GetChildren) {
     const ItemValue d = ItemData(node);

@@ -37,17 +37,21 @@ struct TreeNode {
   // Image keys, interned by the explorer: a handful of keys serve every node.
   std::string_view Image;
   std::string_view SelectedImage;
-  NodeId Parent = kNoNode;
   std::vector<NodeId> Kids;
-  bool Sorted = false;  // keeps its children in text order
+  NodeId Parent = kNoNode;  // after Kids, so that the flags fill the room before Item
+  bool Sorted = false;      // keeps its children in text order
   bool Expanded = false;
   bool Alive = false;
-  bool Detached = false;            // in a subtree built apart from the tree (see AddDetachedNode)
+  bool Detached = false;  // in a subtree built apart from the tree (see AddDetachedNode)
+  // Some of its children are not made yet (see SetPending): expanding it, or a view asking
+  // for its children (FetchChildren), raises GetChildren to make them.
+  bool Pending = false;
   std::uint32_t Item = UINT32_MAX;  // slot of its data link, UINT32_MAX when it has none
 };
 
-// Told about every change of the tree, so that a view can follow it. Row is the 0-based
-// position among the parent's children.
+// Told about every change of the tree that a view may have shown, so that a view can follow
+// it: nothing is told of what happens below a pending node (see CExplorer::SetPending). Row
+// is the 0-based position among the parent's children.
 class TreeObserver {
  public:
   virtual ~TreeObserver() = default;
@@ -69,6 +73,9 @@ class CExplorer {
   bool AllowRename = false;
   bool AllowDelete = false;
 
+  // Asked to add the children of the node carrying the value (the placeholder's, or a
+  // pending node's). By default it makes the children of a model object's node from the
+  // model (MakeChildNodes, folder_nodes.h).
   std::function<void(const ItemValue&)> GetChildren;
   std::function<void(const ItemValue&)> GetItems;
   std::function<void(const ItemValue&, std::string& newName, bool& cancel)> RenameNode;
@@ -115,6 +122,27 @@ class CExplorer {
     if (Node(node)) AddPlaceholder(node);
   }
 
+  // Makes order node parent's children: the children it has (its placeholder aside) in the
+  // order they stand, with the tops of detached subtrees (AddDetachedNode) put among them,
+  // which join the tree as AttachNode's do but at the place order gives them, whatever the
+  // parent's Sorted says: the caller has sorted. A placeholder that was the only child goes
+  // first. The observer hears of each new child at its row, in order. Returns false, changing
+  // nothing, when order leaves out a child parent has or holds any other node.
+  bool PlaceChildren(NodeId parent, const std::vector<NodeId>& order);
+
+  // Marks a node whose children are made on demand: until its children are fetched, some of
+  // them (or all, the placeholder standing for them) are missing, and the observer hears
+  // nothing of what happens below it, since no view can have shown its children yet.
+  void SetPending(NodeId node, bool pending);
+  // Makes a pending node's missing children: raises GetChildren for its data (the handler
+  // adds them; the observer is not told, as a view asks for them before it shows them) and
+  // clears the mark. Nothing for a node that is not pending. Views call it before they count
+  // or show a node's children.
+  void FetchChildren(NodeId node);
+  // True when the observer hears of changes among node's children: neither node nor an
+  // ancestor is pending or detached.
+  bool Told(NodeId node) const;
+
   // Removes a node with its descendants, and their data links.
   void RemoveNode(NodeId node);
   // Removes the first node carrying data; nothing when none does.
@@ -131,7 +159,8 @@ class CExplorer {
   NodeId GetNodeFromPath(const std::string& fullPath) const;
   std::string FullPath(NodeId node) const;
 
-  // Tree events, called by the window.
+  // Tree events, called by the window. Expanding a pending node fetches its children;
+  // expanding one whose only child is the placeholder removes it and raises GetChildren.
   void TV_Expand(NodeId node);
   void TV_Collapse(NodeId node);
   void TV_NodeClick(NodeId node);

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "core/adapter/folder_nodes.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -15,16 +16,6 @@ void RemoveDriveSubtree(CExplorer& explorer, const DiskObject& drive) {
   for (NodeId k : kids) explorer.RemoveNode(k);
 }
 
-namespace {
-
-NodeId AddFolderNode(CExplorer& explorer, DiskObject& f) {
-  const NodeId parentNode = f.Parent ? f.Parent->Node : kNoNode;
-  return explorer.AddNode(f.Label(), ItemValue(&f), false, parentNode, f.ClosedIcon(), f.OpenIcon(),
-                          true);
-}
-
-}  // namespace
-
 void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result) {
   RemoveDriveSubtree(explorer, drive);
   drive.AdoptScan(result);
@@ -34,27 +25,10 @@ void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result) {
 }
 
 void AddScanNodes(CExplorer& explorer, DiskObject& drive) {
-  if (!drive.DiskObjectsIfAny()) return;
-  // The root folder's subtree is built apart and reaches the view as one insertion, with
-  // each folder's children sorted once instead of at every insertion.
-  DiskObject* rootFolder = nullptr;
-  explorer.Reserve(drive.DiskObjects().Count() + 1);
-  for (const auto& f : drive.DiskObjects()) {
-    if (!rootFolder) {
-      rootFolder = f.get();
-      f->Node = explorer.AddDetachedNode(f->Label(), ItemValue(f.get()), false, f->ClosedIcon(),
-                                         f->OpenIcon(), true);
-    } else {
-      f->Node = AddFolderNode(explorer, *f);
-    }
-  }
-  if (drive.Drive().Folder100)
-    drive.Drive().Folder100->Node = AddFolderNode(explorer, *drive.Drive().Folder100);
-  // Folders that may hold folders but got none in the tree (unreadable, or a stop came
-  // first) keep their expander.
-  for (const auto& f : drive.DiskObjects())
-    if (f->Children && explorer.ChildCount(f->Node) == 0) explorer.AddExpander(f->Node);
-  if (rootFolder) explorer.AttachNode(rootFolder->Node, drive.Node);
+  const FolderList* folders = drive.DiskObjectsIfAny();
+  if (!folders || folders->Empty()) return;
+  // The root folder's node alone: the others are made as they are shown or gone to.
+  MakeNode(explorer, *folders->Item(1));
 }
 
 }  // namespace kestrum

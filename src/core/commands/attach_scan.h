@@ -8,14 +8,13 @@ namespace kestrum {
 // under the drive node (an earlier scan's root-folder node with its subtree, or the
 // placeholder) are removed first, the drive's DiskObjects, LargestFiles and Folder100 are
 // replaced by result's (see DiskObject::AdoptScan), the drive takes UsedSpace and
-// AllocatedSpace from result, and one tree node is added per folder in creation order (each
-// under its parent's node, sorted), then the "100 Largest Files" node under the root
-// folder's node. result is left empty. Costs one hash insert per folder in the adapter plus
-// its sorted insertion among its siblings.
+// AllocatedSpace from result, and the root folder's node is added under the drive node. The
+// other folders' nodes are made when they are first shown or gone to (folder_nodes.h), so
+// the attach costs the same for ten folders and for a million. result is left empty.
 void AttachScan(CExplorer& explorer, DiskObject& drive, DiskObject& result);
 
-// Adds the tree nodes of the scan the drive holds (its node has none yet): what AttachScan
-// does after taking the result over, for a drive whose tree was made anew.
+// Adds the root folder's node of the scan the drive holds (its node has none yet): what
+// AttachScan does after taking the result over, for a drive whose tree was made anew.
 void AddScanNodes(CExplorer& explorer, DiskObject& drive);
 
 // Removes every node under the drive's node (the placeholder or an earlier scan's subtree).

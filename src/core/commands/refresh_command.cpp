@@ -6,9 +6,11 @@
 #include <utility>
 #include <vector>
 
+#include "core/adapter/folder_nodes.h"
 #include "core/commands/attach_scan.h"
 #include "core/tree/refresh.h"
 #include "core/scan/scanning.h"
+#include "core/tree/subfolders.h"
 #include "core/tree/summary.h"
 #include "core/platform/errors.h"
 #include "core/platform/open_folder.h"
@@ -176,21 +178,31 @@ void RefreshCommand::Finish(const std::string& message) {
 
 namespace {
 
-// The paths of the expanded nodes at or below node, and the path of selected when it lies
-// below node.
-void ExpandedBelow(const CExplorer& explorer, NodeId node, NodeId selected,
-                   std::unordered_set<std::string>& expanded, std::string& selectedPath) {
-  std::vector<NodeId> todo{node};
+// A node that was made below the refreshed folder: its folder's path, whether it was
+// expanded, and whether its children had all been made (a view may have shown them).
+struct MadeNode {
+  std::string Path;
+  bool Expanded = false;
+  bool Whole = false;
+};
+
+// The nodes made below node (parents first), and the path of selected when it lies below node.
+std::vector<MadeNode> MadeBelow(const CExplorer& explorer, NodeId node, NodeId selected,
+                                std::string& selectedPath) {
+  std::vector<MadeNode> out;
+  std::vector<NodeId> todo;
+  if (const TreeNode* t = explorer.Node(node)) todo.assign(t->Kids.rbegin(), t->Kids.rend());
   while (!todo.empty()) {
     const NodeId n = todo.back();
     todo.pop_back();
     const TreeNode* t = explorer.Node(n);
-    if (!t) continue;
     const DiskObject* o = ObjectOf(explorer, n);
-    if (o && n != node && n == selected) selectedPath = o->Path();
-    if (o && t->Expanded) expanded.insert(o->Path());
-    for (NodeId k : t->Kids) todo.push_back(k);
+    if (!t || !o) continue;
+    if (n == selected) selectedPath = o->Path();
+    out.push_back({o->Path(), t->Expanded, !t->Pending});
+    for (auto k = t->Kids.rbegin(); k != t->Kids.rend(); ++k) todo.push_back(*k);
   }
+  return out;
 }
 
 }  // namespace
@@ -198,17 +210,21 @@ void ExpandedBelow(const CExplorer& explorer, NodeId node, NodeId selected,
 void RefreshCommand::Commit(Plan& p) {
   DiskObject* folder = p.Folder;
   DiskObject& drive = *p.Drive;
-  const NodeId folderNode = folder->Node;
-  const NodeId parentNode = folder->Parent ? folder->Parent->Node : kNoNode;
+  const NodeId folderNode = NodeOf(explorer_, folder);
+  const NodeId parentNode = folder->Parent ? NodeOf(explorer_, folder->Parent) : kNoNode;
   const NodeId selected = explorer_.SelectedItem();
   const bool selectedWithin = IsWithin(ObjectOf(explorer_, selected), folder);
-  std::unordered_set<std::string> expanded;
   std::string selectedPath;
-  ExpandedBelow(explorer_, folderNode, selected, expanded, selectedPath);
+  // Only the nodes that were made are made again, as they were: the refresh costs what the
+  // tree showed, not the size of the new branch.
+  const std::vector<MadeNode> made = MadeBelow(explorer_, folderNode, selected, selectedPath);
+  const TreeNode* top = explorer_.Node(folderNode);
+  const bool wasWhole = top && !top->Pending;
+  const bool wasExpanded = top && top->Expanded;
   // The listing shows objects that are about to go.
   window_.ClearList();
-  if (const TreeNode* t = explorer_.Node(folderNode)) {
-    const std::vector<NodeId> kids = t->Kids;
+  if (top) {
+    const std::vector<NodeId> kids = top->Kids;
     for (NodeId k : kids) explorer_.RemoveNode(k);
   }
   if (p.Gone) explorer_.RemoveNode(folderNode);
@@ -224,48 +240,51 @@ void RefreshCommand::Commit(Plan& p) {
   std::vector<NodeId> expand;
   if (p.Gone) {
     if (selectedWithin) select = parentNode;
-  } else {
-    // The new folders follow the refreshed one in creation order, each under its parent.
-    // Each child of the folder is built apart and added as one insertion.
+  } else if (explorer_.Exists(folderNode)) {
     const FolderList& all = drive.DiskObjects();
+    // The folder's node stands as a new one would: its children all made when a view may
+    // have shown them, else the placeholder for them.
     const std::size_t at = all.PositionOf(folder);
-    // The folders on the way down with their paths' lengths, so that each path is built from
-    // its parent's.
+    if (wasWhole) {
+      MakeChildNodes(explorer_, folderNode);
+    } else if (HasSubfolders(all, at)) {
+      explorer_.AddExpander(folderNode);
+    }
+    if (folder->Children && explorer_.ChildCount(folderNode) == 0)
+      explorer_.AddExpander(folderNode);
+    if (!HasSubfolders(all, at)) explorer_.SetPending(folderNode, false);
+    if (wasExpanded) expand.push_back(folderNode);
+    // The new folders of the made nodes' paths, and of the selected folder's path or its
+    // nearest ancestor: one pass over the new branch, each path built from its parent's.
+    std::unordered_map<std::string, DiskObject*> found;
+    for (const MadeNode& m : made) found.emplace(m.Path, nullptr);
+    DiskObject* nearest = folder;
+    std::size_t nearestLength = 0;
     std::vector<std::pair<const DiskObject*, std::size_t>> open;
     std::string path = p.FolderPath;
-    std::vector<NodeId> tops;
-    // A selected folder below: the new folder of its path, else its nearest ancestor there.
-    if (!selectedPath.empty()) select = folderNode;
-    std::size_t nearest = 0;
     for (std::size_t i = at + 1; i <= all.Count() && all.Item(i)->Level > folder->Level; ++i) {
       DiskObject* f = all.Item(i);
       while (!open.empty() && open.back().first != f->Parent) open.pop_back();
       path.resize(open.empty() ? p.FolderPath.size() : open.back().second);
       path += f->Name;
       path += '/';
-      if (f->Parent == folder) {
-        f->Node = explorer_.AddDetachedNode(f->Label(), ItemValue(f), false, f->ClosedIcon(),
-                                            f->OpenIcon(), true);
-        tops.push_back(f->Node);
-      } else {
-        f->Node = explorer_.AddNode(f->Label(), ItemValue(f), false, f->Parent->Node,
-                                    f->ClosedIcon(), f->OpenIcon(), true);
-      }
       open.emplace_back(f, path.size());
-      if (expanded.count(path)) expand.push_back(f->Node);
-      if (path.size() > nearest && selectedPath.compare(0, path.size(), path) == 0) {
-        select = f->Node;
-        nearest = path.size();
+      if (const auto it = found.find(path); it != found.end()) it->second = f;
+      if (path.size() > nearestLength && selectedPath.compare(0, path.size(), path) == 0) {
+        nearest = f;
+        nearestLength = path.size();
       }
     }
-    for (std::size_t i = at + 1; i <= all.Count() && all.Item(i)->Level > folder->Level; ++i) {
-      const DiskObject* f = all.Item(i);
-      if (f->Children && explorer_.ChildCount(f->Node) == 0) explorer_.AddExpander(f->Node);
+    for (const MadeNode& m : made) {
+      DiskObject* f = found[m.Path];
+      const NodeId n = f ? MakeNode(explorer_, *f) : kNoNode;
+      if (n == kNoNode) continue;
+      if (m.Whole) MakeChildNodes(explorer_, n);
+      if (m.Expanded) expand.push_back(n);
     }
-    for (NodeId t : tops) explorer_.AttachNode(t, folderNode);
-    if (folder->Children && explorer_.ChildCount(folderNode) == 0)
-      explorer_.AddExpander(folderNode);
-    if (expanded.count(p.FolderPath)) expand.insert(expand.begin(), folderNode);
+    // A selected folder below: the new folder of its path, else its nearest ancestor there.
+    if (!selectedPath.empty())
+      select = nearest == folder ? folderNode : MakeNode(explorer_, *nearest);
   }
   if (Tracing()) Trace("  refreshed " + p.FolderPath + (p.Gone ? " (gone)" : ""));
   Scanning = false;

@@ -378,6 +378,7 @@ std::string ComputerStatus(const DiskCollection& disks) {
 
 void Relist(MainPresenter& p) {
   const NodeId selected = p.SelectedNode();
+  p.Explorer().FetchChildren(selected);
   const TreeNode* n = p.Explorer().Node(selected);
   if (!n) return;
   p.Listing().FirstChildNode = n->Kids.empty() ? kNoNode : n->Kids.front();

@@ -18,6 +18,8 @@ NodeId FirstKid(const CExplorer& ex, NodeId node) {
 
 void GoIntoNode(MainPresenter& p, NodeId node) {
   CExplorer& ex = p.Explorer();
+  // The listing shows the node's children: all of them must be made.
+  ex.FetchChildren(node);
   p.Listing().FirstChildNode = FirstKid(ex, node);
   p.SetSelectedNode(node);
   ex.SetSelectedItem(node);
@@ -30,6 +32,7 @@ void tvTreeView_Click(MainPresenter& p) {
   CExplorer& ex = p.Explorer();
   const NodeId selected = ex.SelectedItem();
   if (!ex.Exists(selected)) return;
+  ex.FetchChildren(selected);
   ListingState& st = p.Listing();
   const NodeId first = FirstKid(ex, selected);
   st.FirstChildNode = first;

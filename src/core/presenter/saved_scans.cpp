@@ -1,9 +1,13 @@
 #include "core/presenter/saved_scans.h"
 
+#include <atomic>
 #include <cstdlib>
+#include <string_view>
+#include <utility>
 
 #include "core/commands/attach_scan.h"
 #include "core/commands/status_texts.h"
+#include "core/platform/numbers.h"
 #include "core/saved/json_export.h"
 #include "core/saved/json_import.h"
 #include "core/scan/scanning.h"
@@ -23,6 +27,22 @@ std::string Canonical(const std::string& file) {
 std::string Counted(const std::string& what, const ScanProgress& progress) {
   return what + ": " + std::to_string(progress.Folders.load()) + " folders, " +
          std::to_string(progress.Files.load()) + " files";
+}
+
+// What the progress line of an import reads: the file being read and how far.
+struct ImportReading {
+  std::atomic<std::size_t> Index{0};  // into the files given
+  ImportReadProgress Read;
+};
+
+// How a file is named in the status line: its own name, "-" as standard input.
+std::string FileLabel(const std::string& file) {
+  if (file == "-") return "standard input";
+  std::string_view name = file;
+  while (name.size() > 1 && name.back() == '/') name.remove_suffix(1);
+  if (const std::size_t slash = name.rfind('/'); slash + 1 < name.size())
+    name.remove_prefix(slash + 1);  // npos + 1 is 0: no folder in it
+  return std::string(name);
 }
 
 // Gives entry the scan in result: a new entry under the root, or the scan of the entry of the
@@ -82,6 +102,23 @@ void AddSavedScan(MainPresenter& p, std::unique_ptr<DiskObject> entry) {
   }
 }
 
+std::string ImportProgressText(const std::string& name, std::size_t index, std::size_t count,
+                               std::uint64_t bytes, std::int64_t size) {
+  std::string line = "Reading " + name;
+  if (count > 1) line += " (" + std::to_string(index + 1) + " of " + std::to_string(count) + ")";
+  line += ": " + FormatSize(static_cast<double>(bytes));
+  if (size >= 0) line += " of " + FormatSize(static_cast<double>(size));
+  return line;
+}
+
+std::string ImportEndText(std::size_t added, std::size_t count, bool stopped) {
+  const std::string what = std::to_string(added) + " of " + std::to_string(count) +
+                           " saved scans added";
+  if (stopped) return "Open Scan stopped: " + (added ? what : std::string("nothing was added"));
+  if (added == count) return "Done";
+  return added ? "Done: " + what : std::string("Open Scan failed: nothing was added");
+}
+
 void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
   if (files.empty()) return;
   if (p.Refused(Guard::Busy, false) || !p.Slot().Acquire()) {
@@ -91,46 +128,68 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
   if (Tracing()) Trace("frmMain.ImportScans");
   CommandSlot& slot = p.Slot();
   slot.Join();
-  p.ClearList();
+  // The list and the selection stay as they are until the files are read: a failed or
+  // stopped import leaves the window as it found it.
   p.SetTreeEnabled(false);
-  auto progress = std::make_shared<ScanProgress>();
-  slot.Progress = [progress] { return Counted("Reading the saved scan", *progress); };
+  auto reading = std::make_shared<ImportReading>();
+  slot.Progress = [reading, files] {
+    const std::size_t i = reading->Index.load();
+    return ImportProgressText(FileLabel(files[i]), i, files.size(), reading->Read.Bytes.load(),
+                              reading->Read.Size.load());
+  };
   p.SetProgressTimer(true);
-  p.SetStatus("Reading the saved scan...");
+  p.SetStatus("Reading " + FileLabel(files.front()) + "...");
   MainPresenter* presenter = &p;
-  auto first = std::make_shared<DiskObject*>(nullptr);
   const HardLinkRule links = p.LinkRule();
-  // Stop ends a wait for a pipe's data (a FIFO, standard input), never a file read halfway.
   Scanning = true;
-  slot.Run([presenter, &slot, files, progress, first, links] {
+  slot.Run([presenter, &slot, files, reading, links] {
+    // Read files in order; the tree is changed only once all are read, in one step on the
+    // window thread, so that a stop or a failure never leaves half an import behind.
+    std::vector<std::pair<std::string, std::shared_ptr<DiskObject>>> read;
     std::int32_t keyCounter = 0;
-    for (const std::string& file : files) {
+    bool stopped = false;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+      const std::string& file = files[i];
+      reading->Read.Bytes = 0;
+      reading->Read.Size = -1;
+      reading->Index = i;
       auto result = std::make_shared<DiskObject>();
       ImportError error;
       ImportOptions options;
       options.Links = links;
-      options.Progress = progress.get();
+      options.Read = &reading->Read;
       options.Stoppable = true;
       const std::string key = Canonical(file);
       result->SetPath(key);
-      if (!ImportScan(file, *result, keyCounter, error, options)) {
-        slot.Post([presenter, message = error.Message] { presenter->ShowMessage(message); });
-        continue;
+      const bool ok = ImportScan(file, *result, keyCounter, error, options);
+      if (!Scanning) {
+        // Stop drops the file at hand even when its last steps ran to their end. Not a fault
+        // of the file: no message.
+        stopped = true;
+        break;
       }
-      slot.Post([presenter, key, result, first] {
-        DiskObject* shown = Attach(*presenter, key, *result);
-        if (!*first) *first = shown;
-      });
+      if (ok) {
+        read.emplace_back(key, std::move(result));
+      } else {
+        slot.Post([presenter, message = error.Message] { presenter->ShowMessage(message); });
+      }
     }
-    slot.Post([presenter, &slot, first] {
+    slot.Post([presenter, &slot, read = std::move(read), stopped, total = files.size()] {
       Scanning = false;
       presenter->SetProgressTimer(false);
       presenter->SetTreeEnabled(true);
-      presenter->SetStatus("Done");
       slot.Progress = nullptr;
       slot.Release();
-      if (*first && (*first)->Node != kNoNode)
-        presenter->ShowNode((*first)->Node);
+      // The first entry added is shown, looked up by its key once all are attached: a file
+      // given twice replaces its own first entry.
+      const std::string* firstKey = nullptr;
+      for (const auto& [key, result] : read)
+        if (Attach(*presenter, key, *result) && !firstKey) firstKey = &key;
+      presenter->SetStatus(ImportEndText(read.size(), total, stopped));
+      if (read.empty()) return;
+      const DiskObject* first = firstKey ? presenter->DiskList()->Find(*firstKey) : nullptr;
+      if (first && first->Node != kNoNode)
+        presenter->ShowNode(first->Node);
       else
         presenter->ShowRoot();
     });

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/adapter/folder_nodes.h"
 #include "core/adapter/row_tags.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/main_presenter.h"
@@ -35,28 +36,49 @@ double FileRowSize(const ListRow& row) {
   return std::strtod(tag->c_str() + 5, nullptr);
 }
 
-// What a row stands for in the map: its size and the folder node it nests (kNoNode: none).
+// What a row stands for in the map: its size and the folder it nests (null: none).
 struct RowPart {
   double Size = 0;
-  NodeId Nests = kNoNode;
+  DiskObject* Nests = nullptr;
   const DiskObject* Object = nullptr;
 };
 
 RowPart PartOfRow(MainPresenter& p, const ListRow& row) {
   const bool allocated = p.Toggles().Allocated;
-  if (IsFileTag(row.Tag)) return {row.CountedElsewhere ? 0 : FileRowSize(row), kNoNode, nullptr};
+  if (IsFileTag(row.Tag)) return {row.CountedElsewhere ? 0 : FileRowSize(row), nullptr, nullptr};
   const std::optional<NodeId> node = TagNode(row.Tag);
   if (!node) return {};
-  const DiskObject* d = ObjectOf(p.Explorer(), *node);
+  DiskObject* d = ObjectOf(p.Explorer(), *node);
   if (!d) return {};
-  if (d->Class == ObjectClass::Folder) return {d->Space(allocated), *node, d};
+  if (d->Class == ObjectClass::Folder) return {d->Space(allocated), d, d};
   if (d->Class == ObjectClass::Drive) {
     // A volume by its used (or allocated) space: its root folder's size.
-    const NodeId root = RootFolderNode(p.Explorer(), d);
-    const DiskObject* r = ObjectOf(p.Explorer(), root);
-    return r ? RowPart{r->Space(allocated), root, d} : RowPart{};
+    DiskObject* r = ObjectOf(p.Explorer(), RootFolderNode(p.Explorer(), d));
+    return r ? RowPart{r->Space(allocated), r, d} : RowPart{};
   }
   return {};  // the largest-files folder: its files are counted in their folders
+}
+
+// The folder a map names, when it is still where the map found it: its drive is one of the
+// window's, and the folder still stands at its position among the drive's folders.
+DiskObject* MapFolderIn(MainPresenter& p, const Treemap& map, std::uint32_t ref) {
+  if (ref >= map.Folders.size()) return nullptr;
+  const MapFolder& f = map.Folders[ref];
+  const DiskCollection* disks = p.DiskList();
+  if (!disks || !f.Drive) return nullptr;
+  bool known = false;
+  for (std::size_t i = 1; i <= disks->Count() && !known; ++i) known = disks->Item(i) == f.Drive;
+  if (!known) return nullptr;
+  const FolderList* folders = f.Drive->DiskObjectsIfAny();
+  return folders && folders->Item(f.Position) == f.Folder ? f.Folder : nullptr;
+}
+
+// The index in folders of folder's place, appended; kNoRect when it is in no drive's folders.
+std::uint32_t Name(std::vector<MapFolder>& folders, DiskObject& folder) {
+  const MapFolder at = PlaceOfFolder(folder);
+  if (!at.Folder) return kNoRect;
+  folders.push_back(at);
+  return static_cast<std::uint32_t>(folders.size() - 1);
 }
 
 // Which node the map shows as its root folder instead of the rows; kNoNode for the rows.
@@ -102,12 +124,14 @@ std::shared_ptr<const Treemap> MakeTreemap(MainPresenter& p, float width, float 
   const bool allocated = p.Toggles().Allocated;
   const std::vector<ListRow>& rows = p.List().Rows();
   const std::size_t palette = MapPalette().size();
+  std::vector<MapFolder> folders;
   auto nested = [&](const MapRect& r, std::vector<MapItem>& out) {
     if (r.Kind == MapKind::Folder) {
-      FolderChildren(ex, r.Ref, allocated, out);
+      FolderChildren(folders, r.Ref, allocated, out);
     } else if (r.Kind == MapKind::Row && r.Ref < rows.size()) {
-      const NodeId n = PartOfRow(p, rows[r.Ref]).Nests;
-      if (n != kNoNode) FolderChildren(ex, n, allocated, out);
+      if (DiskObject* n = PartOfRow(p, rows[r.Ref]).Nests)
+        if (const std::uint32_t at = Name(folders, *n); at != kNoRect)
+          FolderChildren(folders, at, allocated, out);
     }
   };
   if (p.ListingPending()) return nullptr;
@@ -116,13 +140,14 @@ std::shared_ptr<const Treemap> MakeTreemap(MainPresenter& p, float width, float 
   std::vector<MapItem> top;
   double total = 0;
   if (const NodeId root = ShownRootFolder(p); root != kNoNode) {
-    const DiskObject* r = ObjectOf(ex, root);
-    FolderChildren(ex, root, allocated, top);
+    DiskObject* r = ObjectOf(ex, root);
+    if (const std::uint32_t at = Name(folders, *r); at != kNoRect)
+      FolderChildren(folders, at, allocated, top);
     total = r->Space(allocated);
     for (std::size_t i = 0; i < rows.size(); ++i)
       if (TagNode(rows[i].Tag) == root) pane.ShownRow = i + 1;
   } else {
-    const DiskObject* shown = ObjectOf(ex, p.SelectedNode());
+    DiskObject* shown = ObjectOf(ex, p.SelectedNode());
     if (!shown) return nullptr;
     pane.RowsShown = true;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -134,11 +159,14 @@ std::shared_ptr<const Treemap> MakeTreemap(MainPresenter& p, float width, float 
       // Without its file rows, a folder's own files show as one block.
       const bool filesListed = p.Listing().FirstChildNode == kNoNode || p.Toggles().ShowFiles;
       if (!filesListed && OwnFiles(*shown, allocated) > 0)
-        top.push_back({OwnFiles(*shown, allocated), MapKind::Files, p.SelectedNode()});
+        if (const std::uint32_t at = Name(folders, *shown); at != kNoRect)
+          top.push_back({OwnFiles(*shown, allocated), MapKind::Files, at});
     }
   }
   auto map = std::make_shared<Treemap>(
       LayoutTreemap(std::move(top), total, width, height, nested, palette));
+  map->Folders = std::move(folders);
+  KeepNamedFolders(*map);
   map->Rects.shrink_to_fit();
   return map;
 }
@@ -203,7 +231,7 @@ MapDescription DescribeMapRect(MainPresenter& p, std::uint32_t rect) {
           listed && listed->Class == ObjectClass::Folder ? listed->Path() + row.Text : row.Text;
     }
     out.Name = out.Path;
-  } else if (const DiskObject* d = ObjectOf(ex, r.Ref)) {
+  } else if (const DiskObject* d = MapFolderIn(p, *pane.Map, r.Ref)) {
     out.Path = d->Path();
     out.Size = r.Kind == MapKind::Files ? OwnFiles(*d, allocated) : d->Space(allocated);
     out.Name = r.Kind == MapKind::Files ? "Files" : out.Path;
@@ -248,7 +276,10 @@ void GoIn(MainPresenter& p, std::uint32_t rect) {
     const MapRect& r = map->Rects[rect];
     if (r.Kind == MapKind::Folder) {
       if (p.Refused(Guard::Scan)) return;
-      GoIntoNode(p, r.Ref);
+      // Most folders of the map have no node yet: the way to this one is made now.
+      DiskObject* folder = MapFolderIn(p, *map, r.Ref);
+      const NodeId node = folder ? MakeNode(p.Explorer(), *folder) : kNoNode;
+      if (node != kNoNode) GoIntoNode(p, node);
       return;
     }
     if (r.Kind == MapKind::Row) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/tree/subfolders.h"
+
 namespace kestrum {
 
 namespace {
@@ -234,20 +236,45 @@ std::uint32_t MapSibling(const Treemap& map, std::uint32_t rect, int dx, int dy)
   return best;
 }
 
-void FolderChildren(const CExplorer& explorer, NodeId folder, bool allocated,
+MapFolder PlaceOfFolder(DiskObject& folder) {
+  DiskObject* drive = DriveOf(&folder);
+  const FolderList* folders = drive ? drive->DiskObjectsIfAny() : nullptr;
+  const std::size_t at = folders ? folders->PositionOf(&folder) : 0;
+  return at ? MapFolder{drive, at, &folder} : MapFolder{};
+}
+
+void FolderChildren(std::vector<MapFolder>& folders, std::uint32_t folder, bool allocated,
                     std::vector<MapItem>& out) {
-  const TreeNode* n = explorer.Node(folder);
-  const DiskObject* d = ObjectOf(explorer, folder);
-  if (!n || !d) return;
+  if (folder >= folders.size()) return;
+  const MapFolder at = folders[folder];  // a copy: folders grows below
+  const FolderList* list = at.Drive ? at.Drive->DiskObjectsIfAny() : nullptr;
+  if (!list || !at.Folder || list->Item(at.Position) != at.Folder) return;
   const std::size_t before = out.size();
-  for (NodeId kid : n->Kids) {
-    const DiskObject* k = ObjectOf(explorer, kid);
-    if (k && k->Class == ObjectClass::Folder)
-      out.push_back({k->Space(allocated), MapKind::Folder, kid});
+  for (const PlacedFolder& k : Subfolders(*list, at.Position)) {
+    if (k.Folder->Class != ObjectClass::Folder) continue;
+    out.push_back(
+        {k.Folder->Space(allocated), MapKind::Folder, static_cast<std::uint32_t>(folders.size())});
+    folders.push_back({at.Drive, k.Position, k.Folder});
   }
   // A folder without subfolders stands for its files itself.
-  const double own = allocated ? d->fAllocatedSpace : d->fUsedSpace;
+  const DiskObject& d = *at.Folder;
+  const double own = allocated ? d.fAllocatedSpace : d.fUsedSpace;
   if (own > 0 && out.size() > before) out.push_back({own, MapKind::Files, folder});
+}
+
+void KeepNamedFolders(Treemap& map) {
+  std::vector<std::uint32_t> renumber(map.Folders.size(), kNoRect);
+  std::vector<MapFolder> kept;
+  for (MapRect& r : map.Rects) {
+    if (r.Kind == MapKind::Row || r.Ref >= map.Folders.size()) continue;
+    std::uint32_t& to = renumber[r.Ref];
+    if (to == kNoRect) {
+      to = static_cast<std::uint32_t>(kept.size());
+      kept.push_back(map.Folders[r.Ref]);
+    }
+    r.Ref = to;
+  }
+  map.Folders = std::move(kept);
 }
 
 const std::vector<std::uint32_t>& MapPalette() {

@@ -4,16 +4,30 @@
 #include <functional>
 #include <vector>
 
-#include "core/adapter/explorer.h"
+#include "core/tree/disk_model.h"
 
 namespace kestrum {
 
 // What a rectangle of the treemap stands for, and so what its Ref names.
 enum class MapKind : std::uint8_t {
   Row,     // a row of the list (Ref: its 0-based position); a folder row nests its folder
-  Folder,  // a folder below the shown object (Ref: its tree node)
-  Files,   // a folder's own files as one block of their total (Ref: the folder's tree node)
+  Folder,  // a folder below the shown object (Ref: its entry in Treemap::Folders)
+  Files,   // a folder's own files as one block of their total (Ref: the folder's entry)
 };
+
+// A folder the map names, found in the model without a tree node (most folders have none):
+// its drive, its 1-based position among the drive's folders, and the folder. The three are
+// compared before the folder is used, so that a map outliving a change of the model names
+// no folder rather than a freed one (see MapFolderIn).
+struct MapFolder {
+  DiskObject* Drive = nullptr;
+  std::size_t Position = 0;
+  DiskObject* Folder = nullptr;
+};
+
+// The place of folder (a folder of a scanned drive) as a map names it; Folder null when the
+// folder is not in its drive's folders.
+MapFolder PlaceOfFolder(DiskObject& folder);
 
 inline constexpr std::uint32_t kNoRect = UINT32_MAX;
 
@@ -47,7 +61,11 @@ struct Treemap {
   float Width = 0, Height = 0;
   double Total = 0;  // the size the whole pane stands for
   std::vector<MapRect> Rects;
+  std::vector<MapFolder> Folders;  // what the Folder and Files rectangles name
 };
+
+// Drops the entries of Folders that no rectangle names, renumbering the Refs.
+void KeepNamedFolders(Treemap& map);
 
 // The smallest rectangle shown, in pixels either way, and the frame between a rectangle and
 // its children.
@@ -83,12 +101,12 @@ std::uint32_t MapFirstChild(const Treemap& map, std::uint32_t rect);
 // the nearest whose centre lies that way, kNoRect when none does.
 std::uint32_t MapSibling(const Treemap& map, std::uint32_t rect, int dx, int dy);
 
-// The children of a folder in the tree as the map nests them: each subfolder (Folder) of a
-// node that carries a folder object, by its size, and the folder's own files as one Files
-// block (when above 0 and the folder has subfolders: one without stands for its files
-// itself). The largest-files folder is no child: its files are counted in their
-// own folders.
-void FolderChildren(const CExplorer& explorer, NodeId folder, bool allocated,
+// The children of folders[folder] as the map nests them, read from its drive's folders (no
+// tree node needed): each subfolder (Folder, appended to folders) by its size, and the
+// folder's own files as one Files block (when above 0 and the folder has subfolders: one
+// without stands for its files itself). The largest-files folder is no child: its files are
+// counted in their own folders. Costs the folder's subfolders.
+void FolderChildren(std::vector<MapFolder>& folders, std::uint32_t folder, bool allocated,
                     std::vector<MapItem>& out);
 
 // The palette of the top-level hues as 0xRRGGBB, chosen to stay apart for the common

@@ -52,10 +52,13 @@ class Source {
 
 // The file's own bytes. A FIFO is opened without waiting for its writer (O_NONBLOCK): its
 // reads then wait in poll, where a stop (Scanning going false, when stoppable) ends them, and
-// its end is the end only once a writer has come and gone.
+// its end is the end only once a writer has come and gone. Any other stream (standard input,
+// a terminal) is polled before each read when stoppable, for the same reason. A regular file
+// is read to its end unless a stop comes between two pieces.
 class PlainSource : public Source {
  public:
-  PlainSource(int fd, bool fifo, bool stoppable) : fd_(fd), fifo_(fifo), stoppable_(stoppable) {}
+  PlainSource(int fd, bool fifo, bool blocking, bool stoppable, ImportReadProgress* read)
+      : fd_(fd), fifo_(fifo), blocking_(blocking), stoppable_(stoppable), read_(read) {}
   // Reads up to n bytes to tell the format by; Read gives them again first.
   const std::string& Head(std::size_t n) {
     head_.resize(n);
@@ -79,12 +82,25 @@ class PlainSource : public Source {
   }
 
  private:
+  bool Stopped() {
+    if (!stoppable_ || Scanning.load(std::memory_order_relaxed)) return false;
+    Why = "stopped before it was read to its end";
+    return true;
+  }
   long Raw(char* out, std::size_t size) {
     if (!Why.empty()) return -1;
     for (;;) {
+      if (Stopped()) return -1;
+      if (stoppable_ && blocking_) {
+        pollfd p{fd_, POLLIN, 0};
+        const int r = ::poll(&p, 1, 100);
+        if (r == 0 || (r < 0 && errno == EINTR)) continue;
+      }
       const ssize_t n = ::read(fd_, out, size);
       if (n > 0) {
         written_ = true;
+        if (read_)
+          read_->Bytes.fetch_add(static_cast<std::uint64_t>(n), std::memory_order_relaxed);
         return static_cast<long>(n);
       }
       if (n == 0 && (!fifo_ || written_ || hungUp_)) return 0;
@@ -94,10 +110,7 @@ class PlainSource : public Source {
         return -1;
       }
       // A FIFO without a writer yet, or with nothing to read yet.
-      if (stoppable_ && !Scanning.load(std::memory_order_relaxed)) {
-        Why = "stopped while waiting for its data";
-        return -1;
-      }
+      if (Stopped()) return -1;
       pollfd p{fd_, POLLIN, 0};
       if (::poll(&p, 1, 100) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN))
         hungUp_ = true;  // a writer came and went without writing
@@ -105,7 +118,8 @@ class PlainSource : public Source {
   }
 
   int fd_;
-  bool fifo_, stoppable_;
+  bool fifo_, blocking_, stoppable_;
+  ImportReadProgress* read_;
   bool written_ = false, hungUp_ = false;
   std::string head_;
   std::size_t at_ = 0;
@@ -914,15 +928,23 @@ bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCou
   UniqueFd own;
   int fd = STDIN_FILENO;
   bool fifo = false;
+  struct stat st {};
   if (file != "-") {
     own.Reset(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (!own) return fail(ErrorText(errno));
     fd = own.Get();
-    struct stat st {};
     fifo = ::fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
     if (!fifo) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  } else if (::fstat(fd, &st) != 0) {
+    st.st_mode = 0;
   }
-  auto plain = std::make_unique<PlainSource>(fd, fifo, options.Stoppable);
+  const bool regular = S_ISREG(st.st_mode);
+  if (options.Read) {
+    options.Read->Bytes = 0;
+    options.Read->Size = regular ? static_cast<std::int64_t>(st.st_size) : -1;
+  }
+  auto plain = std::make_unique<PlainSource>(fd, fifo, !regular && !fifo, options.Stoppable,
+                                             options.Read);
   const std::string head = plain->Head(8);
   if (!plain->Why.empty()) return fail(plain->Why);
   const std::size_t got = head.size();

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -13,12 +14,24 @@ struct ImportError {
   std::string Message;  // names the file, the byte offset and what was wrong
 };
 
+// How much of its file an import has read. The import writes it; any thread may read it
+// while the import runs (a progress line).
+struct ImportReadProgress {
+  // The file's own bytes read so far: of the compressed file where it is compressed.
+  std::atomic<std::uint64_t> Bytes{0};
+  // The file's size once it is open; -1 before, and for a stream (standard input, a FIFO, a
+  // pipe), whose size is not known.
+  std::atomic<std::int64_t> Size{-1};
+};
+
 // What an import may be told.
 struct ImportOptions {
   HardLinkRule Links = HardLinkRule::Once;
   ScanProgress* Progress = nullptr;  // null: not counted
-  // True in the window: a wait for a pipe's data ends, and the import fails, when Scanning
-  // goes false (Stop). The report program waits until it is ended.
+  ImportReadProgress* Read = nullptr;  // null: not counted
+  // True in the window: Stop (Scanning going false) ends the import, which fails, before the
+  // next piece of the file is read and during a wait for a stream's data. The report program
+  // reads to the end.
   bool Stoppable = false;
   // Whether drive.Files keeps every entry (the window); the report needs only the folders.
   bool KeepFiles = true;
@@ -49,8 +62,8 @@ struct ImportOptions {
 // name that holds a NUL, a name below the root that is empty, "." or "..", or holds a "/", two
 // entries of one name in a folder, nesting that does not close, or anything beyond the bounds
 // above. gzip members may be followed by zero padding, and zstd frames by skippable ones.
-// Unknown fields and the metadata are skipped. Clears nothing when Scanning goes false: an
-// import is not stopped halfway, but for a wait on a pipe (Stoppable).
+// Unknown fields and the metadata are skipped. Scanning is read only when Stoppable; a stopped
+// import leaves drive empty as a failed one does, and its message says "stopped".
 bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCounter,
                 ImportError& error, const ImportOptions& options = {});
 

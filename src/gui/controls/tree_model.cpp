@@ -1,5 +1,7 @@
 #include "gui/controls/tree_model.h"
 
+#include <vector>
+
 #include "gui/controls/icons.h"
 #include "gui/controls/text.h"
 
@@ -17,6 +19,18 @@ NodeId TreeModel::NodeAt(const QModelIndex& index) const {
 }
 
 QModelIndex TreeModel::IndexOf(NodeId node) const {
+  // A node below a pending one stands among siblings not made yet: make them first, top down,
+  // so that the row given out is the one the view will see.
+  bool pendingAbove = false;
+  for (const TreeNode* n = explorer_.Node(node); n && !pendingAbove; n = explorer_.Node(n->Parent))
+    if (const TreeNode* up = explorer_.Node(n->Parent)) pendingAbove = up->Pending;
+  if (pendingAbove) {
+    std::vector<NodeId> way;
+    for (const TreeNode* n = explorer_.Node(node); n && n->Parent != kNoNode;
+         n = explorer_.Node(n->Parent))
+      way.push_back(n->Parent);
+    for (auto it = way.rbegin(); it != way.rend(); ++it) explorer_.FetchChildren(*it);
+  }
   const int row = explorer_.RowOf(node);
   return row < 0 ? QModelIndex() : createIndex(row, 0, static_cast<quintptr>(node));
 }
@@ -28,6 +42,7 @@ QModelIndex TreeModel::ParentIndex(NodeId parent) const {
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (column != 0 || row < 0) return {};
   const NodeId p = NodeAt(parent);
+  explorer_.FetchChildren(p);
   const std::vector<NodeId>* kids = nullptr;
   if (p == kNoNode) {
     kids = &explorer_.TopLevel();
@@ -45,12 +60,22 @@ QModelIndex TreeModel::parent(const QModelIndex& child) const {
 
 int TreeModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid() && parent.column() != 0) return 0;
+  // Children are made when a view first asks for them; none were shown before, so the view
+  // is told nothing of their making.
+  explorer_.FetchChildren(NodeAt(parent));
   return explorer_.ChildCount(NodeAt(parent));
 }
 
 int TreeModel::columnCount(const QModelIndex&) const { return 1; }
 
-bool TreeModel::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
+bool TreeModel::hasChildren(const QModelIndex& parent) const {
+  // Answered without making them: a view asks it of every row it draws.
+  if (parent.isValid() && parent.column() != 0) return false;
+  const NodeId p = NodeAt(parent);
+  if (p == kNoNode) return !explorer_.TopLevel().empty();
+  const TreeNode* n = explorer_.Node(p);
+  return n && (n->Pending || !n->Kids.empty());
+}
 
 QVariant TreeModel::data(const QModelIndex& index, int role) const {
   const TreeNode* n = explorer_.Node(NodeAt(index));

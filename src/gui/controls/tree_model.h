@@ -7,6 +7,9 @@ namespace kestrum::gui {
 
 // Shows the explorer's nodes in a QTreeView. A QModelIndex carries the node id, so no Qt
 // object exists per node; the model follows every change through the explorer's observer.
+// The children of a pending node are fetched (CExplorer::FetchChildren) when they are first
+// counted or indexed, and IndexOf fetches those of the pending nodes above the node it is
+// given, so that the tree's nodes are made only as the view shows them.
 class TreeModel : public QAbstractItemModel, public TreeObserver {
   Q_OBJECT
  public:

@@ -354,6 +354,29 @@ TEST(Explorer, DetachedSubtreeAttachesAsIfAddedOneByOne) {
   EXPECT_EQ(batched.ChildCount(d2), 1);
 }
 
+// A view has shown no child of a pending node: nothing below it is told, fetching included,
+// and once fetched its children are told again.
+TEST(Explorer, NothingBelowAPendingNodeIsTold) {
+  CExplorer ex;
+  CountingObserver counter;
+  ex.SetObserver(&counter);
+  DiskObject objs[3];
+  const NodeId p = ex.AddNode("p", &objs[0], true);
+  ex.SetPending(p, true);
+  ex.GetChildren = [&](const ItemValue&) { ex.AddNode("k", &objs[1], false, p); };
+  const int inserts = counter.inserts, removes = counter.removes;
+  const NodeId q = ex.AddNode("q", &objs[2], true, p);  // the placeholder goes, unseen
+  EXPECT_FALSE(ex.Told(q));
+  ex.TV_Expand(p);
+  EXPECT_FALSE(ex.Node(p)->Pending);
+  EXPECT_EQ(KidTexts(ex, p), (std::vector<std::string>{"q", "k"}));
+  EXPECT_EQ(counter.inserts, inserts);
+  EXPECT_EQ(counter.removes, removes);
+  EXPECT_TRUE(ex.Told(q));
+  ex.AddNode("r", {}, false, p);
+  EXPECT_EQ(counter.inserts, inserts + 1);
+}
+
 TEST(Explorer, DetachedSubtreeCanBeDroppedUnseen) {
   CExplorer ex;
   CountingObserver counter;

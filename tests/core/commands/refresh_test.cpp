@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 
+#include "core/adapter/folder_nodes.h"
 #include "core/commands/command_recorder.h"
 #include "core/commands/disk_loader.h"
 #include "core/commands/refresh_command.h"
@@ -145,8 +146,17 @@ struct World {
     SummarizeSizes(*d);
     return d;
   }
-  // Every folder has one node, under its parent's, carrying it.
-  void ExpectNodesFollowFolders() const {
+  // The node of the folder at relative, made as going there makes it.
+  NodeId Node(const std::string& relative) { return MakeNode(explorer, *Folder(relative)); }
+  // Once every node's children are fetched, as a view showing them all fetches them, every
+  // folder has one node, under its parent's, carrying it.
+  void ExpectNodesFollowFolders() {
+    for (std::vector<NodeId> todo{drive->Node}; !todo.empty();) {
+      const NodeId n = todo.back();
+      todo.pop_back();
+      explorer.FetchChildren(n);
+      for (NodeId k : explorer.Node(n)->Kids) todo.push_back(k);
+    }
     for (const auto& f : drive->DiskObjects()) {
       ASSERT_TRUE(explorer.Exists(f->Node)) << f->Path();
       EXPECT_EQ(ObjectOf(explorer, f->Node), f.get()) << f->Path();
@@ -316,10 +326,13 @@ TEST(Refresh, GoneUnreadableStoppedAndNotReady) {
 
   // The selection inside a folder that goes moves to the nearest folder still there; an
   // expanded folder that stays is expanded again.
-  w.explorer.TV_Expand(w.Folder("a/b")->Node);
-  w.explorer.SetSelectedItem(w.Folder("a/b/c")->Node);
+  // The nodes made again are those that were there, less the folder that went.
+  w.explorer.TV_Expand(w.Node("a/b"));
+  w.explorer.SetSelectedItem(w.Node("a/b/c"));
+  const std::size_t made = w.explorer.ItemCount();
   fs::remove_all(w.top + "/a/b/c");
   w.Refresh(w.Folder("a"));
+  EXPECT_EQ(w.explorer.ItemCount(), made - 1);
   EXPECT_EQ(w.explorer.SelectedItem(), w.Folder("a/b")->Node);
   EXPECT_EQ(w.window.expanded, std::vector<NodeId>{w.Folder("a/b")->Node});
   EXPECT_EQ(w.Folder("a")->UsedSpace, 3 + 777);
@@ -328,7 +341,7 @@ TEST(Refresh, GoneUnreadableStoppedAndNotReady) {
   // Replaced by a link, or unreadable: as a scan shows it.
   ASSERT_EQ(::rename((w.top + "/a/b").c_str(), (w.top + "/moved").c_str()), 0);
   ASSERT_EQ(::symlink("../moved", (w.top + "/a/b").c_str()), 0);
-  w.explorer.SetSelectedItem(w.Folder("a/b")->Node);
+  w.explorer.SetSelectedItem(w.Node("a/b"));
   w.Refresh(w.Folder("a/b"));
   EXPECT_EQ(w.Folder("a/b"), nullptr);
   EXPECT_EQ(w.explorer.SelectedItem(), w.Folder("a")->Node);

@@ -101,8 +101,9 @@ struct ListingWorld {
   NodeId Root() { return Ex().FirstNode(); }
   NodeId DriveNode() { return drive->Node; }
   NodeId RootFolderNode() { return Ex().Node(DriveNode())->Kids.front(); }
-  // The child of parent whose text is text.
+  // The child of parent whose text is text, its children fetched as a view showing them does.
   NodeId Child(NodeId parent, const std::string& text) {
+    Ex().FetchChildren(parent);
     for (NodeId k : Ex().Node(parent)->Kids)
       if (Ex().Node(k)->Text == text) return k;
     return kNoNode;

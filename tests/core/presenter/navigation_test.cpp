@@ -102,6 +102,20 @@ TEST_F(Navigation, GoingInAndBackingUpKeepTheSortMode) {
   EXPECT_EQ(w.p->SelectedNode(), w.Root());
 }
 
+TEST_F(Navigation, GoingDownTheListMakesTheNodesOfWhatItListsAlone) {
+  // The scan gave the tree the drive's root folder alone: My Computer, the drive, the root.
+  EXPECT_EQ(w.Ex().ItemCount(), 3u);
+  w.TreeClick(w.RootFolderNode());  // its rows: "100 Largest Files", a, b
+  EXPECT_EQ(w.Ex().ItemCount(), 6u);
+  w.RowClick(w.RowOf("a"));  // its row: deeper
+  EXPECT_EQ(w.Ex().ItemCount(), 7u);
+  w.RowClick(w.RowOf("deeper"));
+  EXPECT_EQ(w.Ex().ItemCount(), 7u);
+  EXPECT_EQ(w.Object(w.p->SelectedNode())->Path(), w.drivePath + "/a/deeper/");
+  w.p->MenuClick("mnuViewBackUp");
+  EXPECT_EQ(w.Texts(), Strings{"deeper"});
+}
+
 TEST_F(Navigation, EnterIsALeftClickWhateverTheLastMouseUpWas) {
   w.TreeClick(w.RootFolderNode());
   lvListView_MouseUp(*w.p, kRightButton, 2);

@@ -1,8 +1,13 @@
 #include "core/presenter/saved_scans.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <thread>
+
+#include "core/platform/numbers.h"
 #include "core/saved/json_export.h"
 #include "core/saved/saved_support.h"
 #include "core/rows/list_cells.h"
@@ -38,8 +43,15 @@ struct SavedWorld {
       if (d->Class == ObjectClass::Import) entry = d.get();
   }
   void Open(const std::vector<std::string>& files) {
+    Start(files);
+    Finish();
+  }
+  // The import runs on the worker between these two.
+  void Start(const std::vector<std::string>& files) {
     w.p->Queue()->Connect([this](std::function<void()> t) { w.tasks.Post(std::move(t)); });
     ImportScans(*w.p, files);
+  }
+  void Finish() {
     w.tasks.RunWhile([this] { return w.p->Slot().Busy(); });
     w.p->Queue()->Disconnect();
   }
@@ -122,6 +134,54 @@ TEST(SavedScans, EveryCommandIsRefusedAndTouchesNothing) {
   s.w.TreeClick(s.entry->Node);
   s.w.RowClick(1, kRightButton);
   EXPECT_TRUE(s.w.view.charts.empty());
+}
+
+// A failed import, and one stopped while it reads, leave the tree, the list and the selection
+// as they were; only the failure gets a message. The status line follows the bytes read.
+TEST(SavedScans, FailedOrStoppedImportChangesNothing) {
+  SavedWorld s;
+  ASSERT_NE(s.entry, nullptr);
+  const std::string fifo = s.w.dir.Path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  const std::string broken = s.w.dir.Write("cut.json", "[1,2,{},[{\"name\":\"/x\"}");
+  struct Case {
+    std::string file;
+    bool stop;  // Stop while the file is half written, else the file fails
+    std::string status;
+  };
+  for (const Case& c : {Case{broken, false, "Open Scan failed: nothing was added"},
+                        Case{fifo, true, "Open Scan stopped: nothing was added"}}) {
+    s.w.TreeClick(s.w.Child(s.w.RootFolderNode(), "a"));
+    const NodeId listed = s.w.p->SelectedNode();
+    const std::vector<std::string> rows = s.w.Texts();
+    const std::size_t entries = s.w.p->DiskList()->Count();
+    const int nodes = s.w.Ex().ChildCount(s.w.Root());
+    s.w.view.messages.clear();
+    s.Start({c.file});
+    EXPECT_TRUE(s.w.p->Refused(Guard::Busy, false)) << c.file;  // as while a scan runs
+    if (c.stop) {
+      const int fd = ::open(fifo.c_str(), O_WRONLY);  // the import holds it open for reading
+      ASSERT_GE(fd, 0);
+      const std::string part = "[1,2,{},[{\"name\":\"/srv\"},";
+      ASSERT_EQ(::write(fd, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+      // No size for a stream: the bytes read alone.
+      const std::string line = "Reading fifo: " + FormatSize(static_cast<double>(part.size()));
+      while (s.w.p->Slot().ProgressLine() != line) std::this_thread::yield();
+      s.w.p->tbToolBar_ButtonClick("Stop");
+      s.Finish();
+      ::close(fd);
+    } else {
+      s.Finish();
+    }
+    EXPECT_EQ(s.w.p->DiskList()->Count(), entries) << c.file;
+    EXPECT_EQ(s.w.Ex().ChildCount(s.w.Root()), nodes) << c.file;
+    EXPECT_EQ(s.w.p->SelectedNode(), listed) << c.file;
+    EXPECT_EQ(s.w.Ex().SelectedItem(), listed) << c.file;
+    EXPECT_EQ(s.w.Texts(), rows) << c.file;
+    EXPECT_EQ(s.w.view.messages.size(), c.stop ? 0u : 1u) << c.file;
+    EXPECT_EQ(s.w.view.status.back(), c.status);
+    EXPECT_FALSE(s.w.p->Slot().Busy());
+  }
 }
 
 }  // namespace

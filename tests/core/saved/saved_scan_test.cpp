@@ -192,6 +192,10 @@ TEST(SavedScan, ReadsGzipAndZstdAsPlain) {
     const Imported r = Import(file);
     ASSERT_TRUE(r.Ok) << r.Message;
     EXPECT_EQ(Lines(*r.Drive), expected);
+    // Progress counts the file's own bytes, not what they expand to.
+    const auto size = static_cast<std::int64_t>(test::Slurp(file).size());
+    EXPECT_EQ(r.Size, size) << file;
+    EXPECT_EQ(static_cast<std::int64_t>(r.Bytes), size) << file;
   }
   EXPECT_FALSE(Import(t.Write("junk.gz", test::Slurp(padded) + "x")).Ok);
   // Cut short inside the compressed stream.
@@ -323,6 +327,8 @@ TEST(SavedScan, ReadsPipes) {
   writer.join();
   ASSERT_TRUE(viaFifo.Ok) << viaFifo.Message;
   EXPECT_EQ(Lines(*viaFifo.Drive), expected);
+  EXPECT_EQ(viaFifo.Size, -1);  // a stream: no size to read toward
+  EXPECT_EQ(viaFifo.Bytes, text.size());
 
   int p[2];
   ASSERT_EQ(::pipe(p), 0);
@@ -339,6 +345,7 @@ TEST(SavedScan, ReadsPipes) {
   ::close(savedIn);
   ASSERT_TRUE(viaStdin.Ok) << viaStdin.Message;
   EXPECT_EQ(Lines(*viaStdin.Drive), expected);
+  EXPECT_EQ(viaStdin.Size, -1);
 
   // Nobody writes: a stop ends the wait.
   Scanning = true;
@@ -354,6 +361,12 @@ TEST(SavedScan, ReadsPipes) {
   EXPECT_FALSE(ImportScan(fifo, drive, keys, error, options));
   stopper.join();
   EXPECT_NE(error.Message.find("stopped"), std::string::npos) << error.Message;
+  // A regular file stops between two pieces as well, and leaves nothing read.
+  error = {};
+  EXPECT_FALSE(ImportScan(kData + "ncdu-1.18.json", drive, keys, error, options));
+  EXPECT_NE(error.Message.find("stopped"), std::string::npos) << error.Message;
+  EXPECT_EQ(drive.DiskObjectsIfAny() ? drive.DiskObjectsIfAny()->Count() : 0u, 0u);
+  EXPECT_EQ(drive.Drive().Files, nullptr);
 }
 
 // What stands at an export's name: a regular file (or none, or what a link names) is replaced

@@ -3,6 +3,7 @@
 // string.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -17,6 +18,8 @@ struct Imported {
   bool Ok;
   std::string Message;
   std::unique_ptr<DiskObject> Drive = std::make_unique<DiskObject>();
+  std::uint64_t Bytes = 0;  // the file's bytes read, as the progress line sees them
+  std::int64_t Size = 0;    // its size, -1 for a stream
 };
 
 inline Imported Import(const std::string& file, HardLinkRule links = HardLinkRule::Once) {
@@ -25,8 +28,12 @@ inline Imported Import(const std::string& file, HardLinkRule links = HardLinkRul
   ImportError error;
   ImportOptions options;
   options.Links = links;
+  ImportReadProgress read;
+  options.Read = &read;
   out.Ok = ImportScan(file, *out.Drive, keys, error, options);
   out.Message = error.Message;
+  out.Bytes = read.Bytes;
+  out.Size = read.Size;
   return out;
 }
 
