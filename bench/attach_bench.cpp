@@ -29,8 +29,8 @@ int main(int argc, char** argv) {
   DiskObject result;
   result.Class = ObjectClass::Drive;
   result.SetPath(argv[1]);
-  result.RootFolder = std::string(argv[1]) + "/";
-  result.AllocationUnit = 4096;
+  result.DriveForChange().RootFolder = std::string(argv[1]) + "/";
+  result.DriveForChange().AllocationUnit = 4096;
   std::int32_t keys = 0;
   Scanning = true;
   const auto t0 = std::chrono::steady_clock::now();

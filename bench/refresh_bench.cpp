@@ -100,9 +100,9 @@ int main(int argc, char** argv) {
   auto d = std::make_unique<DiskObject>();
   d->Class = ObjectClass::Drive;
   d->SetPath(rootPath);
-  d->RootFolder = rootPath + "/";
+  d->DriveForChange().RootFolder = rootPath + "/";
   d->Parent = root;
-  d->FolderEntry = true;  // readiness: the folder is there
+  d->DriveForChange().FolderEntry = true;  // readiness: the folder is there
   DiskObject* drive = disks.Add(std::move(d));
   drive->Node = explorer.AddNode(drive->Label(), ItemValue(drive), true, root->Node);
   DiskLoader loader(window, explorer, drives, slot);

@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
   for (int delayMs : {50, 300, 900}) {
     DiskObject drive;
     drive.Class = ObjectClass::Drive;
-    drive.RootFolder = std::string(argv[1]) + "/";
-    drive.AllocationUnit = 4096;
+    drive.DriveForChange().RootFolder = std::string(argv[1]) + "/";
+    drive.DriveForChange().AllocationUnit = 4096;
     std::int32_t keys = 0;
     ScanOptions o;
     o.Threads = threads;

@@ -178,8 +178,8 @@ int Tree(const QString& root) {
   DiskObject result;
   result.Class = ObjectClass::Drive;
   result.SetPath(root.toStdString());
-  result.RootFolder = root.toStdString() + "/";
-  result.AllocationUnit = 4096;
+  result.DriveForChange().RootFolder = root.toStdString() + "/";
+  result.DriveForChange().AllocationUnit = 4096;
   std::int32_t keys = 0;
   Scanning = true;
   ScanDrive(result, keys);

@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // counted files are what the folder's own totals were made of.
     for (const auto& folder : drive.DiskObjects()) {
       std::int32_t files = 0;
-      drive.Files->ForEach(folder->FilesAt, [&files](const kestrum::StoredEntry& e) {
+      drive.Drive().Files->ForEach(folder->FilesAt, [&files](const kestrum::StoredEntry& e) {
         if (e.What == kestrum::StoredEntry::Kind::File) ++files;
       });
       if (files != folder->fFileCount) __builtin_trap();

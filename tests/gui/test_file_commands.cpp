@@ -42,7 +42,7 @@ struct Listed {
     std::ofstream(T + "/sub/x.txt") << "x";
     drive.Class = ObjectClass::Drive;
     drive.SetPath(T);
-    drive.RootFolder = T + "/";
+    drive.DriveForChange().RootFolder = T + "/";
     root.Class = ObjectClass::Folder;
     root.RootDirectory = true;
     root.SetPath(T + "/");

@@ -118,7 +118,7 @@ struct Listed {
     ::mkdir((T + "/" + kSub).c_str(), 0755);
     drive.Class = ObjectClass::Drive;
     drive.SetPath(T);
-    drive.RootFolder = T + "/";
+    drive.DriveForChange().RootFolder = T + "/";
     root.Class = ObjectClass::Folder;
     root.RootDirectory = true;
     root.SetPath(T + "/");

@@ -116,7 +116,7 @@ class TestScanWindow : public QObject {
         f.w->Presenter().Explorer().ItemData(f.w->treeModel()->NodeAt(f.DriveIndex())));
     const std::size_t scanned = d->DiskObjects().Count();
     QVERIFY(scanned >= 1 && scanned < 121);
-    QVERIFY(d->Folder100 != nullptr);
+    QVERIFY(d->Drive().Folder100 != nullptr);
     // The partial totals are those of the folders read.
     double sum = 0;
     for (const auto& o : d->DiskObjects()) sum += o->fUsedSpace;

@@ -37,8 +37,9 @@ const FolderList* FoldersOf(const DiskObject& object) {
 DiskObject* LargestUnder(const DiskObject& folder, std::size_t position) {
   if (position != 1) return nullptr;
   DiskObject* drive = DriveOf(const_cast<DiskObject*>(&folder));
-  if (!drive || !drive->Folder100 || drive->Folder100->Parent != &folder) return nullptr;
-  return drive->Folder100.get();
+  if (!drive || !drive->Drive().Folder100 || drive->Drive().Folder100->Parent != &folder)
+    return nullptr;
+  return drive->Drive().Folder100.get();
 }
 
 std::size_t KeyOf(const DiskObject& object) {
@@ -75,7 +76,7 @@ NodeId MakeDetached(CExplorer& explorer, DiskObject& child, std::size_t key) {
   }
   const NodeId n =
       explorer.AddDetachedNode(child.Label(), ItemValue(&child), more || child.Children,
-                               child.ClosedIcon, child.OpenIcon, true);
+                               child.ClosedIcon(), child.OpenIcon(), true);
   if (more) explorer.SetPending(n, true);
   child.Node = n;
   return n;

@@ -106,12 +106,12 @@ bool WriteReport(const DiskObject& drive, std::string& out, const TextSink* sink
   };
   out += "drive";
   Field(out, drive.OwnPath());
-  Field(out, static_cast<double>(drive.DeviceSize));
-  Field(out, static_cast<double>(drive.FreeSpace));
+  Field(out, static_cast<double>(drive.Drive().DeviceSize));
+  Field(out, static_cast<double>(drive.Drive().FreeSpace));
   Field(out, static_cast<double>(drive.UsedSpace));
   Field(out, static_cast<double>(drive.AllocatedSpace));
-  Field(out, static_cast<double>(drive.AllocationUnit));
-  Field(out, drive.FileSystem);
+  Field(out, static_cast<double>(drive.Drive().AllocationUnit));
+  Field(out, drive.Drive().FileSystem);
   line();
   if (const auto* folders = drive.DiskObjectsIfAny())
     folders->ForEachWithPath([&](const DiskObject& f, const std::string& path) {
@@ -139,12 +139,12 @@ bool WriteReport(const DiskObject& drive, std::string& out, const TextSink* sink
       Field(out, e->Name);
       line();
     }
-  if (drive.Folder100 && ok) {
+  if (drive.Drive().Folder100 && ok) {
     out += "folder100";
-    Field(out, drive.Folder100->Path());
-    Field(out, static_cast<double>(drive.Folder100->fFileCount));
-    Field(out, static_cast<double>(drive.Folder100->UsedSpace));
-    Field(out, static_cast<double>(drive.Folder100->AllocatedSpace));
+    Field(out, drive.Drive().Folder100->Path());
+    Field(out, static_cast<double>(drive.Drive().Folder100->fFileCount));
+    Field(out, static_cast<double>(drive.Drive().Folder100->UsedSpace));
+    Field(out, static_cast<double>(drive.Drive().Folder100->AllocatedSpace));
     line();
   }
   if (sink && ok && !out.empty()) ok = (*sink)(out);
@@ -157,7 +157,7 @@ bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath
                    const MessageSink& report, unsigned threads, HardLinkRule links) {
   drive.Class = ObjectClass::Drive;
   drive.SetPath(canonicalPath);
-  drive.RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
+  drive.DriveForChange().RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
   // The file system is that of the mount whose device the folder is on; among several
   // (bind mounts) the one whose mount point is the longest prefix of the path.
   struct stat st {};
@@ -166,16 +166,17 @@ bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath
     for (const MountEntry& m : ReadMountTable(fs.Sources().MountTable)) {
       struct stat ms {};
       if (::stat(m.Target.c_str(), &ms) != 0 || ms.st_dev != st.st_dev) continue;
-      const bool prefix = drive.RootFolder.compare(0, m.Target.size(), m.Target) == 0;
+      const bool prefix = drive.Drive().RootFolder.compare(0, m.Target.size(), m.Target) == 0;
       const std::size_t score = (prefix ? m.Target.size() : 0) + 1;
       if (score > best) {
         best = score;
-        drive.FileSystem = m.FsType;
+        drive.DriveForChange().FileSystem = m.FsType;
       }
     }
   }
-  drive.AllocationUnit = DriveAllocUnit(fs, canonicalPath);
-  GetDriveSpace(fs, canonicalPath, drive.DeviceSize, drive.FreeSpace, report);
+  drive.DriveForChange().AllocationUnit = DriveAllocUnit(fs, canonicalPath);
+  GetDriveSpace(fs, canonicalPath, drive.DriveForChange().DeviceSize,
+                drive.DriveForChange().FreeSpace, report);
   std::int32_t keyCounter = 0;
   Scanning = true;
   ScanOptions options;
@@ -185,7 +186,7 @@ bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath
   const bool ok = ScanDrive(drive, keyCounter, options);
   Scanning = false;
   SummarizeSizes(drive);
-  if (!ok && report) report("Cannot read " + drive.RootFolder);
+  if (!ok && report) report("Cannot read " + drive.Drive().RootFolder);
   return ok;
 }
 

@@ -33,8 +33,13 @@ bool DriveSource::IsFolderReady(const std::string& path) const {
 }
 
 DiskLoader::Plan DiskLoader::PlanOf(DiskObject* d) {
-  return Plan{d,           d->OwnPath(),   d->RootFolder,     d->Label(),
-              d->SubClass, d->FolderEntry, HardLinkRule::Once};
+  return Plan{d,
+              d->OwnPath(),
+              d->Drive().RootFolder,
+              d->Label(),
+              d->SubClass(),
+              d->Drive().FolderEntry,
+              HardLinkRule::Once};
 }
 
 bool DiskLoader::Ready(const Plan& p) const {
@@ -151,17 +156,17 @@ void DiskLoader::Work(std::vector<Plan> plan, bool allDrives, bool includeCd) {
 void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   if (Tracing()) Trace("frmMain.LoadSingleDisk(" + p.Path + ")");
   auto result = std::make_shared<DiskObject>();
-  drives_.Space(p.Path, result->DeviceSize, result->FreeSpace,
+  drives_.Space(p.Path, result->DriveForChange().DeviceSize, result->DriveForChange().FreeSpace,
                 [this](const std::string& m) { Post([this, m] { window_.ShowMessage(m); }); });
   if (p.SubClass == "CD-ROM" && !includeCd) {
     Post([p, result] {
       DiskObject& d = *p.Drive;
-      d.DeviceSize = result->DeviceSize;
-      d.FreeSpace = result->FreeSpace;
+      d.DriveForChange().DeviceSize = result->Drive().DeviceSize;
+      d.DriveForChange().FreeSpace = result->Drive().FreeSpace;
       d.UsedSpace = 0;
       d.AllocatedSpace = 0;
-      d.Smallest = 0;
-      d.SmallestIndex = 0;
+      d.DriveForChange().Smallest = 0;
+      d.DriveForChange().SmallestIndex = 0;
       d.LargestFiles().Clear();
     });
     return;
@@ -175,8 +180,8 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   Post([this, text = "Scanning disk " + p.Label + "..."] { window_.SetStatus(text); });
   result->Class = ObjectClass::Drive;
   result->SetPath(p.Path);
-  result->RootFolder = p.RootFolder.empty() ? p.Path + "/" : p.RootFolder;
-  result->AllocationUnit = drives_.AllocUnit(p.Path);
+  result->DriveForChange().RootFolder = p.RootFolder.empty() ? p.Path + "/" : p.RootFolder;
+  result->DriveForChange().AllocationUnit = drives_.AllocUnit(p.Path);
   ScanOptions options;
   options.Reader = Reader;
   options.Progress = &progress_;
@@ -186,18 +191,18 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   Post([this] { window_.SetStatus("Summarizing disk space..."); });
   SummarizeSizes(*result);
   if (Tracing()) {
-    Trace("  device size=" + PlainNumber(result->DeviceSize));
-    Trace("  free space =" + PlainNumber(result->FreeSpace));
+    Trace("  device size=" + PlainNumber(result->Drive().DeviceSize));
+    Trace("  free space =" + PlainNumber(result->Drive().FreeSpace));
     Trace("  used space =" + PlainNumber(result->UsedSpace));
     Trace("  allocated  =" + PlainNumber(result->AllocatedSpace));
   }
   Post([this, p, result, keys = keyCounter_] {
     DiskObject& d = *p.Drive;
-    d.DeviceSize = result->DeviceSize;
-    d.FreeSpace = result->FreeSpace;
+    d.DriveForChange().DeviceSize = result->Drive().DeviceSize;
+    d.DriveForChange().FreeSpace = result->Drive().FreeSpace;
     AttachScan(explorer_, d, *result);
     // A refresh numbers its largest files on from here: no key of the drive is used twice.
-    d.NextLargestKey = keys;
+    d.DriveForChange().NextLargestKey = keys;
   });
 }
 

@@ -15,7 +15,7 @@ FolderScanPlan PlanFolderScan(DiskCollection& disks, const FileSystemService& fs
   DiskObject* root = disks.Item(1);
   std::vector<std::string> volumes;
   for (const auto& d : disks)
-    if (d->Class == ObjectClass::Drive && !d->FolderEntry) volumes.push_back(d->OwnPath());
+    if (d->Class == ObjectClass::Drive && !d->Drive().FolderEntry) volumes.push_back(d->OwnPath());
 
   std::vector<DriveInfo> drives;
   bool drivesRead = false;
@@ -43,8 +43,8 @@ FolderScanPlan PlanFolderScan(DiskCollection& disks, const FileSystemService& fs
     entry->Parent = root;
     DiskObject* d = disks.Add(std::move(entry));
     if (!d) continue;
-    d->Node =
-        explorer.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
+    d->Node = explorer.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon(),
+                               d->OpenIcon(), true);
     if (std::find(entries.begin(), entries.end(), a.Path) == entries.end())
       entries.push_back(a.Path);
     addTarget(d);

@@ -77,11 +77,11 @@ bool RefreshCommand::Refresh(DiskObject* folder) {
   plan->DrivePath = drive->OwnPath();
   plan->VolumeRoot = VolumeRootOf(drive);
   plan->FolderPath = folder->Path();
-  plan->Entry = drive->FolderEntry;
-  plan->Unit = drive->AllocationUnit;
-  plan->Links = drive->LinkRule;
+  plan->Entry = drive->Drive().FolderEntry;
+  plan->Unit = drive->Drive().AllocationUnit;
+  plan->Links = drive->Drive().LinkRule;
   plan->Counted = drive->HardLinksIfAny();
-  plan->NextKey = drive->NextLargestKey;
+  plan->NextKey = drive->Drive().NextLargestKey;
   {
     std::lock_guard lock(targetMutex_);
     target_ = plan->FolderPath;
@@ -125,8 +125,8 @@ void RefreshCommand::Work(const std::shared_ptr<Plan>& plan) {
     DiskObject& r = p.Rescan;
     r.Class = ObjectClass::Drive;
     r.SetPath(p.FolderPath);
-    r.RootFolder = p.FolderPath;
-    r.AllocationUnit = p.Unit;
+    r.DriveForChange().RootFolder = p.FolderPath;
+    r.DriveForChange().AllocationUnit = p.Unit;
     ScanOptions options;
     options.Reader = Reader;
     options.Progress = &progress_;
@@ -232,9 +232,9 @@ void RefreshCommand::Commit(Plan& p) {
   // The worker is done with the table: let go of it, so that the change below need not copy it.
   p.Counted.reset();
   ApplyRefresh(drive, folder, p.Gone ? nullptr : &p.Rescan, removed);
-  drive.DeviceSize = p.DeviceSize;
-  drive.FreeSpace = p.FreeSpace;
-  drive.NextLargestKey = p.NextKey;
+  drive.DriveForChange().DeviceSize = p.DeviceSize;
+  drive.DriveForChange().FreeSpace = p.FreeSpace;
+  drive.DriveForChange().NextLargestKey = p.NextKey;
 
   NodeId select = selected;
   std::vector<NodeId> expand;

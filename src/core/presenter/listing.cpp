@@ -93,7 +93,7 @@ void AddListViewItem(Build& b, NodeId node) {
     return;
   }
   if (d->Class == ObjectClass::Drive) {
-    if (d->DeviceSize == 0) return;  // not ready: no row
+    if (d->Drive().DeviceSize == 0) return;  // not ready: no row
     const bool used = st.DriveColumns == "Used";
     if (!st.ColumnsSet) {
       SetLayout(ex, used ? Layout::DrivesUsed : Layout::DrivesFree);
@@ -101,11 +101,11 @@ void AddListViewItem(Build& b, NodeId node) {
       st.SuffixSort = st.PaddedSizeSort = false;
       if (d->Parent) SetPath(b.P, d->Parent->Path());
     }
-    const double shown = used ? d->Space(allocated) : d->FreeSpace;
-    row.SubItems = {SizeText(d->DeviceSize), SizeText(shown),
-                    PercentText(ShareOf(shown, d->DeviceSize))};
+    const double shown = used ? d->Space(allocated) : d->Drive().FreeSpace;
+    row.SubItems = {SizeText(d->Drive().DeviceSize), SizeText(shown),
+                    PercentText(ShareOf(shown, d->Drive().DeviceSize))};
     if (!used) st.DriveColumns = "Free";
-    b.Batch.Add(std::move(row), d->DeviceSize, false);
+    b.Batch.Add(std::move(row), d->Drive().DeviceSize, false);
     return;
   }
   if (d->Class != ObjectClass::Folder && d->Class != ObjectClass::Folder100) return;
@@ -117,7 +117,7 @@ void AddListViewItem(Build& b, NodeId node) {
   const double s = d->Space(allocated);
   double fraction = 0;
   if (s != 0 && d->Parent)
-    fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->DeviceSize)
+    fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->Drive().DeviceSize)
                                                       : ShareOf(s, d->Parent->Space(allocated));
   row.SubItems = {SizeText(s), PercentText(fraction), BarText(fraction)};
   if (st.SuffixSort) row.Text += 'A';
@@ -141,7 +141,7 @@ void SavedScanTime(const DiskObject& drive, LargestEntry& e) {
   const SplitPath where = SplitLastName(e.Name);
   const DiskObject* folder = folders->Find(where.Folder);
   if (!folder) return;
-  drive.Files->ForEach(folder->FilesAt, [&](const StoredEntry& f) {
+  drive.Drive().Files->ForEach(folder->FilesAt, [&](const StoredEntry& f) {
     if (f.What != StoredEntry::Kind::File || f.Name != where.Name) return true;
     e.Time = f.Time;
     e.HasTime = f.HasTime;
@@ -163,10 +163,10 @@ void AddFiles3(Build& b, NodeId node) {
   const DiskObject* r = d->Parent;
   const DiskObject* v = r ? r->Parent : nullptr;
   if (!r || !v) return;
-  PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->AllocationUnit);
+  PrepareRead(b, *r, r->Space(b.P.Toggles().Allocated), r->Drive().AllocationUnit);
   b.Request.Largest = true;
-  const bool saved = v->Files && v->Files->FromFile;
-  if (saved) b.Request.Imported = v->Files;
+  const bool saved = v->Drive().Files && v->Drive().Files->FromFile;
+  if (saved) b.Request.Imported = v->Drive().Files;
   if (const FileObjectList* list = v->LargestFilesIfAny())
     for (const auto& f : *list) {
       b.Request.Entries.push_back({f->Name, f->Size, f->Allocated, f->key});
@@ -191,12 +191,14 @@ void AddFiles2(Build& b, NodeId node) {
     SetLayout(b.P.Explorer(), Layout::FolderContents);
     st.ColumnsSet = true;
   }
-  PrepareRead(b, *d, d->Space(b.P.Toggles().Allocated), d->AllocationUnit);
+  const DiskObject* owner = DriveOf(d);
+  PrepareRead(b, *d, d->Space(b.P.Toggles().Allocated), owner ? owner->Drive().AllocationUnit : 0);
   b.Request.FolderPath = d->Path();
   if (const DiskObject* drive = DriveOf(d)) b.Request.Links = drive->HardLinksIfAny();
   b.Request.Folder = d;
-  if (const DiskObject* drive = DriveOf(d); drive && drive->Files && drive->Files->FromFile) {
-    b.Request.Imported = drive->Files;
+  if (const DiskObject* drive = DriveOf(d);
+      drive && drive->Drive().Files && drive->Drive().Files->FromFile) {
+    b.Request.Imported = drive->Drive().Files;
     b.Request.ImportedRun = d->FilesAt;
   }
   b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
@@ -360,7 +362,7 @@ std::string ComputerStatus(const DiskCollection& disks) {
     if (d.Class == ObjectClass::Import)
       ++saved;
     else if (d.Class == ObjectClass::Drive)
-      ++(d.FolderEntry ? folders : volumes);
+      ++(d.Drive().FolderEntry ? folders : volumes);
   }
   std::string text;
   auto part = [&text](std::size_t n, const char* one, const char* many) {

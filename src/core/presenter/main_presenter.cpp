@@ -56,12 +56,12 @@ void MainPresenter::ScanDisks() {
   diskList_ = DiscoverDrives(
       *fileSys_, [this](const std::string& m) { view_.ShowMessage(m); }, FolderEntries);
   DiskObject* root = diskList_->Item(1);
-  root->Node = explorer_.AddNode(root->Label(), root, root->Children, kNoNode, root->ClosedIcon,
+  root->Node = explorer_.AddNode(root->Label(), root, root->Children, kNoNode, root->ClosedIcon(),
                                  std::nullopt, false);
   for (std::size_t i = 2; i <= diskList_->Count(); ++i) {
     DiskObject* d = diskList_->Item(i);
-    d->Node =
-        explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon, d->OpenIcon, true);
+    d->Node = explorer_.AddNode(d->Label(), d, d->Children, root->Node, d->ClosedIcon(),
+                                d->OpenIcon(), true);
     if (Tracing()) Trace("  found: " + d->OwnPath() + d->Name);
   }
   for (auto& s : saved) AddSavedScan(*this, std::move(s));

@@ -61,7 +61,7 @@ DiskObject* Attach(MainPresenter& p, const std::string& key, DiskObject& result)
   made->Class = ObjectClass::Import;
   made->SetSubClass();
   made->SetPath(key);
-  made->AllocationUnit = 1;
+  made->DriveForChange().AllocationUnit = 1;
   made->Parent = root;
   made->Children = true;
   const FolderList* folders = result.DiskObjectsIfAny();
@@ -69,8 +69,8 @@ DiskObject* Attach(MainPresenter& p, const std::string& key, DiskObject& result)
   while (name.size() > 1 && name.back() == '/') name.pop_back();
   made->Name = name;
   DiskObject* entry = disks->Add(std::move(made));
-  entry->Node = p.Explorer().AddNode(entry->Label(), entry, false, root->Node, entry->ClosedIcon,
-                                     entry->OpenIcon, true);
+  entry->Node = p.Explorer().AddNode(entry->Label(), entry, false, root->Node, entry->ClosedIcon(),
+                                     entry->OpenIcon(), true);
   AttachScan(p.Explorer(), *entry, result);
   return entry;
 }
@@ -94,10 +94,10 @@ void AddSavedScan(MainPresenter& p, std::unique_ptr<DiskObject> entry) {
   DiskObject* d = disks->Add(std::move(entry));
   if (!d) return;
   d->Node =
-      p.Explorer().AddNode(d->Label(), d, false, root->Node, d->ClosedIcon, d->OpenIcon, true);
+      p.Explorer().AddNode(d->Label(), d, false, root->Node, d->ClosedIcon(), d->OpenIcon(), true);
   if (const FolderList* folders = d->DiskObjectsIfAny(); folders && folders->Count() > 0) {
     folders->Item(1)->Parent = d;
-    if (d->Folder100) d->Folder100->Parent = folders->Item(1);
+    if (d->Drive().Folder100) d->Drive().Folder100->Parent = folders->Item(1);
     AddScanNodes(p.Explorer(), *d);
   }
 }
@@ -205,7 +205,7 @@ void ExportSelected(MainPresenter& p) {
     p.SetStatus("Select a scanned drive, folder or saved scan in the tree to export its scan");
     return;
   }
-  if (!drive->Files) {
+  if (!drive->Drive().Files) {
     p.SetStatus("Scan " + drive->Label() + " again to export it: this scan kept no files");
     return;
   }

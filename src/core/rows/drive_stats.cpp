@@ -40,28 +40,28 @@ std::vector<ListRow> DriveStats(const DiskObject& r) {
             StatRow("Files", {std::to_string(r.FileCount), " "}),
             StatRow("Allocation Inefficiency", {SizeText(r.AllocatedSpace - r.UsedSpace), " "})};
   }
-  double overhead = v.DeviceSize - v.AllocatedSpace - v.FreeSpace;
+  double overhead = v.Drive().DeviceSize - v.AllocatedSpace - v.Drive().FreeSpace;
   if (overhead < 1) overhead = 0;
   const double inefficiency = r.AllocatedSpace - r.UsedSpace;
   std::vector<ListRow> rows;
   rows.reserve(8);
-  rows.push_back(StatRow("Device Size", {SizeText(v.DeviceSize), " "}));
-  rows.push_back(SpaceRow("Free Space", v.FreeSpace, v.DeviceSize));
+  rows.push_back(StatRow("Device Size", {SizeText(v.Drive().DeviceSize), " "}));
+  rows.push_back(SpaceRow("Free Space", v.Drive().FreeSpace, v.Drive().DeviceSize));
   rows.push_back(StatRow("Folders", {std::to_string(r.FolderCount), " "}));
   rows.push_back(StatRow("Files", {std::to_string(r.FileCount), " "}));
-  rows.push_back(SpaceRow("Drive Overhead", overhead, v.DeviceSize));
-  rows.push_back(SpaceRow("Allocation Inefficiency", inefficiency, v.DeviceSize));
-  rows.push_back(StatRow("Allocation Unit", {std::to_string(r.AllocationUnit)}));
-  rows.push_back(StatRow("File System", {v.FileSystem}));
+  rows.push_back(SpaceRow("Drive Overhead", overhead, v.Drive().DeviceSize));
+  rows.push_back(SpaceRow("Allocation Inefficiency", inefficiency, v.Drive().DeviceSize));
+  rows.push_back(StatRow("Allocation Unit", {std::to_string(v.Drive().AllocationUnit)}));
+  rows.push_back(StatRow("File System", {v.Drive().FileSystem}));
   if (Tracing()) {
-    Trace("  device size=" + SizeAndBytes(v.DeviceSize));
-    Trace("  free space =" + SizeAndBytes(v.FreeSpace));
+    Trace("  device size=" + SizeAndBytes(v.Drive().DeviceSize));
+    Trace("  free space =" + SizeAndBytes(v.Drive().FreeSpace));
     Trace("  folders    =" + std::to_string(r.FolderCount));
     Trace("  files      =" + std::to_string(r.FileCount));
     Trace("  overhead   =" + SizeAndBytes(overhead));
     Trace("  alloc ineff=" + SizeAndBytes(inefficiency));
-    Trace("  alloc unit =" + std::to_string(r.AllocationUnit));
-    Trace("  file system=" + v.FileSystem);
+    Trace("  alloc unit =" + std::to_string(v.Drive().AllocationUnit));
+    Trace("  file system=" + v.Drive().FileSystem);
   }
   return rows;
 }

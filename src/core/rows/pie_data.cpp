@@ -17,15 +17,15 @@ PieChartData PieChartOf(const DiskObject& d) {
   chart.PathLabel = d.Label();
   if (d.RootDirectory && d.Parent) {
     const DiskObject& v = *d.Parent;
-    const double overhead = v.DeviceSize - d.AllocatedSpace - v.FreeSpace;
+    const double overhead = v.Drive().DeviceSize - d.AllocatedSpace - v.Drive().FreeSpace;
     const double waste = d.AllocatedSpace - d.UsedSpace;
-    chart.Slices = {Slice(v.FreeSpace, v.DeviceSize, "% Free", kPaletteLightGreen),
-                    Slice(d.UsedSpace, v.DeviceSize, "% Used", kPaletteLightRed),
-                    Slice(overhead, v.DeviceSize, "% Overhead", kPaletteDarkYellow),
-                    Slice(waste, v.DeviceSize, "% Wasted", kPaletteLightYellow)};
+    chart.Slices = {Slice(v.Drive().FreeSpace, v.Drive().DeviceSize, "% Free", kPaletteLightGreen),
+                    Slice(d.UsedSpace, v.Drive().DeviceSize, "% Used", kPaletteLightRed),
+                    Slice(overhead, v.Drive().DeviceSize, "% Overhead", kPaletteDarkYellow),
+                    Slice(waste, v.Drive().DeviceSize, "% Wasted", kPaletteLightYellow)};
   } else {
-    chart.Slices = {Slice(d.FreeSpace, d.DeviceSize, "% Free", kPaletteLightGreen),
-                    Slice(d.AllocatedSpace, d.DeviceSize, "% Used", kPaletteLightRed)};
+    chart.Slices = {Slice(d.Drive().FreeSpace, d.Drive().DeviceSize, "% Free", kPaletteLightGreen),
+                    Slice(d.AllocatedSpace, d.Drive().DeviceSize, "% Used", kPaletteLightRed)};
   }
   return chart;
 }

@@ -202,11 +202,11 @@ bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& erro
   const FolderList* folders = drive.DiskObjectsIfAny();
   const DiskObject* root = options.Top ? options.Top : folders ? folders->Item(1) : nullptr;
   const std::size_t first = root && folders ? folders->PositionOf(root) : 0;
-  if (first == 0 || !drive.Files) {
+  if (first == 0 || !drive.Drive().Files) {
     error = "nothing of this tree was kept to export";
     return false;
   }
-  const FileStore& store = *drive.Files;
+  const FileStore& store = *drive.Drive().Files;
   std::string name = root->Path();
   while (name.size() > 1 && name.back() == '/') name.pop_back();
   JsonWriter writer(sink, name);
@@ -288,11 +288,11 @@ bool ExportTree(const std::string& root, const TextSink& sink, std::string& erro
     return false;
   }
   DiskObject drive;
-  drive.RootFolder = root;
+  drive.DriveForChange().RootFolder = root;
   // For files whose file system reports no block count.
   struct statvfs vs {};
   if (::fstatvfs(fd.Get(), &vs) == 0 && vs.f_frsize > 0 && vs.f_frsize <= 0x40000000)
-    drive.AllocationUnit = static_cast<std::int32_t>(vs.f_frsize);
+    drive.DriveForChange().AllocationUnit = static_cast<std::int32_t>(vs.f_frsize);
   std::string name = root;
   while (name.size() > 1 && name.back() == '/') name.pop_back();
   JsonWriter writer(sink, name);

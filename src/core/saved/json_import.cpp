@@ -301,7 +301,7 @@ class Reader {
     ClaimLinkedFiles();
     Add100Folder(rootPath_, rootName_, *drive_.DiskObjects().Item(1), drive_, level0_);
     if (files_) files_->Seal();
-    drive_.Files = std::move(files_);
+    drive_.DriveForChange().Files = std::move(files_);
   }
 
   std::uint64_t Offset() const { return at_; }
@@ -967,18 +967,18 @@ bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCou
     compressed = true;
   }
   drive.Class = ObjectClass::Drive;
-  if (drive.AllocationUnit < 1) drive.AllocationUnit = 1;
+  if (drive.Drive().AllocationUnit < 1) drive.DriveForChange().AllocationUnit = 1;
   Reader reader(*source, drive, keyCounter, options);
   try {
     reader.Run();
   } catch (const Failure&) {
     drive.DiskObjects().Clear();
     drive.LargestFiles().Clear();
-    drive.Folder100.reset();
-    drive.Files.reset();
-    drive.Smallest = 0;
-    drive.SmallestIndex = 0;
-    drive.DeepestLevel = 0;
+    drive.DriveForChange().Folder100.reset();
+    drive.DriveForChange().Files.reset();
+    drive.DriveForChange().Smallest = 0;
+    drive.DriveForChange().SmallestIndex = 0;
+    drive.DriveForChange().DeepestLevel = 0;
     return fail(std::string("at byte ") + std::to_string(reader.Offset()) +
                 (compressed ? " of its uncompressed data" : "") + ": " + reader.Why() + ".");
   }

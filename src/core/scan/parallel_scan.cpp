@@ -238,7 +238,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
                                        : defaultReader_),
         detachable_(options.Reader == nullptr),
         plan_(plan),
-        unit_(drive.AllocationUnit),
+        unit_(drive.Drive().AllocationUnit),
         control_(plan.Cores, plan.Start, std::min(plan.Most, kMaxReaders)) {}
 
   ~ParallelWalk() {
@@ -260,13 +260,13 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       driveDev_ = st.st_dev;
       root.mtime = st.st_mtim.tv_sec;
     }
-    if (keep_) drive_.Files->Device = driveDev_;
+    if (keep_) drive_.Drive().Files->Device = driveDev_;
     // The root is read here, whole even after a stop, so the partial result of a stop still
     // knows every folder of the root.
     Scratch scratch;
     ReadFolder(rootFd, root, scratch, nullptr);
     NodeList subs = SubfolderNodes(rootFd, root);
-    path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
+    path_ = drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
     DiskObject* rootObject = Make(root, std::string(), &drive_, true);
     bool complete = true;
     if (root.record.subfolders > 0) {
@@ -888,7 +888,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     folder->FolderCount = folder->fFolderCount = r.subfolders;
     if (keep_) {
       linkPositions_ = r.linkedAt;
-      folder->FilesAt = drive_.Files->AddFolder(
+      folder->FilesAt = drive_.Drive().Files->AddFolder(
           StoredFolder{r.readable, node.mtime >= 0, node.mtime}, r.packed, &linkPositions_);
     }
     // A folder that could not be read whole may hold more: it keeps its expander.
@@ -898,7 +898,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     for (std::size_t k = 0; k < r.links.size(); ++k) {
       const Record::Linked& l = r.links[k];
       if (!ClaimHardLink(drive_, options_, l.id, l.size, l.allocated, *folder)) {
-        if (keep_) drive_.Files->SetCountedElsewhere(linkPositions_[k], true);
+        if (keep_) drive_.Drive().Files->SetCountedElsewhere(linkPositions_[k], true);
         continue;
       }
       linkCounts_[k] = 1;
@@ -917,7 +917,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
                    keyCounter_, scratch_);
     }
     if (drive_.LargestFiles().Count() >= kLargestBound)
-      entryFloor_.store(drive_.Smallest, std::memory_order_relaxed);
+      entryFloor_.store(drive_.Drive().Smallest, std::memory_order_relaxed);
     if (options_.Progress) {
       options_.Progress->Folders.fetch_add(1, std::memory_order_relaxed);
       options_.Progress->Files.fetch_add(r.files, std::memory_order_relaxed);
@@ -1031,7 +1031,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   const bool countOnce_ = options_.Links == HardLinkRule::Once;
   WalkSink* const sink_ = options_.Sink;
   // The drive keeps every entry (FileStore): the records pack them as they are read.
-  const bool keep_ = !sink_ && drive_.Files != nullptr;
+  const bool keep_ = !sink_ && drive_.Drive().Files != nullptr;
   const bool noteOthers_ = sink_ || keep_;
   bool sinkFailed_ = false;  // the sink refused a folder: the walk ends as on a stop
   // The caller's reader is the plain one: its calls can be made directly.

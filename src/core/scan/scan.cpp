@@ -40,7 +40,7 @@ int DirectoryReader::StatAt(int dirFd, const char* name, struct stat& out) {
 
 int OpenScanRoot(DirectoryReader& reader, const DiskObject& drive, const ScanOptions& options) {
   if (options.RootFd >= 0) return ::fcntl(options.RootFd, F_DUPFD_CLOEXEC, 0);
-  return reader.OpenRoot(drive.RootFolder);
+  return reader.OpenRoot(drive.Drive().RootFolder);
 }
 
 bool ClaimHardLink(DiskObject& drive, const ScanOptions& options, const FileId& id, double size,
@@ -89,8 +89,8 @@ class Walker {
       driveDev_ = st.st_dev;
       rootTime = st.st_mtim.tv_sec;
     }
-    if (keep_) drive_.Files->Device = driveDev_;
-    path_ = drive_.RootFolder.empty() ? std::string("/") : drive_.RootFolder;
+    if (keep_) drive_.Drive().Files->Device = driveDev_;
+    path_ = drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
     DiskObject* root = ScanFolder(rootFd, std::string(), &drive_, true, rootTime);
     while (!stack_.empty()) {
       Frame& top = stack_.back();
@@ -138,9 +138,9 @@ class Walker {
       ScanFiles(fd, *folder);
     }
     if (keep_) {
-      folder->FilesAt = drive_.Files->AddFolder(
+      folder->FilesAt = drive_.Drive().Files->AddFolder(
           StoredFolder{readable && !statFailed_, time >= 0, time}, packed_, &linkedAt_);
-      for (const std::uint64_t at : linkedAt_) drive_.Files->SetCountedElsewhere(at, true);
+      for (const std::uint64_t at : linkedAt_) drive_.Drive().Files->SetCountedElsewhere(at, true);
     }
     folder->FolderCount = subfolders;
     folder->fFolderCount = subfolders;
@@ -240,7 +240,7 @@ class Walker {
     if (Tracing()) Trace("Globals.Firstfile(" + path_ + "*)");
     std::int64_t counted = 0;
     bool first = true;
-    const std::int32_t unit = drive_.AllocationUnit;
+    const std::int32_t unit = drive_.Drive().AllocationUnit;
     for (std::size_t i = 0; i < listing_.size();) {
       if (!Scanning.load(std::memory_order_relaxed)) break;
       const auto type = static_cast<unsigned char>(listing_[i]);
@@ -369,7 +369,7 @@ class Walker {
   std::string scratch_;
   // The drive keeps every entry: the folder's, packed, and the offsets of those of its linked
   // files that count at another name.
-  const bool keep_ = drive_.Files != nullptr;
+  const bool keep_ = drive_.Drive().Files != nullptr;
   EntryPacker packed_;
   std::vector<std::uint64_t> linkedAt_;
 };
@@ -409,9 +409,11 @@ bool AdaptiveScanThreads(const ScanOptions& options) {
 }
 
 bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& options) {
-  if (!drive.RootFolder.empty() && drive.RootFolder.back() != '/') drive.RootFolder += '/';
-  drive.LinkRule = options.Links;
-  if (options.KeepFiles && !options.Sink && !drive.Files) drive.Files = std::make_shared<FileStore>();
+  if (!drive.Drive().RootFolder.empty() && drive.Drive().RootFolder.back() != '/')
+    drive.DriveForChange().RootFolder += '/';
+  drive.DriveForChange().LinkRule = options.Links;
+  if (options.KeepFiles && !options.Sink && !drive.Drive().Files)
+    drive.DriveForChange().Files = std::make_shared<FileStore>();
   const bool adaptive = !TraceOn && AdaptiveScanThreads(options);
   const unsigned threads = TraceOn ? 1 : ScanThreads(options);
   if (!options.Sink && !adaptive && threads == 1) {
@@ -424,7 +426,8 @@ bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& o
     rotational = *options.Rotational;
   } else {
     struct stat st {};
-    const std::string& root = drive.RootFolder.empty() ? std::string("/") : drive.RootFolder;
+    const std::string& root =
+        drive.Drive().RootFolder.empty() ? std::string("/") : drive.Drive().RootFolder;
     const int found =
         options.RootFd >= 0 ? ::fstat(options.RootFd, &st) : ::stat(root.c_str(), &st);
     if (found == 0) rotational = DeviceIsRotational(st.st_dev).value_or(false);

@@ -119,7 +119,7 @@ bool AdaptiveScanThreads(const ScanOptions& options);
 // creation order (root first, Level 1, Parent = drive), LargestFiles the largest files
 // (keys numbered through keyCounter), Folder100 the "100 Largest Files" folder, and
 // DeepestLevel the deepest Level (at least 1 once the root is read). Folders' own totals
-// are filled; the summary is the caller's (see summary.h). Uses drive.AllocationUnit.
+// are filled; the summary is the caller's (see summary.h). Uses drive.Drive().AllocationUnit.
 // Never leaves the root folder's file system, never follows a symbolic link, keeps no more
 // than a bounded number of directories open and does not recurse, so depth and path length
 // are limited only by memory. Stops early, with a consistent partial result, when Scanning

@@ -46,15 +46,16 @@ std::unique_ptr<DiskCollection> DiscoverDrives(const FileSystemService& fs,
     d->Parent = root;
     d->SetSubClass(info.DriveType);
     d->SetPath(info.Path);
-    d->AllocationUnit = info.IsReady ? DriveAllocUnit(fs, info.Path) : 1;
+    d->DriveForChange().AllocationUnit = info.IsReady ? DriveAllocUnit(fs, info.Path) : 1;
     d->Children = info.IsReady;
     if (info.IsReady) {
       d->Name = info.VolumeName;
-      GetDriveSpace(fs, d->OwnPath(), d->DeviceSize, d->FreeSpace, report);
-      d->UsedSpace = d->DeviceSize - d->FreeSpace;
+      DriveFields& facts = d->DriveForChange();
+      GetDriveSpace(fs, d->OwnPath(), facts.DeviceSize, facts.FreeSpace, report);
+      d->UsedSpace = d->Drive().DeviceSize - d->Drive().FreeSpace;
       d->AllocatedSpace = d->UsedSpace;
-      d->FileSystem = info.FileSystem;
-      d->RootFolder = info.RootFolder;
+      d->DriveForChange().FileSystem = info.FileSystem;
+      d->DriveForChange().RootFolder = info.RootFolder;
     }
     list->Add(std::move(d));
   }

@@ -9,9 +9,15 @@ namespace kestrum {
 FolderList::FolderList() = default;
 FolderList::~FolderList() = default;
 
-std::size_t FolderList::ChildKeyHash::operator()(const ChildKey& k) const noexcept {
-  const std::size_t h = std::hash<std::string_view>{}(k.name);
-  return h ^ (std::hash<const void*>{}(k.parent) + 0x9e3779b97f4a7c15ULL + (h << 6) + (h >> 2));
+std::uint32_t FolderList::HashOf(const DiskObject* parent, std::string_view name) {
+  // Parents are addresses, whose low bits are all alike: mix before taking the high half.
+  const std::uint64_t h = std::hash<std::string_view>{}(name) ^
+                          reinterpret_cast<std::uintptr_t>(parent) * 0xC2B2AE3D27D4EB4FULL;
+  return static_cast<std::uint32_t>((h * 0x9E3779B97F4A7C15ULL) >> 32);
+}
+
+std::uint32_t FolderList::HashOf(const DiskObject& folder) {
+  return HashOf(folder.Parent, folder.Name);
 }
 
 void FolderList::EndPlaced::operator()(DiskObject* o) const noexcept { o->~DiskObject(); }
@@ -19,19 +25,72 @@ void FolderList::EndPlaced::operator()(DiskObject* o) const noexcept { o->~DiskO
 DiskObject* FolderList::AddNew() {
   std::unique_ptr<DiskObject, EndPlaced> o(new (blocks_.Take(sizeof(DiskObject))) DiskObject());
   items_.push_back(std::move(o));  // if this throws, o still ends the object
-  items_.back()->ListHint = items_.size() - 1;
+  items_.back()->ListHint = static_cast<std::uint32_t>(items_.size() - 1);
   return items_.back().get();
 }
 
 DiskObject* FolderList::Add(std::unique_ptr<DiskObject> folder) {
   DiskObject* o = AddNew();
   *o = std::move(*folder);
-  o->ListHint = items_.size() - 1;
+  o->ListHint = static_cast<std::uint32_t>(items_.size() - 1);
   return o;
 }
 
-void FolderList::Index(DiskObject* folder) const {
-  children_.try_emplace(ChildKey{folder->Parent, folder->Name}, folder);
+void FolderList::Reserve(std::size_t count) const {
+  if (2 * count <= children_.size()) return;
+  // Grow to at least twice the need and place every position again, hashing each once more.
+  std::size_t size = 16;
+  while (size < 2 * count) size *= 2;
+  std::vector<std::uint32_t> old = std::move(children_);
+  children_.assign(size, kFree);
+  const std::size_t mask = size - 1;
+  for (const std::uint32_t at : old) {
+    if (at == kFree) continue;
+    std::size_t i = HashOf(*items_[at]) & mask;
+    while (children_[i] != kFree) i = (i + 1) & mask;
+    children_[i] = at;
+  }
+}
+
+void FolderList::Index(std::size_t position) const {
+  const DiskObject& folder = *items_[position];
+  Reserve(childCount_ + 1);
+  const std::size_t mask = children_.size() - 1;
+  std::size_t i = HashOf(folder) & mask;
+  for (; children_[i] != kFree; i = (i + 1) & mask) {
+    const DiskObject& o = *items_[children_[i]];
+    if (o.Parent == folder.Parent && o.Name == folder.Name) return;  // the first one stays
+  }
+  children_[i] = static_cast<std::uint32_t>(position);
+  ++childCount_;
+}
+
+std::size_t FolderList::BucketOf(std::size_t position) const {
+  if (children_.empty()) return SIZE_MAX;
+  const std::size_t mask = children_.size() - 1;
+  for (std::size_t i = HashOf(*items_[position]) & mask; children_[i] != kFree; i = (i + 1) & mask)
+    if (children_[i] == position) return i;
+  return SIZE_MAX;
+}
+
+void FolderList::EraseBucket(std::size_t at) const {
+  // Shift later members of the probe run back, so that no lookup stops early at the hole.
+  const std::size_t mask = children_.size() - 1;
+  std::size_t hole = at;
+  for (std::size_t j = (at + 1) & mask; children_[j] != kFree; j = (j + 1) & mask) {
+    const std::size_t home = HashOf(*items_[children_[j]]) & mask;
+    const bool staysPut = hole <= j ? (hole < home && home <= j) : (hole < home || home <= j);
+    if (staysPut) continue;
+    children_[hole] = children_[j];
+    hole = j;
+  }
+  children_[hole] = kFree;
+  --childCount_;
+}
+
+void FolderList::Unindex(std::size_t position) const {
+  const std::size_t at = BucketOf(position);
+  if (at != SIZE_MAX) EraseBucket(at);
 }
 
 DiskObject* FolderList::Find(std::string_view path) const {
@@ -39,8 +98,8 @@ DiskObject* FolderList::Find(std::string_view path) const {
   // The root folder is found by position; its parent (the drive) changes when a finished
   // scan is handed over, so it stays out of the parent-and-name index.
   if (indexed_ < items_.size()) {
-    children_.reserve(items_.size());
-    for (; indexed_ < items_.size(); ++indexed_) Index(items_[indexed_].get());
+    Reserve(childCount_ + (items_.size() - indexed_));
+    for (; indexed_ < items_.size(); ++indexed_) Index(indexed_);
   }
   DiskObject* at = items_.front().get();
   const std::string& rootPath = at->OwnPath();
@@ -49,9 +108,19 @@ DiskObject* FolderList::Find(std::string_view path) const {
   while (!path.empty()) {
     const std::size_t slash = path.find('/');
     if (slash == 0 || slash == std::string_view::npos) return nullptr;
-    const auto it = children_.find(ChildKey{at, path.substr(0, slash)});
-    if (it == children_.end()) return nullptr;
-    at = it->second;
+    const std::string_view name = path.substr(0, slash);
+    const std::size_t mask = children_.size() - 1;
+    DiskObject* next = nullptr;
+    if (!children_.empty())
+      for (std::size_t i = HashOf(at, name) & mask; children_[i] != kFree; i = (i + 1) & mask) {
+        DiskObject* o = items_[children_[i]].get();
+        if (o->Parent == at && o->Name == name) {
+          next = o;
+          break;
+        }
+      }
+    if (!next) return nullptr;
+    at = next;
     path.remove_prefix(slash + 1);
   }
   return at;
@@ -79,6 +148,7 @@ void FolderList::ForEachWithPath(
 
 void FolderList::Clear() {
   children_.clear();
+  childCount_ = 0;
   items_.clear();
   blocks_.Release();
   indexed_ = 1;
@@ -87,7 +157,7 @@ void FolderList::Clear() {
 std::size_t FolderList::PositionOf(const DiskObject* folder) const {
   const std::size_t n = items_.size();
   if (!folder || n == 0) return 0;
-  const std::size_t hint = std::min(folder->ListHint, n - 1);
+  const std::size_t hint = std::min<std::size_t>(folder->ListHint, n - 1);
   for (std::size_t d = 0; d <= hint || hint + d < n; ++d) {
     if (hint + d < n && items_[hint + d].get() == folder) return hint + d + 1;
     if (d > 0 && d <= hint && items_[hint - d].get() == folder) return hint - d + 1;
@@ -95,31 +165,36 @@ std::size_t FolderList::PositionOf(const DiskObject* folder) const {
   return 0;
 }
 
-void FolderList::Unindex(const DiskObject* folder) const {
-  const auto it = children_.find(ChildKey{folder->Parent, folder->Name});
-  if (it != children_.end() && it->second == folder) children_.erase(it);
-}
-
 std::size_t FolderList::RemoveBranch(const DiskObject* folder,
                                      std::unordered_set<const DiskObject*>* removed) {
   std::unordered_set<const DiskObject*> own;
   std::unordered_set<const DiskObject*>& gone = removed ? *removed : own;
-  std::vector<std::unique_ptr<DiskObject, EndPlaced>> kept;
-  kept.reserve(items_.size());
-  // The index keeps its other entries: those of the folders that go leave it (while their
-  // names still live), and the indexed front shrinks by those of them it held.
-  std::size_t indexed = 0;
+  // The index keeps its other entries: those of the folders that go leave it first (while
+  // every object still stands where the index says), then the others are renumbered where
+  // they are, with no hashing; the indexed front shrinks by the folders of it that went.
+  std::vector<bool> goes(items_.size(), false);
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    auto& item = items_[i];
-    if (item.get() == folder || (item->Parent && gone.count(item->Parent))) {
-      gone.insert(item.get());
-      if (i < indexed_) Unindex(item.get());
-    } else {
-      if (i < indexed_) ++indexed;
-      kept.push_back(std::move(item));
+    const DiskObject* item = items_[i].get();
+    if (item == folder || (item->Parent && gone.count(item->Parent))) {
+      gone.insert(item);
+      goes[i] = true;
+      if (i < indexed_) Unindex(i);
     }
   }
   if (gone.empty()) return 0;
+  std::vector<std::unique_ptr<DiskObject, EndPlaced>> kept;
+  kept.reserve(items_.size());
+  std::vector<std::uint32_t> renumbered(childCount_ > 0 ? items_.size() : 0);
+  std::size_t indexed = 0;
+  for (std::size_t i = 0; i < items_.size(); ++i) {
+    if (goes[i]) continue;
+    if (i < indexed_) ++indexed;
+    if (!renumbered.empty()) renumbered[i] = static_cast<std::uint32_t>(kept.size());
+    kept.push_back(std::move(items_[i]));
+  }
+  if (!renumbered.empty())
+    for (std::uint32_t& b : children_)
+      if (b != kFree) b = renumbered[b];
   indexed_ = std::max<std::size_t>(indexed, 1);
   items_ = std::move(kept);
   return gone.size();
@@ -136,7 +211,7 @@ void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
   while (end < items_.size() && items_[end]->Level > folder->Level) ++end;
   for (std::size_t i = at + 1; i < end; ++i) {
     if (removed) removed->insert(items_[i].get());
-    if (i < indexed_) Unindex(items_[i].get());
+    if (i < indexed_) Unindex(i);
     items_[i].reset();
   }
   const DiskObject* newTop = rescan.items_.empty() ? nullptr : rescan.items_.front().get();
@@ -167,33 +242,55 @@ void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
     items_.resize(items_.size() - (was - now));
   }
   for (std::size_t j = 0; j < now; ++j) {
-    moved[j]->ListHint = at + 1 + j;
+    moved[j]->ListHint = static_cast<std::uint32_t>(at + 1 + j);
     items_[at + 1 + j] = std::move(moved[j]);
   }
   // The index changes by the branch only, so that a refresh costs what the branch costs
-  // whatever the size of the rest: when it reached into the branch, the new folders join it.
+  // whatever the size of the rest: the folders after it are renumbered where they are (one
+  // pass over the buckets, no hashing, as cheap as the move above), and when the index
+  // reached into the branch, the new folders join it.
+  if (now != was && childCount_ > 0)
+    for (std::uint32_t& b : children_)
+      if (b != kFree && b >= end) b = static_cast<std::uint32_t>(b + now - was);
   if (indexed_ > at + 1) {
-    for (std::size_t i = at + 1; i < at + 1 + now; ++i) Index(items_[i].get());
+    for (std::size_t i = at + 1; i < at + 1 + now; ++i) Index(i);
     indexed_ = indexed_ >= end ? indexed_ - was + now : at + 1 + now;
   }
   blocks_.Adopt(rescan.blocks_);
   rescan.children_.clear();
+  rescan.childCount_ = 0;
   rescan.indexed_ = 1;
 }
 
+const DriveFields& DiskObject::Drive() const {
+  static const DriveFields kNone;  // what an object without its own fields reads
+  return drive_ ? *drive_ : kNone;
+}
+
+DriveFields& DiskObject::DriveForChange() {
+  if (!drive_) drive_ = std::make_unique<DriveFields>();
+  return *drive_;
+}
+
+void DiskObject::SetPath(std::string path) {
+  if (path.empty() && !drive_) return;  // nothing to keep: no fields of its own for it
+  DriveForChange().path_ = std::move(path);
+}
+
 std::string DiskObject::Path() const {
-  if (!path_.empty() || !Parent) return path_;
+  const std::string& own = OwnPath();
+  if (!own.empty() || !Parent) return own;
   // Walk up to the nearest object that holds its path; iterative, for very deep trees.
   std::vector<const DiskObject*> chain;
   std::size_t length = 0;
   const DiskObject* o = this;
-  for (; o && o->path_.empty(); o = o->Parent) {
+  for (; o && o->OwnPath().empty(); o = o->Parent) {
     chain.push_back(o);
     length += o->Name.size() + 1;
   }
   std::string out;
-  out.reserve((o ? o->path_.size() : 0) + length);
-  if (o) out = o->path_;
+  out.reserve((o ? o->OwnPath().size() : 0) + length);
+  if (o) out = o->OwnPath();
   for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
     out += (*it)->Name;
     out += '/';
@@ -202,77 +299,116 @@ std::string DiskObject::Path() const {
 }
 
 FolderList& DiskObject::DiskObjects() {
-  if (!diskObjects_) diskObjects_ = std::make_unique<FolderList>();
-  return *diskObjects_;
+  DriveFields& d = DriveForChange();
+  if (!d.diskObjects_) d.diskObjects_ = std::make_unique<FolderList>();
+  return *d.diskObjects_;
 }
 
 FileObjectList& DiskObject::LargestFiles() {
-  if (!largestFiles_) largestFiles_ = std::make_unique<FileObjectList>();
-  return *largestFiles_;
+  DriveFields& d = DriveForChange();
+  if (!d.largestFiles_) d.largestFiles_ = std::make_unique<FileObjectList>();
+  return *d.largestFiles_;
 }
 
 HardLinkTable& DiskObject::HardLinks() {
-  if (!hardLinks_) hardLinks_ = std::make_shared<HardLinkTable>();
-  return *hardLinks_;
+  DriveFields& d = DriveForChange();
+  if (!d.hardLinks_) d.hardLinks_ = std::make_shared<HardLinkTable>();
+  return *d.hardLinks_;
 }
 
 HardLinkTable& DiskObject::HardLinksForChange() {
-  if (hardLinks_ && hardLinks_.use_count() > 1)
-    hardLinks_ = std::make_shared<HardLinkTable>(*hardLinks_);
+  DriveFields& d = DriveForChange();
+  if (d.hardLinks_ && d.hardLinks_.use_count() > 1)
+    d.hardLinks_ = std::make_shared<HardLinkTable>(*d.hardLinks_);
   return HardLinks();
 }
 
 void DiskObject::AdoptScan(DiskObject& result) {
-  diskObjects_ = std::move(result.diskObjects_);
-  largestFiles_ = std::move(result.largestFiles_);
-  hardLinks_ = std::move(result.hardLinks_);
-  LinkRule = result.LinkRule;
-  Folder100 = std::move(result.Folder100);
-  Files = std::move(result.Files);
-  Smallest = result.Smallest;
-  SmallestIndex = result.SmallestIndex;
-  DeepestLevel = result.DeepestLevel;
-  if (diskObjects_)
-    for (const auto& f : *diskObjects_)
+  DriveFields& d = DriveForChange();
+  DriveFields& r = result.DriveForChange();
+  d.diskObjects_ = std::move(r.diskObjects_);
+  d.largestFiles_ = std::move(r.largestFiles_);
+  d.hardLinks_ = std::move(r.hardLinks_);
+  d.LinkRule = r.LinkRule;
+  d.Folder100 = std::move(r.Folder100);
+  d.Files = std::move(r.Files);
+  d.Smallest = r.Smallest;
+  d.SmallestIndex = r.SmallestIndex;
+  d.DeepestLevel = r.DeepestLevel;
+  if (d.diskObjects_)
+    for (const auto& f : *d.diskObjects_)
       if (f->Parent == &result) f->Parent = this;
-  if (Folder100 && Folder100->Parent == &result) Folder100->Parent = this;
+  if (d.Folder100 && d.Folder100->Parent == &result) d.Folder100->Parent = this;
 }
 
 std::string DiskObject::Label() const {
+  const std::string& path = OwnPath();
   if (Class == ObjectClass::Import) {
-    const std::size_t slash = path_.rfind('/');
-    return Name + " (" + (slash == std::string::npos ? path_ : path_.substr(slash + 1)) + ")";
+    const std::size_t slash = path.rfind('/');
+    return Name + " (" + (slash == std::string::npos ? path : path.substr(slash + 1)) + ")";
   }
   if (Class == ObjectClass::Drive)
-    return Name.empty() ? "(" + path_ + ")" : Name + " (" + path_ + ")";
+    return Name.empty() ? "(" + path + ")" : Name + " (" + path + ")";
   if (Class == ObjectClass::Root || Class == ObjectClass::Folder ||
       Class == ObjectClass::Folder100 || Class == ObjectClass::File)
     return Name.empty() ? Path() : Name;
   return {};
 }
 
-void DiskObject::SetSubClass(std::optional<int> driveType) {
+namespace {
+
+// A drive's subclass and icon by its type code, valid codes 0..5 (see volumes.h).
+constexpr const char* kDriveSub[] = {"Unknown", "Removable", "Fixed",
+                                     "Network", "CD-ROM",    "RAM Disk"};
+constexpr const char* kDriveIcon[] = {"HardDrive", "DisketteDrive", "HardDrive",
+                                      "HardDrive", "CDDrive",       "HardDrive"};
+
+}  // namespace
+
+std::string DiskObject::SubClass() const {
   if (Class == ObjectClass::Drive) {
-    if (!driveType) return;
-    static constexpr const char* kSub[] = {"Unknown", "Removable", "Fixed",
-                                           "Network", "CD-ROM",    "RAM Disk"};
-    static constexpr const char* kIcon[] = {"HardDrive", "DisketteDrive", "HardDrive",
-                                            "HardDrive", "CDDrive",       "HardDrive"};
-    const int t = *driveType;
-    if (t < 0 || t > 5) return;
-    SubClass = kSub[t];
-    ClosedIcon = OpenIcon = kIcon[t];
-  } else if (Class == ObjectClass::Import) {
-    SubClass = "Saved Scan";
-    ClosedIcon = OpenIcon = "SavedScan";
-  } else if (Class == ObjectClass::Root) {
-    ClosedIcon = "MyComputer";
-  } else if (Class == ObjectClass::Folder || Class == ObjectClass::Folder100) {
-    ClosedIcon = "ClosedFolder";
-    OpenIcon = "OpenFolder";
-  } else if (Class == ObjectClass::File) {
-    ClosedIcon = OpenIcon = "File";
+    const int t = Drive().DriveType;
+    return t < 0 ? std::string() : kDriveSub[t];
   }
+  return Class == ObjectClass::Import ? "Saved Scan" : "";
+}
+
+std::string DiskObject::ClosedIcon() const {
+  switch (Class) {
+    case ObjectClass::Drive: {
+      const int t = Drive().DriveType;
+      return t < 0 ? std::string() : kDriveIcon[t];
+    }
+    case ObjectClass::Import:
+      return "SavedScan";
+    case ObjectClass::Root:
+      return "MyComputer";
+    case ObjectClass::Folder:
+    case ObjectClass::Folder100:
+      return "ClosedFolder";
+    case ObjectClass::File:
+      return "File";
+    case ObjectClass::None:
+      break;
+  }
+  return {};
+}
+
+std::string DiskObject::OpenIcon() const {
+  switch (Class) {
+    case ObjectClass::Folder:
+    case ObjectClass::Folder100:
+      return "OpenFolder";
+    case ObjectClass::Root:
+      return {};
+    default:
+      return ClosedIcon();
+  }
+}
+
+void DiskObject::SetSubClass(std::optional<int> driveType) {
+  if (Class != ObjectClass::Drive || !driveType || *driveType < 0 || *driveType > 5) return;
+  DriveForChange().DriveType = static_cast<std::int8_t>(*driveType);
 }
 
 namespace {
@@ -291,13 +427,15 @@ DiskObject* DriveOf(DiskObject* object) { return NearestDrive(object); }
 
 bool IsImported(const DiskObject* object) {
   const DiskObject* drive = DriveOf(object);
-  return drive && (drive->Class == ObjectClass::Import || (drive->Files && drive->Files->FromFile));
+  const FileStore* files = drive ? drive->Drive().Files.get() : nullptr;
+  return drive && (drive->Class == ObjectClass::Import || (files && files->FromFile));
 }
 
 std::string VolumeRootOf(const DiskObject* object) {
   const DiskObject* drive = DriveOf(object);
   if (!drive) return {};
-  std::string root = drive->RootFolder.empty() ? drive->Path() : drive->RootFolder;
+  const std::string& folder = drive->Drive().RootFolder;
+  std::string root = folder.empty() ? drive->Path() : folder;
   if (root.empty() || root.back() != '/') root += '/';
   return root;
 }

@@ -4,7 +4,7 @@ namespace kestrum {
 
 DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* parent, bool isRoot,
                              std::int32_t level, const std::string& rootPath) {
-  if (drive.DeepestLevel < level) drive.DeepestLevel = level;
+  if (drive.Drive().DeepestLevel < level) drive.DriveForChange().DeepestLevel = level;
   DiskObject* obj = drive.DiskObjects().AddNew();
   obj->Class = ObjectClass::Folder;
   obj->Name = std::move(name);
@@ -13,7 +13,6 @@ DiskObject* AddScannedFolder(DiskObject& drive, std::string name, DiskObject* pa
   obj->RootDirectory = isRoot;
   obj->Level = level;
   if (isRoot) obj->SetPath(rootPath);
-  obj->AllocationUnit = drive.AllocationUnit;
   return obj;
 }
 

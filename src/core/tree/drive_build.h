@@ -23,7 +23,7 @@ inline void OfferLargest(DiskObject& drive, std::string_view folderPath, std::st
                          double size, double allocated, std::int32_t& keyCounter,
                          std::string& scratch) {
   if (!(size > 0)) return;
-  if (drive.LargestFiles().Count() >= kLargestBound && !(size > drive.Smallest)) return;
+  if (drive.LargestFiles().Count() >= kLargestBound && !(size > drive.Drive().Smallest)) return;
   scratch.assign(folderPath);
   scratch.append(name);
   drive.AddLargest(scratch, size, allocated, keyCounter);

@@ -70,20 +70,20 @@ std::unique_ptr<DiskObject> MakeFolderEntry(const FileSystemService& fs,
   if (Tracing()) Trace("Globals.MakeFolderEntry(" + path + ")");
   auto d = std::make_unique<DiskObject>();
   d->Class = ObjectClass::Drive;
-  d->FolderEntry = true;
+  d->DriveForChange().FolderEntry = true;
   const DriveInfo* volume = VolumeHolding(drives, path);
   d->SetSubClass(volume ? volume->DriveType : kDriveUnknown);
   d->SetPath(path);
   d->Name = LastName(path);
   const bool ready = fs.IsDirectory(path);
-  d->AllocationUnit = ready ? DriveAllocUnit(fs, path) : 1;
+  d->DriveForChange().AllocationUnit = ready ? DriveAllocUnit(fs, path) : 1;
   d->Children = ready;
   if (ready) {
-    GetDriveSpace(fs, path, d->DeviceSize, d->FreeSpace, report);
-    d->UsedSpace = d->DeviceSize - d->FreeSpace;
+    GetDriveSpace(fs, path, d->DriveForChange().DeviceSize, d->DriveForChange().FreeSpace, report);
+    d->UsedSpace = d->Drive().DeviceSize - d->Drive().FreeSpace;
     d->AllocatedSpace = d->UsedSpace;
-    d->FileSystem = volume ? volume->FileSystem : std::string();
-    d->RootFolder = path == "/" ? path : path + "/";
+    d->DriveForChange().FileSystem = volume ? volume->FileSystem : std::string();
+    d->DriveForChange().RootFolder = path == "/" ? path : path + "/";
   }
   return d;
 }

@@ -22,25 +22,26 @@ void AppendEntry(FileObjectList& list, const std::string& name, double size, dou
 void DiskObject::AddLargest(const std::string& name, double size, double allocated,
                             std::int32_t& keyCounter) {
   FileObjectList& list = LargestFiles();
+  DriveFields& d = DriveForChange();
   if (list.Count() < kLargestBound) {
     AppendEntry(list, name, size, allocated, keyCounter);
     // An equal size leaves the marker on the earlier entry.
-    if (Smallest == 0 || size < Smallest) {
-      Smallest = size;
-      SmallestIndex = static_cast<std::int32_t>(list.Count());
+    if (d.Smallest == 0 || size < d.Smallest) {
+      d.Smallest = size;
+      d.SmallestIndex = static_cast<std::int32_t>(list.Count());
     }
     return;
   }
-  if (!(size > Smallest)) return;
-  list.RemoveAt(static_cast<std::size_t>(SmallestIndex));
-  Smallest = 0;
+  if (!(size > d.Smallest)) return;
+  list.RemoveAt(static_cast<std::size_t>(d.SmallestIndex));
+  d.Smallest = 0;
   AppendEntry(list, name, size, allocated, keyCounter);
   std::size_t position = 0;
   for (const auto& e : list) {
     ++position;
-    if (Smallest == 0 || e->Size < Smallest) {
-      Smallest = e->Size;
-      SmallestIndex = static_cast<std::int32_t>(position);
+    if (d.Smallest == 0 || e->Size < d.Smallest) {
+      d.Smallest = e->Size;
+      d.SmallestIndex = static_cast<std::int32_t>(position);
     }
   }
 }
@@ -54,14 +55,14 @@ void RemoveLargest(DiskObject& drive, const std::string& name) {
   }
   if (found == 0) return;
   list.RemoveAt(found);
-  drive.Smallest = 0;
-  drive.SmallestIndex = 0;
+  drive.DriveForChange().Smallest = 0;
+  drive.DriveForChange().SmallestIndex = 0;
   position = 0;
   for (const auto& e : list) {
     ++position;
-    if (drive.Smallest == 0 || e->Size < drive.Smallest) {
-      drive.Smallest = e->Size;
-      drive.SmallestIndex = static_cast<std::int32_t>(position);
+    if (drive.Drive().Smallest == 0 || e->Size < drive.Drive().Smallest) {
+      drive.DriveForChange().Smallest = e->Size;
+      drive.DriveForChange().SmallestIndex = static_cast<std::int32_t>(position);
     }
   }
 }
@@ -70,7 +71,7 @@ DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootNam
                          DiskObject& rootObject, DiskObject& drive, std::int32_t& currentLevel) {
   if (Tracing()) Trace("Globals.Add100Folder(" + rootName + ")");
   ++currentLevel;
-  if (drive.DeepestLevel < currentLevel) drive.DeepestLevel = currentLevel;
+  if (drive.Drive().DeepestLevel < currentLevel) drive.DriveForChange().DeepestLevel = currentLevel;
   auto f = std::make_unique<DiskObject>();
   f->Class = ObjectClass::Folder100;
   f->Name = kLargestFolderName;
@@ -79,7 +80,6 @@ DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootNam
   f->RootDirectory = false;
   f->Level = currentLevel;
   f->SetPath(rootPath + kLargestFolderName);
-  f->AllocationUnit = drive.AllocationUnit;
   const FileObjectList& list = drive.LargestFiles();
   f->fFileCount = static_cast<std::int32_t>(list.Count());
   for (const auto& e : list) {
@@ -88,8 +88,8 @@ DiskObject* Add100Folder(const std::string& rootPath, const std::string& rootNam
     f->fUsedSpace += e->Size;
     f->UsedSpace += e->Size;
   }
-  drive.Folder100 = std::move(f);
-  return drive.Folder100.get();
+  drive.DriveForChange().Folder100 = std::move(f);
+  return drive.Drive().Folder100.get();
 }
 
 }  // namespace kestrum

@@ -66,9 +66,9 @@ void MergeLargest(DiskObject& drive, const std::string& prefix, FileObjectList* 
   std::size_t at = 0;
   for (std::size_t i = 1; i <= list.Count(); ++i)
     if (at == 0 || list.Item(i)->Size < list.Item(at)->Size) at = i;
-  drive.Smallest = at ? list.Item(at)->Size : 0;
-  drive.SmallestIndex = static_cast<std::int32_t>(at);
-  if (DiskObject* f = drive.Folder100.get()) {
+  drive.DriveForChange().Smallest = at ? list.Item(at)->Size : 0;
+  drive.DriveForChange().SmallestIndex = static_cast<std::int32_t>(at);
+  if (DiskObject* f = drive.Drive().Folder100.get()) {
     f->fFileCount = f->FileCount = static_cast<std::int32_t>(list.Count());
     f->fUsedSpace = f->UsedSpace = f->fAllocatedSpace = f->AllocatedSpace = 0;
     for (const auto& e : list) {
@@ -113,11 +113,11 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   const Branch old = BranchOf(drive.DiskObjects(), folder);
   // Whether the drive's deepest folder may be among those that go: only then are all the
   // drive's folders looked at again.
-  const bool deepestInside = old.Deepest >= drive.DeepestLevel;
+  const bool deepestInside = old.Deepest >= drive.Drive().DeepestLevel;
   const Totals before = SubtreeTotals(*folder);
   Totals after;
   // The branch's entries go from the drive's store; the rescan's are copied in below.
-  FileStore* files = drive.Files.get();
+  FileStore* files = drive.Drive().Files.get();
   ForgetBranchEntries(drive, *folder);
   DiskObject* parent = folder->Parent;
   const DiskObject* newTop = rescan ? rescan->DiskObjects().Item(1) : nullptr;
@@ -138,7 +138,7 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     removed.clear();
     drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed);
     if (files) {
-      const FileStore* from = rescan->Files.get();
+      const FileStore* from = rescan->Drive().Files.get();
       ForEachInBranch(drive.DiskObjects(), folder, [files, from](DiskObject& f) {
         f.FilesAt = from ? files->CopyRun(*from, f.FilesAt) : FileStore::kNone;
       });
@@ -191,12 +191,12 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   }
   MergeLargest(drive, prefix, rescan ? &rescan->LargestFiles() : nullptr);
   if (deepestInside) {
-    std::int32_t deepest = drive.Folder100 ? drive.Folder100->Level : 0;
+    std::int32_t deepest = drive.Drive().Folder100 ? drive.Drive().Folder100->Level : 0;
     for (const auto& f : drive.DiskObjects()) deepest = std::max(deepest, f->Level);
-    drive.DeepestLevel = deepest;
+    drive.DriveForChange().DeepestLevel = deepest;
   } else if (folder) {
-    drive.DeepestLevel =
-        std::max(drive.DeepestLevel, BranchOf(drive.DiskObjects(), folder).Deepest);
+    drive.DriveForChange().DeepestLevel =
+        std::max(drive.Drive().DeepestLevel, BranchOf(drive.DiskObjects(), folder).Deepest);
   }
   if (const DiskObject* root = drive.DiskObjects().Item(1)) {
     drive.UsedSpace = root->UsedSpace;

@@ -21,7 +21,7 @@ namespace kestrum {
 //  - The drive's hard-link table drops what the old folders counted and takes what the rescan
 //    counted (its files claimed by the rescan's first folder become folder's).
 //  - The largest-files list drops the entries under folder's path, takes the rescan's (with
-//    their keys, which the rescan numbered on from drive.NextLargestKey) and keeps the
+//    their keys, which the rescan numbered on from drive.Drive().NextLargestKey) and keeps the
 //    largest kLargestBound; the "100 Largest Files" folder's totals follow.
 // removed receives every folder object that went (folder itself when gone); they are ended,
 // so the caller may only compare the pointers (to drop their tree nodes). rescan is left

@@ -13,7 +13,7 @@ void SummarizeSizes(DiskObject& drive) {
   // 100,000 levels deep costs one walk instead of a walk per level.
   for (std::size_t i = folders.Count(); i >= 1; --i) {
     const DiskObject& f = *folders.Item(i);
-    if (f.Level < 2 || f.Level > drive.DeepestLevel || !f.Parent) continue;
+    if (f.Level < 2 || f.Level > drive.Drive().DeepestLevel || !f.Parent) continue;
     DiskObject& p = *f.Parent;
     p.UsedSpace += f.UsedSpace;
     p.AllocatedSpace += f.AllocatedSpace;

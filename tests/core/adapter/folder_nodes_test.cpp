@@ -49,10 +49,10 @@ struct HandDrive {
     DiskObject* root = drive.DiskObjects().Item(1);
     root->RootDirectory = true;
     root->SetPath("/d/");
-    drive.Folder100 = std::make_unique<DiskObject>();
-    drive.Folder100->Class = ObjectClass::Folder100;
-    drive.Folder100->Name = kLargestFolderName;
-    drive.Folder100->Parent = root;
+    drive.DriveForChange().Folder100 = std::make_unique<DiskObject>();
+    drive.Drive().Folder100->Class = ObjectClass::Folder100;
+    drive.Drive().Folder100->Name = kLargestFolderName;
+    drive.Drive().Folder100->Parent = root;
   }
   DiskObject* Folder(const std::string& path) { return drive.DiskObjects().Find(path); }
 };
@@ -122,7 +122,7 @@ TEST(FolderNodes, GoingToADeepFolderMakesItsWayAlone) {
   EXPECT_EQ(NodeOf(ex, h.Folder("/d/B/")), b);
   EXPECT_EQ(ex.Node(b)->Kids.size(), 1u);
   // The largest-files folder has its way too; an object of no drive has none.
-  EXPECT_NE(MakeNode(ex, *h.drive.Folder100), kNoNode);
+  EXPECT_NE(MakeNode(ex, *h.drive.Drive().Folder100), kNoNode);
   DiskObject stray;
   stray.Class = ObjectClass::Folder;
   EXPECT_EQ(MakeNode(ex, stray), kNoNode);

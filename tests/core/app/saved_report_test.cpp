@@ -39,8 +39,8 @@ std::string ScanLines(const std::string& root, DirectoryReader* reader = nullptr
                       HardLinkRule links = HardLinkRule::Each) {
   DiskObject drive;
   drive.Class = ObjectClass::Drive;
-  drive.RootFolder = root + "/";
-  drive.AllocationUnit = 4096;
+  drive.DriveForChange().RootFolder = root + "/";
+  drive.DriveForChange().AllocationUnit = 4096;
   std::int32_t keys = 0;
   ScanOptions options;
   options.Threads = 1;
@@ -170,7 +170,7 @@ TEST(SavedReport, ExportThenImportGivesTheScansLines) {
     const Imported imported = Import(file, links);
     ASSERT_TRUE(imported.Ok) << imported.Message;
     EXPECT_EQ(Lines(*imported.Drive), ScanLines(root, &reader, links));
-    EXPECT_EQ(imported.Drive->DeepestLevel, 302);  // tree, deep and 300 d's
+    EXPECT_EQ(imported.Drive->Drive().DeepestLevel, 302);  // tree, deep and 300 d's
     EXPECT_TRUE(Expands(*imported.Drive, root + "/noenter/"));
     EXPECT_TRUE(Expands(*imported.Drive, root + "/locked/"));
   }
@@ -191,7 +191,7 @@ TEST(SavedReport, FurtherNamesOfALinkedFileAreMarked) {
   const Imported each = Import(file, HardLinkRule::Each);
   ASSERT_TRUE(once.Ok && each.Ok);
   EXPECT_EQ(once.Drive->UsedSpace, each.Drive->UsedSpace - 10000);
-  const FileStore& files = *once.Drive->Files;
+  const FileStore& files = *once.Drive->Drive().Files;
   std::vector<std::string> elsewhere;
   std::size_t count = 0;
   for (const auto& folder : once.Drive->DiskObjects())

@@ -44,7 +44,7 @@ struct Drive {
     auto d = std::make_unique<DiskObject>();
     d->Class = ObjectClass::Drive;
     d->SetPath(T);
-    d->RootFolder = T + "/";
+    d->DriveForChange().RootFolder = T + "/";
     d->Parent = computer;
     drive = disks.Add(std::move(d));
     root = AddFolder("", nullptr);
@@ -52,20 +52,20 @@ struct Drive {
     root->RootDirectory = true;
     root->Parent = drive;
     // What a scan keeps of the root's entries.
-    drive->Files = std::make_shared<FileStore>();
+    drive->DriveForChange().Files = std::make_shared<FileStore>();
     EntryPacker packed;
     for (const char* name : {"a.txt", "b.txt"}) {
       StoredEntry e;
       e.Name = name;
       packed.Add(e);
     }
-    root->FilesAt = drive->Files->AddFolder({}, packed);
+    root->FilesAt = drive->Drive().Files->AddFolder({}, packed);
     sub = AddFolder("sub", root);
     inner = AddFolder("inner", sub);
     locked = AddFolder("locked", root);
     AddFolder("in", locked);
-    drive->Folder100 = std::make_unique<DiskObject>();
-    folder100 = drive->Folder100.get();
+    drive->DriveForChange().Folder100 = std::make_unique<DiskObject>();
+    folder100 = drive->Drive().Folder100.get();
     folder100->Class = ObjectClass::Folder100;
     folder100->SetPath(T + "/100 Largest Files/");
     folder100->Parent = root;
@@ -115,9 +115,8 @@ struct Drive {
   // The names the drive keeps for the root folder.
   std::string Kept() const {
     std::string out;
-    drive->Files->ForEach(root->FilesAt, [&out](const StoredEntry& e) {
-      out += std::string(e.Name) + " ";
-    });
+    drive->Drive().Files->ForEach(
+        root->FilesAt, [&out](const StoredEntry& e) { out += std::string(e.Name) + " "; });
     return out;
   }
   // Gives the command and lets it run to its end.

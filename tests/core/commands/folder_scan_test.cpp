@@ -85,14 +85,14 @@ TEST_F(FolderScanTest, EntriesComeAfterTheVolumesWithTheirVolumesFacts) {
   ASSERT_EQ(plan.Targets.size(), 1u);
   DiskObject* e = plan.Targets[0];
   EXPECT_EQ(e->Class, ObjectClass::Drive);
-  EXPECT_TRUE(e->FolderEntry);
+  EXPECT_TRUE(e->Drive().FolderEntry);
   EXPECT_EQ(e->OwnPath(), proj);
   EXPECT_EQ(e->Name, "proj");
   EXPECT_EQ(e->Label(), "proj (" + proj + ")");
-  EXPECT_EQ(e->RootFolder, proj + "/");
-  EXPECT_EQ(e->SubClass, "Fixed");
-  EXPECT_EQ(e->FileSystem, "ext4");
-  EXPECT_GT(e->DeviceSize, 0);
+  EXPECT_EQ(e->Drive().RootFolder, proj + "/");
+  EXPECT_EQ(e->SubClass(), "Fixed");
+  EXPECT_EQ(e->Drive().FileSystem, "ext4");
+  EXPECT_GT(e->Drive().DeviceSize, 0);
   EXPECT_EQ(e->Parent, disks->Item(1));
   EXPECT_EQ(disks->Item(4), e);
   EXPECT_EQ(RootTexts(),
@@ -113,7 +113,7 @@ TEST_F(FolderScanTest, LinksResolvedOnceKnownEntriesAndVolumesAreNotAddedAgain) 
   ASSERT_EQ(plan.Targets.size(), 2u);
   EXPECT_EQ(plan.Targets[0]->OwnPath(), proj);
   EXPECT_EQ(plan.Targets[1]->OwnPath(), vol);
-  EXPECT_FALSE(plan.Targets[1]->FolderEntry);
+  EXPECT_FALSE(plan.Targets[1]->Drive().FolderEntry);
   EXPECT_EQ(disks->Count(), 4u);
   // Given again later: scanned again, not added twice.
   plan = Plan({proj});
@@ -129,7 +129,7 @@ TEST_F(FolderScanTest, RediscoveryAddsEntriesAgainUnscanned) {
             (std::vector<std::string>{"(" + vol + ")", "(" + ram + ")", "proj (" + proj + ")",
                                       "other (" + other + ")"}));
   DiskObject* e = disks->Item(4);
-  EXPECT_TRUE(e->FolderEntry);
+  EXPECT_TRUE(e->Drive().FolderEntry);
   EXPECT_EQ(e->DiskObjectsIfAny(), nullptr);
   EXPECT_EQ(explorer.ChildCount(e->Node), 1);  // the placeholder of an unscanned drive
 
@@ -139,7 +139,7 @@ TEST_F(FolderScanTest, RediscoveryAddsEntriesAgainUnscanned) {
   DiskObject* gone = disks->Item(5);
   EXPECT_EQ(gone->OwnPath(), other);
   EXPECT_FALSE(gone->Children);
-  EXPECT_EQ(gone->DeviceSize, 0);
+  EXPECT_EQ(gone->Drive().DeviceSize, 0);
 }
 
 TEST_F(FolderScanTest, FoldersAreScannedAsOneCommandAndTheFirstIsShown) {

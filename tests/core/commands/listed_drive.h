@@ -22,7 +22,7 @@ struct ListedDrive {
     computer.SetPath("My Computer");
     drive.Class = ObjectClass::Drive;
     drive.SetPath("/v");
-    drive.RootFolder = "/v/";
+    drive.DriveForChange().RootFolder = "/v/";
     drive.Parent = &computer;
     root.Class = ObjectClass::Folder;
     root.RootDirectory = true;

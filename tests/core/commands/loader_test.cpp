@@ -37,12 +37,12 @@ struct World {
   DiskObject* driveA;
   DiskObject* driveB;
 
-  DiskObject* Add(ObjectClass cls, const std::string& path, const std::string& sub) {
+  DiskObject* Add(ObjectClass cls, const std::string& path, std::optional<int> type) {
     auto d = std::make_unique<DiskObject>();
     d->Class = cls;
     d->SetPath(path);
-    d->SubClass = sub;
-    d->RootFolder = cls == ObjectClass::Drive ? path + "/" : "";
+    d->SetSubClass(type);
+    d->DriveForChange().RootFolder = cls == ObjectClass::Drive ? path + "/" : "";
     DiskObject* p = disks->Add(std::move(d));
     p->Node = explorer.AddNode(p->Label(), ItemValue(p), true,
                                cls == ObjectClass::Root ? kNoNode : root->Node);
@@ -52,9 +52,9 @@ struct World {
     a.Write("f1", std::string(5000, 'x'));
     a.Write("s/f2", "12");
     b.Write("g", "123");
-    root = Add(ObjectClass::Root, "My Computer", "");
-    driveA = Add(ObjectClass::Drive, a.Path(), "Fixed");
-    driveB = Add(ObjectClass::Drive, b.Path(), "CD-ROM");
+    root = Add(ObjectClass::Root, "My Computer", std::nullopt);
+    driveA = Add(ObjectClass::Drive, a.Path(), kDriveFixed);
+    driveB = Add(ObjectClass::Drive, b.Path(), kDriveCdRom);
     drives.ready = {a.Path(), b.Path()};
   }
   int ChildNodes(const DiskObject* d) const { return explorer.ChildCount(d->Node); }
@@ -81,7 +81,7 @@ TEST(DiskLoader, ScansOneDriveAndAttachesIt) {
   EXPECT_FALSE(Scanning);
   EXPECT_EQ(w.driveA->UsedSpace, 5002);
   EXPECT_EQ(w.driveA->AllocatedSpace, 8192 + 4096);
-  EXPECT_EQ(w.driveA->DeviceSize, 1e9);
+  EXPECT_EQ(w.driveA->Drive().DeviceSize, 1e9);
   ASSERT_EQ(w.driveA->DiskObjects().Count(), 2u);
   // The drive node holds the root folder's node only; expanded, that holds the subfolder and
   // the largest-files folder, sorted by text. Until then it has the placeholder alone.
@@ -116,7 +116,7 @@ TEST(DiskLoader, AllDrivesAndTheCdRule) {
   w.window.Pump(w.slot);
   EXPECT_EQ(w.driveA->UsedSpace, 5002);
   EXPECT_EQ(w.driveB->UsedSpace, 0);  // CD-ROM left out: fresh capacity, zero totals
-  EXPECT_EQ(w.driveB->DeviceSize, 1e9);
+  EXPECT_EQ(w.driveB->Drive().DeviceSize, 1e9);
   EXPECT_EQ(w.driveB->DiskObjectsIfAny(), nullptr);
 
   ASSERT_TRUE(loader.LoadDisk(w.root, *w.disks, true));
@@ -157,7 +157,7 @@ TEST(DiskLoader, StopKeepsPartialSummarisedResultAndSkipsLaterDrives) {
   w.window.Pump(w.slot);
   EXPECT_EQ(w.driveA->DiskObjects().Count(), 5u);
   EXPECT_EQ(w.driveA->UsedSpace, w.driveA->DiskObjects().Item(1)->UsedSpace);
-  EXPECT_TRUE(w.driveA->Folder100);
+  EXPECT_TRUE(w.driveA->Drive().Folder100);
   EXPECT_EQ(w.driveB->DiskObjectsIfAny(), nullptr);  // never started
   EXPECT_TRUE(w.window.Has("status:Done"));
 }

@@ -81,8 +81,8 @@ std::map<std::string, FolderFacts> Facts(const DiskObject& drive) {
   std::map<std::string, FolderFacts> out;
   for (const auto& f : *drive.DiskObjectsIfAny()) {
     std::string kept;
-    if (drive.Files)
-      drive.Files->ForEach(f->FilesAt, [&kept](const StoredEntry& e) {
+    if (drive.Drive().Files)
+      drive.Drive().Files->ForEach(f->FilesAt, [&kept](const StoredEntry& e) {
         kept += std::string(e.Name) + ":" + std::to_string(e.Size) +
                 (e.CountedElsewhere ? "e " : " ");
       });
@@ -116,7 +116,7 @@ struct World {
     auto d = std::make_unique<DiskObject>();
     d->Class = ObjectClass::Drive;
     d->SetPath(top);
-    d->RootFolder = top + "/";
+    d->DriveForChange().RootFolder = top + "/";
     d->Parent = root;
     drive = disks.Add(std::move(d));
     drive->Node = explorer.AddNode(drive->Label(), ItemValue(drive), true, root->Node);
@@ -137,8 +137,8 @@ struct World {
     auto d = std::make_unique<DiskObject>();
     d->Class = ObjectClass::Drive;
     d->SetPath(top);
-    d->RootFolder = top + "/";
-    d->AllocationUnit = 4096;
+    d->DriveForChange().RootFolder = top + "/";
+    d->DriveForChange().AllocationUnit = 4096;
     std::int32_t keys = 0;
     Scanning = true;
     ScanDrive(*d, keys, {});
@@ -278,12 +278,12 @@ TEST(Refresh, EqualsAFullRescanAfterChangesInsideTheFolder) {
     EXPECT_EQ(FirstDifference(Facts(*w.drive), Facts(*full)), "");
     EXPECT_EQ(w.drive->UsedSpace, full->UsedSpace);
     EXPECT_EQ(w.drive->AllocatedSpace, full->AllocatedSpace);
-    EXPECT_EQ(w.drive->DeepestLevel, full->DeepestLevel);
+    EXPECT_EQ(w.drive->Drive().DeepestLevel, full->Drive().DeepestLevel);
     EXPECT_EQ(Links(*w.drive), Links(*full));
     // Written again without what the refresh replaced, the store keeps the same entries.
-    const std::size_t storeBytes = w.drive->Files->UsedBytes();
+    const std::size_t storeBytes = w.drive->Drive().Files->UsedBytes();
     CompactFiles(*w.drive);
-    EXPECT_LT(w.drive->Files->UsedBytes(), storeBytes);
+    EXPECT_LT(w.drive->Drive().Files->UsedBytes(), storeBytes);
     EXPECT_EQ(FirstDifference(Facts(*w.drive), Facts(*full)), "");
     w.ExpectNodesFollowFolders();
     std::set<std::string> names;

@@ -88,7 +88,7 @@ TEST(ComputerStatus, CountsEachKindApart) {
     auto add = [&](ObjectClass cls, bool entry, bool ready) {
       auto d = std::make_unique<DiskObject>();
       d->Class = cls;
-      d->FolderEntry = entry;
+      d->DriveForChange().FolderEntry = entry;
       d->Children = ready;
       d->SetPath("/k" + std::to_string(++made));
       disks.Add(std::move(d));
@@ -139,8 +139,9 @@ TEST_F(Listing, ScannedDriveShowsItsRootFolderAndTheStatistics) {
 }
 
 TEST_F(Listing, OverheadBelowZeroIsShownAsZeroAndAFullDriveHasNoFreeBar) {
-  w.drive->FreeSpace = 0;
-  w.drive->DeviceSize = 10000;  // less than the 13313 used and 36864 allocated bytes
+  w.drive->DriveForChange().FreeSpace = 0;
+  w.drive->DriveForChange().DeviceSize =
+      10000;  // less than the 13313 used and 36864 allocated bytes
   w.TreeClick(w.DriveNode());
   EXPECT_EQ(w.List().Rows()[2].SubItems, (Strings{"0 b", "0", ""}));
   EXPECT_EQ(w.List().Rows()[5].SubItems, (Strings{"0 b", "0", ""}));

@@ -55,7 +55,7 @@ TEST_F(Navigation, RightClicksOpenChartsOrTheMenuAndModifiersDoNothing) {
   ASSERT_EQ(root.Slices.size(), 4u);
   double sum = 0;
   for (const PieSlice& s : root.Slices) sum += s.Value;
-  EXPECT_EQ(sum, w.drive->DeviceSize);
+  EXPECT_EQ(sum, w.drive->Drive().DeviceSize);
   EXPECT_EQ(root.Slices[2].Legend.substr(root.Slices[2].Legend.size() - 10), "% Overhead");
   EXPECT_EQ(root.Slices[3].Legend.substr(root.Slices[3].Legend.size() - 8), "% Wasted");
   EXPECT_EQ((std::vector<int>{root.Slices[2].Color, root.Slices[3].Color}),

@@ -128,8 +128,8 @@ TEST(PieData, SlicesOfADriveAndOfItsRootFolder) {
   DiskObject drive;
   drive.Class = ObjectClass::Drive;
   drive.SetPath("/mnt/x");
-  drive.DeviceSize = 100 * 1024;
-  drive.FreeSpace = 40 * 1024;
+  drive.DriveForChange().DeviceSize = 100 * 1024;
+  drive.DriveForChange().FreeSpace = 40 * 1024;
   drive.AllocatedSpace = 60 * 1024;
   PieChartData d = PieChartOf(drive);
   ASSERT_EQ(d.Slices.size(), 2u);
@@ -154,9 +154,9 @@ TEST(PieData, SlicesOfADriveAndOfItsRootFolder) {
   EXPECT_EQ(r.Slices[3].Legend, "12.0% Wasted");
   double sum = 0;
   for (const auto& s : r.Slices) sum += s.Value;
-  EXPECT_EQ(sum, drive.DeviceSize);
+  EXPECT_EQ(sum, drive.Drive().DeviceSize);
 
-  drive.DeviceSize = 0;  // no shares from nothing
+  drive.DriveForChange().DeviceSize = 0;  // no shares from nothing
   EXPECT_EQ(PieChartOf(drive).Slices[0].Legend, "0% Free");
 }
 
@@ -204,8 +204,8 @@ TEST(DriveStats, ANegativeInefficiencyShowsAsItIs) {
   for (const auto& c : cases) {
     DiskObject drive;
     drive.Class = c.drive;
-    drive.DeviceSize = 1e9;
-    drive.FreeSpace = 4e8;
+    drive.DriveForChange().DeviceSize = 1e9;
+    drive.DriveForChange().FreeSpace = 4e8;
     DiskObject root;
     root.Class = ObjectClass::Folder;
     root.RootDirectory = true;
@@ -221,7 +221,7 @@ TEST(DriveStats, ANegativeInefficiencyShowsAsItIs) {
   }
   DiskObject drive;
   drive.Class = ObjectClass::Drive;
-  drive.DeviceSize = 1e9;
+  drive.DriveForChange().DeviceSize = 1e9;
   DiskObject root;
   root.RootDirectory = true;
   root.Parent = &drive;

@@ -160,7 +160,7 @@ TEST(SavedScan, RefusesDamagedFilesWithWhereAndWhy) {
         << c.text << " -> " << r.Message;
     // Nothing half-built is left.
     EXPECT_EQ(r.Drive->DiskObjectsIfAny() ? r.Drive->DiskObjectsIfAny()->Count() : 0u, 0u);
-    EXPECT_FALSE(r.Drive->Files);
+    EXPECT_FALSE(r.Drive->Drive().Files);
   }
   const Imported binary = Import(t.Write("bin.ncdu", std::string("\xbfncduEX1\x01\x02", 10)));
   EXPECT_FALSE(binary.Ok);
@@ -366,7 +366,7 @@ TEST(SavedScan, ReadsPipes) {
   EXPECT_FALSE(ImportScan(kData + "ncdu-1.18.json", drive, keys, error, options));
   EXPECT_NE(error.Message.find("stopped"), std::string::npos) << error.Message;
   EXPECT_EQ(drive.DiskObjectsIfAny() ? drive.DiskObjectsIfAny()->Count() : 0u, 0u);
-  EXPECT_EQ(drive.Files, nullptr);
+  EXPECT_EQ(drive.Drive().Files, nullptr);
 }
 
 // What stands at an export's name: a regular file (or none, or what a link names) is replaced
@@ -509,8 +509,8 @@ TEST(SavedScan, ExportFromMemoryEqualsTheExportOfTheDisk) {
   for (unsigned threads : {1u, 3u}) {
     DiskObject drive;
     drive.Class = ObjectClass::Drive;
-    drive.RootFolder = root + "/";
-    drive.AllocationUnit = 4096;
+    drive.DriveForChange().RootFolder = root + "/";
+    drive.DriveForChange().AllocationUnit = 4096;
     ScanOptions o;
     o.Reader = &reader;
     o.Threads = threads;
@@ -539,8 +539,8 @@ TEST(SavedScan, ExportFromMemoryEqualsTheExportOfTheDisk) {
   // A deleted file goes from what the export says.
   const DiskObject* a = back.Drive->DiskObjects().Find(root + "/a/");
   ASSERT_TRUE(a);
-  back.Drive->Files->ForEach(a->FilesAt, [&](const StoredEntry& e) {
-    if (e.Name == "link") back.Drive->Files->SetGone(e.Position);
+  back.Drive->Drive().Files->ForEach(a->FilesAt, [&](const StoredEntry& e) {
+    if (e.Name == "link") back.Drive->Drive().Files->SetGone(e.Position);
   });
   const std::string after = ToText(*back.Drive);
   EXPECT_EQ(after.find("\"link\""), std::string::npos);

@@ -33,8 +33,8 @@ struct ScanRun {
 void ScanInto(ScanRun& r, const std::string& root, const ScanOptions& o) {
   r.drive.Class = ObjectClass::Drive;
   r.drive.SetPath(root);
-  r.drive.RootFolder = root + "/";
-  r.drive.AllocationUnit = 4096;
+  r.drive.DriveForChange().RootFolder = root + "/";
+  r.drive.DriveForChange().AllocationUnit = 4096;
   Scanning = true;
   r.ok = ScanDrive(r.drive, r.keys, o);
   Scanning = false;
@@ -51,7 +51,7 @@ std::vector<std::string> Lines(DiskObject& d) {
                   " " + std::to_string(f->Children));
   for (const auto& f : d.LargestFiles())
     out.push_back(f->key + " " + f->Name + " " + std::to_string(f->Size));
-  out.push_back(std::to_string(d.DeepestLevel));
+  out.push_back(std::to_string(d.Drive().DeepestLevel));
   return out;
 }
 
@@ -167,8 +167,8 @@ TEST(AdaptiveScan, StopReturnsWhileReadersAreStuckInASystemCall) {
     ScanRun r;
     r.drive.Class = ObjectClass::Drive;
     r.drive.SetPath(t.Path());
-    r.drive.RootFolder = t.Path() + "/";
-    r.drive.AllocationUnit = 4096;
+    r.drive.DriveForChange().RootFolder = t.Path() + "/";
+    r.drive.DriveForChange().AllocationUnit = 4096;
     Scanning = true;
     std::thread stopper([&reader] {
       reader->WaitUntilStuck();

@@ -39,8 +39,8 @@ Result ScanWith(const std::string& root, unsigned threads, ScanOptions o = {}) {
   Result r;
   r.drive.Class = ObjectClass::Drive;
   r.drive.SetPath(root);
-  r.drive.RootFolder = root + "/";
-  r.drive.AllocationUnit = 4096;
+  r.drive.DriveForChange().RootFolder = root + "/";
+  r.drive.DriveForChange().AllocationUnit = 4096;
   ScanProgress p;
   o.Progress = &p;
   o.Threads = threads;
@@ -57,11 +57,10 @@ void ExpectSameFolder(const DiskObject& a, const DiskObject& b) {
   EXPECT_EQ(a.Path(), b.Path());
   EXPECT_EQ(a.Name, b.Name) << a.Path();
   EXPECT_EQ(a.Class, b.Class) << a.Path();
-  EXPECT_EQ(a.SubClass, b.SubClass) << a.Path();
+  EXPECT_EQ(a.SubClass(), b.SubClass()) << a.Path();
   EXPECT_EQ(a.Level, b.Level) << a.Path();
   EXPECT_EQ(a.RootDirectory, b.RootDirectory) << a.Path();
   EXPECT_EQ(a.Children, b.Children) << a.Path();
-  EXPECT_EQ(a.AllocationUnit, b.AllocationUnit) << a.Path();
   EXPECT_EQ(a.UsedSpace, b.UsedSpace) << a.Path();
   EXPECT_EQ(a.AllocatedSpace, b.AllocatedSpace) << a.Path();
   EXPECT_EQ(a.FileCount, b.FileCount) << a.Path();
@@ -75,8 +74,8 @@ void ExpectSameFolder(const DiskObject& a, const DiskObject& b) {
 // A folder's kept entries as text, one line each with every field, and a check that the files
 // among them are what its own totals were made of.
 std::string KeptEntries(const DiskObject& drive, const DiskObject& folder) {
-  if (!drive.Files) return "none";
-  const FileStore& store = *drive.Files;
+  if (!drive.Drive().Files) return "none";
+  const FileStore& store = *drive.Drive().Files;
   const StoredFolder info = store.FolderInfo(folder.FilesAt);
   std::string out = std::to_string(info.Readable) + " " + std::to_string(info.HasTime) + " " +
                     std::to_string(info.Time) + "\n";
@@ -129,16 +128,16 @@ void ExpectSame(Result& one, Result& many) {
     EXPECT_EQ(x.Size, y.Size) << i;
     EXPECT_EQ(x.Allocated, y.Allocated) << i;
   }
-  EXPECT_EQ(a.Smallest, b.Smallest);
-  EXPECT_EQ(a.SmallestIndex, b.SmallestIndex);
-  EXPECT_EQ(a.DeepestLevel, b.DeepestLevel);
+  EXPECT_EQ(a.Drive().Smallest, b.Drive().Smallest);
+  EXPECT_EQ(a.Drive().SmallestIndex, b.Drive().SmallestIndex);
+  EXPECT_EQ(a.Drive().DeepestLevel, b.Drive().DeepestLevel);
   EXPECT_EQ(a.UsedSpace, b.UsedSpace);
   EXPECT_EQ(a.AllocatedSpace, b.AllocatedSpace);
   EXPECT_EQ(one.keys, many.keys);
   EXPECT_EQ(one.folders, many.folders);
   EXPECT_EQ(one.files, many.files);
-  ASSERT_TRUE(a.Folder100 && b.Folder100);
-  ExpectSameFolder(*a.Folder100, *b.Folder100);
+  ASSERT_TRUE(a.Drive().Folder100 && b.Drive().Folder100);
+  ExpectSameFolder(*a.Drive().Folder100, *b.Drive().Folder100);
 }
 
 void WriteSized(const std::string& path, std::size_t size) {
@@ -232,7 +231,7 @@ TEST(ParallelScan, DeepTreeWithSideFolders) {
   }
   ::close(fd);
   Result one = ScanWith(t.Path(), 1);
-  EXPECT_EQ(one.drive.DeepestLevel, depth + 1);
+  EXPECT_EQ(one.drive.Drive().DeepestLevel, depth + 1);
   EXPECT_EQ(one.drive.DiskObjects().Count(), static_cast<std::size_t>(2 * depth + 1));
   ExpectAllModesSame(t.Path());
   // The read-ahead follows the descriptors the process may open: at the usual soft limit it
@@ -379,8 +378,8 @@ TEST(ParallelScan, StopFromAnotherThreadLeavesADepthFirstPrefix) {
     Result r;
     r.drive.Class = ObjectClass::Drive;
     r.drive.SetPath(t.Path());
-    r.drive.RootFolder = t.Path() + "/";
-    r.drive.AllocationUnit = 4096;
+    r.drive.DriveForChange().RootFolder = t.Path() + "/";
+    r.drive.DriveForChange().AllocationUnit = 4096;
     Scanning = true;
     // The stop comes at a moment the scan does not choose: after a number of folders that
     // varies with the round, seen from another thread.
@@ -419,8 +418,8 @@ TEST(ParallelScan, StopFromAnotherThreadLeavesADepthFirstPrefix) {
     EXPECT_EQ(part.Item(1)->UsedSpace, used);
     EXPECT_EQ(part.Item(1)->FileCount, files);
     EXPECT_EQ(part.Item(1)->FolderCount, folders);
-    ASSERT_TRUE(r.drive.Folder100);
-    EXPECT_EQ(r.drive.Folder100->fFileCount,
+    ASSERT_TRUE(r.drive.Drive().Folder100);
+    EXPECT_EQ(r.drive.Drive().Folder100->fFileCount,
               static_cast<std::int32_t>(r.drive.LargestFiles().Count()));
   }
 }

@@ -69,8 +69,8 @@ std::string CheckPeriod(const std::string& line) {
 bool Scan(const std::string& root, ScanOptions o, DiskObject& drive) {
   drive.Class = ObjectClass::Drive;
   drive.SetPath(root);
-  drive.RootFolder = root + "/";
-  drive.AllocationUnit = 4096;
+  drive.DriveForChange().RootFolder = root + "/";
+  drive.DriveForChange().AllocationUnit = 4096;
   std::int32_t keys = 0;
   Scanning = true;
   const bool ok = ScanDrive(drive, keys, o);

@@ -29,8 +29,8 @@ DiskObject DriveAt(const std::string& root, std::int32_t unit = 4096) {
   DiskObject d;
   d.Class = ObjectClass::Drive;
   d.SetPath(root);
-  d.RootFolder = root + "/";
-  d.AllocationUnit = unit;
+  d.DriveForChange().RootFolder = root + "/";
+  d.DriveForChange().AllocationUnit = unit;
   return d;
 }
 
@@ -254,7 +254,7 @@ TEST(ScanDrive, TotalsLevelsAndOrder) {
   const DiskObject& three = FolderAt(d, root + "one/two/three/");
   EXPECT_EQ(three.Level, 4);
   EXPECT_FALSE(three.Children);
-  EXPECT_EQ(d.DeepestLevel, 4);
+  EXPECT_EQ(d.Drive().DeepestLevel, 4);
   EXPECT_EQ(FolderAt(d, root + "four/").Parent, &rf);
   ExpectConsistent(d);
 
@@ -271,15 +271,15 @@ TEST(ScanDrive, TotalsLevelsAndOrder) {
   }
 
   ASSERT_EQ(d.LargestFiles().Count(), 3u);
-  ASSERT_TRUE(d.Folder100);
-  EXPECT_EQ(d.Folder100->Path(), root + "100 Largest Files");
-  EXPECT_EQ(d.Folder100->Class, ObjectClass::Folder100);
-  EXPECT_EQ(d.Folder100->Parent, &rf);
-  EXPECT_EQ(d.Folder100->Level, 1);
-  EXPECT_EQ(d.Folder100->fFileCount, 3);
-  EXPECT_EQ(d.Folder100->UsedSpace, 5000 + 4096 + 10);
-  EXPECT_EQ(d.Folder100->AllocatedSpace, 8192 + 4096 + 4096);
-  EXPECT_EQ(d.Folder100->FileCount, 0);
+  ASSERT_TRUE(d.Drive().Folder100);
+  EXPECT_EQ(d.Drive().Folder100->Path(), root + "100 Largest Files");
+  EXPECT_EQ(d.Drive().Folder100->Class, ObjectClass::Folder100);
+  EXPECT_EQ(d.Drive().Folder100->Parent, &rf);
+  EXPECT_EQ(d.Drive().Folder100->Level, 1);
+  EXPECT_EQ(d.Drive().Folder100->fFileCount, 3);
+  EXPECT_EQ(d.Drive().Folder100->UsedSpace, 5000 + 4096 + 10);
+  EXPECT_EQ(d.Drive().Folder100->AllocatedSpace, 8192 + 4096 + 4096);
+  EXPECT_EQ(d.Drive().Folder100->FileCount, 0);
 }
 
 TEST(ScanDrive, OddEntriesAndNames) {
@@ -323,7 +323,7 @@ TEST(ScanDrive, DeepTreeBeyondPathMax) {
   Scan(r);
   auto& d = r.drive;
   EXPECT_EQ(d.DiskObjects().Count(), static_cast<std::size_t>(depth + 1));
-  EXPECT_EQ(d.DeepestLevel, depth + 1);
+  EXPECT_EQ(d.Drive().DeepestLevel, depth + 1);
   EXPECT_GT(d.DiskObjects().Item(depth + 1)->Path().size(), static_cast<std::size_t>(PATH_MAX));
   EXPECT_EQ(d.DiskObjects().Item(1)->FileCount, depth);
   EXPECT_EQ(d.DiskObjects().Item(1)->FolderCount, depth);
@@ -353,7 +353,7 @@ TEST(ScanDrive, HundredThousandLevels) {
     auto& d = r.drive;
     ASSERT_TRUE(r.ok);
     ASSERT_EQ(d.DiskObjects().Count(), static_cast<std::size_t>(depth + 1));
-    EXPECT_EQ(d.DeepestLevel, depth + 1);
+    EXPECT_EQ(d.Drive().DeepestLevel, depth + 1);
     const DiskObject& top = *d.DiskObjects().Item(1);
     EXPECT_EQ(top.FileCount, depth);
     EXPECT_EQ(top.FolderCount, depth);
@@ -389,9 +389,9 @@ TEST(ScanDrive, StopAfterNFoldersLeavesConsistentPartialTree) {
   auto& d = r.drive;
   EXPECT_EQ(d.DiskObjects().Count(), 7u);
   ExpectConsistent(d);
-  ASSERT_TRUE(d.Folder100);
-  EXPECT_EQ(d.Folder100->fFileCount, static_cast<std::int32_t>(d.LargestFiles().Count()));
-  EXPECT_EQ(d.Folder100->UsedSpace, d.DiskObjects().Item(1)->UsedSpace);
+  ASSERT_TRUE(d.Drive().Folder100);
+  EXPECT_EQ(d.Drive().Folder100->fFileCount, static_cast<std::int32_t>(d.LargestFiles().Count()));
+  EXPECT_EQ(d.Drive().Folder100->UsedSpace, d.DiskObjects().Item(1)->UsedSpace);
   EXPECT_EQ(d.DiskObjects().Item(1)->fFolderCount, 6);  // listed, if not all entered
 }
 
@@ -406,7 +406,7 @@ TEST(ScanDrive, StopBeforeFirstFile) {
   SummarizeSizes(r.drive);
   EXPECT_EQ(r.drive.DiskObjects().Count(), 1u);
   EXPECT_EQ(r.drive.DiskObjects().Item(1)->FileCount, 0);
-  EXPECT_TRUE(r.drive.Folder100);
+  EXPECT_TRUE(r.drive.Drive().Folder100);
 }
 
 // Makes named folders unreadable, named files vanish and one folder look like a mount.
@@ -469,8 +469,8 @@ TEST(ScanDrive, UnreadableRoot) {
   EXPECT_FALSE(r.ok);
   ASSERT_EQ(r.drive.DiskObjects().Count(), 1u);
   EXPECT_TRUE(r.drive.DiskObjects().Item(1)->Children);
-  ASSERT_TRUE(r.drive.Folder100);
-  EXPECT_EQ(r.drive.Folder100->fFileCount, 0);
+  ASSERT_TRUE(r.drive.Drive().Folder100);
+  EXPECT_EQ(r.drive.Drive().Folder100->fFileCount, 0);
   EXPECT_EQ(r.drive.UsedSpace, 0);
 }
 

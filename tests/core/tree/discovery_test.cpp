@@ -153,25 +153,25 @@ TEST(Discovery, ModelTakesSizesAndReportsFailures) {
   ASSERT_EQ(list->Count(), 5u);
   const DiskObject* root = list->Item(1);
   EXPECT_EQ(root->Label(), "My Computer");
-  EXPECT_EQ(root->ClosedIcon, "MyComputer");
+  EXPECT_EQ(root->ClosedIcon(), "MyComputer");
   EXPECT_TRUE(root->Children);
 
   const DiskObject* data = list->Find(f.data);
   ASSERT_NE(data, nullptr);
   EXPECT_EQ(data->Parent, root);
-  EXPECT_EQ(data->DeviceSize, 10.0 * 1024 * 1024 * 1024);
-  EXPECT_EQ(data->FreeSpace, 4.0 * 1024 * 1024 * 1024);
+  EXPECT_EQ(data->Drive().DeviceSize, 10.0 * 1024 * 1024 * 1024);
+  EXPECT_EQ(data->Drive().FreeSpace, 4.0 * 1024 * 1024 * 1024);
   EXPECT_EQ(data->UsedSpace, 6.0 * 1024 * 1024 * 1024);
   EXPECT_EQ(data->AllocatedSpace, data->UsedSpace);
-  EXPECT_EQ(data->AllocationUnit, 4096);
-  EXPECT_EQ(data->SubClass, "Fixed");
+  EXPECT_EQ(data->Drive().AllocationUnit, 4096);
+  EXPECT_EQ(data->SubClass(), "Fixed");
   EXPECT_EQ(data->Label(), "Big Data (" + f.data + ")");
 
   const DiskObject* usb = list->Find(f.usb);
-  EXPECT_EQ(usb->DeviceSize, 0);
+  EXPECT_EQ(usb->Drive().DeviceSize, 0);
   EXPECT_EQ(usb->UsedSpace, 0);
-  EXPECT_EQ(usb->AllocationUnit, 1);  // its unit could not be read either
-  EXPECT_EQ(usb->ClosedIcon, "DisketteDrive");
+  EXPECT_EQ(usb->Drive().AllocationUnit, 1);  // its unit could not be read either
+  EXPECT_EQ(usb->ClosedIcon(), "DisketteDrive");
   ASSERT_EQ(messages.size(), 1u);
   EXPECT_EQ(messages[0], "GetDiskFreeSpaceEx failed: (13) Permission denied");
 
@@ -179,9 +179,9 @@ TEST(Discovery, ModelTakesSizesAndReportsFailures) {
   ASSERT_NE(empty, nullptr);
   EXPECT_FALSE(empty->Children);
   EXPECT_EQ(empty->Label(), "(/dev/sr0)");
-  EXPECT_EQ(empty->AllocationUnit, 1);
-  EXPECT_EQ(empty->SubClass, "CD-ROM");
-  EXPECT_TRUE(empty->RootFolder.empty());
+  EXPECT_EQ(empty->Drive().AllocationUnit, 1);
+  EXPECT_EQ(empty->SubClass(), "CD-ROM");
+  EXPECT_TRUE(empty->Drive().RootFolder.empty());
 }
 
 TEST(Discovery, UnreadableMountTableGivesOnlyTheRoot) {
@@ -223,19 +223,19 @@ TEST(DiskModel, LabelsAndSubClasses) {
   d.Name = "Archive";
   EXPECT_EQ(d.Label(), "Archive (/mnt/a)");
   d.SetSubClass(7);
-  EXPECT_EQ(d.SubClass, "");
-  EXPECT_EQ(d.ClosedIcon, "");
+  EXPECT_EQ(d.SubClass(), "");
+  EXPECT_EQ(d.ClosedIcon(), "");
   d.SetSubClass(5);
-  EXPECT_EQ(d.SubClass, "RAM Disk");
-  EXPECT_EQ(d.OpenIcon, "HardDrive");
+  EXPECT_EQ(d.SubClass(), "RAM Disk");
+  EXPECT_EQ(d.OpenIcon(), "HardDrive");
 
   DiskObject folder;
   folder.Class = ObjectClass::Folder;
   folder.SetPath("/mnt/a/x/");
   EXPECT_EQ(folder.Label(), "/mnt/a/x/");
   folder.SetSubClass();
-  EXPECT_EQ(folder.ClosedIcon, "ClosedFolder");
-  EXPECT_EQ(folder.OpenIcon, "OpenFolder");
+  EXPECT_EQ(folder.ClosedIcon(), "ClosedFolder");
+  EXPECT_EQ(folder.OpenIcon(), "OpenFolder");
   DiskObject other;
   other.Name = "n";
   EXPECT_EQ(other.Label(), "");

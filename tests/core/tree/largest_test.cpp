@@ -20,8 +20,8 @@ TEST(AddLargest, FillsToHundredWithMarkerOnFirstSmallest) {
   d.AddLargest("b", 20, 4096, counter);
   d.AddLargest("c", 20, 4096, counter);  // equal: marker stays on b
   d.AddLargest("e", 30, 4096, counter);
-  EXPECT_EQ(d.Smallest, 20);
-  EXPECT_EQ(d.SmallestIndex, 2);
+  EXPECT_EQ(d.Drive().Smallest, 20);
+  EXPECT_EQ(d.Drive().SmallestIndex, 2);
   EXPECT_EQ(counter, 4);
   EXPECT_EQ(Keys(d), (std::vector<std::string>{"K1", "K2", "K3", "K4"}));
   EXPECT_EQ(d.LargestFiles().Item(1)->Name, "a");
@@ -36,7 +36,7 @@ TEST(AddLargest, TiesAtTheBound) {
   d.AddLargest("s2", 5, 0, counter);
   d.AddLargest("s3", 5, 0, counter);
   ASSERT_EQ(d.LargestFiles().Count(), 100u);
-  EXPECT_EQ(d.SmallestIndex, 98);
+  EXPECT_EQ(d.Drive().SmallestIndex, 98);
 
   // Equal to the smallest: does not enter, no key used.
   d.AddLargest("eq", 5, 0, counter);
@@ -50,36 +50,36 @@ TEST(AddLargest, TiesAtTheBound) {
   EXPECT_EQ(d.LargestFiles().Item(98)->Name, "s2");
   EXPECT_EQ(d.LargestFiles().Item(100)->Name, "big");
   EXPECT_EQ(d.LargestFiles().Item(100)->key, "K111");
-  EXPECT_EQ(d.Smallest, 5);
-  EXPECT_EQ(d.SmallestIndex, 98);
+  EXPECT_EQ(d.Drive().Smallest, 5);
+  EXPECT_EQ(d.Drive().SmallestIndex, 98);
 
   d.AddLargest("b2", 6, 0, counter);  // replaces s2; s3 now at 98
   d.AddLargest("b3", 7, 0, counter);  // replaces s3; smallest is b2 (6)
-  EXPECT_EQ(d.Smallest, 6);
-  EXPECT_EQ(d.LargestFiles().Item(d.SmallestIndex)->Name, "b2");
+  EXPECT_EQ(d.Drive().Smallest, 6);
+  EXPECT_EQ(d.LargestFiles().Item(d.Drive().SmallestIndex)->Name, "b2");
   d.AddLargest("b4", 6.5, 0, counter);  // replaces b2
-  EXPECT_EQ(d.Smallest, 6.5);
-  EXPECT_EQ(d.LargestFiles().Item(d.SmallestIndex)->Name, "b4");
+  EXPECT_EQ(d.Drive().Smallest, 6.5);
+  EXPECT_EQ(d.LargestFiles().Item(d.Drive().SmallestIndex)->Name, "b4");
   EXPECT_EQ(d.LargestFiles().Count(), 100u);
 }
 
 TEST(Add100Folder, TotalsOfTheListAndLevel) {
   DiskObject drive, root;
-  drive.AllocationUnit = 512;
+  drive.DriveForChange().AllocationUnit = 512;
   std::int32_t counter = 0, level = 0;
   drive.AddLargest("/r/a", 10, 512, counter);
   drive.AddLargest("/r/b", 600, 1024, counter);
   DiskObject* f = Add100Folder("/r/", "", root, drive, level);
-  ASSERT_EQ(f, drive.Folder100.get());
+  ASSERT_EQ(f, drive.Drive().Folder100.get());
   EXPECT_EQ(f->Name, "100 Largest Files");
   EXPECT_EQ(f->Path(), "/r/100 Largest Files");
   EXPECT_EQ(f->Level, 1);
   EXPECT_EQ(level, 1);
-  EXPECT_EQ(drive.DeepestLevel, 1);
+  EXPECT_EQ(drive.Drive().DeepestLevel, 1);
   EXPECT_EQ(f->fFileCount, 2);
   EXPECT_EQ(f->UsedSpace, 610);
   EXPECT_EQ(f->fAllocatedSpace, 1536);
-  EXPECT_EQ(f->ClosedIcon, "ClosedFolder");
+  EXPECT_EQ(f->ClosedIcon(), "ClosedFolder");
   EXPECT_FALSE(f->Children);
   EXPECT_EQ(f->Parent, &root);
 }
@@ -102,7 +102,7 @@ TEST(SummarizeSizes, FolderCountsRollUp) {
   DiskObject* a = add(r, "a", 2, 3);
   for (int i = 0; i < 3; ++i) add(a, std::to_string(i), 3, 0);
   DiskObject* b = add(r, "b", 2, 0);
-  drive.DeepestLevel = 3;
+  drive.DriveForChange().DeepestLevel = 3;
   SummarizeSizes(drive);
   EXPECT_EQ(r->FolderCount, 5);
   EXPECT_EQ(a->FolderCount, 3);
@@ -124,7 +124,7 @@ TEST(SummarizeSizes, OnlyRootTakesItsOwnTotals) {
   o->UsedSpace = 7;
   o->AllocatedSpace = 4096;
   drive.DiskObjects().Add(std::move(o));
-  drive.DeepestLevel = 1;
+  drive.DriveForChange().DeepestLevel = 1;
   drive.UsedSpace = 99;
   SummarizeSizes(drive);
   EXPECT_EQ(drive.UsedSpace, 7);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/tree/disk_model.h"
+#include "core/tree/drive_build.h"
 
 namespace kestrum {
 namespace {
@@ -110,6 +111,30 @@ TEST(RemoveBranch, TakesAFolderWithEverythingBelowAndKeepsTheRestFindable) {
   EXPECT_EQ(l.Find("/v/a/b/c/"), nullptr);
   EXPECT_EQ(l.Find("/v/ab/d/")->Name, "d");
   EXPECT_EQ(l.RemoveBranch(a), 0u);
+}
+
+// Enough folders for long probe runs and a grown index, many of one name under different
+// parents: removing every third branch leaves each other path findable at its new position.
+// A scan's plain folders make no fields of their own; only the root folder holds its path.
+TEST(RemoveBranch, ManyFoldersStayFindableAndPlainFoldersStayPlain) {
+  DiskObject drive;
+  drive.Class = ObjectClass::Drive;
+  DiskObject* root = AddScannedFolder(drive, "", &drive, true, 1, "/v/");
+  std::vector<DiskObject*> tops, leaves;
+  for (int i = 0; i < 300; ++i) {
+    tops.push_back(AddScannedFolder(drive, "n" + std::to_string(i), root, false, 2, ""));
+    leaves.push_back(AddScannedFolder(drive, "same", tops.back(), false, 3, ""));
+  }
+  FolderList& l = drive.DiskObjects();
+  for (const auto& f : l) EXPECT_EQ(f->HasDriveFields(), f.get() == root) << f->Path();
+  ASSERT_EQ(l.Find("/v/n299/same/"), leaves[299]);  // the index is built
+  for (int i = 0; i < 300; i += 3) EXPECT_EQ(l.RemoveBranch(tops[i]), 2u);
+  for (int i = 0; i < 300; ++i) {
+    const std::string top = "/v/n" + std::to_string(i) + "/";
+    EXPECT_EQ(l.Find(top), i % 3 ? tops[i] : nullptr) << top;
+    EXPECT_EQ(l.Find(top + "same/"), i % 3 ? leaves[i] : nullptr) << top;
+  }
+  EXPECT_EQ(l.Count(), 1u + 200u * 2u);
 }
 
 // A branch replaced in place by one of fewer, as many or more folders: the folders after it
