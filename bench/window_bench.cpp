@@ -325,6 +325,7 @@ int Refresh(const QString& root, const QString& folder, int times) {
     w->Action("mnuViewRefresh")->trigger();
     waitIdle();
     if (i == 1) first = StatusKiB("VmRSS");
+    if (i % 10 == 0) std::printf("after %d: resident %ld KiB\n", i, StatusKiB("VmRSS"));
   }
   const long last = StatusKiB("VmRSS");
   std::printf("%d refreshes in %.3f s; resident after the first %ld KiB, after the last %ld KiB "

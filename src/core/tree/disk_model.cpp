@@ -22,8 +22,15 @@ std::uint32_t FolderList::HashOf(const DiskObject& folder) {
 
 void FolderList::EndPlaced::operator()(DiskObject* o) const noexcept { o->~DiskObject(); }
 
+void* FolderList::Room() {
+  if (free_.empty()) return blocks_.Take(sizeof(DiskObject));
+  void* slot = free_.back();
+  free_.pop_back();
+  return slot;
+}
+
 DiskObject* FolderList::AddNew() {
-  std::unique_ptr<DiskObject, EndPlaced> o(new (blocks_.Take(sizeof(DiskObject))) DiskObject());
+  std::unique_ptr<DiskObject, EndPlaced> o(new (Room()) DiskObject());
   items_.push_back(std::move(o));  // if this throws, o still ends the object
   items_.back()->ListHint = static_cast<std::uint32_t>(items_.size() - 1);
   return items_.back().get();
@@ -150,6 +157,7 @@ void FolderList::Clear() {
   children_.clear();
   childCount_ = 0;
   items_.clear();
+  free_.clear();
   blocks_.Release();
   indexed_ = 1;
 }
@@ -187,7 +195,10 @@ std::size_t FolderList::RemoveBranch(const DiskObject* folder,
   std::vector<std::uint32_t> renumbered(childCount_ > 0 ? items_.size() : 0);
   std::size_t indexed = 0;
   for (std::size_t i = 0; i < items_.size(); ++i) {
-    if (goes[i]) continue;
+    if (goes[i]) {
+      free_.push_back(items_[i].get());  // ended with the old items_ below; its room is reused
+      continue;
+    }
     if (i < indexed_) ++indexed;
     if (!renumbered.empty()) renumbered[i] = static_cast<std::uint32_t>(kept.size());
     kept.push_back(std::move(items_[i]));
@@ -201,7 +212,8 @@ std::size_t FolderList::RemoveBranch(const DiskObject* folder,
 }
 
 void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
-                               std::unordered_set<const DiskObject*>* removed) {
+                               std::unordered_set<const DiskObject*>* removed,
+                               std::unordered_map<const DiskObject*, DiskObject*>* relocated) {
   const std::size_t position = PositionOf(folder);
   if (position == 0) return;
   const std::size_t at = position - 1;
@@ -212,20 +224,41 @@ void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
   for (std::size_t i = at + 1; i < end; ++i) {
     if (removed) removed->insert(items_[i].get());
     if (i < indexed_) Unindex(i);
+    free_.push_back(items_[i].get());
     items_[i].reset();
   }
   const DiskObject* newTop = rescan.items_.empty() ? nullptr : rescan.items_.front().get();
   const std::int32_t shift = folder->Level - 1;
   std::vector<std::unique_ptr<DiskObject, EndPlaced>> moved;
+  // The rescan's folders move into the room of folders that went (this branch's, or earlier
+  // ones'), so that refreshing one branch again and again holds no more memory than once;
+  // those that find none stay where they are, in the rescan's blocks, which are then kept.
+  std::unordered_map<const DiskObject*, DiskObject*> own;
+  std::unordered_map<const DiskObject*, DiskObject*>& to = relocated ? *relocated : own;
+  bool keepBlocks = false;
+  std::vector<void*> vacated{rescan.items_.empty() ? nullptr : rescan.items_.front().get()};
   if (!rescan.items_.empty()) {
     moved.reserve(rescan.items_.size() - 1);
     for (std::size_t i = 1; i < rescan.items_.size(); ++i) {
       DiskObject* f = rescan.items_[i].get();
-      if (f->Parent == newTop) f->Parent = folder;
+      if (f->Parent == newTop) {
+        f->Parent = folder;
+      } else if (const auto p = to.find(f->Parent); p != to.end()) {
+        f->Parent = p->second;
+      }
       f->Level += shift;
-      moved.push_back(std::move(rescan.items_[i]));
+      if (free_.empty()) {
+        keepBlocks = true;
+        moved.push_back(std::move(rescan.items_[i]));
+        continue;
+      }
+      DiskObject* n = new (free_.back()) DiskObject(std::move(*f));
+      free_.pop_back();
+      to.emplace(f, n);
+      moved.emplace_back(n);
+      vacated.push_back(f);  // ended below with the rescan's items
     }
-    rescan.items_.clear();  // ends its first folder, whose block is adopted below
+    rescan.items_.clear();  // ends its first folder and what moved out
   }
   // One move of the folders after the branch, none when the sizes agree; the slots moved into
   // are empty (the old branch's, or ones already moved from), so no folder ends on the way.
@@ -256,7 +289,16 @@ void FolderList::ReplaceBranch(DiskObject* folder, FolderList& rescan,
     for (std::size_t i = at + 1; i < at + 1 + now; ++i) Index(i);
     indexed_ = indexed_ >= end ? indexed_ - was + now : at + 1 + now;
   }
-  blocks_.Adopt(rescan.blocks_);
+  if (keepBlocks) {
+    // Some folders stay in the rescan's blocks: they are kept, and the room of those that
+    // moved out is offered again.
+    blocks_.Adopt(rescan.blocks_);
+    for (void* slot : vacated)
+      if (slot) free_.push_back(slot);
+  } else {
+    rescan.blocks_.Release();
+  }
+  rescan.free_.clear();
   rescan.children_.clear();
   rescan.childCount_ = 0;
   rescan.indexed_ = 1;

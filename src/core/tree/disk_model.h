@@ -87,8 +87,13 @@ class FolderList {
   // folders that went (their objects are ended). Costs the old branch and rescan, and a move of
   // the folders after the branch when the two differ in size; the path index hashes the
   // branch only (the positions after it move by the difference, in one pass over the index).
+  // The rescan's folders are moved into the room of folders that went before (this branch's
+  // or earlier ones'), so that refreshing a branch again and again holds no more; relocated,
+  // when given, receives each moved folder's old address and its new one (the rescan's other
+  // references to its folders, such as its hard-link table, must follow).
   void ReplaceBranch(DiskObject* folder, FolderList& rescan,
-                     std::unordered_set<const DiskObject*>* removed = nullptr);
+                     std::unordered_set<const DiskObject*>* removed = nullptr,
+                     std::unordered_map<const DiskObject*, DiskObject*>* relocated = nullptr);
 
   auto begin() const { return items_.begin(); }
   auto end() const { return items_.end(); }
@@ -113,8 +118,12 @@ class FolderList {
   // Takes the folder at position (not a namesake) out of the index.
   void Unindex(std::size_t position) const;
   void EraseBucket(std::size_t at) const;
+  // Room for the next object: a slot of one that was removed, else new room in blocks_.
+  void* Room();
   // The objects live in blocks_ (declared first, so it goes last); the list only ends them.
   ObjectBlocks blocks_;
+  // Slots in blocks_ of objects removed (RemoveBranch, ReplaceBranch), which new ones take.
+  std::vector<void*> free_;
   std::vector<std::unique_ptr<DiskObject, EndPlaced>> items_;
   mutable std::vector<std::uint32_t> children_;
   mutable std::size_t childCount_ = 0;  // positions in children_

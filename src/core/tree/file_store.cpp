@@ -1,6 +1,9 @@
 #include "core/tree/file_store.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <new>
 #include <cstring>
 
 namespace kestrum {
@@ -101,15 +104,25 @@ std::uint32_t EntryPacker::Add(const StoredEntry& e) {
   return offset;
 }
 
+void FileStore::Unmap::operator()(unsigned char* block) const noexcept {
+  ::munmap(block, d::kBlock);
+}
+
+FileStore::Block FileStore::NewBlock() {
+  // Pages never written are never touched, so a small tree's store costs what it writes.
+  void* at = ::mmap(nullptr, d::kBlock, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (at == MAP_FAILED) throw std::bad_alloc();
+  return Block(static_cast<unsigned char*>(at));
+}
+
 FileStore::FileStore() = default;
 FileStore::~FileStore() = default;
 
 unsigned char* FileStore::Room(std::size_t bytes, std::uint64_t& position) {
-  if (!blocks_) blocks_ = std::make_unique<std::unique_ptr<unsigned char[]>[]>(d::kMostBlocks);
+  if (!blocks_) blocks_ = std::make_unique<Block[]>(d::kMostBlocks);
   if (blockCount_ == 0 || used_ + bytes + kReserve > d::kBlock) {
     if (blockCount_ == d::kMostBlocks) throw std::bad_alloc();
-    // Not value-initialised: pages never written are never touched.
-    blocks_[blockCount_] = std::unique_ptr<unsigned char[]>(new unsigned char[d::kBlock]);
+    blocks_[blockCount_] = NewBlock();
     ++blockCount_;
     used_ = 0;
   }
@@ -188,7 +201,7 @@ std::uint64_t FileStore::AddFolder(const StoredFolder& info, const EntryPacker& 
       used_ += kContinueMark;
       total_ += kContinueMark;
       std::uint64_t next = 0;
-      blocks_[blockCount_] = std::unique_ptr<unsigned char[]>(new unsigned char[d::kBlock]);
+      blocks_[blockCount_] = NewBlock();
       ++blockCount_;
       used_ = 0;
       next = static_cast<std::uint64_t>(blockCount_ - 1) << d::kBlockBits;

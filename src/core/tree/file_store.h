@@ -144,7 +144,14 @@ class FileStore {
   std::uint64_t JumpFrom(std::uint64_t position) const;
   void PutHeader(const StoredFolder& info, std::uint64_t& position);
 
-  std::unique_ptr<std::unique_ptr<unsigned char[]>[]> blocks_;
+  // Blocks are mapped from the kernel, not taken from the heap: a compacted store gives its
+  // old blocks back at once, where the heap would keep them as holes.
+  struct Unmap {
+    void operator()(unsigned char* block) const noexcept;
+  };
+  using Block = std::unique_ptr<unsigned char[], Unmap>;
+  static Block NewBlock();
+  std::unique_ptr<Block[]> blocks_;
   std::size_t blockCount_ = 0;
   std::size_t used_ = 0;  // bytes taken in the last block
   std::size_t count_ = 0;

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/tree/kept_entries.h"
@@ -120,6 +121,8 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   FileStore* files = drive.Drive().Files.get();
   ForgetBranchEntries(drive, *folder);
   DiskObject* parent = folder->Parent;
+  // The rescan's folders that moved into the room of removed ones: old address, new one.
+  std::unordered_map<const DiskObject*, DiskObject*> relocated;
   const DiskObject* newTop = rescan ? rescan->DiskObjects().Item(1) : nullptr;
   if (newTop) {
     after = SubtreeTotals(*newTop);
@@ -136,7 +139,7 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     folder->FilesAt = files ? newTop->FilesAt : FileStore::kNone;
     // Pointers only: the old folders are compared, never read, once ended.
     removed.clear();
-    drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed);
+    drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed, &relocated);
     if (files) {
       const FileStore* from = rescan->Drive().Files.get();
       ForEachInBranch(drive.DiskObjects(), folder, [files, from](DiskObject& f) {
@@ -187,7 +190,11 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
       });
     }
     if (rescan && rescan->HardLinksIfAny())
-      links.Merge(rescan->HardLinks(), [&](const DiskObject* f) { return f == newTop ? kept : f; });
+      links.Merge(rescan->HardLinks(), [&](const DiskObject* f) -> const DiskObject* {
+        if (f == newTop) return kept;
+        const auto it = relocated.find(f);
+        return it == relocated.end() ? f : it->second;
+      });
   }
   MergeLargest(drive, prefix, rescan ? &rescan->LargestFiles() : nullptr);
   if (deepestInside) {
