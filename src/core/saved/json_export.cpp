@@ -133,6 +133,9 @@ class JsonWriter : public WalkSink {
         case WalkEntry::Kind::OtherFs:
           out_ += ",\"excluded\":\"othfs\"";
           break;
+        case WalkEntry::Kind::Excluded:
+          out_ += ",\"excluded\":\"pattern\"";
+          break;
       }
       out_ += '}';
     }
@@ -237,8 +240,10 @@ bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& erro
           w.What = WalkEntry::Kind::Other;
           break;
         case StoredEntry::Kind::OtherFs:
-        case StoredEntry::Kind::Excluded:
           w.What = WalkEntry::Kind::OtherFs;
+          break;
+        case StoredEntry::Kind::Excluded:
+          w.What = WalkEntry::Kind::Excluded;
           break;
       }
       w.Stated = e.HasTime;

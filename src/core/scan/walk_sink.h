@@ -14,6 +14,7 @@ struct WalkEntry {
     File,     // a file the scan counts: its figures below
     Other,    // a link, device, FIFO or socket: nothing counted; Mtime when Stated
     OtherFs,  // a folder of another file system (a mount point): not entered
+    Excluded,  // left out by a rule: not counted, not entered (only a saved scan has them)
   };
   Kind What = Kind::File;
   bool Stated = false;

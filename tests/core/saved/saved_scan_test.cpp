@@ -545,6 +545,14 @@ TEST(SavedScan, ExportFromMemoryEqualsTheExportOfTheDisk) {
   const std::string after = ToText(*back.Drive);
   EXPECT_EQ(after.find("\"link\""), std::string::npos);
   EXPECT_NE(after.find("\"fifo\""), std::string::npos);
+  // What a saved scan says was left out keeps its reason, as far as the format tells them.
+  const Imported left = Import(t.Write(
+      "left.json", "[1,2,{},[{\"name\":\"/r\"},{\"name\":\"p\",\"excluded\":\"pattern\"},"
+                   "{\"name\":\"m\",\"excluded\":\"otherfs\"}]]"));
+  ASSERT_TRUE(left.Ok) << left.Message;
+  const std::string leftText = ToText(*left.Drive);
+  EXPECT_NE(leftText.find("{\"name\":\"p\",\"excluded\":\"pattern\"}"), std::string::npos);
+  EXPECT_NE(leftText.find("{\"name\":\"m\",\"excluded\":\"othfs\"}"), std::string::npos);
   // Nothing kept, nothing to export.
   DiskObject none;
   std::string error;
