@@ -423,9 +423,14 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     // the memory the process does not hold yet has room for.
     if (largest > 0 && plan_.Adaptive) {
       unsigned bound = MemoryBound(0, kInFlightBytes, largest, 0, plan_.Cores);
-      if (const std::size_t resident = resident_.Bytes(); resident > 0 && residentAtStart_ > 0)
-        bound = std::min(bound, MemoryBound(resident - std::min(resident, residentAtStart_),
-                                            kScanMemory, largest, control_.Readers(), plan_.Cores));
+      // The entries the drive keeps are the scan's result, as its folders are, not what its
+      // readers hold: they do not count against the readers' room.
+      const std::size_t kept = keptBytes_.load(std::memory_order_relaxed);
+      if (const std::size_t resident = resident_.Bytes(); resident > 0 && residentAtStart_ > 0) {
+        const std::size_t added = resident - std::min(resident, residentAtStart_);
+        bound = std::min(bound, MemoryBound(added - std::min(added, kept), kScanMemory, largest,
+                                            control_.Readers(), plan_.Cores));
+      }
       control_.Bound(bound);
     }
     for (std::size_t i = 0; i < running; ++i) {
@@ -890,6 +895,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       linkPositions_ = r.linkedAt;
       folder->FilesAt = drive_.Drive().Files->AddFolder(
           StoredFolder{r.readable, node.mtime >= 0, node.mtime}, r.packed, &linkPositions_);
+      keptBytes_.fetch_add(r.packed.Bytes().size(), std::memory_order_relaxed);
     }
     // A folder that could not be read whole may hold more: it keeps its expander.
     folder->Children = r.subfolders > 0 || !r.readable;
@@ -1040,6 +1046,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::atomic<double> entryFloor_{0};
   std::atomic<bool> inodeOrder_{plan_.InodeOrder};
   std::atomic<std::int32_t> openedAhead_{0};  // descriptors of subfolders opened ahead
+  std::atomic<std::size_t> keptBytes_{0};     // what the drive's store of entries took
 
   std::mutex mutex_;
   std::condition_variable work_;    // readers with nothing to take
