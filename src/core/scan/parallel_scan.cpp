@@ -518,7 +518,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // The folders read and not yet made are as many, or hold as much, as the walk allows: only
   // the head may be read. Lock held.
   bool ReadAheadFull() const {
-    return readAhead_ >= readAheadBound_ || readAheadBytes_ >= kMaxReadAheadBytes;
+    return readAhead_ >= readAheadBound_ || readAheadBytes_ >= readAheadBytesBound_;
   }
 
   // The first folder nobody reads yet that can be opened now: its parent is open (or lost for
@@ -1047,6 +1047,9 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   std::atomic<bool> inodeOrder_{plan_.InodeOrder};
   std::atomic<std::int32_t> openedAhead_{0};  // descriptors of subfolders opened ahead
   std::atomic<std::size_t> keptBytes_{0};     // what the drive's store of entries took
+  // Records that keep every entry hold each name once more, packed for the store: about twice
+  // what a report's records hold for as many folders read ahead.
+  const std::size_t readAheadBytesBound_ = keep_ ? 2 * kMaxReadAheadBytes : kMaxReadAheadBytes;
 
   std::mutex mutex_;
   std::condition_variable work_;    // readers with nothing to take
