@@ -833,21 +833,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       return;
     }
     std::uint32_t record = 0;
-    if (keep_) {
-      StoredEntry e;
-      e.HasTime = true;
-      e.Time = st.st_mtim.tv_sec;
-      e.Executable = (st.st_mode & 0111) != 0;
-      e.Size = static_cast<std::uint64_t>(st.st_size);
-      e.Allocated = static_cast<std::uint64_t>(allocated);
-      e.Linked = st.st_nlink > 1;
-      if (e.Linked) {
-        e.Inode = st.st_ino;
-        e.Links = st.st_nlink;
-      }
-      e.Name = nm;
-      record = r.packed.Add(e);
-    }
+    if (keep_) record = r.packed.Add(StoredFile(st, allocated, nm));
     std::int32_t link = -1;
     if (st.st_nlink > 1 && countOnce_) {
       link = static_cast<std::int32_t>(r.links.size());

@@ -274,19 +274,7 @@ class Walker {
       const double allocated = FileAllocated(st.st_blocks, size, unit);
       std::uint32_t record = 0;
       if (keep_) {
-        StoredEntry e;
-        e.HasTime = true;
-        e.Time = st.st_mtim.tv_sec;
-        e.Executable = (st.st_mode & 0111) != 0;
-        e.Size = static_cast<std::uint64_t>(st.st_size);
-        e.Allocated = static_cast<std::uint64_t>(allocated);
-        e.Linked = st.st_nlink > 1;
-        if (e.Linked) {
-          e.Inode = st.st_ino;
-          e.Links = st.st_nlink;
-        }
-        e.Name = std::string_view(nm, len);
-        record = packed_.Add(e);
+        record = packed_.Add(StoredFile(st, allocated, std::string_view(nm, len)));
       }
       if (st.st_nlink > 1 && !ClaimLink(FileId{st.st_dev, st.st_ino}, size, allocated, folder)) {
         if (keep_) linkedAt_.push_back(record);  // counted at another name

@@ -5,6 +5,9 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <string_view>
+
+#include "core/tree/file_store.h"
 
 namespace kestrum {
 
@@ -66,6 +69,23 @@ inline double AllocatedSize(double size, std::int32_t unit) {
 // allocation units.
 inline double FileAllocated(blkcnt_t blocks, double size, std::int32_t unit) {
   return blocks >= 0 ? static_cast<double>(blocks) * 512.0 : AllocatedSize(size, unit);
+}
+
+// A counted file as the store keeps it, from its lstat and the space the scan counts for it.
+inline StoredEntry StoredFile(const struct stat& st, double allocated, std::string_view name) {
+  StoredEntry e;
+  e.HasTime = true;
+  e.Time = st.st_mtim.tv_sec;
+  e.Executable = (st.st_mode & 0111) != 0;
+  e.Size = static_cast<std::uint64_t>(st.st_size);
+  e.Allocated = static_cast<std::uint64_t>(allocated);
+  e.Linked = st.st_nlink > 1;
+  if (e.Linked) {
+    e.Inode = st.st_ino;
+    e.Links = st.st_nlink;
+  }
+  e.Name = name;
+  return e;
 }
 
 }  // namespace kestrum
