@@ -197,8 +197,8 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
 }
 
 void ExportSelected(MainPresenter& p) {
-  const DiskObject* d = ObjectOf(p.Explorer(), p.Explorer().SelectedItem());
-  DiskObject* drive = const_cast<DiskObject*>(DriveOf(d));
+  DiskObject* d = ObjectOf(p.Explorer(), p.Explorer().SelectedItem());
+  DiskObject* drive = DriveOf(d);
   const FolderList* folders = drive ? drive->DiskObjectsIfAny() : nullptr;
   if (!folders || folders->Count() == 0 || !d ||
       (d->Class != ObjectClass::Folder && !IsDriveClass(d->Class))) {

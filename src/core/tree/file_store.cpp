@@ -29,14 +29,6 @@ unsigned char* PutNumber(unsigned char* at, std::uint64_t v) {
   return at;
 }
 
-void PutNumber(std::string& out, std::uint64_t v) {
-  while (v >= 0x80) {
-    out.push_back(static_cast<char>(static_cast<unsigned char>(v | 0x80)));
-    v >>= 7;
-  }
-  out.push_back(static_cast<char>(static_cast<unsigned char>(v)));
-}
-
 std::uint64_t Zigzag(std::int64_t v) {
   return (static_cast<std::uint64_t>(v) << 1) ^ static_cast<std::uint64_t>(v >> 63);
 }
@@ -73,33 +65,43 @@ void StoreFlag(unsigned char* at, unsigned char flag, bool on) {
     f.fetch_and(static_cast<unsigned char>(~flag), std::memory_order_relaxed);
 }
 
-}  // namespace
-
-std::uint32_t EntryPacker::Add(const StoredEntry& e) {
-  const auto offset = static_cast<std::uint32_t>(bytes_.size());
+// Writes e's record at out (room for kMostRecord bytes), its time as a difference from
+// lastTime, which it moves on; returns the record's length.
+std::size_t Encode(const StoredEntry& e, std::int64_t& lastTime, unsigned char* out) {
+  unsigned char* at = out;
   unsigned char flags = static_cast<unsigned char>(e.What);
   if (e.HasTime) flags |= d::kHasTime;
   if (e.CountedElsewhere) flags |= d::kElsewhere;
   if (e.Executable) flags |= d::kExecutable;
   if (e.Linked) flags |= d::kLinked;
   if (e.Gone) flags |= d::kGone;
-  bytes_.push_back(static_cast<char>(flags));
+  *at++ = flags;
   const std::size_t nameLength = std::min(e.Name.size(), FileStore::kLongestName);
-  PutNumber(bytes_, nameLength);
+  at = PutNumber(at, nameLength);
   if (e.What == StoredEntry::Kind::File) {
-    PutNumber(bytes_, e.Size);
-    PutNumber(bytes_, AllocationCode(e.Allocated));
+    at = PutNumber(at, e.Size);
+    at = PutNumber(at, AllocationCode(e.Allocated));
   }
   if (e.HasTime) {
-    PutNumber(bytes_, Zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(e.Time) -
-                                                       static_cast<std::uint64_t>(lastTime_))));
-    lastTime_ = e.Time;
+    at = PutNumber(at, Zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(e.Time) -
+                                                        static_cast<std::uint64_t>(lastTime))));
+    lastTime = e.Time;
   }
   if (e.Linked) {
-    PutNumber(bytes_, e.Inode);
-    PutNumber(bytes_, e.Links);
+    at = PutNumber(at, e.Inode);
+    at = PutNumber(at, e.Links);
   }
-  bytes_.append(e.Name.data(), nameLength);
+  std::memcpy(at, e.Name.data(), nameLength);
+  return static_cast<std::size_t>(at - out) + nameLength;
+}
+
+}  // namespace
+
+std::uint32_t EntryPacker::Add(const StoredEntry& e) {
+  const auto offset = static_cast<std::uint32_t>(bytes_.size());
+  unsigned char record[kMostRecord];
+  const std::size_t n = Encode(e, lastTime_, record);
+  bytes_.append(reinterpret_cast<const char*>(record), n);
   ++count_;
   return offset;
 }
@@ -230,32 +232,7 @@ FileStore::Writer FileStore::Begin(const StoredFolder& info) {
 
 std::uint64_t FileStore::Add(Writer& w, const StoredEntry& e) {
   unsigned char record[kMostRecord];
-  unsigned char* at = record;
-  unsigned char flags = static_cast<unsigned char>(e.What);
-  if (e.HasTime) flags |= d::kHasTime;
-  if (e.CountedElsewhere) flags |= d::kElsewhere;
-  if (e.Executable) flags |= d::kExecutable;
-  if (e.Linked) flags |= d::kLinked;
-  if (e.Gone) flags |= d::kGone;
-  *at++ = flags;
-  const std::size_t nameLength = std::min(e.Name.size(), kLongestName);
-  at = PutNumber(at, nameLength);
-  if (e.What == StoredEntry::Kind::File) {
-    at = PutNumber(at, e.Size);
-    at = PutNumber(at, AllocationCode(e.Allocated));
-  }
-  if (e.HasTime) {
-    at = PutNumber(at, Zigzag(static_cast<std::int64_t>(static_cast<std::uint64_t>(e.Time) -
-                                                        static_cast<std::uint64_t>(w.LastTime))));
-    w.LastTime = e.Time;
-  }
-  if (e.Linked) {
-    at = PutNumber(at, e.Inode);
-    at = PutNumber(at, e.Links);
-  }
-  std::memcpy(at, e.Name.data(), nameLength);
-  at += nameLength;
-  const auto n = static_cast<std::size_t>(at - record);
+  const std::size_t n = Encode(e, w.LastTime, record);
   // The record goes where the run stands: after its last record, or, past a block's end or
   // after a subfolder's run, where the run's mark points.
   const std::size_t blockBefore = blockCount_;

@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "core/tree/subfolders.h"
+
 namespace kestrum {
 
 bool ForgetEntry(DiskObject& drive, std::string_view path) {
@@ -22,17 +24,35 @@ bool ForgetEntry(DiskObject& drive, std::string_view path) {
   return found;
 }
 
-void ForgetBranchEntries(DiskObject& drive, DiskObject& folder) {
-  if (!drive.Drive().Files) return;
+namespace {
+
+// Calls visit for folder and every folder below it in drive's folders.
+template <typename Visit>
+void ForEachInBranch(DiskObject& drive, DiskObject& folder, Visit&& visit) {
   FolderList& folders = drive.DiskObjects();
-  std::size_t i = folders.PositionOf(&folder);
-  if (i == 0) return;
-  drive.Drive().Files->Forget(folder.FilesAt);
-  folder.FilesAt = FileStore::kNone;
-  for (DiskObject* f; (f = folders.Item(++i)) && f->Level > folder.Level;) {
-    drive.Drive().Files->Forget(f->FilesAt);
-    f->FilesAt = FileStore::kNone;
-  }
+  const std::size_t first = folders.PositionOf(&folder);
+  if (first == 0) return;
+  const std::size_t end = SubtreeEnd(folders, first);
+  for (std::size_t i = first; i < end; ++i) visit(*folders.Item(i));
+}
+
+}  // namespace
+
+void ForgetBranchEntries(DiskObject& drive, DiskObject& folder) {
+  FileStore* files = drive.Drive().Files.get();
+  if (!files) return;
+  ForEachInBranch(drive, folder, [files](DiskObject& f) {
+    files->Forget(f.FilesAt);
+    f.FilesAt = FileStore::kNone;
+  });
+}
+
+void TakeBranchEntries(DiskObject& drive, DiskObject& folder, const FileStore* from) {
+  FileStore* files = drive.Drive().Files.get();
+  if (!files) return;
+  ForEachInBranch(drive, folder, [files, from](DiskObject& f) {
+    f.FilesAt = from ? files->CopyRun(*from, f.FilesAt) : FileStore::kNone;
+  });
 }
 
 void CompactFiles(DiskObject& drive) {

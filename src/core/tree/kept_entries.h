@@ -18,6 +18,10 @@ bool ForgetEntry(DiskObject& drive, std::string_view path);
 // removed from the drive's folders).
 void ForgetBranchEntries(DiskObject& drive, DiskObject& folder);
 
+// folder and every folder below it, just put in place from a rescan whose store is from, take
+// copies of their runs there into drive's store (none when from is null).
+void TakeBranchEntries(DiskObject& drive, DiskObject& folder, const FileStore* from);
+
 // Writes the drive's store of entries again with only what its folders hold (no runs a refresh
 // replaced or a deleted folder left, no entries deleted since the scan), in the folders' order,
 // and points every folder at its new run. The old store lives on as long as readers on other

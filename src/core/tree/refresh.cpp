@@ -86,15 +86,6 @@ struct Branch {
   std::int64_t LinkClaims = 0;  // the hard-link table's entries its folders counted, at least
 };
 
-// Calls visit for top and every folder below it in folders.
-template <typename Visit>
-void ForEachInBranch(FolderList& folders, DiskObject* top, Visit&& visit) {
-  std::size_t i = folders.PositionOf(top);
-  if (i == 0) return;
-  visit(*top);
-  for (DiskObject* f; (f = folders.Item(++i)) && f->Level > top->Level;) visit(*f);
-}
-
 Branch BranchOf(const FolderList& folders, const DiskObject* top) {
   std::size_t i = folders.PositionOf(top);
   if (i == 0) return {};
@@ -118,7 +109,6 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
   const Totals before = SubtreeTotals(*folder);
   Totals after;
   // The branch's entries go from the drive's store; the rescan's are copied in below.
-  FileStore* files = drive.Drive().Files.get();
   ForgetBranchEntries(drive, *folder);
   DiskObject* parent = folder->Parent;
   // The rescan's folders that moved into the room of removed ones: old address, new one.
@@ -136,16 +126,11 @@ void ApplyRefresh(DiskObject& drive, DiskObject* folder, DiskObject* rescan,
     folder->fFolderCount = newTop->fFolderCount;
     folder->Children = newTop->Children;
     folder->LinkClaims = newTop->LinkClaims;
-    folder->FilesAt = files ? newTop->FilesAt : FileStore::kNone;
+    folder->FilesAt = drive.Drive().Files ? newTop->FilesAt : FileStore::kNone;
     // Pointers only: the old folders are compared, never read, once ended.
     removed.clear();
     drive.DiskObjects().ReplaceBranch(folder, rescan->DiskObjects(), &removed, &relocated);
-    if (files) {
-      const FileStore* from = rescan->Drive().Files.get();
-      ForEachInBranch(drive.DiskObjects(), folder, [files, from](DiskObject& f) {
-        f.FilesAt = from ? files->CopyRun(*from, f.FilesAt) : FileStore::kNone;
-      });
-    }
+    TakeBranchEntries(drive, *folder, rescan->Drive().Files.get());
   } else {
     after.Folders = -1;  // the folder itself goes from its parent's count
     drive.DiskObjects().RemoveBranch(folder, &removed);
