@@ -32,12 +32,14 @@ def peak_kib(pid):
     return 0
 
 
-def wait_idle(pid, idle):
+def wait_idle(pid, idle, proc=None):
     """Seconds until the process stopped using the processor, and its processor seconds."""
     start = time.perf_counter()
     last, since = -1.0, time.perf_counter()
     while True:
         time.sleep(0.1)
+        if proc is not None and proc.poll() is not None:
+            raise RuntimeError(f"the command ended (status {proc.returncode}) before going idle")
         now = cpu_seconds(pid)
         if now != last:
             last, since = now, time.perf_counter()
@@ -73,7 +75,7 @@ def run(command, idle, tty):
     proc = subprocess.Popen(["sh", "-c", "exec " + command], env=env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
-        took, cpu = wait_idle(proc.pid, idle)
+        took, cpu = wait_idle(proc.pid, idle, proc)
         peak = peak_kib(proc.pid)
     finally:
         proc.send_signal(signal.SIGTERM)
