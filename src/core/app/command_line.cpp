@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
+#include <cstdint>
+#include <ctime>
 #include <string_view>
 #include <utility>
 
@@ -27,7 +30,8 @@ enum Use : unsigned {
   kReportFolder = 1u << 1,
   kReportImports = 1u << 2,
   kExport = 1u << 3,
-  kAnywhere = kWindow | kReportFolder | kReportImports | kExport,
+  kFind = 1u << 4,
+  kAnywhere = kWindow | kReportFolder | kReportImports | kExport | kFind,
 };
 
 std::string UseName(unsigned use) {
@@ -38,6 +42,8 @@ std::string UseName(unsigned use) {
       return "--report";
     case kReportImports:
       return "--import";
+    case kFind:
+      return "--find";
     default:
       return "--export";
   }
@@ -51,6 +57,7 @@ struct Reading {
   bool Report = false;
   bool Export = false;
   bool Import = false;  // given, even without its file: the report is then of saved scans
+  bool Find = false;
 };
 
 using Outcome = std::string;  // what is wrong with an option's value, or ""
@@ -104,6 +111,55 @@ Outcome TakeHardLinks(Reading& r, const std::string* rule) {
   return {};
 }
 
+// --find and the options that narrow what it finds.
+Outcome TakeFind(Reading& r, const std::string* text) {
+  const bool again = r.Find;
+  r.Find = true;
+  if (again) return "--find takes one text";
+  if (!text || text->empty()) return "--find needs a text";
+  r.Line.Find.Text = *text;
+  return {};
+}
+
+Outcome TakeGlob(Reading& r, const std::string*) {
+  r.Line.Find.As = FindRequest::Kind::Glob;
+  return {};
+}
+
+Outcome TakeRegex(Reading& r, const std::string*) {
+  r.Line.Find.As = FindRequest::Kind::Regex;
+  return {};
+}
+
+Outcome TakeSize(std::optional<std::uint64_t>& into, const char* option, const std::string* n) {
+  into = n ? ParseByteCount(*n) : std::nullopt;
+  if (!into) return std::string(option) + " needs a size in bytes, or with k, M, G or T";
+  return {};
+}
+
+Outcome TakeMinSize(Reading& r, const std::string* n) {
+  return TakeSize(r.Line.Find.MinSize, "--min-size", n);
+}
+
+Outcome TakeMaxSize(Reading& r, const std::string* n) {
+  return TakeSize(r.Line.Find.MaxSize, "--max-size", n);
+}
+
+Outcome TakeTime(std::optional<std::int64_t>& into, const char* option, const std::string* t) {
+  into = t ? ParseTimeText(*t) : std::nullopt;
+  if (!into)
+    return std::string(option) + " needs a date YYYY-MM-DD or a time YYYY-MM-DDTHH:MM:SS";
+  return {};
+}
+
+Outcome TakeNewer(Reading& r, const std::string* t) {
+  return TakeTime(r.Line.Find.Newer, "--newer", t);
+}
+
+Outcome TakeOlder(Reading& r, const std::string* t) {
+  return TakeTime(r.Line.Find.Older, "--older", t);
+}
+
 // One option of either program: its names (the first is the one messages use), whether it
 // takes a value, where it means something, how it is taken, and whether it only tunes how a
 // mode runs: such an option given to a headless mode it means nothing in is ignored (its value
@@ -122,9 +178,16 @@ const Option kOptions[] = {
     {{"--version", "-V"}, false, kAnywhere, TakeVersion},
     {{"--report"}, false, kReportFolder | kReportImports, TakeReport},
     {{"--export"}, true, kExport, TakeExport},
-    {{"--import"}, true, kWindow | kReportImports, TakeImport},
-    {{"--threads"}, true, kReportFolder | kExport, TakeThreads, true},
+    {{"--import"}, true, kWindow | kReportImports | kFind, TakeImport},
+    {{"--threads"}, true, kReportFolder | kExport | kFind, TakeThreads, true},
     {{"--hard-links"}, true, kReportFolder | kReportImports, TakeHardLinks, true},
+    {{"--find"}, true, kFind, TakeFind},
+    {{"--glob"}, false, kFind, TakeGlob},
+    {{"--regex"}, false, kFind, TakeRegex},
+    {{"--min-size"}, true, kFind, TakeMinSize},
+    {{"--max-size"}, true, kFind, TakeMaxSize},
+    {{"--newer"}, true, kFind, TakeNewer},
+    {{"--older"}, true, kFind, TakeOlder},
 };
 
 // The option an argument names, and where its attached value starts ("--threads=4"), or npos.
@@ -203,6 +266,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
     line.Asks = Mode::Version;
   else if (r.Export)
     line.Asks = Mode::Export;
+  else if (r.Find)
+    line.Asks = Mode::Find;
   else if (r.Report || program == Program::Report)
     line.Asks = args.empty() ? Mode::Usage : Mode::Report;
   else
@@ -212,6 +277,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
 
   const unsigned use = line.Asks == Mode::Window   ? kWindow
                        : line.Asks == Mode::Export ? kExport
+                       : line.Asks == Mode::Find   ? kFind
                        : r.Import                  ? kReportImports
                                                    : kReportFolder;
   std::vector<std::pair<std::size_t, std::string>> mistakes;
@@ -243,6 +309,15 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
         line.Mistakes.push_back("--import cannot be combined with a folder (" + line.Paths[0] +
                                 ")");
       break;
+    case kFind:
+      if (paths == 0 && !r.Import)
+        line.Mistakes.push_back("--find needs a folder or --import FILE");
+      if (paths > 0 && r.Import)
+        line.Mistakes.push_back("--import cannot be combined with a folder (" + line.Paths[0] +
+                                ")");
+      if (paths > 1)
+        line.Mistakes.push_back("--find takes one folder, not also " + line.Paths[1]);
+      break;
     case kExport:
       // Without its file, --export has said what it needs already.
       if (paths == 0 && !line.ExportFile.empty())
@@ -260,9 +335,11 @@ std::string UsageText(Program program, const std::string& programName) {
   if (program == Program::Report)
     return "Usage: " + programName + " [OPTION]... [--report] FOLDER\n  or:  " + programName +
            " [OPTION]... [--report] --import FILE...\n  or:  " + programName +
-           " [OPTION]... --export FILE FOLDER\n"
+           " [OPTION]... --export FILE FOLDER\n  or:  " + programName +
+           " [OPTION]... --find TEXT FOLDER|--import FILE...\n"
            "Scans a folder without a window and prints Kestrum's report of it, prints the\n"
-           "same report of a saved scan, or saves a folder's scan in a file.\n"
+           "same report of a saved scan, saves a folder's scan in a file, or lists the\n"
+           "files of either whose names match.\n"
            "\n"
            "  --report FOLDER   scan FOLDER and print its report; FOLDER alone does the same\n"
            "  --import FILE     print the report of a saved scan (ncdu's or gdu's JSON\n"
@@ -270,7 +347,23 @@ std::string UsageText(Program program, const std::string& programName) {
            "  --export FILE FOLDER\n"
            "                    scan FOLDER into FILE (\"-\": standard output) in the JSON\n"
            "                    export format ncdu and gdu read\n"
-           "  --threads N       with FOLDER or --export: read folders on N threads (1 to 64)\n"
+           "  --find TEXT       list the files of FOLDER, or of the saved scans given with\n"
+           "                    --import, whose name holds TEXT in any case: one line each,\n"
+           "                    size in bytes, modification time (UTC, \"-\" when none) and\n"
+           "                    path, TAB-separated, largest first\n"
+           "  --glob            with --find: TEXT is a wildcard (*, ?, [...]) matching the\n"
+           "                    whole name\n"
+           "  --regex           with --find: TEXT is a regular expression (PCRE2) found\n"
+           "                    anywhere in the name\n"
+           "  --min-size N, --max-size N\n"
+           "                    with --find: only files of at least, at most N bytes (a\n"
+           "                    suffix k, M, G or T multiplies by 1024, 1024^2, ...)\n"
+           "  --newer DATE, --older DATE\n"
+           "                    with --find: only files modified at or after, before DATE:\n"
+           "                    YYYY-MM-DD (local midnight) or YYYY-MM-DDTHH:MM:SS (local,\n"
+           "                    or UTC with Z, or with an offset such as +02:00)\n"
+           "  --threads N       with FOLDER, --export or --find: read folders on N threads\n"
+           "                    (1 to 64)\n"
            "  --hard-links=once|each\n"
            "                    with FOLDER or --import: count a file with several names\n"
            "                    (hard links) once, the default, or at every name\n"
@@ -283,8 +376,9 @@ std::string UsageText(Program program, const std::string& programName) {
            "  --                every argument after it is a FOLDER\n"
            "\n"
            "Options and FOLDER come in any order; an option's value may also follow \"=\"\n"
-           "(--threads=4). Exit status: 0 done; 1 a scan, import or write failed; 2 a\n"
-           "mistake in the arguments or a FOLDER that is not a folder.\n";
+           "(--threads=4). Exit status: 0 done (--find: whether or not a file matched); 1 a\n"
+           "scan, import or write failed; 2 a mistake in the arguments (a bad pattern\n"
+           "too) or a FOLDER that is not a folder.\n";
   return "Usage: " + programName +
          " [OPTION]... [FOLDER]...\n"
          "Shows where the space on this computer's volumes has gone.\n"
@@ -305,6 +399,9 @@ std::string UsageText(Program program, const std::string& programName) {
          "  --report FOLDER   scan FOLDER without a window and print the result\n"
          "  --report --import FILE\n"
          "                    print the same report of a saved scan\n"
+         "  --find TEXT FOLDER\n"
+         "                    list FOLDER's files whose name holds TEXT, without a window\n"
+         "                    (kestrum-report --help tells its options)\n"
          "  --threads N       with --report FOLDER or --export: read folders on N threads\n"
          "                    (1 to 64)\n"
          "  --hard-links=each with --report: count every name of a file with several\n"
@@ -318,6 +415,106 @@ std::string UsageText(Program program, const std::string& programName) {
          "\n"
          "Help on every window and command: \"Help\", \"Contents\" in the program, or\n"
          "man kestrum.\n";
+}
+
+std::optional<std::uint64_t> ParseByteCount(std::string_view text) {
+  std::uint64_t value = 0;
+  const char* end = text.data() + text.size();
+  const auto [at, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || at == text.data()) return std::nullopt;
+  if (at == end) return value;
+  if (at + 1 != end) return std::nullopt;
+  unsigned shift = 0;
+  switch (*at) {
+    case 'k': case 'K': shift = 10; break;
+    case 'm': case 'M': shift = 20; break;
+    case 'g': case 'G': shift = 30; break;
+    case 't': case 'T': shift = 40; break;
+    default: return std::nullopt;
+  }
+  if (value > (UINT64_MAX >> shift)) return std::nullopt;
+  return value << shift;
+}
+
+namespace {
+
+// Reads exactly count digits at text[at] into value.
+bool Digits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+  if (at + count > text.size()) return false;
+  value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.
+std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const auto yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> ParseTimeText(std::string_view t) {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+  if (!Digits(t, 0, 4, year) || t.size() < 10 || t[4] != '-' || !Digits(t, 5, 2, month) ||
+      t[7] != '-' || !Digits(t, 8, 2, day))
+    return std::nullopt;
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
+      (month == 2 && day == 29 && !leap))
+    return std::nullopt;
+  std::size_t at = 10;
+  if (at < t.size()) {
+    if (t[at] != 'T' && t[at] != 't' && t[at] != ' ') return std::nullopt;
+    if (!Digits(t, at + 1, 2, hour) || at + 3 >= t.size() || t[at + 3] != ':' ||
+        !Digits(t, at + 4, 2, minute))
+      return std::nullopt;
+    at += 6;
+    if (at < t.size() && t[at] == ':') {
+      if (!Digits(t, at + 1, 2, second)) return std::nullopt;
+      at += 3;
+    }
+    if (hour > 23 || minute > 59 || second > 59) return std::nullopt;
+  }
+  const std::int64_t civil =
+      DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) * 86400 +
+      hour * 3600 + minute * 60 + second;
+  if (at == t.size()) {
+    // Local time: the zone's offset at that moment, as mktime resolves it.
+    std::tm tm{};
+    tm.tm_year = year - 1900;
+    tm.tm_mon = month - 1;
+    tm.tm_mday = day;
+    tm.tm_hour = hour;
+    tm.tm_min = minute;
+    tm.tm_sec = second;
+    tm.tm_isdst = -1;
+    const std::time_t local = std::mktime(&tm);
+    if (local == static_cast<std::time_t>(-1) && civil != -1) return std::nullopt;
+    return static_cast<std::int64_t>(local);
+  }
+  if ((t[at] == 'Z' || t[at] == 'z') && at + 1 == t.size()) return civil;
+  if (t[at] != '+' && t[at] != '-') return std::nullopt;
+  const int sign = t[at] == '+' ? -1 : 1;
+  int oh = 0, om = 0;
+  if (!Digits(t, at + 1, 2, oh)) return std::nullopt;
+  std::size_t rest = at + 3;
+  if (rest < t.size() && t[rest] == ':') ++rest;
+  if (rest < t.size()) {
+    if (!Digits(t, rest, 2, om) || rest + 2 != t.size()) return std::nullopt;
+  } else if (t[rest - 1] == ':') {
+    return std::nullopt;
+  }
+  if (oh > 23 || om > 59) return std::nullopt;
+  return civil + sign * (oh * 3600 + om * 60);
 }
 
 std::string VersionText() {

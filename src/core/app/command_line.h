@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/tree/hard_links.h"
@@ -20,6 +22,17 @@ enum class Mode : std::uint8_t {
   Usage,    // no arguments to the headless program: its usage on standard error, exit 2
   Report,   // print the report of Paths[0], or of each saved scan in Imports
   Export,   // scan Paths[0] into ExportFile
+  Find,     // print the files of Paths[0], or of each saved scan in Imports, that Find asks for
+};
+
+// What --find asks of a file (see UsageText): the text and how it is read, sizes in bytes,
+// times in seconds since 1970.
+struct FindRequest {
+  enum class Kind : std::uint8_t { Plain, Glob, Regex };
+  std::string Text;
+  Kind As = Kind::Plain;
+  std::optional<std::uint64_t> MinSize, MaxSize;
+  std::optional<std::int64_t> Newer, Older;
 };
 
 // A command line read once, for either program. Options and folders come in any order.
@@ -34,6 +47,7 @@ struct CommandLine {
   std::string ExportFile;                   // --export's FILE ("-": standard output)
   unsigned Threads = 0;                     // --threads; 0: the scan's own choice
   HardLinkRule Links = HardLinkRule::Once;  // --hard-links
+  FindRequest Find;                         // --find and the options that narrow it
   // What is wrong with the line for what it asks, one line each without the program's
   // prefix, in the order of the arguments. A headless mode names the first and exits 2; the
   // window shows them (see WindowNotices) and starts. Help and version ignore them.
@@ -52,6 +66,14 @@ struct CommandLine {
 // text names an existing folder (links followed); empty means the file system is asked.
 CommandLine ParseCommandLine(const std::vector<std::string>& args, Program program,
                              const std::function<bool(const std::string&)>& isFolder = {});
+
+// A byte count as --min-size takes it: digits, then optionally k, M, G or T (any case) for
+// 1024 to the power 1 to 4. nullopt when it is none or does not fit 64 bits.
+std::optional<std::uint64_t> ParseByteCount(std::string_view text);
+// A time as --newer takes it, in seconds since 1970: "YYYY-MM-DD" (local midnight), or
+// "YYYY-MM-DDTHH:MM[:SS]" in local time, or followed by "Z" or an offset "+HH:MM" / "-HH:MM"
+// (also "+HHMM", "+HH"). nullopt when it is none of those or names no real day or time.
+std::optional<std::int64_t> ParseTimeText(std::string_view text);
 
 // True when path names an existing folder, following links. A text holding a NUL names none.
 bool IsExistingFolder(const std::string& path);

@@ -5,7 +5,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "core/tree/discovery.h"
 #include "core/saved/json_export.h"
@@ -13,6 +16,7 @@
 #include "core/app/report_text.h"
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
+#include "core/tree/file_search.h"
 #include "core/tree/summary.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace.h"
@@ -109,6 +113,88 @@ int RunExport(const std::string& folder, const std::string& file, unsigned threa
   return 0;
 }
 
+// --find: the files of the folder (scanned, keeping its entries) or of the saved scans that
+// match, largest first. The pattern is checked before anything is read.
+int RunFind(const CommandLine& line, const std::string& folder) {
+  const FindRequest& find = line.Find;
+  SearchCriteria criteria;
+  std::string error;
+  const NameMatcher::Mode mode = find.As == FindRequest::Kind::Glob    ? NameMatcher::Mode::Wildcard
+                                 : find.As == FindRequest::Kind::Regex ? NameMatcher::Mode::Regex
+                                                                       : NameMatcher::Mode::Plain;
+  criteria.Name = NameMatcher::Make(find.Text, mode, false, error);
+  if (!criteria.Name) {
+    std::fprintf(stderr, "kestrum: bad pattern for --find: %s\n", error.c_str());
+    return 2;
+  }
+  criteria.MinSize = find.MinSize;
+  criteria.MaxSize = find.MaxSize;
+  criteria.ModifiedAfter = find.Newer;
+  criteria.ModifiedBefore = find.Older;
+  std::vector<std::unique_ptr<DiskObject>> drives;
+  std::int32_t keyCounter = 0;
+  if (!line.Imports.empty()) {
+    for (const std::string& file : line.Imports) {
+      auto drive = std::make_unique<DiskObject>();
+      drive->Class = ObjectClass::Import;
+      drive->SetPath(file);
+      ImportError importError;
+      ImportOptions options;
+      options.KeepFiles = true;
+      if (!ImportScan(file, *drive, keyCounter, importError, options)) {
+        std::fprintf(stderr, "kestrum: %s\n", importError.Message.c_str());
+        return 1;
+      }
+      drives.push_back(std::move(drive));
+    }
+  } else {
+    auto drive = std::make_unique<DiskObject>();
+    drive->Class = ObjectClass::Drive;
+    drive->SetPath(folder);
+    drive->DriveForChange().RootFolder = folder == "/" ? "/" : folder + "/";
+    ScanOptions options;
+    options.Threads = line.Threads;
+    options.KeepFiles = true;
+    Scanning = true;
+    const bool ok = ScanDrive(*drive, keyCounter, options);
+    Scanning = false;
+    if (!ok) {
+      std::fprintf(stderr, "kestrum: cannot read %s\n", folder.c_str());
+      return 1;
+    }
+    drives.push_back(std::move(drive));
+  }
+  SearchScope scope;
+  for (const auto& d : drives) scope.push_back(d.get());
+  const SearchResult found = SearchFiles(scope, criteria);
+  std::string out;
+  const auto flush = [&out] {
+    const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+    out.clear();
+    return ok;
+  };
+  bool written = true;
+  for (const FoundFile& f : found.Files) {
+    out += std::to_string(f.Size);
+    out += '\t';
+    char when[32] = "-";
+    std::tm tm{};
+    const auto t = static_cast<std::time_t>(f.Time);
+    if (f.HasTime && ::gmtime_r(&t, &tm)) std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    out += when;
+    out += '\t';
+    out += EscapeReportText(f.Path);
+    out += '\n';
+    if (out.size() >= (1u << 20) && !(written = flush())) break;
+  }
+  if (written) written = flush();
+  if (!written || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "kestrum: cannot write the list: %s\n", ErrorText(errno).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& invokedAs) {
@@ -128,6 +214,7 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
       return 2;
     case Mode::Report:
     case Mode::Export:
+    case Mode::Find:
       break;
   }
   if (!line.Mistakes.empty()) {
@@ -140,9 +227,11 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
   }
   if (line.Asks == Mode::Report && !line.Imports.empty())
     return RunImportReport(line.Imports, line.Links);
+  if (line.Asks == Mode::Find && !line.Imports.empty()) return RunFind(line, "");
   // Without mistakes, the report of a folder and the export have exactly one path.
   const std::string folder = CanonicalFolder(line.Paths.front());
   if (folder.empty()) return 2;
+  if (line.Asks == Mode::Find) return RunFind(line, folder);
   return line.Asks == Mode::Export ? RunExport(folder, line.ExportFile, line.Threads)
                                    : RunFolderReport(folder, line.Threads, line.Links);
 }

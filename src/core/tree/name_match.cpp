@@ -1,0 +1,204 @@
+#include "core/tree/name_match.h"
+
+#define PCRE2_CODE_UNIT_WIDTH 8
+#include <pcre2.h>
+
+#include <array>
+
+namespace kestrum {
+
+namespace {
+
+constexpr std::array<unsigned char, 256> kLower = [] {
+  std::array<unsigned char, 256> t{};
+  for (unsigned i = 0; i < 256; ++i)
+    t[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
+  return t;
+}();
+
+// True when text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+bool IsUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const auto* end = p + text.size();
+  while (p < end) {
+    const unsigned char c = *p;
+    if (c < 0x80) {
+      ++p;
+      continue;
+    }
+    std::size_t more = 0;
+    std::uint32_t cp = 0;
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1;
+      cp = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2;
+      cp = c & 0x0F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3;
+      cp = c & 0x07;
+    } else {
+      return false;
+    }
+    if (static_cast<std::size_t>(end - p) <= more) return false;
+    for (std::size_t i = 1; i <= more; ++i) {
+      if ((p[i] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i] & 0x3F);
+    }
+    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+      return false;
+    p += more + 1;
+  }
+  return true;
+}
+
+// Whether Unicode folding could make a name match the text where ASCII folding would not: the
+// text holds a byte outside ASCII, or k or s (KELVIN SIGN and LONG S fold onto them).
+bool NeedsUnicodeFolding(std::string_view text) {
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x80 || kLower[c] == 'k' || kLower[c] == 's') return true;
+  }
+  return false;
+}
+
+bool FindFolded(std::string_view name, std::string_view folded) {
+  const std::size_t m = folded.size();
+  if (m == 0) return true;
+  if (name.size() < m) return false;
+  const auto first = static_cast<unsigned char>(folded[0]);
+  for (std::size_t i = 0, last = name.size() - m; i <= last; ++i) {
+    if (kLower[static_cast<unsigned char>(name[i])] != first) continue;
+    std::size_t k = 1;
+    while (k < m && kLower[static_cast<unsigned char>(name[i + k])] ==
+                        static_cast<unsigned char>(folded[k]))
+      ++k;
+    if (k == m) return true;
+  }
+  return false;
+}
+
+std::string ErrorAt(int code, std::size_t offset) {
+  PCRE2_UCHAR buffer[256];
+  std::string text = pcre2_get_error_message(code, buffer, sizeof buffer) > 0
+                         ? reinterpret_cast<const char*>(buffer)
+                         : "invalid pattern";
+  return text + " at offset " + std::to_string(offset);
+}
+
+}  // namespace
+
+NameMatcher::Scratch::Scratch() : data_(pcre2_match_data_create(1, nullptr)) {}
+
+NameMatcher::Scratch::~Scratch() {
+  pcre2_match_data_free(static_cast<pcre2_match_data*>(data_));
+}
+
+std::string WildcardToRegex(std::string_view w) {
+  std::string out;
+  out.reserve(w.size() * 2);
+  const auto literal = [&out](char c) {
+    const auto u = static_cast<unsigned char>(c);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                       (c >= '0' && c <= '9') || u >= 0x80;
+    if (c == '\0') {
+      out += "\\x{0}";
+      return;
+    }
+    if (!plain) out += '\\';
+    out += c;
+  };
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    const char c = w[i];
+    if (c == '*') {
+      out += ".*";
+    } else if (c == '?') {
+      out += '.';
+    } else if (c == '[') {
+      // The class runs to the first "]" after its first member (a "]" there is a member).
+      std::size_t j = i + 1;
+      const bool negate = j < w.size() && (w[j] == '!' || w[j] == '^');
+      if (negate) ++j;
+      const std::size_t first = j;
+      if (j < w.size() && w[j] == ']') ++j;
+      while (j < w.size() && w[j] != ']') ++j;
+      if (j >= w.size()) {
+        literal(c);
+        continue;
+      }
+      out += negate ? "[^" : "[";
+      for (std::size_t k = first; k < j; ++k) {
+        const char m = w[k];
+        // A range's "-" keeps its meaning; every other special character stands for itself.
+        if (m == '-' && k != first && k + 1 != j)
+          out += '-';
+        else if (m == '\\' || m == '[' || m == ']' || m == '^' || m == '-')
+          (out += '\\') += m;
+        else if (m == '\0')
+          out += "\\x{0}";
+        else
+          out += m;
+      }
+      out += ']';
+      i = j;
+    } else {
+      literal(c);
+    }
+  }
+  return out;
+}
+
+std::optional<NameMatcher> NameMatcher::Make(std::string_view text, Mode mode, bool caseSensitive,
+                                             std::string& error) {
+  NameMatcher m;
+  m.text_ = std::string(text);
+  m.mode_ = mode;
+  m.caseSensitive_ = caseSensitive;
+  error.clear();
+  if (mode == Mode::Plain && (caseSensitive || !IsUtf8(text) || !NeedsUnicodeFolding(text))) {
+    if (!caseSensitive)
+      for (const char c : text) m.folded_ += static_cast<char>(kLower[static_cast<unsigned char>(c)]);
+    return m;
+  }
+  std::string pattern = mode == Mode::Wildcard ? WildcardToRegex(text) : std::string(text);
+  std::uint32_t options = 0;
+  if (IsUtf8(text)) options |= PCRE2_UTF | PCRE2_MATCH_INVALID_UTF;
+  if (!caseSensitive) options |= PCRE2_CASELESS;
+  if (mode == Mode::Plain) options |= PCRE2_LITERAL;
+  if (mode == Mode::Wildcard) options |= PCRE2_ANCHORED | PCRE2_ENDANCHORED | PCRE2_DOTALL;
+  int code = 0;
+  PCRE2_SIZE offset = 0;
+  pcre2_code* compiled =
+      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &code,
+                    &offset, nullptr);
+  if (!compiled) {
+    error = ErrorAt(code, offset);
+    return std::nullopt;
+  }
+  // Without JIT (not built in, or no executable memory) the interpreter matches the same.
+  (void)pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);
+  m.code_ = std::shared_ptr<const void>(compiled, [](const void* c) {
+    pcre2_code_free(static_cast<pcre2_code*>(const_cast<void*>(c)));
+  });
+  return m;
+}
+
+bool NameMatcher::Matches(std::string_view name, Scratch& scratch) const {
+  if (!code_) {
+    if (caseSensitive_) return name.find(text_) != std::string_view::npos;
+    return FindFolded(name, folded_);
+  }
+  if (!scratch.data_) return false;
+  const int rc = pcre2_match(static_cast<const pcre2_code*>(code_.get()),
+                             reinterpret_cast<PCRE2_SPTR>(name.data()), name.size(), 0, 0,
+                             static_cast<pcre2_match_data*>(scratch.data_), nullptr);
+  return rc >= 0;
+}
+
+bool NameMatcher::Matches(std::string_view name) const {
+  Scratch scratch;
+  return Matches(name, scratch);
+}
+
+}  // namespace kestrum
