@@ -87,6 +87,30 @@ std::string ErrorAt(int code, std::size_t offset) {
   return text + " at offset " + std::to_string(offset);
 }
 
+// The compiled pattern (JIT-compiled where possible), or null with error set.
+std::shared_ptr<const void> Compile(const std::string& pattern, std::uint32_t options,
+                                    std::string& error) {
+  int code = 0;
+  PCRE2_SIZE offset = 0;
+  pcre2_code* compiled = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()),
+                                       pattern.size(), options, &code, &offset, nullptr);
+  if (!compiled) {
+    error = ErrorAt(code, offset);
+    return nullptr;
+  }
+  // Without JIT (not built in, or no executable memory) the interpreter matches the same.
+  (void)pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);
+  return std::shared_ptr<const void>(compiled, [](const void* c) {
+    pcre2_code_free(static_cast<pcre2_code*>(const_cast<void*>(c)));
+  });
+}
+
+bool IsAscii(std::string_view text) {
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 }  // namespace
 
 NameMatcher::Scratch::Scratch() : data_(pcre2_match_data_create(1, nullptr)) {}
@@ -161,26 +185,21 @@ std::optional<NameMatcher> NameMatcher::Make(std::string_view text, Mode mode, b
       for (const char c : text) m.folded_ += static_cast<char>(kLower[static_cast<unsigned char>(c)]);
     return m;
   }
-  std::string pattern = mode == Mode::Wildcard ? WildcardToRegex(text) : std::string(text);
+  const std::string pattern = mode == Mode::Wildcard ? WildcardToRegex(text) : std::string(text);
   std::uint32_t options = 0;
-  if (IsUtf8(text)) options |= PCRE2_UTF | PCRE2_MATCH_INVALID_UTF;
   if (!caseSensitive) options |= PCRE2_CASELESS;
   if (mode == Mode::Plain) options |= PCRE2_LITERAL;
   if (mode == Mode::Wildcard) options |= PCRE2_ANCHORED | PCRE2_ENDANCHORED | PCRE2_DOTALL;
-  int code = 0;
-  PCRE2_SIZE offset = 0;
-  pcre2_code* compiled =
-      pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.data()), pattern.size(), options, &code,
-                    &offset, nullptr);
-  if (!compiled) {
-    error = ErrorAt(code, offset);
-    return std::nullopt;
+  const bool utf = IsUtf8(text);
+  m.code_ = Compile(pattern, options | (utf ? PCRE2_UTF | PCRE2_MATCH_INVALID_UTF : 0), error);
+  if (!m.code_) return std::nullopt;
+  // A wildcard stands for the whole name, which the UTF-8 pattern cannot match where the name
+  // holds bytes that are not UTF-8 ("?" and "*" take no such byte): those names are matched by
+  // a byte pattern, one "?" a byte.
+  if (mode == Mode::Wildcard && utf) {
+    m.bytes_ = Compile(pattern, options, error);
+    if (!m.bytes_) return std::nullopt;
   }
-  // Without JIT (not built in, or no executable memory) the interpreter matches the same.
-  (void)pcre2_jit_compile(compiled, PCRE2_JIT_COMPLETE);
-  m.code_ = std::shared_ptr<const void>(compiled, [](const void* c) {
-    pcre2_code_free(static_cast<pcre2_code*>(const_cast<void*>(c)));
-  });
   return m;
 }
 
@@ -190,7 +209,8 @@ bool NameMatcher::Matches(std::string_view name, Scratch& scratch) const {
     return FindFolded(name, folded_);
   }
   if (!scratch.data_) return false;
-  const int rc = pcre2_match(static_cast<const pcre2_code*>(code_.get()),
+  const void* code = bytes_ && !IsAscii(name) && !IsUtf8(name) ? bytes_.get() : code_.get();
+  const int rc = pcre2_match(static_cast<const pcre2_code*>(code),
                              reinterpret_cast<PCRE2_SPTR>(name.data()), name.size(), 0, 0,
                              static_cast<pcre2_match_data*>(scratch.data_), nullptr);
   return rc >= 0;

@@ -18,7 +18,8 @@ namespace kestrum {
 //   Regex     a PCRE2 pattern, found anywhere in the name.
 // Patterns are compiled for UTF-8 with invalid sequences allowed in the subject, so a name
 // that is not UTF-8 is matched by its valid pieces and never fails; a pattern that is not
-// UTF-8 itself is compiled for bytes (ASCII folding). JIT-compiled where available.
+// UTF-8 itself is compiled for bytes (ASCII folding). A wildcard matches a name that is not
+// UTF-8 byte by byte ("?" one byte, ASCII folding). JIT-compiled where available.
 class NameMatcher {
  public:
   enum class Mode : std::uint8_t { Plain, Wildcard, Regex };
@@ -56,6 +57,7 @@ class NameMatcher {
   Mode mode_ = Mode::Plain;
   bool caseSensitive_ = false;
   std::shared_ptr<const void> code_;  // pcre2_code_8, when the match goes through PCRE2
+  std::shared_ptr<const void> bytes_;  // Wildcard: the pattern for names that are not UTF-8
 };
 
 // The PCRE2 pattern a wildcard text stands for (without anchors: the matcher anchors it at

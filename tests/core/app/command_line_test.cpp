@@ -12,7 +12,7 @@ namespace {
 // A parsed line in one text: its mode, then every field that is not empty, then " ! " and
 // its mistakes joined by " | ".
 std::string Describe(const CommandLine& c) {
-  static const char* const kModes[] = {"window", "help", "version", "usage", "report", "export"};
+  static const char* const kModes[] = {"window", "help", "version", "usage", "report", "export", "find"};
   std::string out = kModes[static_cast<int>(c.Asks)];
   const auto list = [&out](const char* name, const std::vector<std::string>& items) {
     if (items.empty()) return;
@@ -25,6 +25,13 @@ std::string Describe(const CommandLine& c) {
   if (!c.ExportFile.empty()) out += " export=" + c.ExportFile;
   if (c.Threads) out += " threads=" + std::to_string(c.Threads);
   if (c.Links == HardLinkRule::Each) out += " each";
+  const FindRequest& f = c.Find;
+  if (!f.Text.empty()) out += " find=" + f.Text;
+  if (f.As != FindRequest::Kind::Plain) out += f.As == FindRequest::Kind::Glob ? " glob" : " regex";
+  if (f.MinSize) out += " min=" + std::to_string(*f.MinSize);
+  if (f.MaxSize) out += " max=" + std::to_string(*f.MaxSize);
+  if (f.Newer) out += " newer=" + std::to_string(*f.Newer);
+  if (f.Older) out += " older=" + std::to_string(*f.Older);
   list("unknown", c.Unknown);
   for (std::size_t i = 0; i < c.Mistakes.size(); ++i) out += (i ? " | " : " ! ") + c.Mistakes[i];
   return out;
@@ -132,6 +139,38 @@ const Case kCases[] = {
      "export paths=/srv imports=x export=f each ! --report does not apply to --export | "
      "--import does not apply to --export"},
     {R, {"--import", "a.json", "--threads", "0"}, "report imports=a.json ! --threads needs a number from 1 to 64"},
+    // --find: a folder or saved scans, and the options that narrow it.
+    {R, {"--find", "log", "/srv"}, "find paths=/srv find=log"},
+    {W, {"/srv", "--find=a b", "--glob"}, "find paths=/srv find=a b glob"},
+    {R,
+     {"--find", "[", "--regex", "--import", "a.json", "--import", "b.json", "--threads", "2"},
+     "find imports=a.json,b.json threads=2 find=[ regex"},
+    {R,
+     {"--find", "x", "/srv", "--newer", "2024-05-01Z"},
+     "find paths=/srv find=x ! --newer needs a date YYYY-MM-DD or a time YYYY-MM-DDTHH:MM:SS"},
+    {R,
+     {"--find", "x", "/srv", "--min-size", "2k", "--max-size=1G", "--older",
+      "2024-05-01T12:30:00+02:00"},
+     "find paths=/srv find=x min=2048 max=1073741824 older=1714559400"},
+    {R, {"--find", "x"}, "find find=x ! --find needs a folder or --import FILE"},
+    {R, {"--find"}, "find ! --find needs a text | --find needs a folder or --import FILE"},
+    {R, {"--find", "x", "--find", "y", "/srv"}, "find paths=/srv find=x ! --find takes one text"},
+    {R,
+     {"--find", "x", "/srv", "/data"},
+     "find paths=/srv,/data find=x ! --find takes one folder, not also /data"},
+    {R,
+     {"--find", "x", "/srv", "--import", "a.json"},
+     "find paths=/srv imports=a.json find=x ! --import cannot be combined with a folder (/srv)"},
+    {R,
+     {"--find", "x", "/srv", "--min-size", "-1", "--hard-links=each"},
+     "find paths=/srv each find=x ! --min-size needs a size in bytes, or with k, M, G or T"},
+    {R,
+     {"/srv", "--glob", "--max-size", "1"},
+     "report paths=/srv glob max=1 ! --glob does not apply to --report | --max-size does not apply to "
+     "--report"},
+    {R,
+     {"--export", "f", "/srv", "--find", "x"},
+     "export paths=/srv export=f find=x ! --find does not apply to --export"},
     // In the order of the arguments, whatever their kind.
     {R,
      {"-x", "--threads", "0", "--bogus", "/srv"},
@@ -177,6 +216,48 @@ TEST(CommandLine, WindowNoticesNameUnknownOptionsOnceThenEachMistake) {
                          "--threads does not apply to the window"}));
 }
 
+TEST(CommandLine, SizesAndTimesAsFindTakesThem) {
+  const struct {
+    const char* Text;
+    std::optional<std::uint64_t> Bytes;
+  } sizes[] = {{"0", 0},          {"1234", 1234},      {"3k", 3072},
+               {"3K", 3072},      {"2m", 2097152},     {"1G", 1073741824},
+               {"1t", 1099511627776}, {"16777215T", 18446742974197923840u},
+               {"16777216T", {}}, {"18446744073709551615", UINT64_MAX},
+               {"18446744073709551616", {}}, {"", {}}, {"k", {}}, {"1kb", {}}, {"1.5k", {}},
+               {"-1", {}},        {" 1", {}},          {"1 ", {}}};
+  for (const auto& s : sizes) EXPECT_EQ(ParseByteCount(s.Text), s.Bytes) << s.Text;
+  const struct {
+    const char* Text;
+    std::optional<std::int64_t> Seconds;
+  } times[] = {{"1970-01-01T00:00:00Z", 0},
+               {"2024-05-01T12:30:00Z", 1714566600},
+               {"2024-05-01T12:30:00+02:00", 1714559400},
+               {"2024-05-01T12:30:00-0130", 1714572000},
+               {"2024-05-01T12:30+02", 1714559400},
+               {"2000-02-29T23:59:59z", 951868799},
+               {"1969-12-31T23:59:59Z", -1},
+               {"2023-02-29", {}},
+               {"2024-13-01", {}},
+               {"2024-04-31", {}},
+               {"2024-05-01T24:00:00Z", {}},
+               {"2024-05-01T12:60Z", {}},
+               {"2024-05-01Z", {}},
+               {"2024-05-01T12:30:00+", {}},
+               {"2024-05-01T12:30:00+02:", {}},
+               {"2024-05-01T12:30:00+0200x", {}},
+               {"2024-5-1", {}},
+               {"yesterday", {}},
+               {"", {}}};
+  for (const auto& t : times) EXPECT_EQ(ParseTimeText(t.Text), t.Seconds) << t.Text;
+  // A date alone is local midnight: a day later is 86400 seconds later away from a change of
+  // the clocks, and the time of day follows in local time.
+  const auto day = ParseTimeText("2024-01-10"), next = ParseTimeText("2024-01-11");
+  ASSERT_TRUE(day && next);
+  EXPECT_EQ(*next - *day, 86400);
+  EXPECT_EQ(ParseTimeText("2024-01-10T01:02:03"), *day + 3723);
+}
+
 TEST(CommandLine, EachProgramHasItsUsage) {
   const std::string window = UsageText(Program::Window, "kestrum");
   EXPECT_EQ(window.rfind("Usage: kestrum [OPTION]... [FOLDER]...\n", 0), 0u);
@@ -187,6 +268,9 @@ TEST(CommandLine, EachProgramHasItsUsage) {
     EXPECT_NE(window.find(option), std::string::npos) << option;
     EXPECT_NE(report.find(option), std::string::npos) << option;
   }
+  for (const char* option : {"--find", "--glob", "--regex", "--min-size", "--max-size", "--newer",
+                             "--older"})
+    EXPECT_NE(report.find(option), std::string::npos) << option;
   const std::string v = VersionText();
   EXPECT_EQ(v.rfind("Kestrum ", 0), 0u);
   EXPECT_EQ(v.back(), '\n');
