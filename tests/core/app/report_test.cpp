@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -168,6 +169,19 @@ TEST(Report, WhatEachCommandLinePrintsAndReturns) {
       {R, {"--import", saved}, 0, "drive\t" + saved + "\t", ""},
       // All or nothing: a damaged later file leaves standard output empty.
       {R, {"--import", saved, "--import", file}, 1, "", "kestrum: Cannot open the saved scan"},
+      // --find: a line a match; none is no line and no failure; a bad pattern is a mistake.
+      {R, {"--find", "A", tree}, 0, "3\t", ""},
+      {R, {"--find", "?", "--glob", "--import", saved}, 0, "3\t", ""},
+      {R, {"--find", "zzz", tree}, 0, "", ""},
+      {R, {"--find", "a", tree, "--min-size", "4"}, 0, "", ""},
+      {R, {"--find", "a", tree, "--newer", "2999-01-01"}, 0, "", ""},
+      {R,
+       {"--find", "(", "--regex", tree},
+       2,
+       "",
+       "kestrum: bad pattern for --find: missing closing parenthesis at offset 1\n"},
+      {R, {"--find", "a", "--min-size", "1x", tree}, 2, "",
+       "kestrum: --min-size needs a size in bytes, or with k, M, G or T\n"},
   };
   for (const Case& c : cases) {
     std::string line;
@@ -179,6 +193,22 @@ TEST(Report, WhatEachCommandLinePrintsAndReturns) {
     const bool whole = c.Err.empty() || c.Err.back() == '\n';
     EXPECT_EQ(whole ? o.Err : o.Err.substr(0, c.Err.size()), c.Err) << line;
   }
+}
+
+// A --find line: size, time in UTC, the path escaped as the report escapes names.
+TEST(Report, FindPrintsSizeTimeAndEscapedPath) {
+  TempDir t;
+  const std::string name = t.Write("tree/t\tab.log", "hello");
+  const timespec times[2] = {{1714566600, 0}, {1714566600, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, name.c_str(), times, 0), 0);
+  t.Write("tree/sub/TAB.LOG", "longer text");
+  const Outcome o = RunHeadless(Program::Report, {"--find", "AB.log", t.Path() + "/tree"});
+  EXPECT_EQ(o.Status, 0);
+  EXPECT_EQ(o.Err, "");
+  const std::string second = "5\t2024-05-01T12:30:00Z\t" + t.Path() + "/tree/t\\tab.log\n";
+  ASSERT_GT(o.Out.size(), second.size());
+  EXPECT_EQ(o.Out.substr(0, 3), "11\t");
+  EXPECT_EQ(o.Out.substr(o.Out.size() - second.size()), second);
 }
 
 // A relative, non-canonical FOLDER is reported under its canonical path.
