@@ -51,7 +51,8 @@ struct SearchResult {
 // Where a search walks: a folder's subtree, a drive's (or a saved scan's) folders, or every
 // drive and saved scan given. Drives that kept no entries contribute nothing.
 using SearchScope = std::vector<const DiskObject*>;
-// Every drive-class object of disks (the root's children, saved scans included).
+// Every drive-class object of disks (the root's children, saved scans included). The root
+// object holds no list of its drives, so a search of "My Computer" is a search of this scope.
 SearchScope EveryDrive(const DiskCollection& disks);
 
 // Visits the files (entries of kind File, not gone, counted elsewhere or not) of scope that

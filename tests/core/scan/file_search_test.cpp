@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -155,6 +156,23 @@ TEST_F(FileSearch, GoneFilesAreLeftOutAndAStopEndsTheWalk) {
   EXPECT_TRUE(stopped.Stopped);
   EXPECT_LT(stopped.Files.size(), 200 * all.Files.size());
   EXPECT_FALSE(SearchFiles(drive_, {}).Stopped);
+}
+
+// "My Computer": every drive and saved scan, not the root itself.
+TEST(FileSearchScope, EveryDriveIsTheRootsDrivesAndSavedScans) {
+  DiskCollection disks;
+  const auto add = [&disks](ObjectClass c, const char* path) {
+    auto o = std::make_unique<DiskObject>();
+    o->Class = c;
+    o->SetPath(path);
+    return disks.Add(std::move(o));
+  };
+  add(ObjectClass::Root, "My Computer");
+  const DiskObject* drive = add(ObjectClass::Drive, "/");
+  const DiskObject* saved = add(ObjectClass::Import, "/tmp/scan.json");
+  EXPECT_EQ(EveryDrive(disks), (SearchScope{drive, saved}));
+  // Drives that kept no entries give no file.
+  EXPECT_TRUE(SearchFiles(EveryDrive(disks), {}).Files.empty());
 }
 
 }  // namespace
