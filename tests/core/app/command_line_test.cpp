@@ -25,6 +25,7 @@ std::string Describe(const CommandLine& c) {
   if (!c.ExportFile.empty()) out += " export=" + c.ExportFile;
   if (c.Threads) out += " threads=" + std::to_string(c.Threads);
   if (c.Links == HardLinkRule::Each) out += " each";
+  if (c.Types) out += " types";
   list("unknown", c.Unknown);
   for (std::size_t i = 0; i < c.Mistakes.size(); ++i) out += (i ? " | " : " ! ") + c.Mistakes[i];
   return out;
@@ -76,6 +77,13 @@ const Case kCases[] = {
     {W, {"--report", "--hard-links=each", "/srv"}, "report paths=/srv each"},
     {W, {"--report", "/srv", "--hard-links=each"}, "report paths=/srv each"},
     {W, {"--report", "--import", "a.json"}, "report imports=a.json"},
+    // --types is a report of its own, of a folder or of saved scans.
+    {R, {"--types", "/srv"}, "report paths=/srv types"},
+    {W, {"/srv", "--types", "--hard-links=each"}, "report paths=/srv each types"},
+    {R, {"--types", "--import", "a.json"}, "report imports=a.json types"},
+    {R, {"--types"}, "report types ! --report needs a folder or --import FILE"},
+    {R, {"--types=all", "/srv"}, "report paths=/srv ! --types takes no value"},
+    {R, {"--types", "--export", "f", "/srv"}, "export paths=/srv export=f types ! --types does not apply to --export"},
     {W, {"/srv", "--export", "out.json"}, "export paths=/srv export=out.json"},
     {W,
      {"--report", "/srv", "--bogus"},
@@ -183,7 +191,7 @@ TEST(CommandLine, EachProgramHasItsUsage) {
   const std::string report = UsageText(Program::Report, "kestrum-report");
   EXPECT_EQ(report.rfind("Usage: kestrum-report [OPTION]... [--report] FOLDER\n", 0), 0u);
   for (const char* option : {"--help", "--version", "--report", "--import", "--export", "--threads",
-                             "--hard-links", "trace"}) {
+                             "--hard-links", "--types", "trace"}) {
     EXPECT_NE(window.find(option), std::string::npos) << option;
     EXPECT_NE(report.find(option), std::string::npos) << option;
   }

@@ -135,6 +135,8 @@ TEST(Report, WhatEachCommandLinePrintsAndReturns) {
   const std::string missing = t.Path() + "/nothing";
   constexpr Program W = Program::Window;
   constexpr Program R = Program::Report;
+  const std::string kTypesHeader =
+      "category\tkey\tfiles\tbytes\tallocated\tshare%\tlargest\tlargest path\n";
   struct Case {
     Program For;
     std::vector<std::string> Args;
@@ -166,6 +168,9 @@ TEST(Report, WhatEachCommandLinePrintsAndReturns) {
       // The export on two threads, then its report alone.
       {R, {"--threads=2", "--export", saved, tree}, 0, "", ""},
       {R, {"--import", saved}, 0, "drive\t" + saved + "\t", ""},
+      // The types table of a folder and of a saved scan: its one file has no ending.
+      {R, {"--types", tree}, 0, kTypesHeader + "Other\t-\t1\t3\t", ""},
+      {W, {"--types", "--import", saved}, 0, kTypesHeader + "Other\t-\t1\t3\t", ""},
       // All or nothing: a damaged later file leaves standard output empty.
       {R, {"--import", saved, "--import", file}, 1, "", "kestrum: Cannot open the saved scan"},
   };
