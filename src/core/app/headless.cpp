@@ -105,8 +105,9 @@ int RunTypes(const CommandLine& line) {
     auto drive = std::make_unique<DiskObject>();
     FileSystemService fs;
     if (!ScanKeepingFiles(
-            fs, folder, *drive, [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); },
-            line.Threads, line.Links))
+            fs, folder, *drive,
+            [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, line.Threads,
+            line.Links))
       return 1;
     drives.push_back(std::move(drive));
   }

@@ -227,20 +227,22 @@ std::string FormatTypesReport(const TypeCounts& counts) {
   std::string out = "category\tkey\tfiles\tbytes\tallocated\tshare%\tlargest\tlargest path\n";
   const auto line = [&](std::string_view category, std::string_view key, auto& t) {
     char share[32];
-    const double part = counts.Bytes ? 100.0 * static_cast<double>(t.Bytes) / static_cast<double>(counts.Bytes) : 0.0;
+    const double part =
+        counts.Bytes ? 100.0 * static_cast<double>(t.Bytes) / static_cast<double>(counts.Bytes)
+                     : 0.0;
     std::snprintf(share, sizeof share, "%.1f", part);
     out += EscapeReportText(category);
     out += '\t';
     out += EscapeReportText(key);
     out += '\t' + std::to_string(t.Files) + '\t' + std::to_string(t.Bytes) + '\t' +
-           std::to_string(t.Allocated) + '\t' + share + '\t' + std::to_string(t.LargestSize) +
-           '\t';
+           std::to_string(t.Allocated) + '\t' + share + '\t' + std::to_string(t.LargestSize) + '\t';
     out += EscapeReportText(t.LargestPath);
     out += '\n';
   };
   for (const CategoryTotals& c : counts.Categories) {
     line(CategoryName(c.Category), "-", c);
-    for (const TypeTotals& t : c.Keys) line(CategoryName(c.Category), t.Key.empty() ? "(none)" : t.Key, t);
+    for (const TypeTotals& t : c.Keys)
+      line(CategoryName(c.Category), t.Key.empty() ? "(none)" : t.Key, t);
   }
   return out;
 }

@@ -26,7 +26,11 @@ char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + '
 bool IsUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
-    const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+    const std::size_t n = b < 0x80         ? 1
+                          : (b >> 5) == 6  ? 2
+                          : (b >> 4) == 14 ? 3
+                          : (b >> 3) == 30 ? 4
+                                           : 0;
     if (n == 0 || i + n > s.size()) return false;
     for (std::size_t k = 1; k < n; ++k)
       if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
@@ -48,7 +52,7 @@ bool OneOf(std::string_view s, std::initializer_list<std::string_view> list) {
 
 std::string_view CategoryName(FileCategory category) {
   static constexpr std::string_view kNames[kFileCategories] = {
-      "Images", "Video",           "Audio",    "Documents", "Archives",
+      "Images",      "Video",           "Audio",    "Documents", "Archives",
       "Disk images", "Source and text", "Programs", "Other"};
   return kNames[static_cast<std::size_t>(category)];
 }
@@ -74,8 +78,8 @@ FileCategory CategoryOfMime(std::string_view mime) {
   const std::string_view app = StartsWith(mime, "application/") ? mime.substr(12) : "";
   // Documents first: some are zip or XML containers, and one is an image/ type.
   if (OneOf(app, {"pdf", "postscript", "rtf", "msword", "epub+zip", "x-mobipocket-ebook",
-                  "vnd.amazon.ebook", "x-fictionbook+xml", "x-dvi", "x-abiword",
-                  "vnd.visio", "x-mspublisher", "oxps", "vnd.ms-xpsdocument"}) ||
+                  "vnd.amazon.ebook", "x-fictionbook+xml", "x-dvi", "x-abiword", "vnd.visio",
+                  "x-mspublisher", "oxps", "vnd.ms-xpsdocument"}) ||
       StartsWith(app, "vnd.oasis.opendocument.") ||
       StartsWith(app, "vnd.openxmlformats-officedocument.") || StartsWith(app, "vnd.ms-excel") ||
       StartsWith(app, "vnd.ms-powerpoint") || StartsWith(app, "vnd.ms-word") ||
@@ -84,25 +88,26 @@ FileCategory CategoryOfMime(std::string_view mime) {
   if (StartsWith(mime, "image/")) return FileCategory::Images;
   if (StartsWith(mime, "video/")) return FileCategory::Video;
   if (StartsWith(mime, "audio/")) return FileCategory::Audio;
-  if (Has(app, "disk") || Has(app, "cd-image") || app == "x-apple-diskimage" ||
-      app == "ovf" || app == "x-virtualbox-vbox-extpack")
+  if (Has(app, "disk") || Has(app, "cd-image") || app == "x-apple-diskimage" || app == "ovf" ||
+      app == "x-virtualbox-vbox-extpack")
     return FileCategory::DiskImages;
-  if (OneOf(app, {"x-executable", "x-pie-executable", "x-sharedlib", "x-object",
-                  "x-ms-dos-executable", "x-msdownload", "vnd.microsoft.portable-executable",
-                  "x-java", "x-python-bytecode", "vnd.appimage", "wasm", "x-mach-binary",
-                  "x-sharedlib-object"}))
+  if (OneOf(app,
+            {"x-executable", "x-pie-executable", "x-sharedlib", "x-object", "x-ms-dos-executable",
+             "x-msdownload", "vnd.microsoft.portable-executable", "x-java", "x-python-bytecode",
+             "vnd.appimage", "wasm", "x-mach-binary", "x-sharedlib-object"}))
     return FileCategory::Programs;
-  if (Has(app, "compressed") || Has(app, "archive") || Has(app, "zip") ||
-      Has(app, "package") ||
-      OneOf(app, {"x-tar", "x-xz", "zstd", "x-zstd", "x-bzip", "x-bzip2", "x-bzip3", "x-lz4",
-                  "x-lzma", "x-lzip", "x-lzop", "x-cpio", "x-compress", "x-rpm", "x-source-rpm",
-                  "vnd.rar", "x-rar", "x-ace", "x-arj", "x-lha", "x-msi", "vnd.snap",
-                  "vnd.flatpak", "vnd.flatpak.ref", "x-xar", "x-ar", "x-stuffit"}))
+  if (Has(app, "compressed") || Has(app, "archive") || Has(app, "zip") || Has(app, "package") ||
+      OneOf(app,
+            {"x-tar",      "x-xz",  "zstd",         "x-zstd",   "x-bzip",      "x-bzip2",
+             "x-bzip3",    "x-lz4", "x-lzma",       "x-lzip",   "x-lzop",      "x-cpio",
+             "x-compress", "x-rpm", "x-source-rpm", "vnd.rar",  "x-rar",       "x-ace",
+             "x-arj",      "x-lha", "x-msi",        "vnd.snap", "vnd.flatpak", "vnd.flatpak.ref",
+             "x-xar",      "x-ar",  "x-stuffit"}))
     return FileCategory::Archives;
   if (StartsWith(mime, "text/") || EndsWith(app, "+xml") || EndsWith(app, "+json") ||
       Has(app, "script") || Has(app, "json") || Has(app, "xml") || Has(app, "yaml") ||
-      OneOf(app, {"toml", "sql", "x-sql", "x-desktop", "x-m4", "x-perl", "x-python",
-                  "x-ruby", "x-php", "x-troff-man", "x-tex", "x-subrip", "x-gettext-translation",
+      OneOf(app, {"toml", "sql", "x-sql", "x-desktop", "x-m4", "x-perl", "x-python", "x-ruby",
+                  "x-php", "x-troff-man", "x-tex", "x-subrip", "x-gettext-translation",
                   "x-ipynb+json", "x-awk", "x-csh", "x-tcl", "x-lua"}))
     return FileCategory::SourceText;
   return FileCategory::Other;
@@ -114,6 +119,23 @@ std::string_view NameEnding(std::string_view name, std::array<char, 16>& buffer)
   const std::string_view last = name.substr(dot + 1);
   if (!IsEnding(last)) return {};
   std::size_t from = dot + 1;
+  // A versioned shared library ("libz.so.1.3"): its numbers are no type, the "so" before
+  // them is.
+  const auto digits = [](std::string_view t) {
+    return !t.empty() &&
+           std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  };
+  if (digits(last)) {
+    std::size_t end = dot;  // the dot before the numbers seen so far
+    for (;;) {
+      const std::size_t before = name.rfind('.', end - 1);
+      if (before == std::string_view::npos || before == 0) break;
+      const std::string_view part = name.substr(before + 1, end - before - 1);
+      if (part == "so") return "so";
+      if (!digits(part)) break;
+      end = before;
+    }
+  }
   // A compound ending: "tar" before the last one, itself after a name ("x.tar.gz").
   if (dot > 4 && name[dot - 4] == '.') {
     const std::string_view before = name.substr(dot - 3, 3);
@@ -247,8 +269,9 @@ TypeCounts CountTypes(const DiskObject& folder, FileTypes& types, const std::ato
     out.Allocated += c.Allocated;
     out.Categories.push_back(std::move(c));
   }
-  std::stable_sort(out.Categories.begin(), out.Categories.end(),
-                   [](const CategoryTotals& a, const CategoryTotals& b) { return a.Bytes > b.Bytes; });
+  std::stable_sort(
+      out.Categories.begin(), out.Categories.end(),
+      [](const CategoryTotals& a, const CategoryTotals& b) { return a.Bytes > b.Bytes; });
   return out;
 }
 

@@ -38,7 +38,8 @@ FileCategory CategoryOfMime(std::string_view mime);
 
 // The type key of a file name: its last ending, ASCII-lowercased, without the dot ("photo.JPG"
 // -> "jpg"); the last two when the one before the last is "tar" ("x.tar.GZ" -> "tar.gz"),
-// the compound endings the MIME database knows. An ending of more than 10 characters, or one
+// the compound endings the MIME database knows; "so" for a versioned shared library
+// ("libz.so.1.3"). An ending of more than 10 characters, or one
 // holding anything but ASCII letters and digits, is none, as is the name of a dotfile
 // (".bashrc") or one ending in a dot: "" then. Bytes outside ASCII are taken as they are,
 // so a name that is not UTF-8 has a key like any other (or none).

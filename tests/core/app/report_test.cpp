@@ -105,6 +105,25 @@ TEST(Report, RecordsOfAScannedFolder) {
   EXPECT_EQ(rows[5][3], "103");
 }
 
+// The types table: categories then their keys, shares of the counted bytes, the key of files
+// without one named, paths escaped as in the report.
+TEST(ReportFormat, TypesTable) {
+  TypeCounts counts;
+  counts.Files = 3;
+  counts.Bytes = 1000;
+  CategoryTotals images{FileCategory::Images, 2, 750, 8192, "/p/a\tb.jpg", 700, {}};
+  images.Keys.push_back({"jpg", "image/jpeg", 2, 750, 8192, "/p/a\tb.jpg", 700});
+  CategoryTotals other{FileCategory::Other, 1, 250, 4096, "/p/x", 250, {}};
+  other.Keys.push_back({"", "application/octet-stream", 1, 250, 4096, "/p/x", 250});
+  counts.Categories = {images, other};
+  EXPECT_EQ(FormatTypesReport(counts),
+            "category\tkey\tfiles\tbytes\tallocated\tshare%\tlargest\tlargest path\n"
+            "Images\t-\t2\t750\t8192\t75.0\t700\t/p/a\\tb.jpg\n"
+            "Images\tjpg\t2\t750\t8192\t75.0\t700\t/p/a\\tb.jpg\n"
+            "Other\t-\t1\t250\t4096\t25.0\t250\t/p/x\n"
+            "Other\t(none)\t1\t250\t4096\t25.0\t250\t/p/x\n");
+}
+
 // What a program prints and returns for a command line without a window; Status -1 when the
 // line asks for the window.
 struct Outcome {

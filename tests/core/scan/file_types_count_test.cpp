@@ -44,9 +44,11 @@ TEST(CountTypes, AScannedTreeByCategoryAndKey) {
       files[std::string(CategoryName(c.Category)) + "/" + k.Key] = k.Files;
       bytes[std::string(CategoryName(c.Category)) + "/" + k.Key] = k.Bytes;
     }
-  const std::map<std::string, std::uint64_t> wantFiles{
-      {"Images/jpg", 2}, {"Archives/tar.gz", 1}, {"Disk images/iso", 1},
-      {"Source and text/Makefile", 1}, {"Programs/", 1}};
+  const std::map<std::string, std::uint64_t> wantFiles{{"Images/jpg", 2},
+                                                       {"Archives/tar.gz", 1},
+                                                       {"Disk images/iso", 1},
+                                                       {"Source and text/Makefile", 1},
+                                                       {"Programs/", 1}};
   EXPECT_EQ(files, wantFiles);
   EXPECT_EQ(bytes["Images/jpg"], 8000u);  // the second name of a.jpg counts nothing
   const DiskObject& root = *drive.DiskObjects().Item(1);

@@ -21,12 +21,15 @@ TEST(FileTypes, KeyOfAName) {
       {"X.TAR.XZ", "tar.xz"},
       {"backup.star.gz", "gz"},  // "star" is no "tar"
       {".tar.gz", "gz"},         // no name before the compound
+      {"libz.so.1.3.1", "so"},
+      {"libc.so.6", "so"},
+      {"notes.2024.1", "1"},
       {"x.tar.", ""},
-      {"data.0123456789", "0123456789"},     // ten characters
-      {"cache.0123456789a", ""},             // eleven: a hash, not an ending
-      {"f.tmp-1", ""},                       // not letters and digits only
-      {"f.\xc3\xa9t\xc3\xa9", ""},           // not ASCII
-      {"bad\xff\xfe.iso", "iso"},            // a name that is not UTF-8 keeps its ending
+      {"data.0123456789", "0123456789"},  // ten characters
+      {"cache.0123456789a", ""},          // eleven: a hash, not an ending
+      {"f.tmp-1", ""},                    // not letters and digits only
+      {"f.\xc3\xa9t\xc3\xa9", ""},        // not ASCII
+      {"bad\xff\xfe.iso", "iso"},         // a name that is not UTF-8 keeps its ending
       {".bashrc", ""},
       {"Makefile", ""},
       {"", ""},
@@ -58,6 +61,7 @@ TEST(FileTypes, CategoryOfWellKnownNames) {
       {"main.cpp", false, FileCategory::SourceText, "cpp"},
       {"data.json", false, FileCategory::SourceText, "json"},
       {"libz.so", false, FileCategory::Programs, "so"},
+      {"libz.so.1.3", false, FileCategory::Programs, "so"},
       {"tool", true, FileCategory::Programs, ""},
       {"run.zzqq", true, FileCategory::Programs, ""},
       {"tool", false, FileCategory::Other, ""},
