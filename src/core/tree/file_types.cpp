@@ -159,6 +159,7 @@ std::uint32_t FileTypes::Add(std::string key, std::string mime, FileCategory cat
 
 std::uint32_t FileTypes::OfEnding(std::string_view ending) {
   if (const auto it = endings_.find(ending); it != endings_.end()) return it->second;
+  if (endings_.size() >= kMostEndings) return kNone;
   const GuessedType guess = GuessTypeOfName("x." + std::string(ending));
   // An ending the database does not know is still a key of its own, in Other.
   const std::uint32_t index = Add(std::string(ending), guess.Mime,

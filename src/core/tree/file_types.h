@@ -62,6 +62,9 @@ struct FileType {
 class FileTypes {
  public:
   static constexpr std::size_t kMostWholeNames = 4096;
+  // Distinct endings kept; an ending first met beyond them has no type (numbered endings,
+  // "log.1" to "log.99999", would otherwise each be asked and kept).
+  static constexpr std::size_t kMostEndings = 1u << 16;
   // Index 0: no type known (key "", Other); index 1: an executable of no known type (key "",
   // Programs).
   static constexpr std::uint32_t kNone = 0, kProgram = 1;

@@ -81,13 +81,17 @@ TEST(FileTypes, CategoryOfWellKnownNames) {
   EXPECT_EQ(types.Count(), known);
 }
 
-TEST(FileTypes, WholeNamesAreBounded) {
+TEST(FileTypes, CachesAreBounded) {
   FileTypes types;
+  for (std::size_t i = 0; i < FileTypes::kMostEndings + 10; ++i)
+    types.Classify("log." + std::to_string(i), false);
+  EXPECT_EQ(types.Count(), FileTypes::kMostEndings + 2);
+  EXPECT_EQ(types.Classify("a.jpg", false).Index, FileTypes::kNone);
   for (std::size_t i = 0; i < FileTypes::kMostWholeNames + 100; ++i)
     types.Classify("name" + std::to_string(i), false);
   // Past the bound a name is not asked: even a known one has no type.
   EXPECT_EQ(types.Classify("Makefile", false).Category, FileCategory::Other);
-  EXPECT_LE(types.Count(), 8u);
+  EXPECT_LE(types.Count(), FileTypes::kMostEndings + 8);
 }
 
 TEST(FileTypes, CategoryPaletteStaysApartForColourVisionDeficiencies) {
