@@ -79,6 +79,13 @@ Outcome TakeReport(Reading& r, const std::string*) {
   return {};
 }
 
+// A report of its own kind: it asks for the report, of a folder or of saved scans.
+Outcome TakeTypes(Reading& r, const std::string*) {
+  r.Report = true;
+  r.Line.Types = true;
+  return {};
+}
+
 // Noted even without its file, so that the line stays headless and names what is missing.
 Outcome TakeExport(Reading& r, const std::string* file) {
   const bool again = r.Export;
@@ -177,6 +184,7 @@ const Option kOptions[] = {
     {{"--help", "-h", "-?"}, false, kAnywhere, TakeHelp},
     {{"--version", "-V"}, false, kAnywhere, TakeVersion},
     {{"--report"}, false, kReportFolder | kReportImports, TakeReport},
+    {{"--types"}, false, kReportFolder | kReportImports, TakeTypes},
     {{"--export"}, true, kExport, TakeExport},
     {{"--import"}, true, kWindow | kReportImports | kFind, TakeImport},
     {{"--threads"}, true, kReportFolder | kExport | kFind, TakeThreads, true},
@@ -335,6 +343,7 @@ std::string UsageText(Program program, const std::string& programName) {
   if (program == Program::Report)
     return "Usage: " + programName + " [OPTION]... [--report] FOLDER\n  or:  " + programName +
            " [OPTION]... [--report] --import FILE...\n  or:  " + programName +
+           " [OPTION]... --types FOLDER|--import FILE...\n  or:  " + programName +
            " [OPTION]... --export FILE FOLDER\n  or:  " + programName +
            " [OPTION]... --find TEXT FOLDER|--import FILE...\n"
            "Scans a folder without a window and prints Kestrum's report of it, prints the\n"
@@ -344,6 +353,8 @@ std::string UsageText(Program program, const std::string& programName) {
            "  --report FOLDER   scan FOLDER and print its report; FOLDER alone does the same\n"
            "  --import FILE     print the report of a saved scan (ncdu's or gdu's JSON\n"
            "                    export, or Kestrum's, plain, gzip or zstd); repeatable\n"
+           "  --types           print the files' types instead: per category, then per\n"
+           "                    ending, their files, bytes, allocated bytes and share\n"
            "  --export FILE FOLDER\n"
            "                    scan FOLDER into FILE (\"-\": standard output) in the JSON\n"
            "                    export format ncdu and gdu read\n"
@@ -402,6 +413,8 @@ std::string UsageText(Program program, const std::string& programName) {
          "  --find TEXT FOLDER\n"
          "                    list FOLDER's files whose name holds TEXT, without a window\n"
          "                    (kestrum-report --help tells its options)\n"
+         "  --types FOLDER|--import FILE\n"
+         "                    print the table of file types and categories instead\n"
          "  --threads N       with --report FOLDER or --export: read folders on N threads\n"
          "                    (1 to 64)\n"
          "  --hard-links=each with --report: count every name of a file with several\n"

@@ -48,6 +48,9 @@ struct CommandLine {
   unsigned Threads = 0;                     // --threads; 0: the scan's own choice
   HardLinkRule Links = HardLinkRule::Once;  // --hard-links
   FindRequest Find;                         // --find and the options that narrow it
+  // --types: the report is the table of file types and categories (of a folder or of each
+  // saved scan) instead of the folders.
+  bool Types = false;
   // What is wrong with the line for what it asks, one line each without the program's
   // prefix, in the order of the arguments. A headless mode names the first and exits 2; the
   // window shows them (see WindowNotices) and starts. Help and version ignore them.

@@ -99,6 +99,51 @@ int RunFolderReport(const std::string& folder, unsigned threads, HardLinkRule li
   return ok ? 0 : 1;
 }
 
+// --types: the table of file types of a folder's scan, or of each saved scan in turn. Every
+// file is read (kept) before anything is printed, as for the report.
+int RunTypes(const CommandLine& line) {
+  std::vector<std::unique_ptr<DiskObject>> drives;
+  if (line.Imports.empty()) {
+    const std::string folder = CanonicalFolder(line.Paths.front());
+    if (folder.empty()) return 2;
+    auto drive = std::make_unique<DiskObject>();
+    FileSystemService fs;
+    if (!ScanKeepingFiles(
+            fs, folder, *drive,
+            [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, line.Threads,
+            line.Links))
+      return 1;
+    drives.push_back(std::move(drive));
+  }
+  bool failed = false;
+  for (const std::string& file : line.Imports) {
+    auto drive = std::make_unique<DiskObject>();
+    drive->SetPath(file);
+    std::int32_t keyCounter = 0;
+    ImportError error;
+    ImportOptions options;
+    options.Links = line.Links;
+    options.KeepFiles = true;
+    if (!ImportScan(file, *drive, keyCounter, error, options)) {
+      std::fprintf(stderr, "kestrum: %s\n", error.Message.c_str());
+      failed = true;
+      continue;
+    }
+    drives.push_back(std::move(drive));
+  }
+  if (failed) return 1;
+  FileTypes types;
+  for (const auto& drive : drives) {
+    const std::string text = FormatTypesReport(CountTypes(*drive, types));
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() ||
+        std::fflush(stdout) != 0) {
+      std::fprintf(stderr, "kestrum: cannot write the report: %s\n", ErrorText(errno).c_str());
+      return 1;
+    }
+  }
+  return 0;
+}
+
 int RunExport(const std::string& folder, const std::string& file, unsigned threads) {
   ExportOptions options;
   options.Threads = threads;
@@ -225,6 +270,7 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
     TraceOn = true;
     StartTrace();
   }
+  if (line.Asks == Mode::Report && line.Types) return RunTypes(line);
   if (line.Asks == Mode::Report && !line.Imports.empty())
     return RunImportReport(line.Imports, line.Links);
   if (line.Asks == Mode::Find && !line.Imports.empty()) return RunFind(line, "");

@@ -154,7 +154,8 @@ bool WriteReport(const DiskObject& drive, std::string& out, const TextSink* sink
 
 // Scans canonicalPath as a drive's root folder into drive. False when it cannot be opened.
 bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath, DiskObject& drive,
-                   const MessageSink& report, unsigned threads, HardLinkRule links) {
+                   const MessageSink& report, unsigned threads, HardLinkRule links,
+                   bool keepFiles = false) {
   drive.Class = ObjectClass::Drive;
   drive.SetPath(canonicalPath);
   drive.DriveForChange().RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
@@ -182,7 +183,7 @@ bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath
   ScanOptions options;
   options.Threads = threads;
   options.Links = links;
-  options.KeepFiles = false;  // the report prints folders and the largest files only
+  options.KeepFiles = keepFiles;  // the report prints folders and the largest files only
   const bool ok = ScanDrive(drive, keyCounter, options);
   Scanning = false;
   SummarizeSizes(drive);
@@ -214,6 +215,36 @@ bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
   const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links);
   writeFailed = !FormatReport(drive, sink);
   return ok;
+}
+
+bool ScanKeepingFiles(const FileSystemService& fs, const std::string& canonicalPath,
+                      DiskObject& drive, const MessageSink& report, unsigned threads,
+                      HardLinkRule links) {
+  return ScanForReport(fs, canonicalPath, drive, report, threads, links, true);
+}
+
+std::string FormatTypesReport(const TypeCounts& counts) {
+  std::string out = "category\tkey\tfiles\tbytes\tallocated\tshare%\tlargest\tlargest path\n";
+  const auto line = [&](std::string_view category, std::string_view key, auto& t) {
+    char share[32];
+    const double part =
+        counts.Bytes ? 100.0 * static_cast<double>(t.Bytes) / static_cast<double>(counts.Bytes)
+                     : 0.0;
+    std::snprintf(share, sizeof share, "%.1f", part);
+    out += EscapeReportText(category);
+    out += '\t';
+    out += EscapeReportText(key);
+    out += '\t' + std::to_string(t.Files) + '\t' + std::to_string(t.Bytes) + '\t' +
+           std::to_string(t.Allocated) + '\t' + share + '\t' + std::to_string(t.LargestSize) + '\t';
+    out += EscapeReportText(t.LargestPath);
+    out += '\n';
+  };
+  for (const CategoryTotals& c : counts.Categories) {
+    line(CategoryName(c.Category), "-", c);
+    for (const TypeTotals& t : c.Keys)
+      line(CategoryName(c.Category), t.Key.empty() ? "(none)" : t.Key, t);
+  }
+  return out;
 }
 
 }  // namespace kestrum

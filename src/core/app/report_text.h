@@ -6,6 +6,7 @@
 #include "core/platform/text_sink.h"
 #include "core/tree/discovery.h"
 #include "core/tree/disk_model.h"
+#include "core/tree/file_types.h"
 
 namespace kestrum {
 
@@ -39,5 +40,17 @@ bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, st
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
                const TextSink& sink, const MessageSink& report, unsigned threads,
                HardLinkRule links, bool& writeFailed);
+
+// Scans canonicalPath into drive as RunReport does, keeping every file met in the drive's
+// store (what --types counts). False when the folder could not be opened.
+bool ScanKeepingFiles(const FileSystemService& fs, const std::string& canonicalPath,
+                      DiskObject& drive, const MessageSink& report, unsigned threads,
+                      HardLinkRule links);
+
+// The types table of --types: a header line, then per category (largest first) one line
+// "category TAB - TAB files TAB bytes TAB allocated TAB share% TAB largest-size TAB
+// largest-path" and under it one line per key, the key in place of "-" ("(none)" for files
+// without one). share% is of the counted bytes, one decimal; texts escaped as in the report.
+std::string FormatTypesReport(const TypeCounts& counts);
 
 }  // namespace kestrum

@@ -32,6 +32,7 @@ std::string Describe(const CommandLine& c) {
   if (f.MaxSize) out += " max=" + std::to_string(*f.MaxSize);
   if (f.Newer) out += " newer=" + std::to_string(*f.Newer);
   if (f.Older) out += " older=" + std::to_string(*f.Older);
+  if (c.Types) out += " types";
   list("unknown", c.Unknown);
   for (std::size_t i = 0; i < c.Mistakes.size(); ++i) out += (i ? " | " : " ! ") + c.Mistakes[i];
   return out;
@@ -83,6 +84,15 @@ const Case kCases[] = {
     {W, {"--report", "--hard-links=each", "/srv"}, "report paths=/srv each"},
     {W, {"--report", "/srv", "--hard-links=each"}, "report paths=/srv each"},
     {W, {"--report", "--import", "a.json"}, "report imports=a.json"},
+    // --types is a report of its own, of a folder or of saved scans.
+    {R, {"--types", "/srv"}, "report paths=/srv types"},
+    {W, {"/srv", "--types", "--hard-links=each"}, "report paths=/srv each types"},
+    {R, {"--types", "--import", "a.json"}, "report imports=a.json types"},
+    {R, {"--types"}, "report types ! --report needs a folder or --import FILE"},
+    {R, {"--types=all", "/srv"}, "report paths=/srv ! --types takes no value"},
+    {R,
+     {"--types", "--export", "f", "/srv"},
+     "export paths=/srv export=f types ! --types does not apply to --export"},
     {W, {"/srv", "--export", "out.json"}, "export paths=/srv export=out.json"},
     {W,
      {"--report", "/srv", "--bogus"},
@@ -122,9 +132,7 @@ const Case kCases[] = {
     {R,
      {"--import", "a.json", "/srv"},
      "report paths=/srv imports=a.json ! --import cannot be combined with a folder (/srv)"},
-    {R,
-     {"--import", "a.json", "--threads", "2"},
-     "report imports=a.json threads=2"},
+    {R, {"--import", "a.json", "--threads", "2"}, "report imports=a.json threads=2"},
     {R, {"--import"}, "report ! --import needs a file"},
     {R, {"--export"}, "export ! --export needs a file and a folder"},
     {R, {"--export", "out.json"}, "export export=out.json ! --export needs a file and a folder"},
@@ -171,6 +179,9 @@ const Case kCases[] = {
     {R,
      {"--export", "f", "/srv", "--find", "x"},
      "export paths=/srv export=f find=x ! --find does not apply to --export"},
+    {R,
+     {"--import", "a.json", "--threads", "0"},
+     "report imports=a.json ! --threads needs a number from 1 to 64"},
     // In the order of the arguments, whatever their kind.
     {R,
      {"-x", "--threads", "0", "--bogus", "/srv"},
@@ -264,7 +275,7 @@ TEST(CommandLine, EachProgramHasItsUsage) {
   const std::string report = UsageText(Program::Report, "kestrum-report");
   EXPECT_EQ(report.rfind("Usage: kestrum-report [OPTION]... [--report] FOLDER\n", 0), 0u);
   for (const char* option : {"--help", "--version", "--report", "--import", "--export", "--threads",
-                             "--hard-links", "trace"}) {
+                             "--hard-links", "--types", "trace"}) {
     EXPECT_NE(window.find(option), std::string::npos) << option;
     EXPECT_NE(report.find(option), std::string::npos) << option;
   }

@@ -106,6 +106,25 @@ TEST(Report, RecordsOfAScannedFolder) {
   EXPECT_EQ(rows[5][3], "103");
 }
 
+// The types table: categories then their keys, shares of the counted bytes, the key of files
+// without one named, paths escaped as in the report.
+TEST(ReportFormat, TypesTable) {
+  TypeCounts counts;
+  counts.Files = 3;
+  counts.Bytes = 1000;
+  CategoryTotals images{FileCategory::Images, 2, 750, 8192, "/p/a\tb.jpg", 700, {}};
+  images.Keys.push_back({"jpg", "image/jpeg", 2, 750, 8192, "/p/a\tb.jpg", 700});
+  CategoryTotals other{FileCategory::Other, 1, 250, 4096, "/p/x", 250, {}};
+  other.Keys.push_back({"", "application/octet-stream", 1, 250, 4096, "/p/x", 250});
+  counts.Categories = {images, other};
+  EXPECT_EQ(FormatTypesReport(counts),
+            "category\tkey\tfiles\tbytes\tallocated\tshare%\tlargest\tlargest path\n"
+            "Images\t-\t2\t750\t8192\t75.0\t700\t/p/a\\tb.jpg\n"
+            "Images\tjpg\t2\t750\t8192\t75.0\t700\t/p/a\\tb.jpg\n"
+            "Other\t-\t1\t250\t4096\t25.0\t250\t/p/x\n"
+            "Other\t(none)\t1\t250\t4096\t25.0\t250\t/p/x\n");
+}
+
 // What a program prints and returns for a command line without a window; Status -1 when the
 // line asks for the window.
 struct Outcome {
@@ -136,6 +155,8 @@ TEST(Report, WhatEachCommandLinePrintsAndReturns) {
   const std::string missing = t.Path() + "/nothing";
   constexpr Program W = Program::Window;
   constexpr Program R = Program::Report;
+  const std::string kTypesHeader =
+      "category\tkey\tfiles\tbytes\tallocated\tshare%\tlargest\tlargest path\n";
   struct Case {
     Program For;
     std::vector<std::string> Args;
@@ -167,6 +188,9 @@ TEST(Report, WhatEachCommandLinePrintsAndReturns) {
       // The export on two threads, then its report alone.
       {R, {"--threads=2", "--export", saved, tree}, 0, "", ""},
       {R, {"--import", saved}, 0, "drive\t" + saved + "\t", ""},
+      // The types table of a folder and of a saved scan: its one file has no ending.
+      {R, {"--types", tree}, 0, kTypesHeader + "Other\t-\t1\t3\t", ""},
+      {W, {"--types", "--import", saved}, 0, kTypesHeader + "Other\t-\t1\t3\t", ""},
       // All or nothing: a damaged later file leaves standard output empty.
       {R, {"--import", saved, "--import", file}, 1, "", "kestrum: Cannot open the saved scan"},
       // --find: a line a match; none is no line and no failure; a bad pattern is a mistake.
