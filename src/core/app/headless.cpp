@@ -99,13 +99,12 @@ int RunFolderReport(const std::string& folder, unsigned threads, HardLinkRule li
   return ok ? 0 : 1;
 }
 
-// --types: the table of file types of a folder's scan, or of each saved scan in turn. Every
-// file is read (kept) before anything is printed, as for the report.
-int RunTypes(const CommandLine& line) {
-  std::vector<std::unique_ptr<DiskObject>> drives;
+// The drives --types and --find read: the folder's scan, or each saved scan in turn, every
+// entry kept. Every file is read before anything is printed, as for the report. Returns 0, or
+// the exit status of the first failure (each failure named on standard error).
+int LoadKeepingFiles(const CommandLine& line, const std::string& folder,
+                     std::vector<std::unique_ptr<DiskObject>>& drives) {
   if (line.Imports.empty()) {
-    const std::string folder = CanonicalFolder(line.Paths.front());
-    if (folder.empty()) return 2;
     auto drive = std::make_unique<DiskObject>();
     FileSystemService fs;
     if (!ScanKeepingFiles(
@@ -114,12 +113,14 @@ int RunTypes(const CommandLine& line) {
             line.Links))
       return 1;
     drives.push_back(std::move(drive));
+    return 0;
   }
   bool failed = false;
+  std::int32_t keyCounter = 0;
   for (const std::string& file : line.Imports) {
     auto drive = std::make_unique<DiskObject>();
+    drive->Class = ObjectClass::Import;
     drive->SetPath(file);
-    std::int32_t keyCounter = 0;
     ImportError error;
     ImportOptions options;
     options.Links = line.Links;
@@ -131,7 +132,13 @@ int RunTypes(const CommandLine& line) {
     }
     drives.push_back(std::move(drive));
   }
-  if (failed) return 1;
+  return failed ? 1 : 0;
+}
+
+// --types: the table of file types of a folder's scan, or of each saved scan in turn.
+int RunTypes(const CommandLine& line, const std::string& folder) {
+  std::vector<std::unique_ptr<DiskObject>> drives;
+  if (const int status = LoadKeepingFiles(line, folder, drives)) return status;
   FileTypes types;
   for (const auto& drive : drives) {
     const std::string text = FormatTypesReport(CountTypes(*drive, types));
@@ -177,38 +184,7 @@ int RunFind(const CommandLine& line, const std::string& folder) {
   criteria.ModifiedAfter = find.Newer;
   criteria.ModifiedBefore = find.Older;
   std::vector<std::unique_ptr<DiskObject>> drives;
-  std::int32_t keyCounter = 0;
-  if (!line.Imports.empty()) {
-    for (const std::string& file : line.Imports) {
-      auto drive = std::make_unique<DiskObject>();
-      drive->Class = ObjectClass::Import;
-      drive->SetPath(file);
-      ImportError importError;
-      ImportOptions options;
-      options.KeepFiles = true;
-      if (!ImportScan(file, *drive, keyCounter, importError, options)) {
-        std::fprintf(stderr, "kestrum: %s\n", importError.Message.c_str());
-        return 1;
-      }
-      drives.push_back(std::move(drive));
-    }
-  } else {
-    auto drive = std::make_unique<DiskObject>();
-    drive->Class = ObjectClass::Drive;
-    drive->SetPath(folder);
-    drive->DriveForChange().RootFolder = folder == "/" ? "/" : folder + "/";
-    ScanOptions options;
-    options.Threads = line.Threads;
-    options.KeepFiles = true;
-    Scanning = true;
-    const bool ok = ScanDrive(*drive, keyCounter, options);
-    Scanning = false;
-    if (!ok) {
-      std::fprintf(stderr, "kestrum: cannot read %s\n", folder.c_str());
-      return 1;
-    }
-    drives.push_back(std::move(drive));
-  }
+  if (const int status = LoadKeepingFiles(line, folder, drives)) return status;
   SearchScope scope;
   for (const auto& d : drives) scope.push_back(d.get());
   const SearchResult found = SearchFiles(scope, criteria);
@@ -270,7 +246,7 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
     TraceOn = true;
     StartTrace();
   }
-  if (line.Asks == Mode::Report && line.Types) return RunTypes(line);
+  if (line.Asks == Mode::Report && line.Types && !line.Imports.empty()) return RunTypes(line, "");
   if (line.Asks == Mode::Report && !line.Imports.empty())
     return RunImportReport(line.Imports, line.Links);
   if (line.Asks == Mode::Find && !line.Imports.empty()) return RunFind(line, "");
@@ -278,6 +254,7 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
   const std::string folder = CanonicalFolder(line.Paths.front());
   if (folder.empty()) return 2;
   if (line.Asks == Mode::Find) return RunFind(line, folder);
+  if (line.Types) return RunTypes(line, folder);
   return line.Asks == Mode::Export ? RunExport(folder, line.ExportFile, line.Threads)
                                    : RunFolderReport(folder, line.Threads, line.Links);
 }
