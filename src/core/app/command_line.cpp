@@ -308,9 +308,12 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
   const std::size_t paths = line.Paths.size();
   switch (use) {
     case kReportFolder:
-      if (paths == 0) line.Mistakes.push_back("--report needs a folder or --import FILE");
+      if (paths == 0)
+        line.Mistakes.push_back(std::string(line.Types ? "--types" : "--report") +
+                                " needs a folder or --import FILE");
       if (paths > 1)
-        line.Mistakes.push_back("--report takes one folder, not also " + line.Paths[1]);
+        line.Mistakes.push_back(std::string(line.Types ? "--types" : "--report") +
+                                " takes one folder, not also " + line.Paths[1]);
       break;
     case kReportImports:
       if (paths > 0)
