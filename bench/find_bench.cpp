@@ -10,7 +10,7 @@
 #include "core/saved/json_import.h"
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
-#include "core/tree/file_search.h"
+#include "core/query/file_search.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "core/saved/json_import.h"
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
-#include "core/tree/file_types.h"
+#include "core/query/file_types.h"
 #include "core/tree/summary.h"
 
 using namespace kestrum;

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "core/tree/file_types.h"
+#include "core/query/file_types.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static kestrum::FileTypes types;  // grows as the fuzzer meets new endings, as in a count

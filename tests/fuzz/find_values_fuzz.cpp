@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "core/app/command_line.h"
-#include "core/tree/name_match.h"
+#include "core/query/name_match.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);

@@ -16,7 +16,7 @@
 #include "core/app/report_text.h"
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
-#include "core/tree/file_search.h"
+#include "core/query/file_search.h"
 #include "core/tree/summary.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace.h"

@@ -6,7 +6,7 @@
 #include "core/platform/text_sink.h"
 #include "core/tree/discovery.h"
 #include "core/tree/disk_model.h"
-#include "core/tree/file_types.h"
+#include "core/query/file_types.h"
 
 namespace kestrum {
 

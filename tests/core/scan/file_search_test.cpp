@@ -1,4 +1,4 @@
-#include "core/tree/file_search.h"
+#include "core/query/file_search.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -8,7 +8,7 @@
 
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
-#include "core/tree/file_types.h"
+#include "core/query/file_types.h"
 #include "core/tree/summary.h"
 #include "support/test_support.h"
 

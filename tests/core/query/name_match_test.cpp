@@ -1,4 +1,4 @@
-#include "core/tree/name_match.h"
+#include "core/query/name_match.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "core/tree/name_match.h"
+#include "core/query/name_match.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>

@@ -1,6 +1,6 @@
 // File types from names alone: the key of a name, the category of well-known types, the
 // classifier's special cases and the category palette.
-#include "core/tree/file_types.h"
+#include "core/query/file_types.h"
 
 #include <gtest/gtest.h>
 

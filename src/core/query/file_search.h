@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/tree/disk_model.h"
-#include "core/tree/name_match.h"
+#include "core/query/name_match.h"
 
 namespace kestrum {
 

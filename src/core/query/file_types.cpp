@@ -1,4 +1,4 @@
-#include "core/tree/file_types.h"
+#include "core/query/file_types.h"
 
 #include <algorithm>
 #include <tuple>
