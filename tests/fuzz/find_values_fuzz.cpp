@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/app/command_line.h"
+#include "core/query/search_values.h"
 #include "core/query/name_match.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/query/search_values.h"
 #include "core/tree/hard_links.h"
 
 namespace kestrum {
@@ -70,13 +71,6 @@ struct CommandLine {
 CommandLine ParseCommandLine(const std::vector<std::string>& args, Program program,
                              const std::function<bool(const std::string&)>& isFolder = {});
 
-// A byte count as --min-size takes it: digits, then optionally k, M, G or T (any case) for
-// 1024 to the power 1 to 4. nullopt when it is none or does not fit 64 bits.
-std::optional<std::uint64_t> ParseByteCount(std::string_view text);
-// A time as --newer takes it, in seconds since 1970: "YYYY-MM-DD" (local midnight), or
-// "YYYY-MM-DDTHH:MM[:SS]" in local time, or followed by "Z" or an offset "+HH:MM" / "-HH:MM"
-// (also "+HHMM", "+HH"). nullopt when it is none of those or names no real day or time.
-std::optional<std::int64_t> ParseTimeText(std::string_view text);
 
 // True when path names an existing folder, following links. A text holding a NUL names none.
 bool IsExistingFolder(const std::string& path);

@@ -1,5 +1,6 @@
 #include "core/commands/delete_files.h"
 
+#include "core/tree/file_list.h"
 #include "core/tree/kept_entries.h"
 
 #include <unordered_set>
@@ -112,6 +113,8 @@ bool DeleteFilesCommand::DeleteFiles(DeleteAction action, NodeId listed) {
   targets_ = std::move(selection.Targets);
   DiskObject* shown = ObjectOf(explorer_, listed);
   largestFolder_ = shown && shown->Class == ObjectClass::Folder100 ? shown : nullptr;
+  resultsFolder_ = shown && shown->Class == ObjectClass::Results ? shown : nullptr;
+  goneRows_.clear();
   drive_ = DriveOf(shown);
   problems_.clear();
   done_ = 0;
@@ -176,8 +179,13 @@ void DeleteFilesCommand::Apply(std::size_t index, const OpResult& r) {
   changed_ = true;
   if (!t.IsFolder) {
     if (largestFolder_ && !t.LargestKey.empty()) RemoveLargestEntry(largestFolder_, t.LargestKey);
-    // Nothing that reads what the scan kept shows the file again.
-    if (drive_) ForgetEntry(*drive_, t.FullPath);
+    if (resultsFolder_ && !t.LargestKey.empty()) goneRows_.push_back(t.LargestKey);
+    // Nothing that reads what the scan kept shows the file again. (The drive's largest-files
+    // list loses a file only through its own folder's rows, as the folder listings leave it.)
+    DiskObject* drive = drive_;
+    if (!drive && !t.DriveKey.empty() && DiskList)
+      if (DiskCollection* disks = DiskList()) drive = disks->Find(t.DriveKey);
+    if (drive && IsDriveClass(drive->Class)) ForgetEntry(*drive, t.FullPath);
     return;
   }
   // The node is the folder's only while it still carries the folder's object.
@@ -187,6 +195,9 @@ void DeleteFilesCommand::Apply(std::size_t index, const OpResult& r) {
 }
 
 void DeleteFilesCommand::Finish() {
+  // The rows gone leave the results folder in one step, before it is listed again.
+  if (resultsFolder_) ForgetListedFiles(*resultsFolder_, goneRows_);
+  goneRows_.clear();
   Scanning = false;
   window_.SetProgressTimer(false);
   running_ = false;

@@ -39,8 +39,9 @@ bool RemoveLargestEntry(DiskObject* largestFolder, const std::string& key);
 // once and then deleted or moved to the trash one by one in list
 // order on the slot's worker thread. After each object the worker says what is gone, and
 // the window thread updates the tree (a folder's node goes with its branch), the model
-// (RemoveDiskObject) and the drive's largest-files list (only for rows of the largest-files
-// folder). The first object that fails ends the command: it and the rows after it stay as
+// (RemoveDiskObject), what the drive kept of a file, the drive's largest-files list (only for
+// rows of the largest-files folder) and, for rows of the results folder, that folder's listing
+// (once, at the end). The first object that fails ends the command: it and the rows after it stay as
 // they were, and a message names it with the system's error text. An object that vanished
 // since the scan counts as done and is reported. Stop ends the command between entries.
 // The command ends by relisting the node listed (the window's Relist) when anything changed.
@@ -78,6 +79,8 @@ class DeleteFilesCommand {
   // The command being run: what it acts on, taken when it was given.
   std::vector<RowTarget> targets_;
   DiskObject* largestFolder_ = nullptr;
+  DiskObject* resultsFolder_ = nullptr;  // the results folder, when its rows are acted on
+  std::vector<std::string> goneRows_;    // keys of its rows gone, applied at the end
   DiskObject* drive_ = nullptr;  // the drive of the listing the rows came from
   std::vector<OpResult> problems_;  // failures, refusals and vanished objects, in order
   std::size_t done_ = 0;

@@ -2,15 +2,19 @@
 
 #include "core/adapter/row_tags.h"
 #include "core/platform/open_folder.h"
+#include "core/tree/file_list.h"
 
 namespace kestrum {
 
 TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explorer, NodeId listed,
-                                  bool onlySelected, std::size_t current) {
+                                  bool onlySelected, std::size_t current, bool withSaved) {
   TargetSelection out;
   const DiskObject* parent = ObjectOf(explorer, listed);
   const bool folderListing = parent && parent->Class == ObjectClass::Folder;
   const bool largestListing = parent && parent->Class == ObjectClass::Folder100;
+  const FileListing* found = parent && parent->Class == ObjectClass::Results
+                                 ? parent->Drive().Listed.get()
+                                 : nullptr;
   const std::string volumeRoot = VolumeRootOf(parent);
 
   const auto& rows = list.Rows();
@@ -36,6 +40,21 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
       t.FullPath = row.Text;
       t.LargestKey = row.Key;
       real = !t.Name.empty() && row.Text.back() != '/';
+    } else if (IsFileTag(row.Tag) && found) {
+      const ListedFile* f = found->Find(row.Key);
+      const ListedDrive* drive = f && f->Drive < found->Drives.size() ? &found->Drives[f->Drive]
+                                                                      : nullptr;
+      if (f && drive && f->Path.size() > 1 && f->Path.front() == '/' && f->Path.back() != '/') {
+        SplitPath split = SplitLastName(f->Path);
+        t.Folder = std::move(split.Folder);
+        t.Name = std::move(split.Name);
+        t.FullPath = f->Path;
+        t.LargestKey = row.Key;
+        t.DriveKey = drive->Key;
+        t.VolumeRoot = drive->VolumeRoot;
+        real = !t.Name.empty() && (!drive->Saved || withSaved);
+        if (drive->Saved && !withSaved) ++out.Saved;
+      }
     } else if (const auto node = TagNode(row.Tag); node && folderListing) {
       const TreeNode* n = explorer.Node(*node);
       DiskObject* child = ObjectOf(explorer, *node);
@@ -62,6 +81,9 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
 std::string NothingToActOn(const TargetSelection& selection) {
   if (!selection.Targets.empty()) return {};
   if (selection.LeftOut == 0) return {};
+  if (selection.Saved == selection.LeftOut)
+    return "The selected rows were found in saved scans: nothing on this computer stands behind "
+           "them, and only Copy Path works on them.";
   return "The selected rows are not files or folders: drives, a drive's root folder, the "
          "largest-files folder and statistics rows cannot be acted on.";
 }

@@ -13,7 +13,8 @@ namespace kestrum {
 // folder it stands for, and where it came from.
 struct RowTarget : FileTarget {
   std::size_t Row = 0;           // 1-based row of the list it came from
-  std::string LargestKey;        // rows of the largest-files folder: the entry's key
+  std::string LargestKey;        // rows of the largest-files or results folder: the row's key
+  std::string DriveKey;          // rows of the results folder: the key of the drive it lies on
   NodeId Node = kNoNode;         // a folder row: the folder's tree node
   DiskObject* Object = nullptr;  // a folder row: the folder's model object
 };
@@ -22,20 +23,25 @@ struct RowTarget : FileTarget {
 struct TargetSelection {
   std::vector<RowTarget> Targets;  // in list order
   std::size_t LeftOut = 0;         // rows that are not real files or folders
+  std::size_t Saved = 0;           // of those, rows of the results folder from saved scans
 };
 
 // The real files and folders among the selected rows of list, which shows the node listed:
 //  - in a folder listing, the file rows (tag "File ...": the row text is the exact name in
 //    that folder) and the folder rows of the listed folder's subfolders;
 //  - in the largest-files folder, its file rows (the row text is the full path; the key
-//    names the entry).
+//    names the entry);
+//  - in the results folder, its file rows that lie on a scanned drive of this computer (each
+//    with its own volume root and drive key); rows found in saved scans are left out, and
+//    counted in Saved too, unless withSaved (for commands that only read the paths).
 // Everything else is left out and counted: drive rows, a drive's root-folder row, the
 // largest-files folder's row, the placeholder, statistics rows, rows of any listing of the
 // root or of a drive, and rows whose node no longer exists or is no longer a child of the
 // listed node. onlySelected false takes every row (for tests and callers that pick rows
 // themselves); current, when non-zero, takes only that 1-based row.
 TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explorer, NodeId listed,
-                                  bool onlySelected = true, std::size_t current = 0);
+                                  bool onlySelected = true, std::size_t current = 0,
+                                  bool withSaved = false);
 
 // The message for a file command whose selection held rows but nothing real; "" when it
 // holds something real or no row was selected at all (then the command silently does nothing).

@@ -14,7 +14,8 @@
 namespace kestrum {
 
 std::string ZipPathOf(const DiskObject* listed) {
-  if (!listed || listed->Class == ObjectClass::Folder100) return {};
+  if (!listed || listed->Class == ObjectClass::Folder100 || listed->Class == ObjectClass::Results)
+    return {};
   return listed->Path();
 }
 

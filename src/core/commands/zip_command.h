@@ -25,7 +25,7 @@ struct ZipRequest {
   std::size_t LeftOut = 0;     // selected rows that are not real files or folders
 };
 
-// The base path of the listed object: "" for the largest-files folder ("Folder100"), its
+// The base path of the listed object: "" for the largest-files and results folders, its
 // Path otherwise ("/"-ended for folders).
 std::string ZipPathOf(const DiskObject* listed);
 

@@ -18,6 +18,9 @@ const std::vector<Menu>& MenuBar() {
         {"mnuScanFolder", "Scan &Folder...", C::ScanFolder, G::Busy},
         {"mnuExportScan", "&Export Scan...", C::ExportScan, G::Busy},
         {"mnuOpenScan", "&Open Scan...", C::OpenScan, G::Busy},
+        {"mnuFileFind", "F&ind...", C::Find, G::Busy, false, false, "Ctrl+F"},
+        {"mnuFileQuick", "&Quick Lists", C::None, G::None, false, false, nullptr,
+         &QuickListMenu()},
         {"mnuScanStop", "S&top Scan", C::Stop},
         {"mnuFileSep1", "-"},
         {"mnuFileRecycle", "Send file(s) to &Recycle Bin", C::Recycle, G::BusyRows},
@@ -59,6 +62,18 @@ const std::vector<Menu>& MenuBar() {
         {"mnuHelpAbout", "&About Kestrum...", C::About}}},
   };
   return kMenus;
+}
+
+const Menu& QuickListMenu() {
+  static const Menu kMenu = {
+      "mnuQuick",
+      "&Quick Lists",
+      {{"mnuQuickNewest", "&Newest 1,000 Files", C::FindNewest, G::Busy},
+       {"mnuQuickOldest", "&Oldest 1,000 Files", C::FindOldest, G::Busy},
+       {"mnuQuickLinks", "Files with &Hard Links", C::FindHardLinks, G::Busy},
+       {"mnuQuickSparse", "&Sparse or Compressed Files", C::FindSparse, G::Busy},
+       {"mnuQuickLarger", "Files &Larger Than...", C::FindLarger, G::Busy}}};
+  return kMenu;
 }
 
 const Menu& FileMenu() {
@@ -136,8 +151,12 @@ const char* RowMenuShortcut(const MenuEntry& rowEntry) {
 
 const MenuEntry* FindMenuEntry(const std::string& name) {
   for (const Menu& m : MenuBar())
-    for (const MenuEntry& e : m.Entries)
+    for (const MenuEntry& e : m.Entries) {
       if (name == e.Name) return &e;
+      if (e.Submenu)
+        for (const MenuEntry& sub : e.Submenu->Entries)
+          if (name == sub.Name) return &sub;
+    }
   for (const MenuEntry& e : FileMenu().Entries)
     if (name == e.Name) return &e;
   return nullptr;

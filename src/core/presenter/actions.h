@@ -42,6 +42,12 @@ enum class Command : std::uint8_t {
   OpenTerminal,     // "mnuFileTerminal", "FileMenuTerminal": a terminal in each row's folder
   CopyPath,         // "mnuFileCopyPath", "FileMenuCopyPath": the rows' paths to the clipboard
   EditCommands,     // "mnuToolsCommands": the dialog of the user's own commands
+  Find,             // "mnuFileFind": the Find dialog, then the search into "Search Results"
+  FindNewest,       // "mnuQuickNewest" and the other quick lists of the File menu
+  FindOldest,
+  FindHardLinks,
+  FindSparse,
+  FindLarger,       // asks for the size first
 };
 
 // What refuses a command; MainPresenter::Refused decides each in one place.
@@ -61,6 +67,8 @@ enum class Guard : std::uint8_t {
 // Every guard on rows but ReadRows also refuses while the listed node lies on a saved scan:
 // nothing of this computer stands behind its rows.
 
+struct Menu;
+
 struct MenuEntry {
   const char* Name;
   const char* Caption;  // "-" for a separator
@@ -71,6 +79,8 @@ struct MenuEntry {
   // The key that gives it from anywhere in the window, in QKeySequence's portable text
   // ("Ctrl+Shift+T"); nullptr for none.
   const char* Shortcut = nullptr;
+  // A submenu: its entries, shown under this entry's caption (which then gives no command).
+  const Menu* Submenu = nullptr;
 };
 
 struct Menu {
@@ -111,7 +121,10 @@ const char* UserCommandShortcut(std::size_t shown);
 // beside it in the row menu; nullptr for none.
 const char* RowMenuShortcut(const MenuEntry& rowEntry);
 
-// The menu entry (menu bar or context menu) of that name, or nullptr.
+// The submenu of the File menu that holds the quick lists.
+const Menu& QuickListMenu();
+
+// The menu entry (menu bar, its submenus or context menu) of that name, or nullptr.
 const MenuEntry* FindMenuEntry(const std::string& name);
 // The toolbar button of that key, or nullptr.
 const ToolButton* FindToolButton(const std::string& key);

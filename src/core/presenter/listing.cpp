@@ -12,6 +12,7 @@
 #include "core/adapter/row_tags.h"
 #include "core/platform/open_folder.h"
 #include "core/presenter/recycle_folders.h"
+#include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
 #include "core/rows/drive_stats.h"
 #include "core/rows/file_rows.h"
@@ -89,6 +90,16 @@ void AddListViewItem(Build& b, NodeId node) {
     }
     const double held = d->Space(allocated);
     row.SubItems = {SizeText(held), st.DriveColumns == "Used" ? SizeText(held) : "", ""};
+    b.Batch.Add(std::move(row), held, false);
+    return;
+  }
+  if (d->Class == ObjectClass::Results) {
+    // Listed among the drives, but no volume: the space of what it lists, in the size column.
+    double held = 0;
+    if (const FileListing* l = d->Drive().Listed.get())
+      for (const ListedFile& f : l->Files)
+        if (!f.Gone) held += allocated ? f.Allocated : f.Size;
+    row.SubItems = {SizeText(held), "", ""};
     b.Batch.Add(std::move(row), held, false);
     return;
   }
@@ -174,12 +185,36 @@ void AddFiles3(Build& b, NodeId node) {
     }
 }
 
+// The rows of the results folder, from its listing alone.
+void AddListedFiles(Build& b, DiskObject& d) {
+  ListingState& st = b.P.Listing();
+  SetPath(b.P, std::string(kResultsFolderName) + ": " +
+                   (d.Drive().Listed ? d.Drive().Listed->Criteria : std::string()));
+  st.CurrentClass = d.Class;
+  if (!st.ColumnsSet) {
+    SetLayout(b.P.Explorer(), Layout::FolderContents);
+    st.ColumnsSet = true;
+  }
+  if (!d.Drive().Listed) return;
+  double space = 0;
+  const bool allocated = b.P.Toggles().Allocated;
+  for (const ListedFile& f : d.Drive().Listed->Files)
+    if (!f.Gone) space += allocated ? f.Allocated : f.Size;
+  PrepareRead(b, d, space, 1);
+  b.Request.Listed = d.Drive().Listed;
+  b.Request.ExpectedRows = d.Drive().Listed->Files.size();
+}
+
 void AddFiles2(Build& b, NodeId node) {
   if (Tracing()) Trace("frmMain.AddFiles2");
   DiskObject* d = ObjectOf(b.P.Explorer(), node);
   if (!d || IsDriveClass(d->Class)) return;
   if (d->Class == ObjectClass::Folder100) {
     AddFiles3(b, node);
+    return;
+  }
+  if (d->Class == ObjectClass::Results) {
+    AddListedFiles(b, *d);
     return;
   }
   // The root ("My Computer") names no folder: it has no file rows.
@@ -236,7 +271,10 @@ void FinishRows(MainPresenter& p, NodeId firstChild, NodeId parent, RowBatch bat
   if (!x) return;
   const bool allocated = p.Toggles().Allocated;
   const DiskObject* up = x->Parent;
-  if (!up || up->Class == ObjectClass::Root) {
+  if (x->Class == ObjectClass::Results) {
+    ListStatus(p, x->Drive().Listed ? ListingStatus(*x->Drive().Listed, allocated)
+                                    : std::string("0 files"));
+  } else if (!up || up->Class == ObjectClass::Root) {
     ListStatus(p, p.DiskList() ? ComputerStatus(*p.DiskList()) : ComputerStatus({}));
   } else if (IsDriveClass(up->Class)) {
     ListStatus(p, Count(x->FolderCount) + " folders, " + Count(x->FileCount) + " files for " +

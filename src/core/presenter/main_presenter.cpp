@@ -65,6 +65,9 @@ void MainPresenter::ScanDisks() {
     if (Tracing()) Trace("  found: " + d->OwnPath() + d->Name);
   }
   for (auto& s : saved) AddSavedScan(*this, std::move(s));
+  // The results folder lists copies of what it found: it outlives the rediscovery.
+  if (results_) results_->Node = kNoNode;
+  KeepResultsLast(*this);
 }
 
 void MainPresenter::LoadDisks() {
@@ -271,6 +274,24 @@ void MainPresenter::Execute(Command command, Guard guard) {
     case Command::EditCommands:
       EditCommands();
       break;
+    case Command::Find:
+      FindFiles(*this);
+      break;
+    case Command::FindNewest:
+      RunQuickList(*this, QuickList::Newest);
+      break;
+    case Command::FindOldest:
+      RunQuickList(*this, QuickList::Oldest);
+      break;
+    case Command::FindHardLinks:
+      RunQuickList(*this, QuickList::HardLinks);
+      break;
+    case Command::FindSparse:
+      RunQuickList(*this, QuickList::Sparse);
+      break;
+    case Command::FindLarger:
+      RunQuickList(*this, QuickList::Larger);
+      break;
   }
 }
 
@@ -339,9 +360,26 @@ void MainPresenter::RefreshRow() {
   DiskObject* folder = listed;
   if (row)
     if (const auto node = TagNode(row->Tag)) folder = ObjectOf(explorer_, *node);
-  // A file row stands for the folder it lies in, the one listed.
-  if (row && IsFileTag(row->Tag)) folder = listed;
+  // A file row stands for the folder it lies in: the one listed, or for a row of the
+  // largest-files or results folder, the folder its path names on its drive.
+  if (row && IsFileTag(row->Tag)) {
+    folder = listed;
+    if (listed && listed->Class != ObjectClass::Folder) {
+      const TargetSelection one = SelectFileTargets(list_, explorer_, selectedNode_, false,
+                                                    view_.CurrentListRow());
+      folder = one.Targets.empty() ? nullptr : FolderOfTarget(one.Targets.front());
+    }
+  }
   RefreshFolder(folder);
+}
+
+DiskObject* MainPresenter::FolderOfTarget(const RowTarget& t) {
+  if (!diskList_) return nullptr;
+  DiskObject* drive = !t.DriveKey.empty() ? diskList_->Find(t.DriveKey)
+                                           : DriveOf(ObjectOf(explorer_, selectedNode_));
+  if (!drive || !IsDriveClass(drive->Class)) return nullptr;
+  FolderList* folders = drive->DiskObjectsIfAny() ? &drive->DiskObjects() : nullptr;
+  return folders ? folders->Find(t.Folder) : nullptr;
 }
 
 void MainPresenter::Properties() {
@@ -359,6 +397,7 @@ void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
   const FolderScanPlan plan =
       PlanFolderScan(*diskList_, *fileSys_, explorer_, FolderEntries, paths);
   if (!plan.Messages.empty()) view_.ShowMessage(JoinMessages(plan.Messages));
+  KeepResultsLast(*this);
   loader_->Links = LinkRule();
   if (!plan.Targets.empty()) loader_->LoadFolders(plan.Targets, toggles_.CDDrives);
 }
@@ -380,8 +419,9 @@ void MainPresenter::LoadUserCommands(const std::string& settingsPath) {
     userCommands_ = ExampleCommands();
 }
 
-std::vector<RowTarget> MainPresenter::SelectedTargets() {
-  TargetSelection selection = SelectFileTargets(list_, explorer_, selectedNode_);
+std::vector<RowTarget> MainPresenter::SelectedTargets(bool withSaved) {
+  TargetSelection selection =
+      SelectFileTargets(list_, explorer_, selectedNode_, true, 0, withSaved);
   if (const std::string why = NothingToActOn(selection); !why.empty()) view_.ShowMessage(why);
   return std::move(selection.Targets);
 }
@@ -431,7 +471,7 @@ void MainPresenter::OpenTerminals() {
 }
 
 void MainPresenter::CopyPaths() {
-  const std::vector<RowTarget> targets = SelectedTargets();
+  const std::vector<RowTarget> targets = SelectedTargets(true);
   if (targets.empty()) return;
   const ClipboardPaths paths = PathsForClipboard(targets);
   view_.SetClipboard(paths.Text, paths.UriList);

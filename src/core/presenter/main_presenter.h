@@ -20,6 +20,7 @@
 #include "core/tree/discovery.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/listing_state.h"
+#include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
 
 namespace kestrum {
@@ -87,6 +88,18 @@ class MainView {
   virtual bool EditUserCommands(std::vector<UserCommand>& /*commands*/) { return false; }
   // The user's commands changed: the menus show them again.
   virtual void UserCommandsChanged() {}
+  // The Find dialog over form; folder is the path of the folder selected in the tree ("":
+  // none, only everything can be searched). check gives the message for a form that cannot
+  // be searched ("" when it can), shown in the dialog, which stays open. True for a search.
+  virtual bool AskSearch(SearchForm& /*form*/, const std::string& /*folder*/,
+                         const std::function<std::string(const SearchForm&)>& /*check*/) {
+    return false;
+  }
+  // Asks for the size of "Files Larger Than..." into text, checked as AskSearch checks.
+  virtual bool AskSize(std::string& /*text*/,
+                       const std::function<std::string(const std::string&)>& /*check*/) {
+    return false;
+  }
 };
 
 // The window's switches, held here and mirrored by the two-state buttons and menu checks.
@@ -195,6 +208,11 @@ class MainPresenter : public CommandWindow {
   // How scans, and saved scans opened, count a file of several names: the View switch.
   HardLinkRule LinkRule() const;
 
+  // The results folder under "My Computer" (search_results.h); null until a first search.
+  std::unique_ptr<DiskObject>& Results() { return results_; }
+  // What the Find dialog and "Files Larger Than..." were last given, offered again.
+  SearchForm LastSearch;
+  std::string LastLargerThan = "1G";
   // The user's own commands, read from the settings file at settingsPath, where the dialog
   // keeps them.
   void LoadUserCommands(const std::string& settingsPath);
@@ -234,9 +252,13 @@ class MainPresenter : public CommandWindow {
   void RefreshRow();
   // A folder's subtree, or its drive's whole scan for a root folder.
   void RefreshFolder(DiskObject* folder);
+  // The scanned folder that holds a file row's target (through its drive's folders); null
+  // when its drive or folder is no longer in the model.
+  DiskObject* FolderOfTarget(const RowTarget& t);
   void Properties();
-  // The real files and folders among the selected rows; a message when none is.
-  std::vector<RowTarget> SelectedTargets();
+  // The real files and folders among the selected rows; a message when none is. withSaved
+  // also takes the results folder's rows found in saved scans (for Copy Path).
+  std::vector<RowTarget> SelectedTargets(bool withSaved = false);
   void OpenRows();
   void ShowInFolder();
   void OpenTerminals();
@@ -250,6 +272,7 @@ class MainPresenter : public CommandWindow {
   CExplorer explorer_;
   ListData list_;
   std::unique_ptr<DiskCollection> diskList_;
+  std::unique_ptr<DiskObject> results_;
   std::unique_ptr<FileSystemService> fileSys_;
   ViewToggles toggles_;
   std::string status_;

@@ -4,6 +4,7 @@
 #include "core/presenter/listing.h"
 #include "core/presenter/treemap_pane.h"
 #include "core/rows/pie_data.h"
+#include "core/tree/file_list.h"
 
 namespace kestrum {
 
@@ -43,6 +44,11 @@ void tvTreeView_Click(MainPresenter& p) {
     if ((up && up->Text == "My Computer") || f->Text == kPlaceholderText) st.SuffixSort = false;
   }
   st.PaddedSizeSort = false;
+  // The results folder lists by size, or in the order found (the newest or oldest first).
+  if (const DiskObject* d = ObjectOf(ex, selected); d && d->Class == ObjectClass::Results) {
+    st.SuffixSort = false;
+    st.PaddedSizeSort = !d->Drive().Listed || d->Drive().Listed->Order == ListedOrder::BySize;
+  }
   SetListView(p, first, selected);
 }
 
@@ -91,7 +97,8 @@ void LvListView_ColumnClick(MainPresenter& p, const std::string& header) {
   ListingState& st = p.Listing();
   if (IsDriveClass(st.CurrentClass)) {
     st.DriveColumns = header == "Free" ? "Used" : "Free";
-  } else if (st.CurrentClass == ObjectClass::Folder || st.CurrentClass == ObjectClass::Folder100) {
+  } else if (st.CurrentClass == ObjectClass::Folder || st.CurrentClass == ObjectClass::Folder100 ||
+             st.CurrentClass == ObjectClass::Results) {
     if (header == "Name") {
       st.SuffixSort = true;
       st.PaddedSizeSort = false;

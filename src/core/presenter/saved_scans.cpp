@@ -12,6 +12,7 @@
 #include "core/saved/json_import.h"
 #include "core/scan/scanning.h"
 #include "core/presenter/main_presenter.h"
+#include "core/presenter/search_results.h"
 #include "core/trace/trace.h"
 
 namespace kestrum {
@@ -185,6 +186,7 @@ void ImportScans(MainPresenter& p, const std::vector<std::string>& files) {
       const std::string* firstKey = nullptr;
       for (const auto& [key, result] : read)
         if (Attach(*presenter, key, *result) && !firstKey) firstKey = &key;
+      KeepResultsLast(*presenter);
       presenter->SetStatus(ImportEndText(read.size(), total, stopped));
       if (read.empty()) return;
       const DiskObject* first = firstKey ? presenter->DiskList()->Find(*firstKey) : nullptr;

@@ -1,6 +1,7 @@
 #include "core/query/file_search.h"
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
 #include "core/tree/subfolders.h"
@@ -13,8 +14,11 @@ namespace {
 // returns false to end the walk. False when the walk was ended early.
 template <typename Match>
 bool Walk(const SearchScope& scope, const SearchCriteria& c, const std::atomic<bool>* stop,
-          Match&& match) {
+          bool stopWhen, Match&& match) {
   NameMatcher::Scratch scratch;
+  // A classifier only when a type is asked for: it asks the MIME database once per key.
+  std::optional<FileTypes> types;
+  if (c.Category || c.TypeKey) types.emplace();
   std::string path;
   std::vector<std::pair<const DiskObject*, std::size_t>> open;
   bool going = true;
@@ -39,7 +43,7 @@ bool Walk(const SearchScope& scope, const SearchCriteria& c, const std::atomic<b
     for (std::size_t i = begin; i < end && going; ++i) {
       if (stop && ++sinceCheck >= 64) {
         sinceCheck = 0;
-        if (stop->load(std::memory_order_relaxed)) return false;
+        if (stop->load(std::memory_order_relaxed) == stopWhen) return false;
       }
       const DiskObject& f = *folders->Item(i);
       // Depth-first order: the path of the folder last seen at each level is a prefix of the
@@ -65,6 +69,11 @@ bool Walk(const SearchScope& scope, const SearchCriteria& c, const std::atomic<b
         if (c.OnlyLinked && !(e.Linked && e.Links > 1)) return true;
         if (c.OnlySparse && !(e.Allocated < e.Size && e.Size - e.Allocated > unit)) return true;
         if (c.Name && !c.Name->Matches(e.Name, scratch)) return true;
+        if (types) {
+          const FileType t = types->Classify(e.Name, e.Executable);
+          if (c.Category && t.Category != *c.Category) return true;
+          if (c.TypeKey && types->Key(t.Index) != *c.TypeKey) return true;
+        }
         going = match(f, path, e, *store);
         return going;
       });
@@ -115,15 +124,15 @@ SearchScope EveryDrive(const DiskCollection& disks) {
 
 bool VisitFiles(const SearchScope& scope, const SearchCriteria& criteria,
                 const std::function<bool(const FoundFile&)>& visit,
-                const std::atomic<bool>* stop) {
-  return Walk(scope, criteria, stop, [&](const DiskObject& folder, const std::string& path,
+                const std::atomic<bool>* stop, bool stopWhen) {
+  return Walk(scope, criteria, stop, stopWhen, [&](const DiskObject& folder, const std::string& path,
                                          const StoredEntry& e, const FileStore&) {
     return visit(MakeFound(folder, path, e));
   });
 }
 
 SearchResult SearchFiles(const SearchScope& scope, const SearchCriteria& criteria,
-                         const std::atomic<bool>* stop) {
+                         const std::atomic<bool>* stop, bool stopWhen, SearchProgress* progress) {
   using Order = SearchCriteria::Order;
   const Order order = criteria.Sort;
   // a before b in the result.
@@ -141,11 +150,15 @@ SearchResult SearchFiles(const SearchScope& scope, const SearchCriteria& criteri
   std::uint64_t sequence = 0;
   const std::size_t limit = criteria.Limit;
   SearchResult result;
-  result.Stopped = !Walk(scope, criteria, stop, [&](const DiskObject& folder,
-                                                      const std::string& path,
-                                                      const StoredEntry& e,
-                                                      const FileStore& store) {
+  result.Stopped = !Walk(scope, criteria, stop, stopWhen, [&](const DiskObject& folder,
+                                                                const std::string& path,
+                                                                const StoredEntry& e,
+                                                                const FileStore& store) {
     if (order != Order::Largest && !e.HasTime) return true;
+    ++result.Matched;
+    result.MatchedBytes += static_cast<double>(e.Size);
+    result.MatchedAllocated += static_cast<double>(e.Allocated);
+    if (progress) progress->Matched.store(result.Matched, std::memory_order_relaxed);
     if (&folder != lastFolder) {
       folderPaths.push_back(path);
       lastFolder = &folder;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/tree/disk_model.h"
+#include "core/query/file_types.h"
 #include "core/query/name_match.h"
 
 namespace kestrum {
@@ -23,6 +24,11 @@ struct SearchCriteria {
   // Only files whose allocation falls short of their size by more than one allocation unit
   // (the drive's; 4096 when it has none): sparse or compressed.
   bool OnlySparse = false;
+  // Only files of this category, or of this type key (file_types.h: "jpg", "tar.gz", a whole
+  // name; "" for files of no known type, executables of none included), as the types table
+  // gives them from the name and executable bit.
+  std::optional<FileCategory> Category;
+  std::optional<std::string> TypeKey;
   // The order SearchFiles hands its result in, and which ones it keeps under Limit.
   enum class Order : std::uint8_t { Largest, Newest, Oldest };
   Order Sort = Order::Largest;
@@ -46,6 +52,15 @@ struct FoundFile {
 struct SearchResult {
   std::vector<FoundFile> Files;
   bool Stopped = false;  // stop came before the walk ended: Files is what was found so far
+  // Every file that met the criteria, within Limit or not (Newest and Oldest: those with a
+  // time), and their sizes and allocations.
+  std::uint64_t Matched = 0;
+  double MatchedBytes = 0, MatchedAllocated = 0;
+};
+
+// How far a search has come, for a progress line read on another thread.
+struct SearchProgress {
+  std::atomic<std::uint64_t> Matched{0};
 };
 
 // Where a search walks: a folder's subtree, a drive's (or a saved scan's) folders, or every
@@ -58,15 +73,17 @@ SearchScope EveryDrive(const DiskCollection& disks);
 // Visits the files (entries of kind File, not gone, counted elsewhere or not) of scope that
 // meet criteria, in the walk's order (Sort and Limit are not used), building each path only
 // for a match. visit returns false to end the walk. stop, when given, is read now and then;
-// once true the walk ends. Returns false when it was stopped (by stop or visit).
+// once it reads stopWhen the walk ends. Returns false when it was stopped (by stop or visit).
 bool VisitFiles(const SearchScope& scope, const SearchCriteria& criteria,
                 const std::function<bool(const FoundFile&)>& visit,
-                const std::atomic<bool>* stop = nullptr);
+                const std::atomic<bool>* stop = nullptr, bool stopWhen = true);
 
 // The files of scope that meet criteria, in criteria's Sort order (ties in the walk's order),
 // at most Limit of them (the first ones in that order, kept in a bounded heap while walking).
+// progress, when given, counts the matches as they are met.
 SearchResult SearchFiles(const SearchScope& scope, const SearchCriteria& criteria,
-                         const std::atomic<bool>* stop = nullptr);
+                         const std::atomic<bool>* stop = nullptr, bool stopWhen = true,
+                         SearchProgress* progress = nullptr);
 SearchResult SearchFiles(const DiskObject& startFolderOrDrive, const SearchCriteria& criteria,
                          const std::atomic<bool>* stop = nullptr);
 

@@ -213,11 +213,33 @@ void ReadLargest(const FileRowsRequest& rq, RowBatch& out, DateTexts& dates) {
   }
 }
 
+void ListedRows(const FileRowsRequest& rq, RowBatch& out) {
+  DateTexts dates;
+  const FileListing& listing = *rq.Listed;
+  out.Rows.reserve(listing.Files.size());
+  out.Sizes.reserve(listing.Files.size());
+  out.Suffixed.reserve(listing.Files.size());
+  for (std::size_t i = 0; i < listing.Files.size(); ++i) {
+    if ((i & 4095) == 4095 && Superseded(rq)) return;
+    const ListedFile& f = listing.Files[i];
+    if (f.Gone) continue;
+    const double size = rq.Allocated ? f.Allocated : f.Size;
+    std::string text = f.Path;
+    if (rq.SuffixSort) text += 'A';
+    ListRow row = FileRow(std::move(text), FileListing::KeyOf(i), size,
+                          static_cast<std::time_t>(f.Time), rq, dates);
+    if (!f.HasTime) row.SubItems[3].clear();
+    out.Add(std::move(row), size, rq.SuffixSort);
+  }
+}
+
 }  // namespace
 
 RowBatch ReadFileRows(const FileRowsRequest& rq) {
   RowBatch out;
-  if (rq.Largest) {
+  if (rq.Listed) {
+    ListedRows(rq, out);
+  } else if (rq.Largest) {
     DateTexts dates;
     out.Rows.reserve(rq.Entries.size());
     ReadLargest(rq, out, dates);

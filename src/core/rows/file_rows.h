@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/tree/hard_links.h"
+#include "core/tree/file_list.h"
 #include "core/tree/file_store.h"
 #include "core/rows/list_sort.h"
 
@@ -42,6 +43,9 @@ struct FileRowsRequest {
   // is read from the disk (the largest files keep the dates in Entries).
   std::shared_ptr<const FileStore> Imported;
   std::uint64_t ImportedRun = FileStore::kNone;
+  // The results folder: its rows come from Listed (the files not gone), every cell from
+  // what the scan kept; nothing is read from the disk.
+  std::shared_ptr<const FileListing> Listed;
   unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.
@@ -60,6 +64,10 @@ struct FileRowsRequest {
 // The rows of the largest-files folder: one row per entry, in the stored order, whose date
 // is read from the file (relative to its folder, without following links); an entry whose
 // file no longer exists keeps its row with an empty date.
+//
+// The rows of the results folder: one row per listed file not gone, in the listing's order,
+// its full path, key ("R" and its index), size and date as the scan kept them (no date when
+// it kept none).
 //
 // Each row: text (name, or full path for largest files, plus "B" / "A" in name-sort mode),
 // icon "File", size, "% Parent", bar and date cells, tag "File " + size. A name of a file with

@@ -392,7 +392,8 @@ std::string DiskObject::Label() const {
   if (Class == ObjectClass::Drive)
     return Name.empty() ? "(" + path + ")" : Name + " (" + path + ")";
   if (Class == ObjectClass::Root || Class == ObjectClass::Folder ||
-      Class == ObjectClass::Folder100 || Class == ObjectClass::File)
+      Class == ObjectClass::Folder100 || Class == ObjectClass::File ||
+      Class == ObjectClass::Results)
     return Name.empty() ? Path() : Name;
   return {};
 }
@@ -427,6 +428,7 @@ std::string DiskObject::ClosedIcon() const {
       return "MyComputer";
     case ObjectClass::Folder:
     case ObjectClass::Folder100:
+    case ObjectClass::Results:
       return "ClosedFolder";
     case ObjectClass::File:
       return "File";
@@ -440,6 +442,7 @@ std::string DiskObject::OpenIcon() const {
   switch (Class) {
     case ObjectClass::Folder:
     case ObjectClass::Folder100:
+    case ObjectClass::Results:
       return "OpenFolder";
     case ObjectClass::Root:
       return {};

@@ -17,6 +17,8 @@
 
 namespace kestrum {
 
+struct FileListing;
+
 // Identifies a node of the folder tree (see adapter/explorer.h). 0 means "no node".
 using NodeId = std::uint32_t;
 inline constexpr NodeId kNoNode = 0;
@@ -132,8 +134,9 @@ class FolderList {
 
 // What a model object stands for. The names are the model's class names; File is what the
 // views call a largest-files entry when they label one; Import is a saved scan read from a
-// file, listed under the root after the drives like one of them. None: not set yet.
-enum class ObjectClass : std::uint8_t { None, Root, Drive, Folder, Folder100, File, Import };
+// file, listed under the root after the drives like one of them. Results is the pseudo folder
+// of files gathered from any drive (file_list.h), the root's last child. None: not set yet.
+enum class ObjectClass : std::uint8_t { None, Root, Drive, Folder, Folder100, File, Import, Results };
 
 // True for the objects that stand at the top of a scanned tree: drives, folder entries and
 // imported scans.
@@ -175,6 +178,9 @@ struct DriveFields {
   // Import's. Null when the scan kept no entries (a report). Shared, so that a reader on
   // another thread keeps what it was given; only the window thread changes it.
   std::shared_ptr<FileStore> Files;
+  // The results folder's files (Results only). Shared, so that a listing reading its rows on
+  // another thread keeps what it was given while a new search replaces them.
+  std::shared_ptr<const FileListing> Listed;
 
  private:
   friend struct DiskObject;

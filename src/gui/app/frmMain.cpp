@@ -44,6 +44,7 @@
 #include "gui/ui/frmAbout.h"
 #include "gui/ui/frmCommandOutput.h"
 #include "gui/ui/frmCommands.h"
+#include "gui/ui/frmFind.h"
 #include "gui/ui/frmZip.h"
 #include "kestrum_version.h"
 
@@ -222,6 +223,13 @@ void frmMain::AddEntries(QMenu* menu, const Menu& m) {
   menu->setObjectName(m.Name);
   menus_[m.Name] = menu;
   for (const MenuEntry& e : m.Entries) {
+    if (e.Submenu) {
+      QMenu* sub = menu->addMenu(QString::fromUtf8(e.Caption));
+      sub->menuAction()->setObjectName(e.Name);
+      actions_[e.Name] = sub->menuAction();
+      AddEntries(sub, *e.Submenu);
+      continue;
+    }
     QAction* a = std::string_view(e.Caption) == "-" ? menu->addSeparator()
                                                     : menu->addAction(QString::fromUtf8(e.Caption));
     a->setObjectName(e.Name);
@@ -244,6 +252,16 @@ void frmMain::BuildMenus() {
   // so the menu bar's entries keep them otherwise.
   for (const MenuEntry& e : FileMenu().Entries)
     if (const char* key = RowMenuShortcut(e)) RowMenuKey(Action(e.Name), key);
+  // Escape stops a running command (a search, a scan), as Stop does, wherever the focus is
+  // unless the widget there uses the key itself.
+  auto* escape = new QAction(this);
+  escape->setObjectName("actEscapeStops");
+  escape->setShortcut(QKeySequence(Qt::Key_Escape));
+  escape->setShortcutContext(Qt::WindowShortcut);
+  connect(escape, &QAction::triggered, this, [this] {
+    if (presenter_->Slot().Busy()) presenter_->MenuClick("mnuScanStop");
+  });
+  addAction(escape);
   BuildUserCommandEntries();
 }
 
@@ -445,6 +463,22 @@ bool frmMain::EditUserCommands(std::vector<UserCommand>& commands) {
   frmCommands dialog(commands, this);
   if (dialog.exec() != QDialog::Accepted) return false;
   commands = dialog.Commands();
+  return true;
+}
+
+bool frmMain::AskSearch(SearchForm& form, const std::string& folder,
+                        const std::function<std::string(const SearchForm&)>& check) {
+  frmFind dialog(form, folder, check, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  form = dialog.Form();
+  return true;
+}
+
+bool frmMain::AskSize(std::string& text,
+                      const std::function<std::string(const std::string&)>& check) {
+  frmLargerThan dialog(text, check, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  text = dialog.Text();
   return true;
 }
 

@@ -110,6 +110,10 @@ class frmMain : public QMainWindow, public MainView {
   void ShowProperties(const RowTarget& target) override;
   std::size_t CurrentListRow() const override;  // 1-based, 0 when none
   std::string AskFolder() override;
+  bool AskSearch(SearchForm& form, const std::string& folder,
+                 const std::function<std::string(const SearchForm&)>& check) override;
+  bool AskSize(std::string& text,
+               const std::function<std::string(const std::string&)>& check) override;
   std::vector<std::string> AskScanFiles() override;
   std::string AskExportFile(const std::string& folder) override;
   void OpenHelpContents() override;
