@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,9 +45,32 @@ class ViewRecorder : public MainView {
   void ShowPieChart(const PieChartData& c) override { charts.push_back(c); }
   void HidePieChart() override { ++chartHides; }
   void PopupFileMenu() override { ++popups; }
+  bool confirmYes = false;  // how every confirmation is answered
   bool Confirm(const std::string& text, const std::string&) override {
     questions.push_back(text);
-    return false;
+    return confirmYes;
+  }
+  // The Find dialog and "Files Larger Than...": each answers with these (none: cancelled),
+  // and records what its check said of them.
+  std::optional<SearchForm> searchAnswer;
+  std::optional<std::string> sizeAnswer;
+  std::string searchFolder, checked;
+  bool AskSearch(SearchForm& form, const std::string& folder,
+                 const std::function<std::string(const SearchForm&)>& check) override {
+    searchFolder = folder;
+    if (!searchAnswer) return false;
+    checked = check(*searchAnswer);
+    if (!checked.empty()) return false;  // the dialog stays open; here: cancelled after
+    form = *searchAnswer;
+    return true;
+  }
+  bool AskSize(std::string& text,
+               const std::function<std::string(const std::string&)>& check) override {
+    if (!sizeAnswer) return false;
+    checked = check(*sizeAnswer);
+    if (!checked.empty()) return false;
+    text = *sizeAnswer;
+    return true;
   }
   bool ShellOpen(const std::string& path, bool trash) override {
     opened.push_back(path);
