@@ -13,12 +13,15 @@
 #include <QMenu>
 #include <QPieSeries>
 #include <QTemporaryDir>
+#include <QRadioButton>
 #include <QTest>
+#include <QTimer>
 #include <filesystem>
 
 #include "core/presenter/layout.h"
 #include "gui/accessibility_audit.h"
 #include "gui/app/frmMain.h"
+#include "gui/ui/frmFind.h"
 #include "gui/controls/shell_open.h"
 #include "support/test_support.h"
 
@@ -331,6 +334,46 @@ class TestListWindow : public QObject {
       f.w->grab().save(shots + "/after-refresh.png");
     }
   }
+  void findNamesFaultsInItsDialogAndListsWhatItFinds() {
+    Fixture f;
+    QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+    f.w->tvTreeView()->setCurrentIndex(f.DriveIndex());
+    f.w->Button("ScanDisks")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
+    QStringList faults;
+    QString problem;
+    QTimer::singleShot(50, [&] {
+      auto* d = qobject_cast<gui::frmFind*>(QApplication::activeModalWidget());
+      QVERIFY(d);
+      faults = test::AccessibilityFaults(d);
+      d->findChild<QComboBox*>("cboMatch")->setCurrentIndex(2);  // a regular expression
+      QTest::keyClicks(d->NameBox(), "a(");
+      d->SearchButton()->click();  // refused: the dialog stays, saying why
+      problem = d->ProblemLabel()->text();
+      QVERIFY(d->isVisible());
+      d->NameBox()->setText("^a[0-9]$");
+      d->findChild<QRadioButton*>("optEverywhere")->setChecked(true);
+      if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty())
+        d->grab().save(shots + "/find.png");
+      d->SearchButton()->click();
+    });
+    QTest::keyClick(f.w.get(), Qt::Key_F, Qt::ControlModifier);
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    QVERIFY2(problem.contains("missing closing parenthesis"), qPrintable(problem));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Presenter().Slot().Busy(), 10000);
+    f.WaitListed();
+    QCOMPARE(f.Column(0), (QStringList{f.drive + "/alpha/a2", f.drive + "/alpha/a1"}));
+    QCOMPARE(f.Status(), QString("2 files for 2.05 kb"));
+    QVERIFY(f.w->lbPathLabel()->text().startsWith("Search Results: name matches \"^a[0-9]$\""));
+    // The results folder is the tree's last entry under "My Computer", and selected.
+    const QModelIndex top = f.Tree()->index(0, 0);
+    const QModelIndex last = f.Tree()->index(f.Tree()->rowCount(top) - 1, 0, top);
+    QCOMPARE(last.data().toString(), QString("Search Results"));
+    QCOMPARE(f.w->tvTreeView()->currentIndex(), last);
+    if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty())
+      f.w->grab().save(shots + "/search-results.png");
+  }
+
   void folderUris() {
     // The file manager gets exact bytes, escaped; the trash as its own view.
     QCOMPARE(QString::fromStdString(gui::FolderUri("/a b/\xff/", false)),

@@ -95,6 +95,8 @@ frmFind::frmFind(const SearchForm& form, const std::string& folder, Check check,
   }
   type_->setCurrentText(form.Type.empty() ? QString(kAnyType) : Q(form.Type));
   type_->setToolTip("A category, or an ending such as .iso or .tar.gz");
+  // The text box inside is a control of its own to a screen reader: it is named as the field.
+  type_->lineEdit()->setAccessibleName("Type or ending");
 
   inFolder_ = new QRadioButton(
       folder.empty() ? QString("In the &folder selected (none is selected)")
