@@ -16,6 +16,7 @@
 #include <QRadioButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <filesystem>
 
 #include "core/presenter/layout.h"
@@ -372,6 +373,52 @@ class TestListWindow : public QObject {
     QCOMPARE(f.w->tvTreeView()->currentIndex(), last);
     if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty())
       f.w->grab().save(shots + "/search-results.png");
+  }
+
+  void fileTypesFollowTheSelectionAndListTheirFiles() {
+    Fixture f;
+    Write(f.drive + "/alpha/pic.png", 700);
+    QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+    f.w->tvTreeView()->setCurrentIndex(f.DriveIndex());
+    f.w->Button("ScanDisks")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Loader()->Busy(), 10000);
+    f.w->Action("mnuViewTypes")->trigger();
+    QVERIFY(f.w->TypesDock()->isVisible());
+    QCOMPARE(f.w->Types()->MessageLabel()->text().left(20), QString("Nothing scanned is s"));
+    f.ClickTree(f.DriveIndex());
+    f.WaitListed();
+    QTreeWidget* t = f.w->Types()->Table();
+    QTRY_VERIFY(t->isVisible() && t->topLevelItemCount() > 0);
+    // Largest first: the images (one png) before the rest; each category holds its endings.
+    QTreeWidgetItem* images = nullptr;
+    for (int i = 0; i < t->topLevelItemCount(); ++i)
+      if (t->topLevelItem(i)->text(0) == "Images") images = t->topLevelItem(i);
+    QVERIFY(images);
+    QCOMPARE(images->childCount(), 1);
+    QCOMPARE(images->child(0)->text(0), QString(".png"));
+    QCOMPARE(images->child(0)->text(1), QString("1"));
+    QCOMPARE(images->child(0)->text(4), f.drive + "/alpha/pic.png");
+    // Screen readers read the cells through the model.
+    QCOMPARE(t->model()->index(t->indexOfTopLevelItem(images), 0).data().toString(),
+             QString("Images"));
+    // A row's files, listed in the results folder.
+    f.w->Types()->ListFiles(images->child(0));
+    QTRY_VERIFY_WITH_TIMEOUT(!f.w->Presenter().Slot().Busy(), 10000);
+    f.WaitListed();
+    QCOMPARE(f.Column(0), QStringList{f.drive + "/alpha/pic.png"});
+    // Re-sortable by any column.
+    t = f.w->Types()->Table();
+    f.ClickTree(f.DriveIndex());
+    f.WaitListed();
+    QTRY_VERIFY(t->topLevelItemCount() > 0);
+    t->sortByColumn(0, Qt::AscendingOrder);
+    QStringList names;
+    for (int i = 0; i < t->topLevelItemCount(); ++i) names << t->topLevelItem(i)->text(0);
+    QStringList sorted = names;
+    sorted.sort(Qt::CaseInsensitive);
+    QCOMPARE(names, sorted);
+    if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty())
+      f.w->grab().save(shots + "/types.png");
   }
 
   void folderUris() {

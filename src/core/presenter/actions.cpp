@@ -45,6 +45,7 @@ const std::vector<Menu>& MenuBar() {
         {"mnuViewAllocated", "Show &Allocated Space", C::ToggleAllocated, G::None, true, false},
         {"mnuViewHardLinks", "Count &Hard Links Once", C::ToggleHardLinks, G::None, true, true},
         {"mnuViewTreemap", "Tree&map", C::ToggleTreemap, G::None, true, false},
+        {"mnuViewTypes", "File T&ypes", C::ToggleTypes, G::None, true, false},
         {"mnuViewSep1", "-"},
         {"mnuViewRefresh", "&Refresh", C::Refresh, G::BusyDisk},
         {"mnuViewBackUp", "&Back up one level", C::BackUp, G::Busy},

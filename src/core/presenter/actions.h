@@ -48,6 +48,7 @@ enum class Command : std::uint8_t {
   FindHardLinks,
   FindSparse,
   FindLarger,       // asks for the size first
+  ToggleTypes,      // "mnuViewTypes": the "File Types" pane
 };
 
 // What refuses a command; MainPresenter::Refused decides each in one place.

@@ -14,6 +14,7 @@
 #include "core/presenter/recycle_folders.h"
 #include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
+#include "core/presenter/types_pane.h"
 #include "core/rows/drive_stats.h"
 #include "core/rows/file_rows.h"
 #include "core/rows/list_cells.h"
@@ -305,6 +306,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
 
   ex.ClearItems();
   ClearTreemap(p);
+  UpdateTypesPane(p);
   if (st.ChartShown) p.View().HidePieChart();
   st.ChartShown = false;
   p.List().Visible = true;

@@ -277,6 +277,11 @@ void MainPresenter::Execute(Command command, Guard guard) {
     case Command::Find:
       FindFiles(*this);
       break;
+    case Command::ToggleTypes:
+      SetTypesShown(*this, !typesPane_.Shown);
+      view_.SyncToggles();
+      KeepSettings();
+      break;
     case Command::FindNewest:
       RunQuickList(*this, QuickList::Newest);
       break;
@@ -300,11 +305,13 @@ void MainPresenter::ReadKeptSettings(const IniFile& settings) {
   const TreemapSettings map = ReadTreemapSettings(settings);
   mapPane_.Shown = map.Shown;
   mapPane_.Split = map.Split;
+  typesPane_.Shown = ReadSwitch(settings, kTypesPaneKey, false);
 }
 
 void MainPresenter::WriteKeptSettings(IniFile& settings) const {
   WriteSwitch(settings, kHardLinksOnceKey, toggles_.HardLinksOnce);
   WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split});
+  WriteSwitch(settings, kTypesPaneKey, typesPane_.Shown);
 }
 
 bool MainPresenter::KeepSettings(std::string* errorText) {

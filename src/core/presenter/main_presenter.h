@@ -22,6 +22,7 @@
 #include "core/presenter/listing_state.h"
 #include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
+#include "core/presenter/types_pane.h"
 
 namespace kestrum {
 
@@ -95,6 +96,8 @@ class MainView {
                          const std::function<std::string(const SearchForm&)>& /*check*/) {
     return false;
   }
+  // The "File Types" pane was shown, hidden, or its count or message changed.
+  virtual void TypesChanged() {}
   // Asks for the size of "Files Larger Than..." into text, checked as AskSearch checks.
   virtual bool AskSize(std::string& /*text*/,
                        const std::function<std::string(const std::string&)>& /*check*/) {
@@ -148,6 +151,8 @@ class MainPresenter : public CommandWindow {
   ListingState& Listing() { return listing_; }
   // The treemap pane below the list (treemap_pane.h).
   TreemapPane& MapPane() { return mapPane_; }
+  // The "File Types" pane (types_pane.h).
+  TypesPane& TypesPaneState() { return typesPane_; }
   MainView& View() { return view_; }
   // The way from workers to the window thread; the window connects it once it is up. Until
   // then file listings are read on the caller's thread.
@@ -280,6 +285,7 @@ class MainPresenter : public CommandWindow {
   bool listingPending_ = false;
   ListingState listing_;
   TreemapPane mapPane_;
+  TypesPane typesPane_;
   std::shared_ptr<WindowQueue> queue_;
   // The scans' own view of the volumes: it outlives every rediscovery.
   std::unique_ptr<FileSystemService> driveFs_;

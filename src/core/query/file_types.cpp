@@ -198,38 +198,33 @@ FileType FileTypes::Classify(std::string_view name, bool executable) {
   return {index, types_[index].Category};
 }
 
-TypeCounts CountTypes(const DiskObject& folder, FileTypes& types, const std::atomic<bool>* stop) {
-  TypeCounts out;
-  const DiskObject* drive = IsDriveClass(folder.Class) ? &folder : DriveOf(&folder);
-  if (!drive) return out;
-  const FolderList* folders = drive->DiskObjectsIfAny();
-  const FileStore* store = drive->Drive().Files.get();
-  if (!folders || !store || folders->Empty()) return out;
-  std::size_t first = 1, end = folders->Count() + 1;
-  if (&folder != drive) {
-    first = folders->PositionOf(&folder);
-    if (first == 0) return out;
-    end = SubtreeEnd(*folders, first);
+TypeCounter::TypeCounter(const DiskObject& folder) {
+  drive_ = IsDriveClass(folder.Class) ? &folder : DriveOf(&folder);
+  if (!drive_) return;
+  const FolderList* folders = drive_->DiskObjectsIfAny();
+  if (!folders || !drive_->Drive().Files || folders->Empty()) {
+    drive_ = nullptr;
+    return;
   }
-  // Totals per type index; the largest file as its folder and record position, its path
-  // made once at the end.
-  struct Sum {
-    std::uint64_t Files = 0, Bytes = 0, Allocated = 0, LargestSize = 0;
-    const DiskObject* LargestIn = nullptr;
-    std::uint64_t LargestAt = 0;
-  };
-  std::vector<Sum> sums(types.Count());
-  for (std::size_t p = first; p < end; ++p) {
-    if (stop && stop->load(std::memory_order_relaxed)) {
-      out.Stopped = true;
-      break;
-    }
-    const DiskObject* f = folders->Item(p);
-    store->ForEach(f->FilesAt, [&](const StoredEntry& e) {
+  next_ = 1;
+  end_ = folders->Count() + 1;
+  if (&folder != drive_) {
+    next_ = folders->PositionOf(&folder);
+    end_ = next_ == 0 ? 0 : SubtreeEnd(*folders, next_);
+  }
+}
+
+bool TypeCounter::Step(FileTypes& types, std::size_t folders) {
+  if (Done()) return true;
+  const FolderList& list = *drive_->DiskObjectsIfAny();
+  const FileStore& store = *drive_->Drive().Files;
+  for (std::size_t n = 0; n < folders && next_ < end_; ++n, ++next_) {
+    const DiskObject* f = list.Item(next_);
+    store.ForEach(f->FilesAt, [&](const StoredEntry& e) {
       if (e.What != StoredEntry::Kind::File || e.CountedElsewhere) return;
       const FileType t = types.Classify(e.Name, e.Executable);
-      if (t.Index >= sums.size()) sums.resize(types.Count());
-      Sum& s = sums[t.Index];
+      if (t.Index >= sums_.size()) sums_.resize(types.Count());
+      Sum& s = sums_[t.Index];
       ++s.Files;
       s.Bytes += e.Size;
       s.Allocated += e.Allocated;
@@ -240,16 +235,24 @@ TypeCounts CountTypes(const DiskObject& folder, FileTypes& types, const std::ato
       }
     });
   }
+  return Done();
+}
+
+TypeCounts TypeCounter::Result(const FileTypes& types) const {
+  TypeCounts out;
+  out.Stopped = !Done();
+  if (!drive_) return out;
+  const FileStore& store = *drive_->Drive().Files;
   std::array<CategoryTotals, kFileCategories> categories;
   for (std::size_t c = 0; c < kFileCategories; ++c)
     categories[c].Category = static_cast<FileCategory>(c);
-  for (std::uint32_t i = 0; i < sums.size(); ++i) {
-    const Sum& s = sums[i];
+  for (std::uint32_t i = 0; i < sums_.size(); ++i) {
+    const Sum& s = sums_[i];
     if (s.Files == 0) continue;
     TypeTotals t{types.Key(i), types.Mime(i), s.Files, s.Bytes, s.Allocated, {}, s.LargestSize};
     std::string path = s.LargestIn->Path();
     if (path.empty() || path.back() != '/') path += '/';
-    t.LargestPath = path + std::string(store->NameAt(s.LargestAt));
+    t.LargestPath = path + std::string(store.NameAt(s.LargestAt));
     CategoryTotals& c = categories[static_cast<std::size_t>(types.Category(i))];
     c.Files += t.Files;
     c.Bytes += t.Bytes;
@@ -274,6 +277,13 @@ TypeCounts CountTypes(const DiskObject& folder, FileTypes& types, const std::ato
       out.Categories.begin(), out.Categories.end(),
       [](const CategoryTotals& a, const CategoryTotals& b) { return a.Bytes > b.Bytes; });
   return out;
+}
+
+TypeCounts CountTypes(const DiskObject& folder, FileTypes& types, const std::atomic<bool>* stop) {
+  TypeCounter counter(folder);
+  while (!(stop && stop->load(std::memory_order_relaxed)) && !counter.Step(types, 64)) {
+  }
+  return counter.Result(types);
 }
 
 }  // namespace kestrum

@@ -126,6 +126,29 @@ struct TypeCounts {
   bool Stopped = false;  // stop was found set: the counts are of part of the subtree
 };
 
+// Counts what CountTypes counts a few folders at a time, so that a caller on the window thread
+// can share it out over short steps. The model must not change between the start and the
+// last step: a caller whose model may change starts again.
+class TypeCounter {
+ public:
+  explicit TypeCounter(const DiskObject& folder);
+  // Counts up to folders more folders; true once every folder of the subtree is counted.
+  bool Step(FileTypes& types, std::size_t folders);
+  bool Done() const { return next_ >= end_; }
+  // The counts so far (Stopped while not Done), with types the classifier the steps used.
+  TypeCounts Result(const FileTypes& types) const;
+
+ private:
+  struct Sum {
+    std::uint64_t Files = 0, Bytes = 0, Allocated = 0, LargestSize = 0;
+    const DiskObject* LargestIn = nullptr;
+    std::uint64_t LargestAt = 0;
+  };
+  const DiskObject* drive_ = nullptr;
+  std::size_t next_ = 0, end_ = 0;  // the folders still to count, by position
+  std::vector<Sum> sums_;           // per type index
+};
+
 // Counts the files kept for the subtree of folder (a folder of a drive's last scan, or a
 // drive itself: its whole scan) by category and key: the entries that are files, neither gone
 // nor counted at another name (so a file with several names counts once, as the folders'

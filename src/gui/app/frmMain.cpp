@@ -96,6 +96,14 @@ frmMain::frmMain(std::string settingsPath, MainPresenter::FileSysFactory makeFil
   dragBar_->hide();
   treemap_ = new TreemapView(*presenter_, surface_);
   treemap_->hide();
+  typesDock_ = new QDockWidget("File Types", this);
+  typesDock_->setObjectName("dockTypes");
+  // Shown and hidden from the View menu alone, so the menu's check never disagrees with it.
+  typesDock_->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
+  types_ = new TypesView(*presenter_, typesDock_);
+  typesDock_->setWidget(types_);
+  addDockWidget(Qt::RightDockWidgetArea, typesDock_);
+  typesDock_->hide();
   treemapHandle_ = new SplitHandle(surface_);
   treemapHandle_->hide();
   connect(treemapHandle_, &SplitHandle::dragged, this, [this](int y) {
@@ -366,6 +374,7 @@ void frmMain::RestorePlacement() {
   Placement p = ReadPlacement(settings);
   presenter_->ReadKeptSettings(settings);
   SyncToggles();
+  TypesChanged();
   const double dpi = Dpi();
   Placement px{static_cast<double>(TwipsToPixels(p.Left, dpi)),
                static_cast<double>(TwipsToPixels(p.Top, dpi)),
@@ -736,6 +745,12 @@ void frmMain::ShowBars(bool toolbar, bool statusBar) {
   SizeControls(layout_.Splitter);
 }
 
+void frmMain::TypesChanged() {
+  const bool shown = presenter_->TypesPaneState().Shown;
+  if (typesDock_->isHidden() == shown) typesDock_->setVisible(shown);
+  if (shown) types_->Refresh();
+}
+
 void frmMain::SyncToggles() {
   const ViewToggles& t = presenter_->Toggles();
   // Put in step quietly: a button's toggled signal is the user's click.
@@ -754,6 +769,7 @@ void frmMain::SyncToggles() {
   set(Button("Allocated"), t.Allocated);
   set(Action("mnuViewHardLinks"), t.HardLinksOnce);
   set(Action("mnuViewTreemap"), presenter_->MapPane().Shown);
+  set(Action("mnuViewTypes"), presenter_->TypesPaneState().Shown);
   // Shown or hidden: the right side is laid out again.
   if (!firstLayout_ && treemap_->isVisibleTo(this) != presenter_->MapPane().Shown)
     SizeControls(layout_.Splitter);

@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <QDockWidget>
 #include <QPointer>
 #include <QLabel>
 #include <QMainWindow>
@@ -20,6 +21,7 @@
 #include "gui/controls/pie_chart.h"
 #include "gui/controls/tree_model.h"
 #include "gui/controls/treemap_view.h"
+#include "gui/controls/types_view.h"
 
 namespace kestrum::gui {
 
@@ -85,8 +87,12 @@ class frmMain : public QMainWindow, public MainView {
   void SelectListRow(std::size_t row) override;
   void TreemapChanged() override { treemap_->MapChanged(); }
   void TreemapHighlightChanged() override { treemap_->HighlightChanged(); }
+  // The "File Types" pane, docked at the window's right.
+  void TypesChanged() override;
   // The treemap pane below the list, and the share of the list's height it takes.
   TreemapView* Treemap() const { return treemap_; }
+  TypesView* Types() const { return types_; }
+  QDockWidget* TypesDock() const { return typesDock_; }
   double TreemapSplit() const { return presenter_->MapPane().Split; }
 
   PieChartView* Graph() const { return chart_; }
@@ -189,6 +195,8 @@ class frmMain : public QMainWindow, public MainView {
   std::map<std::string, QMenu*> menus_;
   std::vector<QAction*> userEntries_;
   TreemapView* treemap_;
+  QDockWidget* typesDock_ = nullptr;
+  TypesView* types_ = nullptr;
   SplitHandle* treemapHandle_;
 };
 

@@ -197,3 +197,44 @@ TEST(SearchResults, BadFormsAreNamed) {
 
 }  // namespace
 }  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+TEST(TypesPane, CountsInStepsAndStartsAgainOnEachListing) {
+  FindWorld s;
+  MainPresenter& p = *s.w.p;
+  s.w.TreeClick(s.w.Root());
+  p.MenuClick("mnuViewTypes");
+  EXPECT_NE(p.TypesPaneState().Message.find("Nothing scanned"), std::string::npos);
+  // Counted a folder at a time through the window's queue, a budget of nothing: one step each.
+  p.TypesPaneState().StepFolders = 1;
+  p.TypesPaneState().StepBudgetMs = 0;
+  p.Queue()->Connect([&s](std::function<void()> t) { s.w.tasks.Post(std::move(t)); });
+  s.w.TreeClick(s.w.DriveNode());
+  EXPECT_EQ(p.TypesPaneState().Counts, nullptr);
+  s.w.tasks.RunWhile([&p] { return !p.TypesPaneState().Counts; });
+  FileTypes types;
+  const TypeCounts whole = CountTypes(*s.w.drive, types);
+  const std::vector<TypeRow> rows = TypeRows(*p.TypesPaneState().Counts, false);
+  const std::vector<TypeRow> expected = TypeRows(whole, false);
+  ASSERT_EQ(rows.size(), expected.size());
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i].Text, expected[i].Text);
+    EXPECT_EQ(rows[i].Size, expected[i].Size);
+  }
+  EXPECT_EQ(rows.front().Text, "Disk images");  // the sparse megabyte
+  // A command holding the slot stops the count; listing again starts it.
+  s.w.TreeClick(s.w.RootFolderNode());
+  ASSERT_TRUE(p.Slot().Acquire());
+  s.w.tasks.RunWhile([&p] { return p.TypesPaneState().Counter != nullptr; });
+  EXPECT_EQ(p.TypesPaneState().Counts, nullptr);
+  p.Slot().Release();
+  s.w.TreeClick(s.w.RootFolderNode());
+  s.w.tasks.RunWhile([&p] { return !p.TypesPaneState().Counts; });
+  EXPECT_EQ(p.TypesPaneState().Counts->Files, whole.Files);
+  p.Queue()->Disconnect();
+}
+
+}  // namespace
+}  // namespace kestrum
