@@ -68,9 +68,9 @@ class Comparer {
                           : j == ns.size() ? -1
                                            : os[i].Folder->Name.compare(ns[j].Folder->Name);
         if (order < 0) {
-          if (!Whole(older_, os[i++].Position, ChangeKind::Removed)) return false;
+          if (!Whole(older_, os[i++].Position, ChangeKind::Removed, &nf)) return false;
         } else if (order > 0) {
-          if (!Whole(newer_, ns[j++].Position, ChangeKind::New)) return false;
+          if (!Whole(newer_, ns[j++].Position, ChangeKind::New, nullptr)) return false;
         } else {
           matched.emplace_back(os[i++].Position, ns[j++].Position);
         }
@@ -133,6 +133,7 @@ class Comparer {
       if (order < 0) {
         out_.push_back(
             FileChange(of, oldFiles_[i].Name, oldFiles_[i].Size, 0, ChangeKind::Removed, true));
+        out_.back().Under = &nf;
         ++i;
       } else if (order > 0) {
         out_.push_back(
@@ -148,8 +149,9 @@ class Comparer {
     }
   }
 
-  // The folder at position and everything below it, all new or all removed.
-  bool Whole(const Side& side, std::size_t position, ChangeKind kind) {
+  // The folder at position and everything below it, all new or all removed; a removed one
+  // stood under the later scan's folder under.
+  bool Whole(const Side& side, std::size_t position, ChangeKind kind, const DiskObject* under) {
     const bool older = kind == ChangeKind::Removed;
     const std::size_t end = SubtreeEnd(*side.Folders, position);
     for (std::size_t p = position; p < end; ++p) {
@@ -157,6 +159,7 @@ class Comparer {
       const DiskObject& f = *side.Folders->Item(p);
       const std::uint64_t total = TotalOf(f, options_.Allocated);
       out_.push_back(FolderChange(f, older ? total : 0, older ? 0 : total, kind, older));
+      if (p == position) out_.back().Under = under;
       FilesOf(side, f, oldFiles_);
       for (const NamedSize& file : oldFiles_)
         out_.push_back(FileChange(f, file.Name, older ? file.Size : 0, older ? 0 : file.Size,
@@ -241,6 +244,36 @@ std::vector<ChangeLine> ChangesLargestFirst(const ScanComparison& comparison) {
     return a.Path < b.Path;
   });
   return lines;
+}
+
+ChangeIndex::ChangeIndex(const ScanComparison& comparison) {
+  for (const TreeChange& c : comparison.Changes) {
+    if (c.FromOlder) {
+      if (c.Under) removed_.emplace(c.Under, &c);
+    } else {
+      changed_.emplace(Key{c.Folder, c.Name}, &c);
+    }
+  }
+}
+
+const TreeChange* ChangeIndex::OfFolder(const DiskObject* folder) const {
+  const auto it = changed_.find(Key{folder, {}});
+  return it == changed_.end() ? nullptr : it->second;
+}
+
+const TreeChange* ChangeIndex::OfFile(const DiskObject* folder, std::string_view name) const {
+  if (name.empty()) return nullptr;
+  const auto it = changed_.find(Key{folder, name});
+  return it == changed_.end() ? nullptr : it->second;
+}
+
+std::vector<const TreeChange*> ChangeIndex::RemovedFrom(const DiskObject* folder) const {
+  std::vector<const TreeChange*> out;
+  const auto [from, to] = removed_.equal_range(folder);
+  for (auto it = from; it != to; ++it) out.push_back(it->second);
+  // The multimap keeps no order: the comparison's is the changes' own.
+  std::sort(out.begin(), out.end());
+  return out;
 }
 
 std::string_view ChangeKindName(ChangeKind kind) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "core/tree/disk_model.h"
@@ -28,6 +29,10 @@ struct TreeChange {
   ChangeKind Kind = ChangeKind::Changed;
   bool IsFolder = false;
   bool FromOlder = false;
+  // What went from a folder still there: that folder of the later scan, where a list of it
+  // shows the row marked removed. Null for everything else, and for what lay below a folder
+  // that went itself.
+  const DiskObject* Under = nullptr;
   // New minus Old.
   std::int64_t Change() const {
     return static_cast<std::int64_t>(New) - static_cast<std::int64_t>(Old);
@@ -79,6 +84,34 @@ struct ChangeLine {
 
 // Every change with its path, the largest change (gain or loss) first, ties by path.
 std::vector<ChangeLine> ChangesLargestFirst(const ScanComparison& comparison);
+
+// The changes of a comparison looked up as a list of the later scan reads its rows: a folder's,
+// a file's by its folder and name, and the rows marked removed a folder gains. Points into the
+// comparison, which must outlive it.
+class ChangeIndex {
+ public:
+  explicit ChangeIndex(const ScanComparison& comparison);
+  // The change of a folder of the later scan, or null when it did not change.
+  const TreeChange* OfFolder(const DiskObject* folder) const;
+  // The change of the file name in folder (of the later scan), or null.
+  const TreeChange* OfFile(const DiskObject* folder, std::string_view name) const;
+  // The folders and files that went from folder (of the later scan), in comparison order.
+  std::vector<const TreeChange*> RemovedFrom(const DiskObject* folder) const;
+
+ private:
+  struct Key {
+    const DiskObject* Folder;
+    std::string_view Name;
+    bool operator==(const Key&) const = default;
+  };
+  struct Hash {
+    std::size_t operator()(const Key& k) const {
+      return std::hash<const void*>()(k.Folder) ^ (std::hash<std::string_view>()(k.Name) * 31);
+    }
+  };
+  std::unordered_map<Key, const TreeChange*, Hash> changed_;
+  std::unordered_multimap<const DiskObject*, const TreeChange*> removed_;
+};
 
 // "new", "removed" or "changed".
 std::string_view ChangeKindName(ChangeKind kind);

@@ -248,6 +248,39 @@ TEST(ScanCompare, KnownChanges) {
   }
 }
 
+// What a list of the later scan looks up: its folders' and files' changes, and the rows that
+// went from each folder still there (not what lay below a folder that went).
+TEST(ScanCompare, TheIndexAnswersAsTheListAsks) {
+  TempDir dir;
+  dir.Write("a/f", std::string(100, 'x'));
+  dir.Write("a/g", std::string(5, 'x'));
+  dir.Write("a/c/e", std::string(200, 'x'));
+  const auto before = Scan(dir.Path(), HardLinkRule::Once);
+  fs::rename(dir.Path() + "/a/c", dir.Path() + "/a/d");
+  ::unlink((dir.Path() + "/a/f").c_str());
+  dir.Write("a/g", std::string(50, 'x'));
+  const auto after = Scan(dir.Path(), HardLinkRule::Once);
+  const ScanComparison c = CompareScans(*before, *after);
+  ASSERT_TRUE(c.Ok);
+  const ChangeIndex index(c);
+  const FolderList& now = after->DiskObjects();
+  const DiskObject* a = now.Find(dir.Path() + "/a/");
+  const DiskObject* d = now.Find(dir.Path() + "/a/d/");
+  ASSERT_TRUE(a && d);
+  ASSERT_NE(index.OfFolder(a), nullptr);
+  EXPECT_EQ(index.OfFolder(a)->Change(), -55);
+  EXPECT_EQ(index.OfFolder(d)->Kind, ChangeKind::New);
+  EXPECT_EQ(index.OfFile(d, "e")->Kind, ChangeKind::New);
+  EXPECT_EQ(index.OfFile(a, "g")->Change(), 45);
+  EXPECT_EQ(index.OfFile(a, "f"), nullptr);  // it went: a removed row, not a row's change
+  std::vector<std::string> removed;
+  for (const TreeChange* t : index.RemovedFrom(a))
+    removed.push_back(RelativeChangePath(c, *t) + " " + std::to_string(t->Old));
+  EXPECT_EQ(removed, (std::vector<std::string>{"a/f 100", "a/c/ 200"}));
+  EXPECT_TRUE(index.RemovedFrom(d).empty());
+  EXPECT_TRUE(index.RemovedFrom(now.Item(1)).empty());
+}
+
 TEST(ScanCompare, ScansOfOtherRulesAreRefusedAndLinesComeLargestFirst) {
   TempDir dir;
   dir.Write("a/f", std::string(100, 'x'));
