@@ -31,7 +31,8 @@ enum Use : unsigned {
   kReportImports = 1u << 2,
   kExport = 1u << 3,
   kFind = 1u << 4,
-  kAnywhere = kWindow | kReportFolder | kReportImports | kExport | kFind,
+  kCompare = 1u << 5,
+  kAnywhere = kWindow | kReportFolder | kReportImports | kExport | kFind | kCompare,
 };
 
 std::string UseName(unsigned use) {
@@ -44,6 +45,8 @@ std::string UseName(unsigned use) {
       return "--import";
     case kFind:
       return "--find";
+    case kCompare:
+      return "--compare";
     default:
       return "--export";
   }
@@ -58,6 +61,7 @@ struct Reading {
   bool Export = false;
   bool Import = false;  // given, even without its file: the report is then of saved scans
   bool Find = false;
+  bool Compare = false;
 };
 
 using Outcome = std::string;  // what is wrong with an option's value, or ""
@@ -128,6 +132,16 @@ Outcome TakeFind(Reading& r, const std::string* text) {
   return {};
 }
 
+// --compare OLD: what changed since the saved scan OLD.
+Outcome TakeCompare(Reading& r, const std::string* file) {
+  const bool again = r.Compare;
+  r.Compare = true;
+  if (again) return "--compare takes one earlier scan";
+  if (!file || file->empty()) return "--compare needs a saved scan and a folder or --import FILE";
+  r.Line.CompareWith = *file;
+  return {};
+}
+
 Outcome TakeGlob(Reading& r, const std::string*) {
   r.Line.Find.As = FindRequest::Kind::Glob;
   return {};
@@ -186,9 +200,10 @@ const Option kOptions[] = {
     {{"--report"}, false, kReportFolder | kReportImports, TakeReport},
     {{"--types"}, false, kReportFolder | kReportImports, TakeTypes},
     {{"--export"}, true, kExport, TakeExport},
-    {{"--import"}, true, kWindow | kReportImports | kFind, TakeImport},
-    {{"--threads"}, true, kReportFolder | kExport | kFind, TakeThreads, true},
-    {{"--hard-links"}, true, kReportFolder | kReportImports, TakeHardLinks, true},
+    {{"--import"}, true, kWindow | kReportImports | kFind | kCompare, TakeImport},
+    {{"--threads"}, true, kReportFolder | kExport | kFind | kCompare, TakeThreads, true},
+    {{"--hard-links"}, true, kReportFolder | kReportImports | kCompare, TakeHardLinks, true},
+    {{"--compare"}, true, kCompare, TakeCompare},
     {{"--find"}, true, kFind, TakeFind},
     {{"--glob"}, false, kFind, TakeGlob},
     {{"--regex"}, false, kFind, TakeRegex},
@@ -276,6 +291,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
     line.Asks = Mode::Export;
   else if (r.Find)
     line.Asks = Mode::Find;
+  else if (r.Compare)
+    line.Asks = Mode::Compare;
   else if (r.Report || program == Program::Report)
     line.Asks = args.empty() ? Mode::Usage : Mode::Report;
   else
@@ -286,6 +303,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
   const unsigned use = line.Asks == Mode::Window   ? kWindow
                        : line.Asks == Mode::Export ? kExport
                        : line.Asks == Mode::Find   ? kFind
+                       : line.Asks == Mode::Compare ? kCompare
                        : r.Import                  ? kReportImports
                                                    : kReportFolder;
   std::vector<std::pair<std::size_t, std::string>> mistakes;
@@ -329,6 +347,19 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
       if (paths > 1)
         line.Mistakes.push_back("--find takes one folder, not also " + line.Paths[1]);
       break;
+    case kCompare:
+      if (paths == 0 && !r.Import && !line.CompareWith.empty())
+        line.Mistakes.push_back("--compare needs a folder or --import FILE to compare with " +
+                                line.CompareWith);
+      if (paths > 0 && r.Import)
+        line.Mistakes.push_back("--import cannot be combined with a folder (" + line.Paths[0] +
+                                ")");
+      if (paths > 1)
+        line.Mistakes.push_back("--compare takes one folder, not also " + line.Paths[1]);
+      if (line.Imports.size() > 1)
+        line.Mistakes.push_back("--compare takes one --import FILE, not also " +
+                                line.Imports[1]);
+      break;
     case kExport:
       // Without its file, --export has said what it needs already.
       if (paths == 0 && !line.ExportFile.empty())
@@ -348,10 +379,11 @@ std::string UsageText(Program program, const std::string& programName) {
            " [OPTION]... [--report] --import FILE...\n  or:  " + programName +
            " [OPTION]... --types FOLDER|--import FILE...\n  or:  " + programName +
            " [OPTION]... --export FILE FOLDER\n  or:  " + programName +
-           " [OPTION]... --find TEXT FOLDER|--import FILE...\n"
+           " [OPTION]... --find TEXT FOLDER|--import FILE...\n  or:  " + programName +
+           " [OPTION]... --compare OLD FOLDER|--import NEW\n"
            "Scans a folder without a window and prints Kestrum's report of it, prints the\n"
-           "same report of a saved scan, saves a folder's scan in a file, or lists the\n"
-           "files of either whose names match.\n"
+           "same report of a saved scan, saves a folder's scan in a file, lists the files\n"
+           "of either whose names match, or what changed since an earlier saved scan.\n"
            "\n"
            "  --report FOLDER   scan FOLDER and print its report; FOLDER alone does the same\n"
            "  --import FILE     print the report of a saved scan (ncdu's or gdu's JSON\n"
@@ -376,11 +408,18 @@ std::string UsageText(Program program, const std::string& programName) {
            "                    with --find: only files modified at or after, before DATE:\n"
            "                    YYYY-MM-DD (local midnight) or YYYY-MM-DDTHH:MM:SS (local,\n"
            "                    or UTC with Z, or with an offset such as +02:00)\n"
-           "  --threads N       with FOLDER, --export or --find: read folders on N threads\n"
-           "                    (1 to 64)\n"
+           "  --compare OLD     list what changed from the saved scan OLD to FOLDER (scanned\n"
+           "                    now) or to the saved scan NEW given with --import: one line\n"
+           "                    for each folder and file that changed, largest change\n"
+           "                    first: the change in bytes with its sign, the old size, the\n"
+           "                    new size, \"new\", \"removed\" or \"changed\", and the path\n"
+           "                    (a folder's ends in \"/\"), TAB-separated\n"
+           "  --threads N       with FOLDER, --export, --find or --compare: read folders\n"
+           "                    on N threads (1 to 64)\n"
            "  --hard-links=once|each\n"
-           "                    with FOLDER or --import: count a file with several names\n"
-           "                    (hard links) once, the default, or at every name\n"
+           "                    with FOLDER, --import or --compare: count a file with\n"
+           "                    several names (hard links) once, the default, or at every\n"
+           "                    name\n"
            "  trace             write a diagnostic log, kestrum.tra, beside the program\n"
            "                    (or in $XDG_STATE_HOME/Kestrum/ when that folder is not\n"
            "                    writable); any argument holding the word in any case counts,\n"
@@ -390,9 +429,10 @@ std::string UsageText(Program program, const std::string& programName) {
            "  --                every argument after it is a FOLDER\n"
            "\n"
            "Options and FOLDER come in any order; an option's value may also follow \"=\"\n"
-           "(--threads=4). Exit status: 0 done (--find: whether or not a file matched); 1 a\n"
-           "scan, import or write failed; 2 a mistake in the arguments (a bad pattern\n"
-           "too) or a FOLDER that is not a folder.\n";
+           "(--threads=4). Exit status: 0 done (--find: whether or not a file matched;\n"
+           "--compare: whether or not anything changed); 1 a scan, import or write failed;\n"
+           "2 a mistake in the arguments (a bad pattern too), a FOLDER that is not a\n"
+           "folder, or a file --compare cannot read or compare.\n";
   return "Usage: " + programName +
          " [OPTION]... [FOLDER]...\n"
          "Shows where the space on this computer's volumes has gone.\n"
@@ -418,6 +458,9 @@ std::string UsageText(Program program, const std::string& programName) {
          "                    (kestrum-report --help tells its options)\n"
          "  --types FOLDER|--import FILE\n"
          "                    print the table of file types and categories instead\n"
+         "  --compare OLD FOLDER|--import NEW\n"
+         "                    print what changed since the saved scan OLD, without a\n"
+         "                    window (kestrum-report --help tells its lines)\n"
          "  --threads N       with --report FOLDER or --export: read folders on N threads\n"
          "                    (1 to 64)\n"
          "  --hard-links=each with --report: count every name of a file with several\n"

@@ -24,6 +24,7 @@ enum class Mode : std::uint8_t {
   Report,   // print the report of Paths[0], or of each saved scan in Imports
   Export,   // scan Paths[0] into ExportFile
   Find,     // print the files of Paths[0], or of each saved scan in Imports, that Find asks for
+  Compare,  // print what changed from the saved scan CompareWith to Paths[0] or Imports[0]
 };
 
 // What --find asks of a file (see UsageText): the text and how it is read, sizes in bytes,
@@ -49,6 +50,7 @@ struct CommandLine {
   unsigned Threads = 0;                     // --threads; 0: the scan's own choice
   HardLinkRule Links = HardLinkRule::Once;  // --hard-links
   FindRequest Find;                         // --find and the options that narrow it
+  std::string CompareWith;                  // --compare's OLD: the earlier saved scan
   // --types: the report is the table of file types and categories (of a folder or of each
   // saved scan) instead of the folders.
   bool Types = false;

@@ -17,6 +17,7 @@
 #include "core/scan/scan.h"
 #include "core/scan/scanning.h"
 #include "core/query/file_search.h"
+#include "core/query/scan_compare.h"
 #include "core/tree/summary.h"
 #include "core/platform/errors.h"
 #include "core/trace/trace.h"
@@ -216,6 +217,60 @@ int RunFind(const CommandLine& line, const std::string& folder) {
   return 0;
 }
 
+// --compare: what changed from the saved scan OLD to the folder (scanned now, entries kept) or
+// to the saved scan given with --import, one line each, largest change first. A file that
+// cannot be read, or two scans that cannot be compared, exit 2 before anything is printed.
+int RunCompare(const CommandLine& line, const std::string& folder) {
+  auto older = std::make_unique<DiskObject>();
+  older->SetPath(line.CompareWith);
+  std::int32_t keyCounter = 0;
+  ImportError error;
+  ImportOptions options;
+  options.Links = line.Links;
+  options.KeepFiles = true;
+  if (!ImportScan(line.CompareWith, *older, keyCounter, error, options)) {
+    std::fprintf(stderr, "kestrum: %s\n", error.Message.c_str());
+    return 2;
+  }
+  std::vector<std::unique_ptr<DiskObject>> newer;
+  if (const int status = LoadKeepingFiles(line, folder, newer))
+    return line.Imports.empty() ? status : 2;
+  const ScanComparison comparison = CompareScans(*older, *newer.front());
+  if (!comparison.Ok) {
+    std::fprintf(stderr, "kestrum: cannot compare with %s: %s\n", line.CompareWith.c_str(),
+                 comparison.Refused.c_str());
+    return 2;
+  }
+  std::string out;
+  const auto flush = [&out] {
+    const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
+    out.clear();
+    return ok;
+  };
+  bool written = true;
+  for (const ChangeLine& l : ChangesLargestFirst(comparison)) {
+    const std::int64_t change = l.Change.Change();
+    if (change > 0) out += '+';
+    out += std::to_string(change);
+    out += '\t';
+    out += std::to_string(l.Change.Old);
+    out += '\t';
+    out += std::to_string(l.Change.New);
+    out += '\t';
+    out += ChangeKindName(l.Change.Kind);
+    out += '\t';
+    out += EscapeReportText(l.Path);
+    out += '\n';
+    if (out.size() >= (1u << 20) && !(written = flush())) break;
+  }
+  if (written) written = flush();
+  if (!written || std::fflush(stdout) != 0) {
+    std::fprintf(stderr, "kestrum: cannot write the changes: %s\n", ErrorText(errno).c_str());
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& invokedAs) {
@@ -236,6 +291,7 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
     case Mode::Report:
     case Mode::Export:
     case Mode::Find:
+    case Mode::Compare:
       break;
   }
   if (!line.Mistakes.empty()) {
@@ -250,10 +306,12 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
   if (line.Asks == Mode::Report && !line.Imports.empty())
     return RunImportReport(line.Imports, line.Links);
   if (line.Asks == Mode::Find && !line.Imports.empty()) return RunFind(line, "");
+  if (line.Asks == Mode::Compare && !line.Imports.empty()) return RunCompare(line, "");
   // Without mistakes, the report of a folder and the export have exactly one path.
   const std::string folder = CanonicalFolder(line.Paths.front());
   if (folder.empty()) return 2;
   if (line.Asks == Mode::Find) return RunFind(line, folder);
+  if (line.Asks == Mode::Compare) return RunCompare(line, folder);
   if (line.Types) return RunTypes(line, folder);
   return line.Asks == Mode::Export ? RunExport(folder, line.ExportFile, line.Threads)
                                    : RunFolderReport(folder, line.Threads, line.Links);

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <ctime>
 #include <utility>
 
 #include "core/commands/attach_scan.h"
@@ -196,6 +197,7 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
     Trace("  used space =" + PlainNumber(result->UsedSpace));
     Trace("  allocated  =" + PlainNumber(result->AllocatedSpace));
   }
+  KeepInHistory(p, *result);
   Post([this, p, result, keys = keyCounter_] {
     DiskObject& d = *p.Drive;
     d.DriveForChange().DeviceSize = result->Drive().DeviceSize;
@@ -206,10 +208,22 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   });
 }
 
+void DiskLoader::KeepInHistory(const Plan& p, const DiskObject& result) {
+  // A stopped scan is not the tree as it stands, and one without its entries cannot be saved.
+  if (!History || !Scanning || !result.Drive().Files) return;
+  HistoryRoot root{p.Path, {}};
+  struct stat st {};
+  if (::stat(p.Path.c_str(), &st) == 0) root.Uuid = FileSystemUuid(st.st_dev);
+  Post([this] { window_.SetStatus("Keeping the scan in the history..."); });
+  const HistorySaved saved = History->Save(result, root, std::time(nullptr), true);
+  if (!saved.Kept && Scanning) historyNote_ = saved.Message;
+  if (Tracing()) Trace("  history: " + (saved.Kept ? saved.File : saved.Message));
+}
+
 void DiskLoader::FinalSteps() {
   Scanning = false;
   window_.SetProgressTimer(false);
-  window_.SetStatus("Done");
+  window_.SetStatus(historyNote_.empty() ? "Done" : std::exchange(historyNote_, {}));
   window_.SetTreeEnabled(true);
   DiskObject* first = std::exchange(showAfter_, nullptr);
   if (first && first->Node != kNoNode) {

@@ -13,6 +13,7 @@
 #include "core/tree/discovery.h"
 #include "core/tree/disk_model.h"
 #include "core/scan/scan.h"
+#include "core/saved/scan_history.h"
 #include "core/platform/volumes.h"
 
 namespace kestrum {
@@ -92,6 +93,11 @@ class DiskLoader {
   std::function<void(const DiskObject&)> AfterFolder;
   // How the next command's scans count files with several names.
   HardLinkRule Links = HardLinkRule::Once;
+  // Where each completed scan of a drive or folder entry is kept, on the worker after its
+  // summary and before it is attached (the result is the worker's alone then); null keeps
+  // none. A stop ends the writing and keeps nothing; a scan not kept (a failure, too large)
+  // says why in the status line that would have said "Done".
+  std::shared_ptr<const ScanHistory> History;
 
  private:
   // What the worker knows of one drive: a copy taken on the window thread.
@@ -105,6 +111,7 @@ class DiskLoader {
   bool Ready(const Plan& p) const;
   void Work(std::vector<Plan> plan, bool allDrives, bool includeCd);
   void LoadSingleDisk(const Plan& p, bool includeCd);
+  void KeepInHistory(const Plan& p, const DiskObject& result);
   void Post(std::function<void()> task);
   void FinalSteps();
   void JoinWorker();
@@ -118,6 +125,8 @@ class DiskLoader {
   ScanProgress progress_;
   mutable std::mutex targetMutex_;
   std::string targetDisk_;
+  // Written by the worker, read by the final steps posted after it.
+  std::string historyNote_;
   // Posted tasks hold a weak reference: after destruction they do nothing.
   std::shared_ptr<DiskLoader*> alive_;
 };

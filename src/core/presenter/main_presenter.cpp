@@ -302,6 +302,7 @@ void MainPresenter::Execute(Command command, Guard guard) {
 
 void MainPresenter::ReadKeptSettings(const IniFile& settings) {
   toggles_.HardLinksOnce = ReadSwitch(settings, kHardLinksOnceKey, true);
+  KeepHistory = ReadSwitch(settings, kKeepHistoryKey, true);
   const TreemapSettings map = ReadTreemapSettings(settings);
   mapPane_.Shown = map.Shown;
   mapPane_.Split = map.Split;
@@ -310,6 +311,7 @@ void MainPresenter::ReadKeptSettings(const IniFile& settings) {
 
 void MainPresenter::WriteKeptSettings(IniFile& settings) const {
   WriteSwitch(settings, kHardLinksOnceKey, toggles_.HardLinksOnce);
+  WriteSwitch(settings, kKeepHistoryKey, KeepHistory);
   WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split});
   WriteSwitch(settings, kTypesPaneKey, typesPane_.Shown);
 }
@@ -326,6 +328,11 @@ bool MainPresenter::KeepSettings(std::string* errorText) {
   return false;
 }
 
+std::shared_ptr<const ScanHistory> MainPresenter::HistoryForScans() const {
+  if (historyFolder_.empty() || !KeepHistory) return nullptr;
+  return std::make_shared<const ScanHistory>(historyFolder_);
+}
+
 HardLinkRule MainPresenter::LinkRule() const {
   return toggles_.HardLinksOnce ? HardLinkRule::Once : HardLinkRule::Each;
 }
@@ -333,6 +340,7 @@ HardLinkRule MainPresenter::LinkRule() const {
 void MainPresenter::LoadSelectedDisk() {
   if (!loader_ || !diskList_) return;
   loader_->Links = LinkRule();
+  loader_->History = HistoryForScans();
   loader_->LoadDisk(ObjectOf(explorer_, explorer_.SelectedItem()), *diskList_, toggles_.CDDrives);
 }
 
@@ -347,6 +355,7 @@ void MainPresenter::RefreshFolder(DiskObject* folder) {
   DiskObject* drive = DriveOf(folder);
   if (!loader_ || !diskList_ || !drive) return;
   loader_->Links = LinkRule();
+  loader_->History = HistoryForScans();
   loader_->LoadDisk(drive, *diskList_, toggles_.CDDrives);
 }
 
@@ -406,6 +415,7 @@ void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
   if (!plan.Messages.empty()) view_.ShowMessage(JoinMessages(plan.Messages));
   KeepResultsLast(*this);
   loader_->Links = LinkRule();
+  loader_->History = HistoryForScans();
   if (!plan.Targets.empty()) loader_->LoadFolders(plan.Targets, toggles_.CDDrives);
 }
 

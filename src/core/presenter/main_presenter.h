@@ -197,6 +197,11 @@ class MainPresenter : public CommandWindow {
   // window: a window closed while minimized keeps its old placement, never its old switches.
   // The toolbar's two-state buttons are not kept: they start released on every run.
   void SetSettingsFile(std::string path) { settingsPath_ = std::move(path); }
+  // The folder of the history of scans ("" keeps none, as in tests): every completed scan of
+  // a drive or folder entry is kept there while the kept switch "KeepScanHistory" is on (the
+  // default), at most 10 per root and 500 MB in all.
+  void SetHistoryFolder(std::string folder) { historyFolder_ = std::move(folder); }
+  bool KeepHistory = true;
   // Takes the kept switches from settings (at start); a missing or garbled key gives its
   // default.
   void ReadKeptSettings(const IniFile& settings);
@@ -274,6 +279,9 @@ class MainPresenter : public CommandWindow {
   MainView& view_;
   FileSysFactory makeFileSys_;
   std::string settingsPath_;
+  std::string historyFolder_;
+  // The history the scans write to, or null: made from historyFolder_ and KeepHistory.
+  std::shared_ptr<const ScanHistory> HistoryForScans() const;
   CExplorer explorer_;
   ListData list_;
   std::unique_ptr<DiskCollection> diskList_;

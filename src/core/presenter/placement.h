@@ -23,6 +23,7 @@ void WritePlacement(IniFile& settings, const Placement& p);
 // A switch of the View menu kept between sessions (the hard-link rule): "1" or "0" under
 // key in [Settings]. A missing key, or any other text, gives fallback.
 inline constexpr const char* kHardLinksOnceKey = "CountHardLinksOnce";
+inline constexpr const char* kKeepHistoryKey = "KeepScanHistory";
 bool ReadSwitch(const IniFile& settings, const char* key, bool fallback);
 void WriteSwitch(IniFile& settings, const char* key, bool on);
 

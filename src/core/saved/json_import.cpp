@@ -983,6 +983,8 @@ bool ImportScan(const std::string& file, DiskObject& drive, std::int32_t& keyCou
                 (compressed ? " of its uncompressed data" : "") + ": " + reader.Why() + ".");
   }
   SummarizeSizes(drive);
+  // Its totals follow the rule it was read by, which a comparison with another scan checks.
+  drive.DriveForChange().LinkRule = options.Links;
   return true;
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "core/saved/scan_history.h"
 #include "core/app/command_line.h"
 #include "core/app/headless.h"
 #include "core/platform/descriptors.h"
@@ -84,6 +85,11 @@ int main(int argc, char** argv) {
   }
 
   gui::frmMain mainWindow(UserSettingsPath());
+  // Completed scans are kept under the user's data folder; without a home, nowhere.
+  const char* home = std::getenv("HOME");
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if ((home && *home == '/') || (dataHome && *dataHome == '/'))
+    mainWindow.Presenter().SetHistoryFolder(HistoryFolder(dataHome, home));
   QPointer<gui::frmSplash> splash = new gui::frmSplash([&] {
     mainWindow.Form_Load();
     if (!notice.empty()) mainWindow.ShowMessage(notice);

@@ -12,7 +12,7 @@ namespace {
 // A parsed line in one text: its mode, then every field that is not empty, then " ! " and
 // its mistakes joined by " | ".
 std::string Describe(const CommandLine& c) {
-  static const char* const kModes[] = {"window", "help", "version", "usage", "report", "export", "find"};
+  static const char* const kModes[] = {"window", "help", "version", "usage", "report", "export", "find", "compare"};
   std::string out = kModes[static_cast<int>(c.Asks)];
   const auto list = [&out](const char* name, const std::vector<std::string>& items) {
     if (items.empty()) return;
@@ -33,6 +33,7 @@ std::string Describe(const CommandLine& c) {
   if (f.Newer) out += " newer=" + std::to_string(*f.Newer);
   if (f.Older) out += " older=" + std::to_string(*f.Older);
   if (c.Types) out += " types";
+  if (!c.CompareWith.empty()) out += " compare=" + c.CompareWith;
   list("unknown", c.Unknown);
   for (std::size_t i = 0; i < c.Mistakes.size(); ++i) out += (i ? " | " : " ! ") + c.Mistakes[i];
   return out;
@@ -185,6 +186,23 @@ const Case kCases[] = {
     {R,
      {"--import", "a.json", "--threads", "0"},
      "report imports=a.json ! --threads needs a number from 1 to 64"},
+    // --compare: the earlier scan, then a folder or one saved scan.
+    {R, {"--compare", "old.json.zst", "/srv"}, "compare paths=/srv compare=old.json.zst"},
+    {R,
+     {"--compare=a", "--import", "b", "--hard-links=each"},
+     "compare imports=b each compare=a"},
+    {R, {"--compare", "a"}, "compare compare=a ! --compare needs a folder or --import FILE to compare with a"},
+    {R,
+     {"--compare", "a", "--import", "b", "--import", "c"},
+     "compare imports=b,c compare=a ! --compare takes one --import FILE, not also c"},
+    {R,
+     {"--compare", "a", "/srv", "--compare", "b", "--glob"},
+     "compare paths=/srv glob compare=a ! --compare takes one earlier scan | --glob does not apply "
+     "to "
+     "--compare"},
+    {R,
+     {"--compare", "a", "/srv", "/data"},
+     "compare paths=/srv,/data compare=a ! --compare takes one folder, not also /data"},
     // In the order of the arguments, whatever their kind.
     {R,
      {"-x", "--threads", "0", "--bogus", "/srv"},

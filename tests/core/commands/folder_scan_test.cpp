@@ -1,6 +1,7 @@
 #include "core/commands/folder_scan.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -180,6 +181,36 @@ TEST_F(FolderScanTest, StopEndsTheWholeCommand) {
   EXPECT_LT(plan.Targets[0]->UsedSpace, 5005);              // stopped after its first folder
   EXPECT_EQ(plan.Targets[1]->DiskObjectsIfAny(), nullptr);  // never started
   EXPECT_EQ(view.shown, std::vector<NodeId>{plan.Targets[0]->Node});
+}
+
+// Each completed scan is kept in the history, a stopped one not; a history that cannot be
+// written costs the final status line, not the scan.
+TEST_F(FolderScanTest, CompletedScansAreKeptInTheHistory) {
+  const auto plan = Plan({proj, other});
+  Drives drives;
+  DiskLoader loader(view, explorer, drives, slot);
+  auto history = std::make_shared<const ScanHistory>(dir.Path() + "/data/history");
+  loader.History = history;
+  struct stat st {};
+  ASSERT_EQ(::stat(proj.c_str(), &st), 0);
+  const HistoryRoot root{proj, FileSystemUuid(st.st_dev)};
+  ASSERT_TRUE(loader.LoadFolders(plan.Targets, false));
+  view.Pump(slot);
+  EXPECT_EQ(history->List(root).size(), 1u);
+  EXPECT_EQ(view.Statuses().back(), "Done");
+
+  loader.AfterFolder = [](const DiskObject&) { Scanning = false; };
+  ASSERT_TRUE(loader.LoadFolders(plan.Targets, false));
+  view.Pump(slot);
+  EXPECT_EQ(history->List(root).size(), 1u);
+
+  loader.AfterFolder = nullptr;
+  loader.History = std::make_shared<const ScanHistory>(dir.Write("plain", "") + "/history");
+  ASSERT_TRUE(loader.LoadFolders(plan.Targets, false));
+  view.Pump(slot);
+  EXPECT_EQ(plan.Targets[0]->UsedSpace, 5005);
+  EXPECT_EQ(view.Statuses().back().rfind("The scan was not kept in the history: cannot make ", 0), 0u)
+      << view.Statuses().back();
 }
 
 TEST(FolderEntries, VolumeHoldingAndLastName) {
