@@ -279,11 +279,12 @@ void MainPresenter::ReadKeptSettings(const IniFile& settings) {
   const TreemapSettings map = ReadTreemapSettings(settings);
   mapPane_.Shown = map.Shown;
   mapPane_.Split = map.Split;
+  mapPane_.Colouring = map.Colouring;
 }
 
 void MainPresenter::WriteKeptSettings(IniFile& settings) const {
   WriteSwitch(settings, kHardLinksOnceKey, toggles_.HardLinksOnce);
-  WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split});
+  WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split, mapPane_.Colouring});
 }
 
 bool MainPresenter::KeepSettings(std::string* errorText) {

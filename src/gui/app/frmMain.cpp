@@ -245,6 +245,9 @@ void frmMain::BuildMenus() {
   for (const MenuEntry& e : FileMenu().Entries)
     if (const char* key = RowMenuShortcut(e)) RowMenuKey(Action(e.Name), key);
   BuildUserCommandEntries();
+  if (QMenu* view = MenuNamed("mnuView"))
+    for (QAction* a : treemap_->AddColourMenu(view, Action("mnuViewSep1")))
+      actions_[a->objectName().toStdString()] = a;
 }
 
 void frmMain::BuildUserCommandEntries() {
