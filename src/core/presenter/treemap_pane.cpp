@@ -19,6 +19,7 @@
 #include "core/presenter/navigation.h"
 #include "core/presenter/placement.h"
 #include "core/rows/list_cells.h"
+#include "core/tree/subfolders.h"
 
 namespace kestrum {
 
@@ -133,12 +134,16 @@ std::shared_ptr<const MapSource> MakeMapSource(MainPresenter& p, float width, fl
   s->Height = height;
   s->Allocated = allocated;
   s->PaletteSize = MapPalette().size();
+  // Folders smaller than the smallest rectangle of the whole pane are never shown: not
+  // copied. The pane's size is known before its items but for "My Computer" (its volumes).
+  double smallest = 0;
   auto subtree = [&](DiskObject& folder, bool whole) {
     const MapFolder at = PlaceOfFolder(folder);
-    return at.Folder ? s->AddSubtree(*at.Drive, at.Position, whole) : kNoRect;
+    return at.Folder ? s->AddSubtree(*at.Drive, at.Position, whole, smallest) : kNoRect;
   };
   if (const NodeId root = ShownRootFolder(p); root != kNoNode) {
     DiskObject* r = ObjectOf(ex, root);
+    smallest = MapSmallestShown(r->Space(allocated), width, height);
     if (const std::uint32_t at = subtree(*r, true); at != kNoRect) {
       for (std::uint32_t k = at + 1; k < s->Folders[at].End; k = s->Folders[k].End)
         if (s->Folders[k].Place.Folder)
@@ -156,22 +161,47 @@ std::shared_ptr<const MapSource> MakeMapSource(MainPresenter& p, float width, fl
   // A scanned folder's files come from its drive's store, one by one, listed or not.
   const DiskObject* drive = shown->Class == ObjectClass::Folder ? DriveOf(shown) : nullptr;
   const bool stored = drive && drive->Drive().Files;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    const ListRow& row = rows[i];
-    const auto ref = static_cast<std::uint32_t>(i);
-    if (IsFileTag(row.Tag)) {
-      if (stored || row.CountedElsewhere) continue;
-      const double size = FileRowSize(row);
-      if (!(size > 0)) continue;
+  MapRowScan& scan = pane.RowScan;
+  // A scanned folder without subfolders has no row the map needs (its files come from the
+  // store): its rows, a million perhaps, are not read.
+  const MapFolder place = stored ? PlaceOfFolder(*shown) : MapFolder{};
+  const bool noRowNeeded =
+      place.Folder && !HasSubfolders(*place.Drive->DiskObjectsIfAny(), place.Position);
+  if (noRowNeeded) {
+    scan = MapRowScan{p.Listing().Generation, rows.data(), rows.size(), {}, {}};
+  } else if (scan.Generation != p.Listing().Generation || scan.Rows != rows.data() ||
+             scan.Count != rows.size()) {
+    scan = MapRowScan{p.Listing().Generation, rows.data(), rows.size(), {}, {}};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const auto ref = static_cast<std::uint32_t>(i);
+      if (!IsFileTag(rows[i].Tag)) {
+        scan.Others.push_back(ref);
+      } else if (!rows[i].CountedElsewhere) {
+        if (const double size = FileRowSize(rows[i]); size > 0) scan.Files.emplace_back(ref, size);
+      }
+    }
+  }
+  double known = 0;
+  if (shown->Class == ObjectClass::Folder) {
+    known = shown->Space(allocated);
+  } else {
+    for (const std::uint32_t i : scan.Others) known += PartOfRow(p, rows[i]).Size;
+  }
+  smallest = MapSmallestShown(known, width, height);
+  // Files listed but kept in no store (read from the disk, or the largest files) stand for
+  // themselves.
+  if (!stored) {
+    for (const auto& [row, size] : scan.Files) {
       MapFile f;
-      f.Name = row.Text;
+      f.Name = rows[row].Text;
       f.Size = static_cast<std::uint64_t>(size);
-      f.Row = ref + 1;
+      f.Row = row + 1;
       s->RowFiles.push_back(std::move(f));
       s->Top.push_back({size, MapKind::File, static_cast<std::uint32_t>(s->RowFiles.size() - 1)});
-      continue;
     }
-    const RowPart part = PartOfRow(p, row);
+  }
+  for (const std::uint32_t ref : scan.Others) {
+    const RowPart part = PartOfRow(p, rows[ref]);
     if (!(part.Size > 0)) continue;
     s->Top.push_back({part.Size, MapKind::Row, ref});
     if (part.Nests)

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/platform/settings.h"
 #include "core/rows/map_source.h"
@@ -17,6 +19,17 @@ class MapWorker;
 // subtree; FileType: each file by its category, folders neutral. More ways may follow (change
 // since an earlier scan), so a setting names them by word.
 enum class MapColouring : std::uint8_t { Branch, FileType };
+
+// Which of the list's rows are files (with their sizes) and which are not, as last read:
+// read once per listing, since a listing may hold a million file rows and a resize asks for
+// a map again.
+struct MapRowScan {
+  std::uint64_t Generation = 0;
+  const void* Rows = nullptr;
+  std::size_t Count = 0;
+  std::vector<std::pair<std::uint32_t, double>> Files;  // (0-based row, size) of those above 0
+  std::vector<std::uint32_t> Others;                    // every row that is no file
+};
 
 // The treemap pane below the list: whether it is shown, its size and the map it shows.
 // Hidden, it holds no map.
@@ -41,6 +54,7 @@ struct TreemapPane {
   // Lays maps out off the window thread once the window's queue is connected; made on first
   // use. Its destructor waits for its thread.
   std::shared_ptr<MapWorker> Worker;
+  MapRowScan RowScan;
   // The classifier of the maps laid out on the window thread (no window queue yet).
   std::shared_ptr<FileTypes> Types;
 };

@@ -6,7 +6,14 @@
 
 namespace kestrum {
 
-std::uint32_t MapSource::AddSubtree(DiskObject& drive, std::size_t position, bool whole) {
+double MapSmallestShown(double total, float width, float height) {
+  const double room = static_cast<double>(width) * height;
+  return room > 0 && total > 0 ? static_cast<double>(kMapMinSide) * kMapMinSide * total / room
+                               : 0;
+}
+
+std::uint32_t MapSource::AddSubtree(DiskObject& drive, std::size_t position, bool whole,
+                                    double smallest) {
   const FolderList* list = drive.DiskObjectsIfAny();
   DiskObject* top = list ? list->Item(position) : nullptr;
   if (!top || top->Class != ObjectClass::Folder) return kNoRect;
@@ -16,7 +23,8 @@ std::uint32_t MapSource::AddSubtree(DiskObject& drive, std::size_t position, boo
   if (store == Stores.size()) Stores.push_back(files);
   const auto first = static_cast<std::uint32_t>(Folders.size());
   const std::size_t end = whole ? SubtreeEnd(*list, position) : position + 1;
-  // Each folder's subtree ends at the next folder no deeper than it.
+  // Each folder's subtree ends at the next folder no deeper than it. A folder too small to
+  // be shown is stepped over with its subtree (SubtreeEnd: its FolderCount, checked).
   std::vector<std::pair<std::int32_t, std::uint32_t>> open;  // (Level, index)
   for (std::size_t at = position; at < end; ++at) {
     DiskObject* d = list->Item(at);
@@ -25,8 +33,13 @@ std::uint32_t MapSource::AddSubtree(DiskObject& drive, std::size_t position, boo
       Folders[open.back().second].End = index;
       open.pop_back();
     }
+    const double size = d->Space(Allocated);
+    if (at != position && size < smallest) {
+      at = std::max(SubtreeEnd(*list, at), at + 1) - 1;
+      continue;
+    }
     MapSourceFolder f;
-    f.Size = d->Space(Allocated);
+    f.Size = size;
     f.FilesAt = files ? d->FilesAt : FileStore::kNone;
     f.Store = store;
     // Only folders nest; anything else in the list is skipped with its subtree.

@@ -46,8 +46,14 @@ struct MapSource {
   // Copies the subtree of the folder at position (1-based) in drive's folders, the drive's
   // store with it; returns the folder's index in Folders, kNoRect when it is no folder.
   // Costs the subtree's size. Without whole, the folder alone (its files, no subfolders).
-  std::uint32_t AddSubtree(DiskObject& drive, std::size_t position, bool whole = true);
+  // Folders below smallest (bytes) are left out with their subtrees: no map shows them.
+  std::uint32_t AddSubtree(DiskObject& drive, std::size_t position, bool whole = true,
+                           double smallest = 0);
 };
+
+// The smallest size a rectangle of a map of width x height standing for total bytes can have
+// (kMapMinSide either way): nested rectangles have less room for their bytes, never more.
+double MapSmallestShown(double total, float width, float height);
 
 // Lays the source out as LayoutTreemap does, each folder's files as rectangles of their own
 // (those of at least kMapMinSide either way) classified by types: Folder rectangles name

@@ -45,7 +45,7 @@ constexpr QRgb kNeutral = 0x9a9a9a;
 constexpr double kDimmed = 0.25;
 // A file's name and size are written on it from this size on (logical pixels), and the
 // legend's swatches are this wide.
-constexpr qreal kLabelWidth = 44, kLabelPad = 3;
+constexpr qreal kLabelWidth = 52, kLabelPad = 3;
 constexpr int kSwatch = 12;
 
 // Perceived lightness of c, 0..255.
@@ -192,7 +192,7 @@ QImage TreemapView::Paint(const Treemap& map, QSize size, qreal dpr, QColor back
   // Names and sizes on the files that have room for two lines.
   QPainter text(&img);
   text.setFont(look.Font);
-  const QFontMetricsF metrics(look.Font, &img);
+  const QFontMetricsF metrics(look.Font);  // logical pixels, as the rectangles
   const qreal line = metrics.height();
   for (std::size_t i = 0; i < map.Rects.size(); ++i) {
     if (current && (i & 1023) == 0 && current->load() != generation) return {};
