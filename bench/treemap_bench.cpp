@@ -233,13 +233,6 @@ int main(int argc, char** argv) {
     view->resize(1600, 500);
     ClearTreemap(p);
     p.MapPane().RowScan = {};  // as after a new listing: its rows read once more
-    if (std::getenv("KESTRUM_MAP_SOURCE")) {
-      QElapsedTimer st;
-      st.start();
-      const auto source = MakeMapSource(p, 1600, 500);
-      std::printf("source alone %.1f ms (%zu top items)\n", st.nsecsElapsed() / 1e6,
-                  source ? source->Top.size() : 0);
-    }
     QElapsedTimer lt;
     lt.start();
     bool ready = false;
