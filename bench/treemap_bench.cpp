@@ -3,10 +3,12 @@
 //   treemap_bench --shots OUTDIR     (under xvfb-run or offscreen, at any QT_SCALE_FACTOR)
 // Timing: scans TREE (default the benchmark's tree of 50,000 folders,
 // /tmp/kestrum-bench-tree-1000000-50000-8192) as a volume of its own in the window, lists
-// its root folder, then RUNS times (default 7) alternately: the map of 1600 x 500 pixels
-// laid out and painted (the layout on the window thread, the picture as the pane paints it)
-// and a resize to 1500 x 470 and back. Prints every run, the medians, the longest time the
-// window thread spent on the map, and the pane's bytes per shown rectangle: the map's
+// its root folder, colours the map by file type, then RUNS times (default 7) alternately: the
+// map of 1600 x 500 pixels laid out and painted (the layout on the pane's worker, the picture
+// on the painter's thread) and a resize to 1500 x 470 and back. Prints every run, the
+// medians, the longest time the window thread spent in one event (any event, while the map
+// is made; the calls that ask for a map are counted too), and the pane's bytes per shown
+// rectangle: the map's
 // rectangles as allocated (capacity x their size) and its header, over the rectangles shown.
 // KESTRUM_TREEMAP_PNG=FILE saves the last picture.
 // Shots: a small tree with nested folders, the list and the map, light and dark, into
@@ -20,6 +22,8 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <time.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +38,45 @@
 using namespace kestrum;
 
 namespace {
+
+// The calling thread's processor time, in milliseconds.
+double ThreadCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+// Times every event the window thread handles while Timing is set; the longest is kept, by
+// the clock (which counts time the thread waited for a processor on a busy machine too) and
+// by the thread's own processor time.
+class TimedApp : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool Timing = false;
+  double Longest = 0;
+  double LongestCpu = 0;  // the same, counting only the thread's own running time
+  std::string What;  // the longest event's receiver and type
+  bool notify(QObject* to, QEvent* e) override {
+    if (!Timing || depth_ > 0) return QApplication::notify(to, e);
+    ++depth_;
+    QElapsedTimer t;
+    t.start();
+    const double cpu0 = ThreadCpuMs();
+    const int type = e->type();  // e may be gone after it is handled
+    const char* kind = to->metaObject()->className();
+    const bool done = QApplication::notify(to, e);
+    LongestCpu = std::max(LongestCpu, ThreadCpuMs() - cpu0);
+    if (t.nsecsElapsed() / 1e6 > Longest) {
+      Longest = t.nsecsElapsed() / 1e6;
+      What = std::string(kind) + " event " + std::to_string(type);
+    }
+    --depth_;
+    return done;
+  }
+
+ private:
+  int depth_ = 0;
+};
 
 void Settle(int ms) {
   QEventLoop loop;
@@ -91,11 +134,16 @@ int Shots(const QString& out) {
   const QString drive = tmp.path() + "/data";
   const char* names[] = {"Documents", "Music", "Pictures", "Videos", "Projects", "Games"};
   int k = 0;
-  for (const char* top : names) {
+  for (std::size_t t = 0; t < std::size(names); ++t) {
+    const char* top = names[t];
     for (int sub = 0; sub < 4 + k % 3; ++sub) {
       const QString folder = drive + "/" + top + "/part-" + QString::number(sub);
+      // Endings by the folder's kind and a few others, so that types show beside each other.
+      const char* endings[] = {".odt", ".ogg", ".jpg", ".mp4", ".cpp", ".iso"};
+      const char* others[] = {".zip", ".png", ".txt"};
       for (int f = 0; f < 3; ++f)
-        Write(folder + "/file-" + QString::number(f), (k * 7919 % 97 + 3) * 1048576 / (f + 1));
+        Write(folder + "/file-" + QString::number(f) + (f == 2 ? others[k % 3] : endings[t]),
+              (k * 7919 % 97 + 3) * 1048576 / (f + 1));
       Write(folder + "/inner/deep/x.bin", (k * 104729 % 53 + 1) * 524288);
       ++k;
     }
@@ -108,7 +156,7 @@ int Shots(const QString& out) {
     gui::frmMain w(tmp.filePath(dark ? "dark.conf" : "light.conf").toStdString(),
                    test::OnlyVolume(drive.toStdString(), tmp.path().toStdString()));
     ScanAndListRoot(w);
-    w.resize(980, 640);
+    w.resize(1100, 720);
     w.Presenter().MenuClick("mnuViewTreemap");
     Settle(400);
     MainPresenter& p = w.Presenter();
@@ -117,10 +165,23 @@ int Shots(const QString& out) {
     Settle(300);
     const QString tone = dark ? "dark" : "light";
     w.grab().save(out + "/treemap-" + tone + ".png");
+    // Coloured by file type, with its legend; then the images marked, the rest dimmed.
+    SetMapColouring(p, MapColouring::FileType);
+    Settle(500);
+    w.grab().save(out + "/treemap-types-" + tone + ".png");
+    SetMapHighlightType(p, {MapTypeMark::By::Category, FileCategory::Images, ""});
+    Settle(400);
+    w.grab().save(out + "/treemap-marked-" + tone + ".png");
+    SetMapHighlightType(p, {});
+    SetMapColouring(p, MapColouring::Branch);
+    Settle(300);
     BackUpTree(p);  // the drive: its root folder in the map, the statistics in the list
     while (p.ListingPending()) Settle(10);
     Settle(400);
     w.grab().save(out + "/treemap-drive-" + tone + ".png");
+    SetMapColouring(p, MapColouring::FileType);
+    Settle(500);
+    w.grab().save(out + "/treemap-drive-types-" + tone + ".png");
     if (!w.Treemap()->PictureMap()) status = 1;
   }
   return status;
@@ -129,7 +190,7 @@ int Shots(const QString& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
+  TimedApp app(argc, argv);
   if (argc > 2 && std::string(argv[1]) == "--shots") return Shots(argv[2]);
   const std::string tree = argc > 1 ? argv[1] : "/tmp/kestrum-bench-tree-1000000-50000-8192";
   const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 7;
@@ -149,8 +210,10 @@ int main(int argc, char** argv) {
   MainPresenter& p = w.Presenter();
   // The pane of the window is shown and then driven at the measured sizes.
   p.MenuClick("mnuViewTreemap");
+  SetMapColouring(p, MapColouring::FileType);
   Settle(200);
   gui::TreemapView* view = w.Treemap();
+  app.Timing = true;
   double longestBlock = 0;
   // From the size given to the picture shown: the layout here, the painting on its thread.
   auto timed = [&](int width, int height) {
@@ -169,6 +232,7 @@ int main(int argc, char** argv) {
     // "First": a new map of the listing, as after a click, at 1600 x 500.
     view->resize(1600, 500);
     ClearTreemap(p);
+    p.MapPane().RowScan = {};  // as after a new listing: its rows read once more
     QElapsedTimer lt;
     lt.start();
     bool ready = false;
@@ -182,15 +246,18 @@ int main(int argc, char** argv) {
     layout.push_back(l);
     resize.push_back(timed(1500, 470));
     resize.push_back(timed(1600, 500));
-    std::printf("run %d: layout %.1f ms, layout + first paint %.1f ms, resizes %.1f and %.1f ms\n",
+    std::printf("run %d: asking %.1f ms, layout + first paint %.1f ms, resizes %.1f and %.1f ms\n",
                 i + 1, l, first.back(), resize[resize.size() - 2], resize.back());
   }
   const Treemap* map = p.MapPane().Map.get();
   const double rects = map ? double(map->Rects.size()) : 0;
   const double bytes = map ? double(sizeof(Treemap) + map->Rects.capacity() * sizeof(MapRect)) : 0;
-  std::printf("median: layout %.1f ms, layout + first paint %.1f ms, resize %.1f ms\n",
+  std::printf("median: asking %.1f ms, layout + first paint %.1f ms, resize %.1f ms\n",
               Median(layout), Median(first), Median(resize));
-  std::printf("longest window-thread time for the map: %.1f ms\n", longestBlock);
+  app.Timing = false;
+  std::printf("longest window-thread time for the map: %.1f ms asking, %.1f ms in one event (%s); "
+              "%.1f ms of the thread's processor time\n",
+              longestBlock, app.Longest, app.What.c_str(), app.LongestCpu);
   std::printf("shown rectangles: %.0f, pane data %.0f bytes = %.2f bytes per rectangle\n", rects,
               bytes, rects > 0 ? bytes / rects : 0.0);
   // The picture itself, for a look: KESTRUM_TREEMAP_PNG names the file.

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QMenu>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -36,7 +37,9 @@ struct Fixture {
     for (int i = 0; i < 40; ++i)
       folders << folders[rng.bounded(folders.size())] + "/f" + QString::number(i);
     for (int i = 0; i < 120; ++i) {
-      const QString path = folders[rng.bounded(folders.size())] + "/file" + QString::number(i);
+      const char* endings[] = {".jpg", ".mp4", ".txt", ".ogg"};
+      const QString path = folders[rng.bounded(folders.size())] + "/file" + QString::number(i) +
+                           endings[i % 4];
       QDir().mkpath(QFileInfo(path).path());
       QFile f(path);
       if (f.open(QIODevice::WriteOnly)) f.write(QByteArray(rng.bounded(1, 60000), 'x'));
@@ -204,6 +207,55 @@ class TestTreemapWindow : public QObject {
     const NodeId listed = f.P().SelectedNode();
     QTest::keyClick(pane, Qt::Key_Backspace);  // out of the outermost level: up one
     QVERIFY(f.P().SelectedNode() != listed);
+  }
+
+  void colouredByTypeWithItsLegendAndAMark() {
+    Fixture f("[Settings]\nTreemap=1\n");
+    QVERIFY(QTest::qWaitForWindowExposed(f.w.get()));
+    f.ScanAndListRoot();
+    f.WaitPicture();
+    gui::TreemapView* view = f.w->Treemap();
+    QAction* byBranch = f.w->Action("mnuViewColourBranch");
+    QAction* byType = f.w->Action("mnuViewColourType");
+    QVERIFY(byBranch && byType);
+    QCOMPARE(byType->text(), QString("File &Type"));
+    QVERIFY(byBranch->isChecked() && !byType->isChecked());
+    QVERIFY(!view->Legend() || view->Legend()->isHidden());
+    byType->trigger();
+    QVERIFY(byType->isChecked() && !byBranch->isChecked());
+    // The legend takes the pane's right; the map is laid out again for what is left.
+    QListWidget* legend = view->Legend();
+    QVERIFY(legend && legend->isVisible());
+    QTRY_VERIFY(f.P().MapPane().Map && f.P().MapPane().Map->Width == view->width() - legend->width());
+    f.WaitPicture();
+    QTRY_COMPARE(legend->count(), 4);
+    // Each row read by a screen reader: category and share.
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(legend);
+    QStringList heard;
+    for (int i = 0; i < list->childCount(); ++i) heard << list->child(i)->text(QAccessible::Name);
+    heard.sort();
+    QCOMPARE(heard.size(), 4);
+    for (const char* category : {"Audio, ", "Images, ", "Source and text, ", "Video, "})
+      QVERIFY2(heard.filter(category).size() == 1, qPrintable(heard.join("|")));
+    // Kept in the settings.
+    QFile conf(f.cfg.filePath("Kestrum.conf"));
+    QVERIFY(conf.open(QIODevice::ReadOnly));
+    QVERIFY(conf.readAll().contains("TreemapColour=type"));
+    // A file's tooltip says its type.
+    const Treemap& map = *f.P().MapPane().Map;
+    std::uint32_t file = 0;
+    while (file < map.Rects.size() && map.Rects[file].Kind != MapKind::File) ++file;
+    QVERIFY(file < map.Rects.size());
+    const QString tip = view->TooltipText(file);
+    QVERIFY2(tip.contains("(image/jpeg)") || tip.contains("(video/mp4)") ||
+                 tip.contains("(text/plain)") || tip.contains("(audio/"),
+             qPrintable(tip));
+    // Marking the images dims the rest: a new picture of the same map.
+    const QImage before = view->Picture();
+    SetMapHighlightType(f.P(), {MapTypeMark::By::Category, FileCategory::Images, ""});
+    QTRY_VERIFY(view->Picture() != before);
+    const QStringList faults = kestrum::test::AccessibilityFaults(f.w.get());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join("\n")));
   }
 };
 

@@ -306,13 +306,14 @@ void MainPresenter::ReadKeptSettings(const IniFile& settings) {
   const TreemapSettings map = ReadTreemapSettings(settings);
   mapPane_.Shown = map.Shown;
   mapPane_.Split = map.Split;
+  mapPane_.Colouring = map.Colouring;
   typesPane_.Shown = ReadSwitch(settings, kTypesPaneKey, false);
 }
 
 void MainPresenter::WriteKeptSettings(IniFile& settings) const {
   WriteSwitch(settings, kHardLinksOnceKey, toggles_.HardLinksOnce);
   WriteSwitch(settings, kKeepHistoryKey, KeepHistory);
-  WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split});
+  WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split, mapPane_.Colouring});
   WriteSwitch(settings, kTypesPaneKey, typesPane_.Shown);
 }
 

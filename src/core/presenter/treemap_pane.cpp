@@ -5,14 +5,21 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "core/adapter/folder_nodes.h"
+#include "core/commands/window_queue.h"
 #include "core/adapter/row_tags.h"
 #include "core/presenter/listing.h"
 #include "core/presenter/main_presenter.h"
 #include "core/presenter/navigation.h"
 #include "core/presenter/placement.h"
 #include "core/rows/list_cells.h"
+#include "core/tree/subfolders.h"
 
 namespace kestrum {
 
@@ -20,6 +27,7 @@ namespace {
 
 constexpr const char* kShownKey = "Treemap";
 constexpr const char* kSplitKey = "TreemapSplit";
+constexpr const char* kColourKey = "TreemapColour";
 
 // The node of a scanned drive's root folder, kNoNode when the drive was not scanned.
 NodeId RootFolderNode(const CExplorer& ex, const DiskObject* drive) {
@@ -73,14 +81,6 @@ DiskObject* MapFolderIn(MainPresenter& p, const Treemap& map, std::uint32_t ref)
   return folders && folders->Item(f.Position) == f.Folder ? f.Folder : nullptr;
 }
 
-// The index in folders of folder's place, appended; kNoRect when it is in no drive's folders.
-std::uint32_t Name(std::vector<MapFolder>& folders, DiskObject& folder) {
-  const MapFolder at = PlaceOfFolder(folder);
-  if (!at.Folder) return kNoRect;
-  folders.push_back(at);
-  return static_cast<std::uint32_t>(folders.size() - 1);
-}
-
 // Which node the map shows as its root folder instead of the rows; kNoNode for the rows.
 NodeId ShownRootFolder(MainPresenter& p) {
   TreemapPane& pane = p.MapPane();
@@ -106,6 +106,8 @@ TreemapSettings ReadTreemapSettings(const IniFile& s) {
     if (end != v->c_str() && *end == '\0' && errno == 0 && std::isfinite(f))
       out.Split = std::clamp(f, 0.1, 0.9);
   }
+  if (const auto v = s.Get(kSettingsGroup, kColourKey))
+    if (*v == "type") out.Colouring = MapColouring::FileType;
   return out;
 }
 
@@ -114,77 +116,267 @@ void WriteTreemapSettings(IniFile& s, const TreemapSettings& t) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.4f", std::clamp(t.Split, 0.1, 0.9));
   s.Set(kSettingsGroup, kSplitKey, buf);
+  s.Set(kSettingsGroup, kColourKey, t.Colouring == MapColouring::FileType ? "type" : "branch");
 }
 
-std::shared_ptr<const Treemap> MakeTreemap(MainPresenter& p, float width, float height) {
+std::shared_ptr<const MapSource> MakeMapSource(MainPresenter& p, float width, float height) {
   TreemapPane& pane = p.MapPane();
   pane.RowsShown = false;
   pane.ShownRow = 0;
   CExplorer& ex = p.Explorer();
   const bool allocated = p.Toggles().Allocated;
   const std::vector<ListRow>& rows = p.List().Rows();
-  const std::size_t palette = MapPalette().size();
-  std::vector<MapFolder> folders;
-  auto nested = [&](const MapRect& r, std::vector<MapItem>& out) {
-    if (r.Kind == MapKind::Folder) {
-      FolderChildren(folders, r.Ref, allocated, out);
-    } else if (r.Kind == MapKind::Row && r.Ref < rows.size()) {
-      if (DiskObject* n = PartOfRow(p, rows[r.Ref]).Nests)
-        if (const std::uint32_t at = Name(folders, *n); at != kNoRect)
-          FolderChildren(folders, at, allocated, out);
-    }
-  };
   if (p.ListingPending()) return nullptr;
   // The pie chart of a volume that was not scanned: no root folder to show.
   if (p.Listing().ChartShown && !ObjectOf(ex, pane.ChartNode)) return nullptr;
-  std::vector<MapItem> top;
-  double total = 0;
+  auto s = std::make_shared<MapSource>();
+  s->Width = width;
+  s->Height = height;
+  s->Allocated = allocated;
+  s->PaletteSize = MapPalette().size();
+  // Folders smaller than the smallest rectangle of the whole pane are never shown: not
+  // copied. The pane's size is known before its items but for "My Computer" (its volumes).
+  double smallest = 0;
+  auto subtree = [&](DiskObject& folder, bool whole) {
+    const MapFolder at = PlaceOfFolder(folder);
+    return at.Folder ? s->AddSubtree(*at.Drive, at.Position, whole, smallest) : kNoRect;
+  };
   if (const NodeId root = ShownRootFolder(p); root != kNoNode) {
     DiskObject* r = ObjectOf(ex, root);
-    if (const std::uint32_t at = Name(folders, *r); at != kNoRect)
-      FolderChildren(folders, at, allocated, top);
-    total = r->Space(allocated);
+    smallest = MapSmallestShown(r->Space(allocated), width, height);
+    if (const std::uint32_t at = subtree(*r, true); at != kNoRect) {
+      for (std::uint32_t k = at + 1; k < s->Folders[at].End; k = s->Folders[k].End)
+        if (s->Folders[k].Place.Folder)
+          s->Top.push_back({s->Folders[k].Size, MapKind::Folder, k});
+      s->OwnFilesOf = at;
+    }
+    s->Total = r->Space(allocated);
     for (std::size_t i = 0; i < rows.size(); ++i)
       if (TagNode(rows[i].Tag) == root) pane.ShownRow = i + 1;
-  } else {
-    DiskObject* shown = ObjectOf(ex, p.SelectedNode());
-    if (!shown) return nullptr;
-    pane.RowsShown = true;
+    return s;
+  }
+  DiskObject* shown = ObjectOf(ex, p.SelectedNode());
+  if (!shown) return nullptr;
+  pane.RowsShown = true;
+  // A scanned folder's files come from its drive's store, one by one, listed or not.
+  const DiskObject* drive = shown->Class == ObjectClass::Folder ? DriveOf(shown) : nullptr;
+  const bool stored = drive && drive->Drive().Files;
+  MapRowScan& scan = pane.RowScan;
+  // A scanned folder without subfolders has no row the map needs (its files come from the
+  // store): its rows, a million perhaps, are not read.
+  const MapFolder place = stored ? PlaceOfFolder(*shown) : MapFolder{};
+  const bool noRowNeeded =
+      place.Folder && !HasSubfolders(*place.Drive->DiskObjectsIfAny(), place.Position);
+  if (noRowNeeded) {
+    scan = MapRowScan{p.Listing().Generation, rows.data(), rows.size(), {}, {}};
+  } else if (scan.Generation != p.Listing().Generation || scan.Rows != rows.data() ||
+             scan.Count != rows.size()) {
+    scan = MapRowScan{p.Listing().Generation, rows.data(), rows.size(), {}, {}};
     for (std::size_t i = 0; i < rows.size(); ++i) {
-      const RowPart part = PartOfRow(p, rows[i]);
-      if (part.Size > 0) top.push_back({part.Size, MapKind::Row, static_cast<std::uint32_t>(i)});
-    }
-    if (shown->Class == ObjectClass::Folder) {
-      total = shown->Space(allocated);
-      // Without its file rows, a folder's own files show as one block.
-      const bool filesListed = p.Listing().FirstChildNode == kNoNode || p.Toggles().ShowFiles;
-      if (!filesListed && OwnFiles(*shown, allocated) > 0)
-        if (const std::uint32_t at = Name(folders, *shown); at != kNoRect)
-          top.push_back({OwnFiles(*shown, allocated), MapKind::Files, at});
+      const auto ref = static_cast<std::uint32_t>(i);
+      if (!IsFileTag(rows[i].Tag)) {
+        scan.Others.push_back(ref);
+      } else if (!rows[i].CountedElsewhere) {
+        if (const double size = FileRowSize(rows[i]); size > 0) scan.Files.emplace_back(ref, size);
+      }
     }
   }
-  auto map = std::make_shared<Treemap>(
-      LayoutTreemap(std::move(top), total, width, height, nested, palette));
-  map->Folders = std::move(folders);
-  KeepNamedFolders(*map);
+  double known = 0;
+  if (shown->Class == ObjectClass::Folder) {
+    known = shown->Space(allocated);
+  } else {
+    for (const std::uint32_t i : scan.Others) known += PartOfRow(p, rows[i]).Size;
+  }
+  smallest = MapSmallestShown(known, width, height);
+  // Files listed but kept in no store (read from the disk, or the largest files) stand for
+  // themselves.
+  if (!stored) {
+    for (const auto& [row, size] : scan.Files) {
+      MapFile f;
+      f.Name = rows[row].Text;
+      f.Size = static_cast<std::uint64_t>(size);
+      f.Row = row + 1;
+      s->RowFiles.push_back(std::move(f));
+      s->Top.push_back({size, MapKind::File, static_cast<std::uint32_t>(s->RowFiles.size() - 1)});
+    }
+  }
+  for (const std::uint32_t ref : scan.Others) {
+    const RowPart part = PartOfRow(p, rows[ref]);
+    if (!(part.Size > 0)) continue;
+    s->Top.push_back({part.Size, MapKind::Row, ref});
+    if (part.Nests)
+      if (const std::uint32_t at = subtree(*part.Nests, true); at != kNoRect)
+        s->RowNests.emplace_back(ref, at);
+  }
+  if (shown->Class == ObjectClass::Folder) {
+    s->Total = shown->Space(allocated);
+    const bool filesListed = p.Listing().FirstChildNode == kNoNode || p.Toggles().ShowFiles;
+    if (stored) {
+      s->OwnFilesOf = subtree(*shown, false);
+    } else if (!filesListed && OwnFiles(*shown, allocated) > 0) {
+      // Without a store nor file rows, a folder's own files show as one block.
+      if (const std::uint32_t at = subtree(*shown, false); at != kNoRect)
+        s->Top.push_back({OwnFiles(*shown, allocated), MapKind::Files, at});
+    }
+  }
+  return s;
+}
+
+std::shared_ptr<const Treemap> MakeTreemap(MainPresenter& p, float width, float height) {
+  const std::shared_ptr<const MapSource> source = MakeMapSource(p, width, height);
+  if (!source) return nullptr;
+  TreemapPane& pane = p.MapPane();
+  if (!pane.Types) pane.Types = std::make_shared<FileTypes>();
+  auto map = std::make_shared<Treemap>(LayoutSource(*source, *pane.Types));
   map->Rects.shrink_to_fit();
   return map;
 }
 
-void UpdateTreemap(MainPresenter& p) {
-  TreemapPane& pane = p.MapPane();
-  pane.Highlight = kNoRect;
-  pane.Map.reset();
-  if (pane.Shown && pane.Width >= 1 && pane.Height >= 1)
-    pane.Map = MakeTreemap(p, pane.Width, pane.Height);
-  p.View().TreemapChanged();
+// Lays maps out on a thread of its own, one at a time: a newer map asked for replaces one
+// not yet begun and stops one under way (its result is dropped).
+class MapWorker {
+ public:
+  using Done = std::function<void(std::uint64_t, std::shared_ptr<const Treemap>)>;
+  MapWorker() : thread_([this] { Run(); }) {}
+  ~MapWorker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+      current_.fetch_add(1);
+    }
+    wake_.notify_one();
+    thread_.join();
+  }
+  MapWorker(const MapWorker&) = delete;
+  MapWorker& operator=(const MapWorker&) = delete;
+
+  void Start(std::uint64_t generation, std::shared_ptr<const MapSource> source, Done done) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      current_.store(generation);
+      job_ = std::move(source);
+      done_ = std::move(done);
+    }
+    wake_.notify_one();
+  }
+  // Stops the map under way, if any.
+  void Cancel(std::uint64_t generation) { current_.store(generation); }
+
+ private:
+  void Run() {
+    for (;;) {
+      std::shared_ptr<const MapSource> job;
+      Done done;
+      std::uint64_t generation = 0;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        wake_.wait(lock, [this] { return quit_ || job_; });
+        if (quit_) return;
+        job = std::move(job_);
+        job_.reset();
+        done = std::move(done_);
+        generation = current_.load();
+      }
+      auto map = std::make_shared<Treemap>(LayoutSource(*job, types_, &current_, generation));
+      map->Rects.shrink_to_fit();
+      job.reset();  // the copies and the stores they hold go with the worker's time
+      if (current_.load() == generation) done(generation, std::move(map));
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool quit_ = false;
+  std::shared_ptr<const MapSource> job_;
+  Done done_;
+  std::atomic<std::uint64_t> current_{0};
+  FileTypes types_;  // the worker thread's own
+  std::thread thread_;  // last: started once the rest is made
+};
+
+namespace {
+
+// Drops the map asked of the worker, if any.
+void CancelMap(TreemapPane& pane) {
+  ++pane.Generation;
+  pane.Pending = false;
+  if (pane.Worker) pane.Worker->Cancel(pane.Generation);
 }
+
+// Lays the map out again; keep leaves the map shown until the new one comes (a resize).
+void Relayout(MainPresenter& p, bool keep) {
+  TreemapPane& pane = p.MapPane();
+  CancelMap(pane);
+  pane.Highlight = kNoRect;
+  if (!keep) pane.Map.reset();
+  std::shared_ptr<const MapSource> source;
+  if (pane.Shown && pane.Width >= 1 && pane.Height >= 1)
+    source = MakeMapSource(p, pane.Width, pane.Height);
+  const std::shared_ptr<WindowQueue> queue = p.Queue();
+  if (!source || !queue || !queue->Connected()) {
+    if (!pane.Types) pane.Types = std::make_shared<FileTypes>();
+    pane.Map.reset();
+    if (source) {
+      auto map = std::make_shared<Treemap>(LayoutSource(*source, *pane.Types));
+      map->Rects.shrink_to_fit();
+      pane.Map = std::move(map);
+    }
+    p.View().TreemapChanged();
+    return;
+  }
+  if (!keep) p.View().TreemapChanged();
+  if (!pane.Worker) {
+    try {
+      pane.Worker = std::make_shared<MapWorker>();
+    } catch (const std::system_error&) {
+      // No thread to be had: laid out here.
+      if (!pane.Types) pane.Types = std::make_shared<FileTypes>();
+      auto map = std::make_shared<Treemap>(LayoutSource(*source, *pane.Types));
+      pane.Map = std::move(map);
+      p.View().TreemapChanged();
+      return;
+    }
+  }
+  pane.Pending = true;
+  MainPresenter* presenter = &p;
+  pane.Worker->Start(pane.Generation, std::move(source),
+                     [queue, presenter](std::uint64_t generation,
+                                        std::shared_ptr<const Treemap> map) {
+                       queue->Post([presenter, generation, map = std::move(map)]() mutable {
+                         TreemapPane& now = presenter->MapPane();
+                         if (now.Generation != generation || !now.Pending) return;
+                         now.Pending = false;
+                         now.Highlight = kNoRect;
+                         now.Map = std::move(map);
+                         presenter->View().TreemapChanged();
+                       });
+                     });
+}
+
+}  // namespace
+
+void UpdateTreemap(MainPresenter& p) { Relayout(p, false); }
 
 void ClearTreemap(MainPresenter& p) {
   TreemapPane& pane = p.MapPane();
+  CancelMap(pane);
   if (!pane.Map && pane.Highlight == kNoRect) return;
   pane.Map.reset();
   pane.Highlight = kNoRect;
+  p.View().TreemapChanged();
+}
+
+void SetMapColouring(MainPresenter& p, MapColouring colouring) {
+  TreemapPane& pane = p.MapPane();
+  if (pane.Colouring == colouring) return;
+  pane.Colouring = colouring;
+  p.View().TreemapChanged();
+}
+
+void SetMapHighlightType(MainPresenter& p, const MapTypeMark& mark) {
+  TreemapPane& pane = p.MapPane();
+  if (pane.Mark == mark) return;
+  pane.Mark = mark;
   p.View().TreemapChanged();
 }
 
@@ -200,14 +392,15 @@ void SetTreemapSplit(MainPresenter& p, double split) {
 void SetTreemapSize(MainPresenter& p, float width, float height) {
   TreemapPane& pane = p.MapPane();
   if (pane.Width == width && pane.Height == height && pane.Map) return;
+  const bool had = pane.Map != nullptr;
   pane.Width = width;
   pane.Height = height;
-  UpdateTreemap(p);
+  Relayout(p, had);
 }
 
 std::string MapDescription::Line() const {
   return (Name == "Files" ? "Files in " + Path : Name) + ", " + SizeText(Size) + ", " +
-         PercentText(Share) + "%";
+         PercentText(Share) + "%" + (Type.empty() ? "" : ", " + Type);
 }
 
 MapDescription DescribeMapRect(MainPresenter& p, std::uint32_t rect) {
@@ -231,6 +424,26 @@ MapDescription DescribeMapRect(MainPresenter& p, std::uint32_t rect) {
           listed && listed->Class == ObjectClass::Folder ? listed->Path() + row.Text : row.Text;
     }
     out.Name = out.Path;
+  } else if (r.Kind == MapKind::File) {
+    if (r.Ref >= pane.Map->Files.size()) return out;
+    const Treemap& map = *pane.Map;
+    const MapFile& f = map.Files[r.Ref];
+    if (const DiskObject* d = MapFolderIn(p, map, f.Folder)) {
+      out.Path = d->Path() + f.Name;
+    } else if (!f.Name.empty() && f.Name.front() == '/') {
+      out.Path = f.Name;  // a row of the largest files: its full path
+    } else {
+      const DiskObject* listed = ObjectOf(ex, p.SelectedNode());
+      out.Path =
+          listed && listed->Class == ObjectClass::Folder ? listed->Path() + f.Name : f.Name;
+    }
+    out.Name = out.Path;
+    out.Size = static_cast<double>(f.Size);
+    const std::string& key = f.Type < map.Keys.size() ? map.Keys[f.Type] : std::string();
+    const std::string& mime = f.Type < map.Mimes.size() ? map.Mimes[f.Type] : std::string();
+    out.Type = std::string(CategoryName(f.Category));
+    if (!mime.empty() || !key.empty())
+      out.Type += " (" + (mime.empty() ? "." + key : mime) + ")";
   } else if (const DiskObject* d = MapFolderIn(p, *pane.Map, r.Ref)) {
     out.Path = d->Path();
     out.Size = r.Kind == MapKind::Files ? OwnFiles(*d, allocated) : d->Space(allocated);
@@ -247,6 +460,15 @@ std::size_t MapRowOf(MainPresenter& p, std::uint32_t rect) {
   if (top == kNoRect) return 0;
   if (!pane.RowsShown) return pane.ShownRow;
   const MapRect& t = pane.Map->Rects[top];
+  if (t.Kind == MapKind::File && t.Ref < pane.Map->Files.size()) {
+    // A file of the shown folder: its own row when listed (from a row, or found by name).
+    const MapFile& f = pane.Map->Files[t.Ref];
+    if (f.Row) return f.Row <= p.List().Count() ? f.Row : 0;
+    const std::vector<ListRow>& rows = p.List().Rows();
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      if (IsFileTag(rows[i].Tag) && rows[i].Text == f.Name) return i + 1;
+    return 0;
+  }
   return t.Kind == MapKind::Row && t.Ref < p.List().Count() ? t.Ref + 1 : 0;
 }
 

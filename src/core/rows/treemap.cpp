@@ -155,7 +155,7 @@ Treemap LayoutTreemap(std::vector<MapItem> top, double total, float width, float
     map.Rects.push_back(r);
     const MapBox inner{p.Box.X + kMapFrame, p.Box.Y + kMapFrame, p.Box.W - 2 * kMapFrame,
                        p.Box.H - 2 * kMapFrame};
-    if (p.Item.Kind == MapKind::Files || !children || inner.W < kMapMinSide ||
+    if (p.Item.Kind == MapKind::Files || p.Item.Kind == MapKind::File || !children || inner.W < kMapMinSide ||
         inner.H < kMapMinSide)
       continue;
     kids.clear();
@@ -266,7 +266,8 @@ void KeepNamedFolders(Treemap& map) {
   std::vector<std::uint32_t> renumber(map.Folders.size(), kNoRect);
   std::vector<MapFolder> kept;
   for (MapRect& r : map.Rects) {
-    if (r.Kind == MapKind::Row || r.Ref >= map.Folders.size()) continue;
+    if (r.Kind == MapKind::Row || r.Kind == MapKind::File || r.Ref >= map.Folders.size())
+      continue;
     std::uint32_t& to = renumber[r.Ref];
     if (to == kNoRect) {
       to = static_cast<std::uint32_t>(kept.size());

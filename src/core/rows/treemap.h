@@ -1,9 +1,12 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <array>
 #include <functional>
+#include <string>
 #include <vector>
 
+#include "core/query/file_types.h"
 #include "core/tree/disk_model.h"
 
 namespace kestrum {
@@ -13,6 +16,7 @@ enum class MapKind : std::uint8_t {
   Row,     // a row of the list (Ref: its 0-based position); a folder row nests its folder
   Folder,  // a folder below the shown object (Ref: its entry in Treemap::Folders)
   Files,   // a folder's own files as one block of their total (Ref: the folder's entry)
+  File,    // one file (Ref: its entry in Treemap::Files)
 };
 
 // A folder the map names, found in the model without a tree node (most folders have none):
@@ -56,12 +60,31 @@ struct MapItem {
 // The children of a rectangle that is laid out, appended to out (in any order).
 using MapChildren = std::function<void(const MapRect& parent, std::vector<MapItem>& out)>;
 
+// A file the map shows as a rectangle of its own. It names its entry by the entry's position
+// in its drive's store (records never move) and by the folder it is in, never by a pointer,
+// so a map that outlives a change of the model names nothing rather than a freed entry; its
+// name, size and type are copied, so that a painter needs no model.
+struct MapFile {
+  std::string Name;  // the name in its folder; a list row's text when from a row
+  std::uint64_t Size = 0;  // the size it is laid out by (allocated space when that is shown)
+  std::uint64_t Position = ~std::uint64_t{0};  // its record in the folder's drive's store
+  std::uint32_t Folder = kNoRect;  // its folder in Treemap::Folders; kNoRect: none known
+  std::uint32_t Row = 0;           // the 1-based list row it came from; 0: from the store
+  std::uint32_t Type = 0;          // its index in Treemap::Keys
+  FileCategory Category = FileCategory::Other;
+};
+
 // The nested rectangles of one shown object.
 struct Treemap {
   float Width = 0, Height = 0;
   double Total = 0;  // the size the whole pane stands for
   std::vector<MapRect> Rects;
   std::vector<MapFolder> Folders;  // what the Folder and Files rectangles name
+  std::vector<MapFile> Files;      // what the File rectangles name
+  // The type keys and MIME types that MapFile::Type indexes ("" for none).
+  std::vector<std::string> Keys, Mimes;
+  // The bytes of the files shown, per category (the legend).
+  std::array<double, kFileCategories> CategoryBytes{};
 };
 
 // Drops the entries of Folders that no rectangle names, renumbering the Refs.

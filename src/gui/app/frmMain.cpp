@@ -271,6 +271,9 @@ void frmMain::BuildMenus() {
   });
   addAction(escape);
   BuildUserCommandEntries();
+  if (QMenu* view = MenuNamed("mnuView"))
+    for (QAction* a : treemap_->AddColourMenu(view, Action("mnuViewSep1")))
+      actions_[a->objectName().toStdString()] = a;
 }
 
 void frmMain::BuildUserCommandEntries() {

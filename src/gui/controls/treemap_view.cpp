@@ -1,6 +1,10 @@
 #include "gui/controls/treemap_view.h"
 
 #include <QAccessible>
+#include <QActionGroup>
+#include <QFontMetricsF>
+#include <QListWidget>
+#include <QMenu>
 #include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QKeyEvent>
@@ -35,6 +39,28 @@ constexpr int kDarkFrameLevels = 2;
 constexpr int kFramedSide = 10;
 // How much of its branch's hue a folder's own files keep over the grey.
 constexpr double kFilesTint = 0.3;
+// Coloured by type, folders are a neutral grey that frames the files' colours; files not
+// marked keep this much of their colour over the background.
+constexpr QRgb kNeutral = 0x9a9a9a;
+constexpr double kDimmed = 0.25;
+// A file's name and size are written on it from this size on (logical pixels), and the
+// legend's swatches are this wide.
+constexpr qreal kLabelWidth = 52, kLabelPad = 3;
+constexpr int kSwatch = 12;
+
+// Perceived lightness of c, 0..255.
+int Lightness(QRgb c) { return (qRed(c) * 299 + qGreen(c) * 587 + qBlue(c) * 114) / 1000; }
+
+// The categories shown, largest first, with their share of the pane.
+std::vector<std::pair<FileCategory, double>> LegendEntries(const Treemap& map) {
+  std::vector<std::pair<FileCategory, double>> out;
+  for (std::size_t c = 0; c < kFileCategories; ++c)
+    if (map.CategoryBytes[c] > 0 && map.Total > 0)
+      out.emplace_back(static_cast<FileCategory>(c), map.CategoryBytes[c] / map.Total);
+  std::stable_sort(out.begin(), out.end(),
+                   [](const auto& a, const auto& b) { return a.second > b.second; });
+  return out;
+}
 
 struct Surface {
   double X2 = 0, X1 = 0, Y2 = 0, Y1 = 0;  // z = X2 x^2 + X1 x + Y2 y^2 + Y1 y
@@ -96,12 +122,30 @@ TreemapView::~TreemapView() {
 }
 
 QImage TreemapView::Paint(const Treemap& map, QSize size, qreal dpr, QColor background,
-                          const std::atomic<int>* current, int generation) {
+                          const std::atomic<int>* current, int generation,
+                          const MapLook& look) {
   QImage img(size, QImage::Format_RGB32);
   if (img.isNull()) return img;
   img.setDevicePixelRatio(dpr);
   img.fill(background);
   const std::vector<std::uint32_t>& palette = MapPalette();
+  const auto& categories = CategoryPalette();
+  const bool byType = look.Colouring == MapColouring::FileType;
+  const bool marking = look.Mark.What != MapTypeMark::By::None;
+  const QRgb back = background.rgb();
+  // A rectangle's colour, and whether it is dimmed (a file not marked, or a folder while
+  // files are marked).
+  auto colourOf = [&](const MapRect& r, bool& dim) -> QRgb {
+    dim = false;
+    if (r.Kind == MapKind::File && r.Ref < map.Files.size()) {
+      const MapFile& f = map.Files[r.Ref];
+      dim = marking && !MapFileMarked(map, f, look.Mark);
+      return byType ? categories[static_cast<std::size_t>(f.Category)]
+                    : palette[r.Hue % palette.size()];
+    }
+    dim = marking;
+    return byType ? kNeutral : palette[r.Hue % palette.size()];
+  };
   std::vector<Surface> surfaces;  // of the rectangles on the way down, by depth
   const int w = size.width(), h = size.height();
   for (std::size_t i = 0; i < map.Rects.size(); ++i) {
@@ -113,7 +157,13 @@ QImage TreemapView::Paint(const Treemap& map, QSize size, qreal dpr, QColor back
     const int y0 = std::clamp(static_cast<int>(std::lround(r.Y * dpr)), 0, h);
     const int y1 = std::clamp(static_cast<int>(std::lround((r.Y + r.H) * dpr)), 0, h);
     if (x1 <= x0 || y1 <= y0) continue;
-    const QRgb base = palette[r.Hue % palette.size()];
+    bool dim = false;
+    QRgb base = colourOf(r, dim);
+    if (dim) base = Mix(base, back, kDimmed);
+    if (r.Kind == MapKind::File && dim) {
+      Fill(img, x0, y0, x1, y1, base);
+      continue;
+    }
     if (r.Kind == MapKind::Files) {
       // Flat and mostly grey, a trace of its branch's hue: files, not a folder.
       Fill(img, x0, y0, x1, y1, Mix(base, kMapFilesGrey, kFilesTint));
@@ -138,10 +188,33 @@ QImage TreemapView::Paint(const Treemap& map, QSize size, qreal dpr, QColor back
       Cushion(img, x0, y0, x1, y1, s, base);
     }
   }
+  if (!look.Labels || map.Files.empty()) return img;
+  // Names and sizes on the files that have room for two lines.
+  QPainter text(&img);
+  text.setFont(look.Font);
+  const QFontMetricsF metrics(look.Font);  // logical pixels, as the rectangles
+  const qreal line = metrics.height();
+  for (std::size_t i = 0; i < map.Rects.size(); ++i) {
+    if (current && (i & 1023) == 0 && current->load() != generation) return {};
+    const MapRect& r = map.Rects[i];
+    if (r.Kind != MapKind::File || r.W < kLabelWidth || r.H < 2 * line + 2 * kLabelPad) continue;
+    bool dim = false;
+    const QRgb base = colourOf(r, dim);
+    if (dim) continue;
+    const MapFile& f = map.Files[r.Ref];
+    const qreal room = r.W - 2 * kLabelPad;
+    text.setPen(Lightness(base) < 128 ? look.LightText : look.Text);
+    const QString name = metrics.elidedText(VisibleText(f.Name), Qt::ElideMiddle, room);
+    const QString size = metrics.elidedText(DisplayText(SizeText(static_cast<double>(f.Size))),
+                                            Qt::ElideRight, room);
+    text.drawText(QPointF(r.X + kLabelPad, r.Y + kLabelPad + metrics.ascent()), name);
+    text.drawText(QPointF(r.X + kLabelPad, r.Y + kLabelPad + line + metrics.ascent()), size);
+  }
   return img;
 }
 
 void TreemapView::MapChanged() {
+  UpdateLegend();
   if (!presenter_.MapPane().Map) {
     generation_->fetch_add(1);
     painted_.reset();
@@ -160,11 +233,15 @@ void TreemapView::StartPainting() {
   const QSize size(static_cast<int>(std::lround(map->Width * dpr)),
                    static_cast<int>(std::lround(map->Height * dpr)));
   const QColor background = palette().color(QPalette::Window);
+  MapLook look;
+  look.Colouring = presenter_.MapPane().Colouring;
+  look.Mark = presenter_.MapPane().Mark;
+  look.Font = font();
   QPointer<TreemapView> self(this);
   std::shared_ptr<std::atomic<int>> current = generation_;
   painter_.clear();
-  painter_.start([self, map, size, dpr, background, current, generation] {
-    QImage img = Paint(*map, size, dpr, background, current.get(), generation);
+  painter_.start([self, map, size, dpr, background, current, generation, look] {
+    QImage img = Paint(*map, size, dpr, background, current.get(), generation, look);
     if (img.isNull() || current->load() != generation) return;
     // Back on the window thread; dropped there when a newer map came meanwhile (or with the
     // view, whose destructor waits for this thread).
@@ -201,7 +278,8 @@ QString TreemapView::TooltipText(std::uint32_t rect) const {
   const MapDescription d = DescribeMapRect(presenter_, rect);
   const QString size = DisplayText(SizeText(d.Size) + ", " + PercentText(d.Share) + "%");
   if (d.Name == "Files") return "Files\n" + VisibleText(d.Path) + "\n" + size;
-  return VisibleText(d.Path) + "\n" + size;
+  const QString type = d.Type.empty() ? QString() : "\n" + DisplayText(d.Type);
+  return VisibleText(d.Path) + "\n" + size + type;
 }
 
 void TreemapView::paintEvent(QPaintEvent*) {
@@ -210,7 +288,8 @@ void TreemapView::paintEvent(QPaintEvent*) {
   if (image_.isNull()) return;
   const QSizeF logical = image_.deviceIndependentSize();
   // Stretched to the pane while the picture of a new size is painted.
-  p.drawImage(QRectF(QPointF(0, 0), logical.toSize() == size() ? logical : QSizeF(size())), image_);
+  const QSize room = MapRoom();
+  p.drawImage(QRectF(QPointF(0, 0), logical.toSize() == room ? logical : QSizeF(room)), image_);
   const TreemapPane& pane = presenter_.MapPane();
   if (pane.Map && pane.Map == painted_ && pane.Highlight < pane.Map->Rects.size()) {
     const MapRect& r = pane.Map->Rects[pane.Highlight];
@@ -229,7 +308,88 @@ void TreemapView::paintEvent(QPaintEvent*) {
 
 void TreemapView::resizeEvent(QResizeEvent* e) {
   QWidget::resizeEvent(e);
-  if (!isHidden()) SetTreemapSize(presenter_, width(), height());
+  UpdateLegend();
+  const QSize room = MapRoom();
+  if (!isHidden()) SetTreemapSize(presenter_, room.width(), room.height());
+}
+
+QSize TreemapView::MapRoom() const {
+  return legend_ && !legend_->isHidden() ? QSize(std::max(0, width() - legend_->width()), height())
+                                         : size();
+}
+
+QStringList TreemapView::LegendRows(const Treemap& map) {
+  QStringList out;
+  for (const auto& [category, share] : LegendEntries(map))
+    out << DisplayText(std::string(CategoryName(category)) + ", " + PercentText(share) + "%");
+  return out;
+}
+
+void TreemapView::UpdateLegend() {
+  const TreemapPane& pane = presenter_.MapPane();
+  if (byBranch_) byBranch_->setChecked(pane.Colouring == MapColouring::Branch);
+  if (byType_) byType_->setChecked(pane.Colouring == MapColouring::FileType);
+  const bool shown = pane.Colouring == MapColouring::FileType;
+  if (!legend_) {
+    if (!shown) return;
+    legend_ = new QListWidget(this);
+    legend_->setObjectName("TreemapLegend");
+    legend_->setAccessibleName("Treemap legend");
+    legend_->setSelectionMode(QAbstractItemView::NoSelection);
+    legend_->setFocusPolicy(Qt::TabFocus);
+    legend_->setFrameShape(QFrame::NoFrame);
+    legend_->hide();
+  }
+  const int w = std::min(width() / 3, legend_->fontMetrics().horizontalAdvance(
+                                          "Source and text, 100.0%") + kSwatch + 32);
+  const bool wasShown = !legend_->isHidden();
+  legend_->setGeometry(width() - w, 0, w, height());
+  legend_->setVisible(shown);
+  if (shown && pane.Map) {
+    const auto entries = LegendEntries(*pane.Map);
+    const QStringList rows = LegendRows(*pane.Map);
+    legend_->clear();
+    for (int i = 0; i < rows.size(); ++i) {
+      QPixmap swatch(kSwatch, kSwatch);
+      swatch.fill(QColor::fromRgb(
+          CategoryPalette()[static_cast<std::size_t>(entries[static_cast<std::size_t>(i)].first)]));
+      auto* item = new QListWidgetItem(QIcon(swatch), rows[i], legend_);
+      item->setData(Qt::AccessibleTextRole, rows[i]);
+    }
+  } else if (!pane.Pending) {
+    legend_->clear();
+  }
+  // The map's room changed with the legend: laid out again for it.
+  if (wasShown != shown && !isHidden()) {
+    const QSize room = MapRoom();
+    SetTreemapSize(presenter_, room.width(), room.height());
+  }
+}
+
+QList<QAction*> TreemapView::AddColourMenu(QMenu* view, QAction* before) {
+  auto* menu = new QMenu("Co&lour By", view);
+  menu->setObjectName("mnuViewColourBy");
+  menu->menuAction()->setObjectName("mnuViewColourBy");
+  view->insertMenu(before, menu);
+  auto* group = new QActionGroup(menu);
+  byBranch_ = menu->addAction("&Branch");
+  byBranch_->setObjectName("mnuViewColourBranch");
+  byType_ = menu->addAction("File &Type");
+  byType_->setObjectName("mnuViewColourType");
+  for (QAction* a : {byBranch_, byType_}) {
+    a->setCheckable(true);
+    group->addAction(a);
+  }
+  connect(byBranch_, &QAction::triggered, this, [this] {
+    SetMapColouring(presenter_, MapColouring::Branch);
+    presenter_.KeepSettings();
+  });
+  connect(byType_, &QAction::triggered, this, [this] {
+    SetMapColouring(presenter_, MapColouring::FileType);
+    presenter_.KeepSettings();
+  });
+  UpdateLegend();
+  return {byBranch_, byType_};
 }
 
 void TreemapView::changeEvent(QEvent* e) {

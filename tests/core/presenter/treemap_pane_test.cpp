@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <map>
 
@@ -52,21 +54,23 @@ struct TreemapPaneTest : ::testing::Test {
 TEST_F(TreemapPaneTest, ShowsWhatTheListShowsAndNothingWhenHidden) {
   const std::string root = w.drivePath + "/";
   w.TreeClick(w.RootFolderNode());
-  // Subfolders by size, then the folder's own files as one block; no area for the empty
-  // folder or the largest-files folder.
-  EXPECT_EQ(TopNames(), (std::vector<std::string>{root + "big/", root + "mid/", "Files"}));
+  // Subfolders and the folder's own files, each file its own rectangle, by size; no area for
+  // the empty folder or the largest-files folder. Listed or not, the files come from the
+  // drive's store.
+  const std::vector<std::string> all{root + "big/", root + "mid/", root + "b.bin", root + "a.txt"};
+  EXPECT_EQ(TopNames(), all);
   EXPECT_EQ(Map()->Total, 80000);
   EXPECT_EQ(DescribeMapRect(*w.p, 0).Line(), root + "big/, 58.59 kb, 75.0%");
-  // With "Show Files", the file rows one by one.
   w.p->tbToolBar_ButtonClick("Files");
-  EXPECT_EQ(TopNames(), (std::vector<std::string>{root + "big/", root + "mid/", root + "b.bin",
-                                                  root + "a.txt"}));
-  // A name counted elsewhere takes no area.
-  ListRow* b = w.p->List().Item(w.RowOf("b.bin"));
-  b->CountedElsewhere = true;
+  EXPECT_EQ(TopNames(), all);
+  // A file trashed or deleted leaves the map at once; the folder's total stays the scan's.
+  std::uint32_t bin = 0;
+  while (bin < Map()->Rects.size() && DescribeMapRect(*w.p, bin).Name != root + "b.bin") ++bin;
+  ASSERT_EQ(Map()->Rects.at(bin).Kind, MapKind::File);
+  w.drive->Drive().Files->SetGone(Map()->Files[Map()->Rects[bin].Ref].Position);
   UpdateTreemap(*w.p);
-  EXPECT_EQ(TopNames().size(), 3u);
-  b->CountedElsewhere = false;
+  EXPECT_EQ(TopNames(), (std::vector<std::string>{root + "big/", root + "mid/", root + "a.txt"}));
+  EXPECT_EQ(Map()->Total, 80000);
   // Allocated sizes: whole blocks.
   w.p->tbToolBar_ButtonClick("Allocated");
   EXPECT_EQ(std::fmod(Map()->Total, 4096), 0);
@@ -92,7 +96,7 @@ TEST_F(TreemapPaneTest, ShowsWhatTheListShowsAndNothingWhenHidden) {
   const double before = Map()->Total;
   w.Ex().RemoveNode(w.Child(w.RootFolderNode(), "big"));
   w.p->Relist();
-  EXPECT_EQ(TopNames(), (std::vector<std::string>{root + "mid/", root + "b.bin", root + "a.txt"}));
+  EXPECT_EQ(TopNames(), (std::vector<std::string>{root + "mid/", root + "a.txt"}));
   EXPECT_EQ(Map()->Total, before);
 
   w.p->MenuClick("mnuViewTreemap");
@@ -117,7 +121,11 @@ TEST_F(TreemapPaneTest, ClicksSelectTheRowThatOwnsThePointInProportionToSize) {
       const std::size_t row = SelectedRow();
       ASSERT_EQ(row, MapRowOf(*w.p, hit));
       const MapRect& top = Map()->Rects[MapTopOf(*Map(), hit)];
-      ASSERT_EQ(row, top.Ref + 1);
+      // A file's rectangle selects its row, found by its name.
+      if (top.Kind == MapKind::File)
+        ASSERT_EQ(w.List().Rows()[row - 1].Text, Map()->Files[top.Ref].Name);
+      else
+        ASSERT_EQ(row, top.Ref + 1);
       ++hits[row];
     }
   }
@@ -138,7 +146,7 @@ TEST_F(TreemapPaneTest, DoubleAndRightClicksAndTheKeyboard) {
   std::uint32_t inner = 1;
   while (inner < Map()->Rects[0].End && Map()->Rects[inner].Kind != MapKind::Folder) ++inner;
   ASSERT_LT(inner, Map()->Rects[0].End);
-  EXPECT_EQ(Map()->Rects[1].Kind, MapKind::Files);
+  EXPECT_EQ(Map()->Rects[1].Kind, MapKind::File);
   const MapRect in = Map()->Rects[inner];
   TreemapDoubleClick(*w.p, in.X + 2 + kMapFrame, in.Y + 2 + kMapFrame);
   EXPECT_EQ(w.Object(w.p->SelectedNode())->Path(), w.drivePath + "/big/inner/");
@@ -156,8 +164,9 @@ TEST_F(TreemapPaneTest, DoubleAndRightClicksAndTheKeyboard) {
   TreemapKey(*w.p, MapKey::Right);
   EXPECT_EQ(pane.Highlight, 0u);
   TreemapKey(*w.p, MapKey::Right);
-  EXPECT_EQ(DescribeMapRect(*w.p, pane.Highlight).Name, w.drivePath + "/mid/");
-  EXPECT_EQ(SelectedRow(), w.RowOf("mid"));
+  ASSERT_NE(pane.Highlight, 0u);
+  EXPECT_EQ(Map()->Rects[pane.Highlight].Parent, kNoRect);
+  EXPECT_EQ(SelectedRow(), MapRowOf(*w.p, pane.Highlight));
   TreemapKey(*w.p, MapKey::Left);
   EXPECT_EQ(pane.Highlight, 0u);
   TreemapKey(*w.p, MapKey::Enter);
@@ -200,6 +209,15 @@ TEST(TreemapSettingsTest, MissingOrGarbledValuesFallBackToHidden) {
       {nullptr, nullptr, {false, 0.4}}, {"1", "0.25", {true, 0.25}}, {"0", "0.95", {false, 0.9}},
       {"yes\n", "abc", {false, 0.4}},   {"", "nan", {false, 0.4}},   {"true", "0.5x", {true, 0.4}},
   };
+  // The colouring by its word; anything else is by branch.
+  for (const auto& [word, want] : {std::pair{"type", MapColouring::FileType},
+                                   {"branch", MapColouring::Branch}, {"Type", MapColouring::Branch}}) {
+    IniFile ini;
+    ini.Set("Settings", "TreemapColour", word);
+    EXPECT_EQ(ReadTreemapSettings(ini).Colouring, want) << word;
+    WriteTreemapSettings(ini, {false, 0.4, want});
+    EXPECT_EQ(ReadTreemapSettings(ini).Colouring, want) << word;
+  }
   for (const auto& c : cases) {
     IniFile ini;
     if (c.shown) ini.Set("Settings", "Treemap", c.shown);
@@ -209,6 +227,109 @@ TEST(TreemapSettingsTest, MissingOrGarbledValuesFallBackToHidden) {
   IniFile ini;
   WriteTreemapSettings(ini, {true, 0.3});
   EXPECT_EQ(ReadTreemapSettings(ini), (TreemapSettings{true, 0.3}));
+}
+
+// A tree whose files have types known from their endings, and an executable without one.
+void MakeTypedDrive(const TempDir& dir, const std::string&) {
+  dir.Write("drive/clip.mp4", std::string(30000, 'v'));
+  dir.Write("drive/song.ogg", std::string(12000, 'a'));
+  dir.Write("drive/pics/a.png", std::string(20000, 'p'));
+  dir.Write("drive/pics/b.PNG", std::string(10000, 'p'));
+  dir.Write("drive/pics/deep/c.jpeg", std::string(8000, 'p'));
+  dir.Write("drive/notes.txt", std::string(6000, 't'));
+  dir.Write("drive/tool", std::string(4000, 'x'));
+  ::chmod((dir.Path() + "/drive/tool").c_str(), 0755);
+}
+
+struct TreemapTypesTest : ::testing::Test {
+  ListingWorld w{MakeTypedDrive};
+  TreemapTypesTest() {
+    SetTreemapSize(*w.p, 600, 300);
+    SetTreemapShown(*w.p, true);
+    w.TreeClick(w.RootFolderNode());
+  }
+  const Treemap& Map() { return *w.p->MapPane().Map; }
+  // The names of the files the map shows, each with its category, in order of rectangles.
+  std::map<std::string, FileCategory> Files() {
+    std::map<std::string, FileCategory> out;
+    for (const MapRect& r : Map().Rects)
+      if (r.Kind == MapKind::File) out[Map().Files[r.Ref].Name] = Map().Files[r.Ref].Category;
+    return out;
+  }
+};
+
+TEST_F(TreemapTypesTest, EveryFileIsARectangleOfItsCategoryWithItsTypeSaid) {
+  using C = FileCategory;
+  const std::map<std::string, FileCategory> want{
+      {"clip.mp4", C::Video},   {"song.ogg", C::Audio},  {"a.png", C::Images}, {"b.PNG", C::Images},
+      {"c.jpeg", C::Images},    {"notes.txt", C::SourceText}, {"tool", C::Programs}};
+  EXPECT_EQ(Files(), want);
+  // The legend's bytes: what is shown of each category.
+  EXPECT_EQ(Map().CategoryBytes[static_cast<std::size_t>(C::Images)], 38000);
+  EXPECT_EQ(Map().CategoryBytes[static_cast<std::size_t>(C::Video)], 30000);
+  // A file's description: path, size, share, category and MIME type.
+  for (std::uint32_t i = 0; i < Map().Rects.size(); ++i) {
+    if (Map().Rects[i].Kind != MapKind::File || Map().Files[Map().Rects[i].Ref].Name != "clip.mp4")
+      continue;
+    const MapDescription d = DescribeMapRect(*w.p, i);
+    EXPECT_EQ(d.Path, w.drivePath + "/clip.mp4");
+    EXPECT_EQ(d.Size, 30000);
+    EXPECT_EQ(d.Type, "Video (video/mp4)");
+    EXPECT_NE(d.Line().find("Video (video/mp4)"), std::string::npos);
+  }
+}
+
+TEST_F(TreemapTypesTest, AMarkOfACategoryOrAnEndingTakesInItsFilesOnly) {
+  using By = MapTypeMark::By;
+  const struct {
+    MapTypeMark mark;
+    std::vector<std::string> marked;
+  } cases[] = {
+      {{}, {"a.png", "b.PNG", "c.jpeg", "clip.mp4", "notes.txt", "song.ogg", "tool"}},
+      {{By::Category, FileCategory::Images, ""}, {"a.png", "b.PNG", "c.jpeg"}},
+      {{By::Key, FileCategory::Other, "png"}, {"a.png", "b.PNG"}},  // the key is lowercased
+      {{By::Key, FileCategory::Other, "jpeg"}, {"c.jpeg"}},
+      {{By::Category, FileCategory::Archives, ""}, {}},
+  };
+  for (const auto& c : cases) {
+    SetMapHighlightType(*w.p, c.mark);
+    EXPECT_EQ(w.p->MapPane().Mark, c.mark);
+    std::vector<std::string> marked;
+    for (const auto& [name, category] : Files()) {
+      for (const MapFile& f : Map().Files)
+        if (f.Name == name && MapFileMarked(Map(), f, w.p->MapPane().Mark)) marked.push_back(name);
+    }
+    EXPECT_EQ(marked, c.marked) << c.mark.Key;
+  }
+  // The mark outlives a new layout; colouring repaints and keeps the map.
+  const Treemap* before = &Map();
+  SetMapColouring(*w.p, MapColouring::FileType);
+  EXPECT_EQ(&Map(), before);
+  UpdateTreemap(*w.p);
+  EXPECT_EQ(w.p->MapPane().Mark.What, By::Category);
+}
+
+TEST_F(TreemapTypesTest, OffTheWindowThreadOnlyTheNewestMapIsShown) {
+  TreemapPane& pane = w.p->MapPane();
+  w.p->Queue()->Connect([this](std::function<void()> task) { w.tasks.Post(std::move(task)); });
+  UpdateTreemap(*w.p);
+  EXPECT_TRUE(pane.Pending);
+  EXPECT_EQ(pane.Map, nullptr);
+  // Asked again before the first came back: the first is dropped, the second shown. The
+  // model may change meanwhile: the worker reads copies and the store.
+  SetTreemapSize(*w.p, 500, 250);
+  w.Ex().RemoveNode(w.Child(w.RootFolderNode(), "pics"));
+  w.tasks.RunWhile([&] { return pane.Pending; });
+  ASSERT_NE(pane.Map, nullptr);
+  EXPECT_EQ(pane.Map->Width, 500);
+  EXPECT_EQ(Files().count("clip.mp4"), 1u);
+  // A listing cleared stops the map under way; none comes.
+  UpdateTreemap(*w.p);
+  ClearTreemap(*w.p);
+  EXPECT_FALSE(pane.Pending);
+  w.tasks.RunPending();
+  EXPECT_EQ(pane.Map, nullptr);
+  w.p->Queue()->Disconnect();
 }
 
 }  // namespace
