@@ -401,6 +401,9 @@ class TestListWindow : public QObject {
     // Screen readers read the cells through the model.
     QCOMPARE(t->model()->index(t->indexOfTopLevelItem(images), 0).data().toString(),
              QString("Images"));
+    // Choosing a row marks its files on the map.
+    t->setCurrentItem(images->child(0));
+    QCOMPARE(f.w->Presenter().MapPane().Mark.Key, std::string("png"));
     // A row's files, listed in the results folder.
     f.w->Types()->ListFiles(images->child(0));
     QTRY_VERIFY_WITH_TIMEOUT(!f.w->Presenter().Slot().Busy(), 10000);

@@ -4,6 +4,7 @@
 
 #include "core/presenter/main_presenter.h"
 #include "core/presenter/search_results.h"
+#include "core/presenter/treemap_pane.h"
 #include "core/tree/disk_model.h"
 
 namespace kestrum {
@@ -72,6 +73,7 @@ void SetTypesShown(MainPresenter& p, bool shown) {
   ++pane.Generation;
   pane.Counter.reset();
   pane.Counts.reset();
+  MarkTypeOnMap(p, nullptr);
   Changed(p);
 }
 
@@ -136,6 +138,18 @@ void StepTypesPane(MainPresenter& p, std::uint64_t generation) {
   pane.Counter.reset();
   pane.Message = pane.Counts->Files == 0 ? "No files were found here." : "";
   Changed(p);
+}
+
+void MarkTypeOnMap(MainPresenter& p, const TypeRow* row) {
+  MapTypeMark mark;
+  if (row && row->IsCategory) {
+    mark.What = MapTypeMark::By::Category;
+    mark.Category = row->Category;
+  } else if (row) {
+    mark.What = MapTypeMark::By::Key;
+    mark.Key = row->Key;
+  }
+  SetMapHighlightType(p, mark);
 }
 
 void ListFilesOfType(MainPresenter& p, const TypeRow& row) {

@@ -62,6 +62,9 @@ void UpdateTypesPane(MainPresenter& p);
 // end at once when the window's queue is not connected). Window thread.
 void StepTypesPane(MainPresenter& p, std::uint64_t generation);
 
+// Marks the files of a row's type on the treemap, dimming the others (null: no mark).
+void MarkTypeOnMap(MainPresenter& p, const TypeRow* row);
+
 // The files of a row's type under the folder counted, largest first, as the results folder.
 void ListFilesOfType(MainPresenter& p, const TypeRow& row);
 

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QMenu>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "core/rows/list_cells.h"
@@ -57,6 +58,12 @@ TypesView::TypesView(MainPresenter& presenter, QWidget* parent)
   table_->setAlternatingRowColors(true);
   table_->setSortingEnabled(true);
   table_->header()->setStretchLastSection(true);
+  // Choosing a row marks its files on the treemap.
+  connect(table_, &QTreeWidget::itemSelectionChanged, this, [this] {
+    const QList<QTreeWidgetItem*> chosen = table_->selectedItems();
+    const int row = chosen.isEmpty() ? -1 : RowOf(chosen.front());
+    MarkTypeOnMap(presenter_, row < 0 ? nullptr : &rows_[static_cast<std::size_t>(row)]);
+  });
   connect(table_, &QTreeWidget::itemActivated, this,
           [this](QTreeWidgetItem* item, int) { ListFiles(item); });
   table_->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -99,7 +106,12 @@ void TypesView::Refresh() {
   table_->setVisible(pane.Message.empty());
   table_->setUpdatesEnabled(false);
   table_->setSortingEnabled(false);
-  table_->clear();
+  {
+    // The rows go: so does the mark of the one chosen.
+    const QSignalBlocker quiet(table_);
+    table_->clear();
+  }
+  MarkTypeOnMap(presenter_, nullptr);
   QList<QTreeWidgetItem*> tops;
   TypeItem* category = nullptr;
   for (std::size_t i = 0; i < rows_.size(); ++i) {
@@ -128,8 +140,6 @@ void TypesView::Refresh() {
   if (table_->header()->sortIndicatorSection() < 0 || rows_.empty())
     table_->sortByColumn(kSize, Qt::DescendingOrder);
   table_->setUpdatesEnabled(true);
-  if (table_->topLevelItemCount() > 0 && !table_->currentItem())
-    table_->setCurrentItem(table_->topLevelItem(0));
   table_->resizeColumnToContents(kType);
 }
 
