@@ -22,7 +22,6 @@
 #include <QStyleFactory>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -34,49 +33,11 @@
 #include "core/presenter/treemap_pane.h"
 #include "gui/app/frmMain.h"
 #include "support/test_support.h"
+#include "timed_app.h"
 
 using namespace kestrum;
 
 namespace {
-
-// The calling thread's processor time, in milliseconds.
-double ThreadCpuMs() {
-  timespec ts{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
-}
-
-// Times every event the window thread handles while Timing is set; the longest is kept, by
-// the clock (which counts time the thread waited for a processor on a busy machine too) and
-// by the thread's own processor time.
-class TimedApp : public QApplication {
- public:
-  using QApplication::QApplication;
-  bool Timing = false;
-  double Longest = 0;
-  double LongestCpu = 0;  // the same, counting only the thread's own running time
-  std::string What;  // the longest event's receiver and type
-  bool notify(QObject* to, QEvent* e) override {
-    if (!Timing || depth_ > 0) return QApplication::notify(to, e);
-    ++depth_;
-    QElapsedTimer t;
-    t.start();
-    const double cpu0 = ThreadCpuMs();
-    const int type = e->type();  // e may be gone after it is handled
-    const char* kind = to->metaObject()->className();
-    const bool done = QApplication::notify(to, e);
-    LongestCpu = std::max(LongestCpu, ThreadCpuMs() - cpu0);
-    if (t.nsecsElapsed() / 1e6 > Longest) {
-      Longest = t.nsecsElapsed() / 1e6;
-      What = std::string(kind) + " event " + std::to_string(type);
-    }
-    --depth_;
-    return done;
-  }
-
- private:
-  int depth_ = 0;
-};
 
 void Settle(int ms) {
   QEventLoop loop;

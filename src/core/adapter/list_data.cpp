@@ -1,5 +1,8 @@
 #include "core/adapter/list_data.h"
 
+#include <system_error>
+#include <thread>
+
 #include <algorithm>
 
 #include "core/adapter/explorer.h"
@@ -39,14 +42,33 @@ std::size_t ListData::Add(ListRow row) {
   return rows_.size();
 }
 
+namespace {
+
+// Rows of a large listing are freed on a thread of their own: a few hundred thousand rows of
+// several texts each take tens of milliseconds to free, which the window thread must not wait.
+void Drop(std::vector<ListRow>&& rows) {
+  constexpr std::size_t kFreedAside = 20000;
+  if (rows.size() < kFreedAside) return;
+  try {
+    std::thread([gone = std::move(rows)]() mutable { std::vector<ListRow>().swap(gone); })
+        .detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: rows are freed here when the caller lets go of them.
+  }
+}
+
+}  // namespace
+
 void ListData::Clear() {
   if (observer_) observer_->ListAboutToBeReset();
+  Drop(std::move(rows_));
   rows_.clear();
   if (observer_) observer_->ListReset();
 }
 
 void ListData::Assign(std::vector<ListRow> rows) {
   if (observer_) observer_->ListAboutToBeReset();
+  Drop(std::move(rows_));
   rows_ = std::move(rows);
   sorted_ = false;
   if (observer_) observer_->ListReset();

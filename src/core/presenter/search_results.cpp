@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <memory>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -290,7 +292,15 @@ std::string StartPath(const DiskObject* start) {
 void ShowResults(MainPresenter& p, std::shared_ptr<const FileListing> listing) {
   DiskObject& results = ResultsFolder(p);
   const ListedOrder order = listing->Order;
+  std::shared_ptr<const FileListing> old = std::move(results.DriveForChange().Listed);
   results.DriveForChange().Listed = std::move(listing);
+  // A listing of many files takes a while to free: not on the window thread.
+  if (old && old.use_count() == 1 && old->Files.size() > 20000) {
+    try {
+      std::thread([gone = std::move(old)]() mutable { gone.reset(); }).detach();
+    } catch (const std::system_error&) {
+    }
+  }
   ListingState& st = p.Listing();
   st.SuffixSort = false;
   st.PaddedSizeSort = order == ListedOrder::BySize;

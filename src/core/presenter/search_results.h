@@ -14,7 +14,7 @@ class MainPresenter;
 // The results folder lists at most this many files: the first ones in the search's order
 // (the largest, unless it asked for the newest or oldest). The status line still counts every
 // match.
-inline constexpr std::size_t kListedBound = 200000;
+inline constexpr std::size_t kListedBound = 100000;
 
 // What the Find dialog asks, as the user typed it.
 struct SearchForm {
