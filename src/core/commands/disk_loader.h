@@ -92,6 +92,10 @@ class DiskLoader {
   std::function<void(const DiskObject&)> AfterFolder;
   // How the next command's scans count files with several names.
   HardLinkRule Links = HardLinkRule::Once;
+  // What the next command's scans leave out, and whether they cross into file systems
+  // mounted below their folders.
+  std::shared_ptr<const ExcludeRules> Excludes;
+  bool CrossFileSystems = false;
 
  private:
   // What the worker knows of one drive: a copy taken on the window thread.
@@ -100,6 +104,8 @@ class DiskLoader {
     std::string Path, RootFolder, Label, SubClass;
     bool Entry = false;
     HardLinkRule Links = HardLinkRule::Once;
+    std::shared_ptr<const ExcludeRules> Excludes;
+    bool Cross = false;
   };
   static Plan PlanOf(DiskObject* d);
   bool Ready(const Plan& p) const;
