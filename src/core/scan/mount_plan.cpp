@@ -1,6 +1,10 @@
 #include "core/scan/mount_plan.h"
 
+#include <stdlib.h>
+
 #include <array>
+#include <cstdlib>
+#include <memory>
 
 namespace kestrum {
 
@@ -26,11 +30,14 @@ bool IsKernelFileSystem(std::string_view type) {
 
 std::shared_ptr<const MountPlan> MountPlan::FromTable(const std::vector<MountEntry>& table,
                                                       const std::string& root, dev_t rootDev,
-                                                      bool cross) {
+                                                      bool cross, const std::string& walkRoot) {
   std::shared_ptr<MountPlan> plan(new MountPlan());
   plan->cross_ = cross;
   std::string top = root.empty() ? std::string("/") : root;
   if (top.back() != '/') top += '/';
+  std::string walkTop = walkRoot.empty() ? top : walkRoot;
+  if (walkTop.back() != '/') walkTop += '/';
+  plan->walkRootSize_ = walkTop.size();
   // The file systems counted so far: the root's, known by its device and by the device the
   // table gives the mount that holds it.
   std::unordered_set<unsigned long> counted{static_cast<unsigned long>(rootDev)};
@@ -61,7 +68,7 @@ std::shared_ptr<const MountPlan> MountPlan::FromTable(const std::vector<MountEnt
       d = Decision::Mount;
     }
     plan->names_.insert(t.substr(t.rfind('/') + 1));
-    plan->targets_[t] = d;
+    plan->targets_[t.substr(top.size())] = d;
   }
   return plan;
 }
@@ -71,13 +78,17 @@ std::shared_ptr<const MountPlan> MountPlan::ForScan(const std::string& root, dev
   int error = 0;
   const std::vector<MountEntry> table = ReadMountTable("/proc/self/mountinfo", &error);
   if (table.empty()) return nullptr;
-  return FromTable(table, root, rootDev, cross);
+  // The table names mount points by their real paths.
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(root.c_str(), nullptr), &std::free);
+  if (!real) return nullptr;
+  return FromTable(table, real.get(), rootDev, cross, root);
 }
 
 MountPlan::Decision MountPlan::At(std::string_view folderPath, std::string_view name,
                                   std::string& scratch) const {
-  if (names_.find(name) == names_.end()) return Decision::None;
-  scratch.assign(folderPath).append(name);
+  if (names_.find(name) == names_.end() || folderPath.size() < walkRootSize_)
+    return Decision::None;
+  scratch.assign(folderPath.substr(walkRootSize_)).append(name);
   const auto it = targets_.find(std::string_view(scratch));
   return it == targets_.end() ? Decision::None : it->second;
 }

@@ -27,16 +27,18 @@ class MountPlan {
   enum class Decision : std::uint8_t { None, Enter, Mount, Kernel, Bind };
 
   // The plan for a scan of root (a path ending in "/", whose device is rootDev) from the
-  // table's entries in their mount order.
+  // table's entries in their mount order. The table names mount points by their real paths;
+  // walkRoot is root as the walk spells it (through a link, say), "" when the same.
   static std::shared_ptr<const MountPlan> FromTable(const std::vector<MountEntry>& table,
                                                     const std::string& root, dev_t rootDev,
-                                                    bool cross);
+                                                    bool cross, const std::string& walkRoot = "");
   // From /proc/self/mountinfo; null when it cannot be read (the walk then treats every change
   // of device as a mount point, as it always did).
   static std::shared_ptr<const MountPlan> ForScan(const std::string& root, dev_t rootDev,
                                                   bool cross);
 
-  // The decision for the folder name in the folder whose path (ending in "/") is folderPath.
+  // The decision for the folder name in the folder whose path (ending in "/", beginning with
+  // the walk's root) is folderPath.
   Decision At(std::string_view folderPath, std::string_view name, std::string& scratch) const;
   bool Cross() const { return cross_; }
   // No mount point lies below the folder: At always gives None.
@@ -51,6 +53,7 @@ class MountPlan {
   std::unordered_map<std::string, Decision, Hash, std::equal_to<>> targets_;
   // The last components of the targets: most folders are told apart by their name alone.
   std::unordered_set<std::string, Hash, std::equal_to<>> names_;
+  std::size_t walkRootSize_ = 0;  // targets_ are kept relative to the root
   bool cross_ = false;
 };
 

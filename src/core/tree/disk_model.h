@@ -250,8 +250,8 @@ struct DiskObject {
   // Drive only: the table the window changes, copied first when a listing still holds it.
   HardLinkTable& HardLinksForChange();
   // Drive only: takes over the folders, largest files, hard-link table, largest-files folder,
-  // Smallest, SmallestIndex, DeepestLevel and LinkRule of result (a detached drive object that a
-  // scan filled), dropping those of the last scan. The root folder's Parent is pointed at this
+  // Smallest, SmallestIndex, DeepestLevel, LinkRule, ExcludeLines and CrossFileSystems of result
+  // (a detached drive object that a scan filled), dropping those of the last scan. The root folder's Parent is pointed at this
   // drive. result is left without a scan.
   void AdoptScan(DiskObject& result);
 
