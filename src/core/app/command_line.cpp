@@ -3,9 +3,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string_view>
 #include <utility>
@@ -14,6 +17,49 @@
 #include "kestrum_version.h"
 
 namespace kestrum {
+
+std::optional<std::vector<ExcludeRule>> CommandLineExcludes(const CommandLine& line,
+                                                            std::string& error) {
+  std::vector<ExcludeRule> rules;
+  const auto add = [&rules](std::string pattern) {
+    ExcludeRule r;
+    r.Pattern = std::move(pattern);
+    rules.push_back(std::move(r));
+  };
+  for (const std::string& p : line.Excludes) add(p);
+  for (const std::string& file : line.ExcludeFiles) {
+    std::FILE* f = std::fopen(file.c_str(), "rb");
+    if (!f) {
+      error = "cannot read " + file + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed) {
+      error = "cannot read " + file;
+      return std::nullopt;
+    }
+    std::size_t at = 0;
+    while (at < text.size()) {
+      std::size_t end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      std::string pattern = text.substr(at, end - at);
+      if (!pattern.empty() && pattern.back() == '\r') pattern.pop_back();
+      if (!pattern.empty()) add(std::move(pattern));
+      at = end + 1;
+    }
+  }
+  if (line.ExcludeCaches) {
+    ExcludeRule r;
+    r.What = ExcludeRule::Kind::Caches;
+    rules.push_back(r);
+  }
+  return rules;
+}
 
 bool IsExistingFolder(const std::string& path) {
   if (path.empty() || path.find('\0') != std::string::npos) return false;
@@ -122,6 +168,28 @@ Outcome TakeHardLinks(Reading& r, const std::string* rule) {
   return {};
 }
 
+Outcome TakeExclude(Reading& r, const std::string* pattern) {
+  if (!pattern || pattern->empty()) return "--exclude needs a pattern";
+  r.Line.Excludes.push_back(*pattern);
+  return {};
+}
+
+Outcome TakeExcludeFrom(Reading& r, const std::string* file) {
+  if (!file || file->empty()) return "--exclude-from needs a file";
+  r.Line.ExcludeFiles.push_back(*file);
+  return {};
+}
+
+Outcome TakeExcludeCaches(Reading& r, const std::string*) {
+  r.Line.ExcludeCaches = true;
+  return {};
+}
+
+Outcome TakeCross(Reading& r, const std::string*) {
+  r.Line.CrossFileSystems = true;
+  return {};
+}
+
 // --find and the options that narrow what it finds.
 Outcome TakeFind(Reading& r, const std::string* text) {
   const bool again = r.Find;
@@ -204,6 +272,11 @@ const Option kOptions[] = {
     {{"--threads"}, true, kReportFolder | kExport | kFind | kCompare, TakeThreads, true},
     {{"--hard-links"}, true, kReportFolder | kReportImports | kCompare, TakeHardLinks, true},
     {{"--compare"}, true, kCompare, TakeCompare},
+    {{"--exclude"}, true, kReportFolder | kExport | kFind, TakeExclude, true},
+    {{"--exclude-from"}, true, kReportFolder | kExport | kFind, TakeExcludeFrom, true},
+    {{"--exclude-caches"}, false, kReportFolder | kExport | kFind, TakeExcludeCaches,
+     true},
+    {{"--cross-file-systems"}, false, kReportFolder | kExport | kFind, TakeCross, true},
     {{"--find"}, true, kFind, TakeFind},
     {{"--glob"}, false, kFind, TakeGlob},
     {{"--regex"}, false, kFind, TakeRegex},
@@ -420,6 +493,15 @@ std::string UsageText(Program program, const std::string& programName) {
            "                    with FOLDER, --import or --compare: count a file with\n"
            "                    several names (hard links) once, the default, or at every\n"
            "                    name\n"
+           "  --exclude PATTERN leave out of the scan every file and folder whose name\n"
+           "                    matches the wildcard PATTERN (*, ?, [...]); repeatable\n"
+           "  --exclude-from FILE\n"
+           "                    the same for each line of FILE\n"
+           "  --exclude-caches  leave out folders holding a CACHEDIR.TAG with the standard\n"
+           "                    signature\n"
+           "  --cross-file-systems\n"
+           "                    go into file systems mounted below FOLDER (never into bind\n"
+           "                    mounts or the kernel's pseudo file systems)\n"
            "  trace             write a diagnostic log, kestrum.tra, beside the program\n"
            "                    (or in $XDG_STATE_HOME/Kestrum/ when that folder is not\n"
            "                    writable); any argument holding the word in any case counts,\n"
@@ -465,6 +547,12 @@ std::string UsageText(Program program, const std::string& programName) {
          "                    (1 to 64)\n"
          "  --hard-links=each with --report: count every name of a file with several\n"
          "                    (hard links); by default each such file counts once\n"
+         "  --exclude PATTERN, --exclude-from FILE, --exclude-caches\n"
+         "                    with --report FOLDER, --export or --find: leave out what the\n"
+         "                    wildcard on names, each line of FILE, or a CACHEDIR.TAG names\n"
+         "  --cross-file-systems\n"
+         "                    with --report FOLDER, --export or --find: go into file\n"
+         "                    systems mounted below FOLDER\n"
          "  -h, --help        show this help and exit\n"
          "  -V, --version     show the version and exit\n"
          "  --                every argument after it is a FOLDER\n"

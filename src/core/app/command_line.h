@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/query/search_values.h"
+#include "core/scan/exclude_rules.h"
 #include "core/tree/hard_links.h"
 
 namespace kestrum {
@@ -54,6 +55,12 @@ struct CommandLine {
   // --types: the report is the table of file types and categories (of a folder or of each
   // saved scan) instead of the folders.
   bool Types = false;
+  // What the scans of this run leave out, whatever the settings say: --exclude's wildcards on
+  // names and the files of --exclude-from (one wildcard a line), in order; --exclude-caches.
+  std::vector<std::string> Excludes;
+  std::vector<std::string> ExcludeFiles;
+  bool ExcludeCaches = false;
+  bool CrossFileSystems = false;  // --cross-file-systems
   // What is wrong with the line for what it asks, one line each without the program's
   // prefix, in the order of the arguments. A headless mode names the first and exits 2; the
   // window shows them (see WindowNotices) and starts. Help and version ignore them.
@@ -74,6 +81,11 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, Program progr
                              const std::function<bool(const std::string&)>& isFolder = {});
 
 
+// The exclude rules the line gives: each --exclude, then each line of each --exclude-from
+// file that is not empty (a trailing CR dropped), as wildcards on names, then the cache rule.
+// nullopt with error naming the file that cannot be read.
+std::optional<std::vector<ExcludeRule>> CommandLineExcludes(const CommandLine& line,
+                                                            std::string& error);
 // True when path names an existing folder, following links. A text holding a NUL names none.
 bool IsExistingFolder(const std::string& path);
 

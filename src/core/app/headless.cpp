@@ -75,7 +75,8 @@ std::string CanonicalFolder(const std::string& given) {
   return real.get();
 }
 
-int RunFolderReport(const std::string& folder, unsigned threads, HardLinkRule links) {
+int RunFolderReport(const std::string& folder, unsigned threads, HardLinkRule links,
+                    const ScanRules& rules) {
   FileSystemService fs;
   int writeError = 0;
   const TextSink toStdout = [&writeError](std::string_view piece) {
@@ -87,7 +88,7 @@ int RunFolderReport(const std::string& folder, unsigned threads, HardLinkRule li
   const bool ok = RunReport(
       fs, folder, toStdout,
       [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, threads, links,
-      writeFailed);
+      writeFailed, rules);
   if (!writeFailed && std::fflush(stdout) != 0) {
     writeFailed = true;
     writeError = errno;
@@ -103,7 +104,7 @@ int RunFolderReport(const std::string& folder, unsigned threads, HardLinkRule li
 // The drives --types and --find read: the folder's scan, or each saved scan in turn, every
 // entry kept. Every file is read before anything is printed, as for the report. Returns 0, or
 // the exit status of the first failure (each failure named on standard error).
-int LoadKeepingFiles(const CommandLine& line, const std::string& folder,
+int LoadKeepingFiles(const CommandLine& line, const std::string& folder, const ScanRules& rules,
                      std::vector<std::unique_ptr<DiskObject>>& drives) {
   if (line.Imports.empty()) {
     auto drive = std::make_unique<DiskObject>();
@@ -111,7 +112,7 @@ int LoadKeepingFiles(const CommandLine& line, const std::string& folder,
     if (!ScanKeepingFiles(
             fs, folder, *drive,
             [](const std::string& m) { std::fprintf(stderr, "%s\n", m.c_str()); }, line.Threads,
-            line.Links))
+            line.Links, rules))
       return 1;
     drives.push_back(std::move(drive));
     return 0;
@@ -137,9 +138,9 @@ int LoadKeepingFiles(const CommandLine& line, const std::string& folder,
 }
 
 // --types: the table of file types of a folder's scan, or of each saved scan in turn.
-int RunTypes(const CommandLine& line, const std::string& folder) {
+int RunTypes(const CommandLine& line, const std::string& folder, const ScanRules& rules) {
   std::vector<std::unique_ptr<DiskObject>> drives;
-  if (const int status = LoadKeepingFiles(line, folder, drives)) return status;
+  if (const int status = LoadKeepingFiles(line, folder, rules, drives)) return status;
   FileTypes types;
   for (const auto& drive : drives) {
     const std::string text = FormatTypesReport(CountTypes(*drive, types));
@@ -152,9 +153,12 @@ int RunTypes(const CommandLine& line, const std::string& folder) {
   return 0;
 }
 
-int RunExport(const std::string& folder, const std::string& file, unsigned threads) {
+int RunExport(const std::string& folder, const std::string& file, unsigned threads,
+              const ScanRules& rules) {
   ExportOptions options;
   options.Threads = threads;
+  options.Excludes = rules.Excludes;
+  options.CrossFileSystems = rules.CrossFileSystems;
   Scanning = true;
   std::string error;
   const bool ok = ExportToFile(folder, file, error, options);
@@ -168,7 +172,7 @@ int RunExport(const std::string& folder, const std::string& file, unsigned threa
 
 // --find: the files of the folder (scanned, keeping its entries) or of the saved scans that
 // match, largest first. The pattern is checked before anything is read.
-int RunFind(const CommandLine& line, const std::string& folder) {
+int RunFind(const CommandLine& line, const std::string& folder, const ScanRules& rules) {
   const FindRequest& find = line.Find;
   SearchCriteria criteria;
   std::string error;
@@ -185,7 +189,7 @@ int RunFind(const CommandLine& line, const std::string& folder) {
   criteria.ModifiedAfter = find.Newer;
   criteria.ModifiedBefore = find.Older;
   std::vector<std::unique_ptr<DiskObject>> drives;
-  if (const int status = LoadKeepingFiles(line, folder, drives)) return status;
+  if (const int status = LoadKeepingFiles(line, folder, rules, drives)) return status;
   SearchScope scope;
   for (const auto& d : drives) scope.push_back(d.get());
   const SearchResult found = SearchFiles(scope, criteria);
@@ -233,7 +237,7 @@ int RunCompare(const CommandLine& line, const std::string& folder) {
     return 2;
   }
   std::vector<std::unique_ptr<DiskObject>> newer;
-  if (const int status = LoadKeepingFiles(line, folder, newer))
+  if (const int status = LoadKeepingFiles(line, folder, ScanRules{}, newer))
     return line.Imports.empty() ? status : 2;
   const ScanComparison comparison = CompareScans(*older, *newer.front());
   if (!comparison.Ok) {
@@ -302,19 +306,33 @@ std::optional<int> RunWithoutWindow(const CommandLine& line, const std::string& 
     TraceOn = true;
     StartTrace();
   }
-  if (line.Asks == Mode::Report && line.Types && !line.Imports.empty()) return RunTypes(line, "");
+  if (line.Asks == Mode::Report && line.Types && !line.Imports.empty())
+    return RunTypes(line, "", {});
   if (line.Asks == Mode::Report && !line.Imports.empty())
     return RunImportReport(line.Imports, line.Links);
-  if (line.Asks == Mode::Find && !line.Imports.empty()) return RunFind(line, "");
+  if (line.Asks == Mode::Find && !line.Imports.empty()) return RunFind(line, "", {});
   if (line.Asks == Mode::Compare && !line.Imports.empty()) return RunCompare(line, "");
+  // The rules of this run: the command line's alone, so that a script's report does not
+  // change with the window's settings (the report names them when there are any).
+  ScanRules rules;
+  rules.CrossFileSystems = line.CrossFileSystems;
+  {
+    std::string error;
+    const std::optional<std::vector<ExcludeRule>> given = CommandLineExcludes(line, error);
+    if (given && !given->empty()) rules.Excludes = ExcludeRules::Make(*given, error);
+    if (!given || (given && !given->empty() && !rules.Excludes)) {
+      std::fprintf(stderr, "kestrum: bad exclude rule: %s\n", error.c_str());
+      return 2;
+    }
+  }
   // Without mistakes, the report of a folder and the export have exactly one path.
   const std::string folder = CanonicalFolder(line.Paths.front());
   if (folder.empty()) return 2;
-  if (line.Asks == Mode::Find) return RunFind(line, folder);
+  if (line.Asks == Mode::Find) return RunFind(line, folder, rules);
   if (line.Asks == Mode::Compare) return RunCompare(line, folder);
-  if (line.Types) return RunTypes(line, folder);
-  return line.Asks == Mode::Export ? RunExport(folder, line.ExportFile, line.Threads)
-                                   : RunFolderReport(folder, line.Threads, line.Links);
+  if (line.Types) return RunTypes(line, folder, rules);
+  return line.Asks == Mode::Export ? RunExport(folder, line.ExportFile, line.Threads, rules)
+                                   : RunFolderReport(folder, line.Threads, line.Links, rules);
 }
 
 }  // namespace kestrum

@@ -104,6 +104,14 @@ bool WriteReport(const DiskObject& drive, std::string& out, const TextSink* sink
       out.clear();
     }
   };
+  // A scan that left something out, or crossed into other file systems, says so first; a
+  // report of a scan without rules is what it always was.
+  if (!drive.Drive().ExcludeLines.empty() || drive.Drive().CrossFileSystems) {
+    out += "rules";
+    for (const std::string& rule : drive.Drive().ExcludeLines) Field(out, rule);
+    if (drive.Drive().CrossFileSystems) Field(out, "cross-file-systems");
+    line();
+  }
   out += "drive";
   Field(out, drive.OwnPath());
   Field(out, static_cast<double>(drive.Drive().DeviceSize));
@@ -155,7 +163,7 @@ bool WriteReport(const DiskObject& drive, std::string& out, const TextSink* sink
 // Scans canonicalPath as a drive's root folder into drive. False when it cannot be opened.
 bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath, DiskObject& drive,
                    const MessageSink& report, unsigned threads, HardLinkRule links,
-                   bool keepFiles = false) {
+                   const ScanRules& rules, bool keepFiles = false) {
   drive.Class = ObjectClass::Drive;
   drive.SetPath(canonicalPath);
   drive.DriveForChange().RootFolder = canonicalPath == "/" ? "/" : canonicalPath + "/";
@@ -184,6 +192,8 @@ bool ScanForReport(const FileSystemService& fs, const std::string& canonicalPath
   options.Threads = threads;
   options.Links = links;
   options.KeepFiles = keepFiles;  // the report prints folders and the largest files only
+  options.Excludes = rules.Excludes;
+  options.CrossFileSystems = rules.CrossFileSystems;
   const bool ok = ScanDrive(drive, keyCounter, options);
   Scanning = false;
   SummarizeSizes(drive);
@@ -201,26 +211,27 @@ bool FormatReport(const DiskObject& drive, const TextSink& sink) {
 }
 
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath, std::string& out,
-               const MessageSink& report, unsigned threads, HardLinkRule links) {
+               const MessageSink& report, unsigned threads, HardLinkRule links,
+               const ScanRules& rules) {
   DiskObject drive;
-  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links);
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links, rules);
   FormatReport(drive, out);
   return ok;
 }
 
 bool RunReport(const FileSystemService& fs, const std::string& canonicalPath,
                const TextSink& sink, const MessageSink& report, unsigned threads,
-               HardLinkRule links, bool& writeFailed) {
+               HardLinkRule links, bool& writeFailed, const ScanRules& rules) {
   DiskObject drive;
-  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links);
+  const bool ok = ScanForReport(fs, canonicalPath, drive, report, threads, links, rules);
   writeFailed = !FormatReport(drive, sink);
   return ok;
 }
 
 bool ScanKeepingFiles(const FileSystemService& fs, const std::string& canonicalPath,
                       DiskObject& drive, const MessageSink& report, unsigned threads,
-                      HardLinkRule links) {
-  return ScanForReport(fs, canonicalPath, drive, report, threads, links, true);
+                      HardLinkRule links, const ScanRules& rules) {
+  return ScanForReport(fs, canonicalPath, drive, report, threads, links, rules, true);
 }
 
 std::string FormatTypesReport(const TypeCounts& counts) {

@@ -40,7 +40,9 @@ DiskLoader::Plan DiskLoader::PlanOf(DiskObject* d) {
               d->Label(),
               d->SubClass(),
               d->Drive().FolderEntry,
-              HardLinkRule::Once};
+              HardLinkRule::Once,
+              nullptr,
+              false};
 }
 
 bool DiskLoader::Ready(const Plan& p) const {
@@ -109,7 +111,11 @@ bool DiskLoader::LoadDisk(DiskObject* selected, DiskCollection& disks, bool incl
     for (const auto& d : disks)
       if (d->Class == ObjectClass::Drive) plan.push_back(planOf(d.get()));
   }
-  for (Plan& p : plan) p.Links = Links;
+  for (Plan& p : plan) {
+    p.Links = Links;
+    p.Excludes = Excludes;
+    p.Cross = CrossFileSystems;
+  }
   slot_.Progress = [this] { return ProgressLine(); };
   if (plan.empty() && !allDrives) {
     FinalSteps();
@@ -133,7 +139,11 @@ bool DiskLoader::LoadFolders(const std::vector<DiskObject*>& targets, bool inclu
   window_.SetTreeEnabled(false);
   std::vector<Plan> plan;
   for (DiskObject* d : targets) plan.push_back(PlanOf(d));
-  for (Plan& p : plan) p.Links = Links;
+  for (Plan& p : plan) {
+    p.Links = Links;
+    p.Excludes = Excludes;
+    p.Cross = CrossFileSystems;
+  }
   showAfter_ = targets.front();
   slot_.Progress = [this] { return ProgressLine(); };
   Scanning = true;
@@ -188,6 +198,8 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   options.Progress = &progress_;
   options.AfterFolder = AfterFolder;
   options.Links = p.Links;
+  options.Excludes = p.Excludes;
+  options.CrossFileSystems = p.Cross;
   ScanDrive(*result, keyCounter_, options);
   Post([this] { window_.SetStatus("Summarizing disk space..."); });
   SummarizeSizes(*result);

@@ -98,6 +98,10 @@ class DiskLoader {
   // none. A stop ends the writing and keeps nothing; a scan not kept (a failure, too large)
   // says why in the status line that would have said "Done".
   std::shared_ptr<const ScanHistory> History;
+  // What the next command's scans leave out, and whether they cross into file systems
+  // mounted below their folders.
+  std::shared_ptr<const ExcludeRules> Excludes;
+  bool CrossFileSystems = false;
 
  private:
   // What the worker knows of one drive: a copy taken on the window thread.
@@ -106,6 +110,8 @@ class DiskLoader {
     std::string Path, RootFolder, Label, SubClass;
     bool Entry = false;
     HardLinkRule Links = HardLinkRule::Once;
+    std::shared_ptr<const ExcludeRules> Excludes;
+    bool Cross = false;
   };
   static Plan PlanOf(DiskObject* d);
   bool Ready(const Plan& p) const;

@@ -28,6 +28,9 @@ struct RefreshCommand::Plan {
   bool Entry = false;
   std::int32_t Unit = 1;
   HardLinkRule Links = HardLinkRule::Once;
+  // The rules of the drive's scan, which a refresh applies again.
+  std::shared_ptr<const ExcludeRules> Excludes;
+  bool Cross = false;
   std::shared_ptr<const HardLinkTable> Counted;
   std::int32_t NextKey = 0;
   // The outcome.
@@ -80,6 +83,8 @@ bool RefreshCommand::Refresh(DiskObject* folder) {
   plan->Entry = drive->Drive().FolderEntry;
   plan->Unit = drive->Drive().AllocationUnit;
   plan->Links = drive->Drive().LinkRule;
+  plan->Excludes = ExcludeRulesOfLines(drive->Drive().ExcludeLines);
+  plan->Cross = drive->Drive().CrossFileSystems;
   plan->Counted = drive->HardLinksIfAny();
   plan->NextKey = drive->Drive().NextLargestKey;
   {
@@ -132,6 +137,8 @@ void RefreshCommand::Work(const std::shared_ptr<Plan>& plan) {
     options.Progress = &progress_;
     options.AfterFolder = AfterFolder;
     options.Links = p.Links;
+    options.Excludes = p.Excludes;
+    options.CrossFileSystems = p.Cross;
     // A folder that cannot be opened is scanned as an unreadable root: never by its path.
     options.RootFd = opened.Fd ? opened.Fd.Get() : -1;
     if (!opened.Fd) {

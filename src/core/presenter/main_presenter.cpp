@@ -338,10 +338,26 @@ HardLinkRule MainPresenter::LinkRule() const {
   return toggles_.HardLinksOnce ? HardLinkRule::Once : HardLinkRule::Each;
 }
 
+std::shared_ptr<const ExcludeRules> MainPresenter::SettingsExcludes() const {
+  if (settingsPath_.empty()) return nullptr;
+  IniFile settings;
+  if (settings.Load(settingsPath_) != IniFile::LoadResult::Loaded) return nullptr;
+  std::vector<std::string> errors;
+  std::vector<ExcludeRule> rules = LoadExcludeRules(settings, &errors);
+  if (Tracing())
+    for (const std::string& e : errors) Trace("frmMain.SettingsExcludes: " + e);
+  if (rules.empty()) return nullptr;
+  std::string error;
+  auto compiled = ExcludeRules::Make(std::move(rules), error);
+  if (!compiled && Tracing()) Trace("frmMain.SettingsExcludes: " + error);
+  return compiled;
+}
+
 void MainPresenter::LoadSelectedDisk() {
   if (!loader_ || !diskList_) return;
   loader_->Links = LinkRule();
   loader_->History = HistoryForScans();
+  loader_->Excludes = SettingsExcludes();
   loader_->LoadDisk(ObjectOf(explorer_, explorer_.SelectedItem()), *diskList_, toggles_.CDDrives);
 }
 
@@ -357,7 +373,11 @@ void MainPresenter::RefreshFolder(DiskObject* folder) {
   if (!loader_ || !diskList_ || !drive) return;
   loader_->Links = LinkRule();
   loader_->History = HistoryForScans();
+  // A refresh leaves out what the drive's scan left out, whatever the settings say now.
+  loader_->Excludes = ExcludeRulesOfLines(drive->Drive().ExcludeLines);
+  loader_->CrossFileSystems = drive->Drive().CrossFileSystems;
   loader_->LoadDisk(drive, *diskList_, toggles_.CDDrives);
+  loader_->CrossFileSystems = false;
 }
 
 void MainPresenter::RefreshSelected() {
@@ -417,6 +437,7 @@ void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
   KeepResultsLast(*this);
   loader_->Links = LinkRule();
   loader_->History = HistoryForScans();
+  loader_->Excludes = SettingsExcludes();
   if (!plan.Targets.empty()) loader_->LoadFolders(plan.Targets, toggles_.CDDrives);
 }
 

@@ -217,6 +217,10 @@ class MainPresenter : public CommandWindow {
   std::vector<std::string> FolderEntries;
   // How scans, and saved scans opened, count a file of several names: the View switch.
   HardLinkRule LinkRule() const;
+  // The exclude rules of the settings file as they are now: a full scan reads them when it
+  // starts, so rules changed after a scan apply from the next one. Null when there are none,
+  // or when they do not compile (the trace names the fault).
+  std::shared_ptr<const ExcludeRules> SettingsExcludes() const;
 
   // The results folder under "My Computer" (search_results.h); null until a first search.
   std::unique_ptr<DiskObject>& Results() { return results_; }

@@ -131,7 +131,8 @@ class JsonWriter : public WalkSink {
           if (e.Stated && e.Mtime >= 0) Mtime(e.Mtime);
           break;
         case WalkEntry::Kind::OtherFs:
-          out_ += ",\"excluded\":\"othfs\"";
+          out_ += e.Reason == StoredEntry::kReasonKernel ? ",\"excluded\":\"kernfs\""
+                                                         : ",\"excluded\":\"othfs\"";
           break;
         case WalkEntry::Kind::Excluded:
           out_ += ",\"excluded\":\"pattern\"";
@@ -247,6 +248,7 @@ bool ExportScan(const DiskObject& drive, const TextSink& sink, std::string& erro
           break;
       }
       w.Stated = e.HasTime;
+      w.Reason = e.Reason;
       w.Size = e.Size;
       w.Allocated = e.Allocated;
       w.Inode = e.Inode;
@@ -306,6 +308,8 @@ bool ExportTree(const std::string& root, const TextSink& sink, std::string& erro
   scan.Reader = options.Reader;
   scan.Progress = options.Progress;
   scan.Threads = options.Threads;
+  scan.Excludes = options.Excludes;
+  scan.CrossFileSystems = options.CrossFileSystems;
   scan.RootFd = fd.Get();
   scan.Sink = &writer;
   std::int32_t keys = 0;

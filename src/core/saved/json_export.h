@@ -17,6 +17,10 @@ struct ExportOptions {
   // An export from memory writes this folder of the drive and what lies below it, as a tree of
   // its own; null: the drive's whole tree.
   const DiskObject* Top = nullptr;
+  // A scan's export: what it leaves out (written as "excluded":"pattern") and whether it
+  // crosses into file systems mounted below its folder (see ScanOptions).
+  std::shared_ptr<const ExcludeRules> Excludes;
+  bool CrossFileSystems = false;
 };
 
 // A name as the export writes it, the way ncdu writes it: '"' and '\' escaped, the control

@@ -247,6 +247,7 @@ struct Entry {
   bool HasDev = false, HasIno = false, HasNlink = false, HasMtime = false;
   bool Hlnkc = false, Notreg = false, Excluded = false, ReadError = false;
   bool ExcludedOtherFs = false;  // excluded as another file system ("othfs", "otherfs")
+  bool ExcludedKernel = false;   // a pseudo file system of the kernel ("kernfs")
   bool HasMode = false;
   std::uint64_t Mode = 0;
   void Clear() {
@@ -254,7 +255,7 @@ struct Entry {
     HasName = HasDev = HasIno = HasNlink = HasMtime = HasMode = false;
     Asize = Dsize = Dev = Ino = Nlink = Mode = 0;
     Mtime = 0;
-    Hlnkc = Notreg = Excluded = ReadError = ExcludedOtherFs = false;
+    Hlnkc = Notreg = Excluded = ReadError = ExcludedOtherFs = ExcludedKernel = false;
   }
 };
 
@@ -630,7 +631,8 @@ class Reader {
           ++pos_;
           String(scratch_, kLongestOther, "a string");
           e.Excluded = true;
-          e.ExcludedOtherFs = scratch_ == "othfs" || scratch_ == "otherfs";
+          e.ExcludedKernel = scratch_ == "kernfs";
+          e.ExcludedOtherFs = scratch_ == "othfs" || scratch_ == "otherfs" || e.ExcludedKernel;
         } else {
           e.Excluded = Bool("excluded");
         }
@@ -722,8 +724,10 @@ class Reader {
   // The entry in entry_ as the store keeps it, its name included.
   StoredEntry Stored(bool linked) const {
     StoredEntry e;
-    if (entry_.Excluded)
+    if (entry_.Excluded) {
       e.What = entry_.ExcludedOtherFs ? StoredEntry::Kind::OtherFs : StoredEntry::Kind::Excluded;
+      if (entry_.ExcludedKernel) e.Reason = StoredEntry::kReasonKernel;
+    }
     else if (entry_.Notreg)
       e.What = StoredEntry::Kind::Other;
     e.HasTime = entry_.HasMtime;
@@ -845,6 +849,18 @@ class Reader {
     folder.fAllocatedSpace += allocated;
   }
 
+  // The items of an array after its first, to its closing "]", read and dropped.
+  void SkipRestOfArray() {
+    for (;;) {
+      SkipSpace();
+      Mark();
+      const int c = Take();
+      if (c == ']') return;
+      if (c != ',') Fail("not JSON: \",\" or \"]\" expected in a folder");
+      SkipValue();
+    }
+  }
+
   // The root folder, after its "[", to its closing "]"; every level on stack_, not recursed.
   void Directory() {
     Expect('{', "the root folder's information (\"{\") expected");
@@ -876,7 +892,14 @@ class Reader {
         Object(entry_);
         at_ = itemAt;
         CheckName(entry_);
-        OpenFolder(&f, itemAt);
+        if (entry_.Excluded) {
+          // A folder left out (another file system, a rule): an entry, as the scan keeps it,
+          // and not a folder; whatever the array holds after it was never counted.
+          AddFile(f);
+          SkipRestOfArray();
+        } else {
+          OpenFolder(&f, itemAt);
+        }
       } else {
         Fail("an entry (\"{\") or a folder (\"[\") expected");
       }

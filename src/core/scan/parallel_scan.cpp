@@ -180,6 +180,7 @@ struct Node {
   // its parent's stat (-1: unknown).
   std::vector<std::int64_t> subMtimes;
   std::int64_t mtime = -1;
+  std::string path;  // the folder's path ending in "/", when exclude rules match paths
 };
 
 using NodeList = std::list<Node>;
@@ -214,6 +215,7 @@ struct Stated {
   unsigned char type = 0;
   bool files = false;  // files were still wanted when the entry was met
   bool other = false;  // no file nor folder by its type: not stated, kept for a sink
+  int rule = -1;       // the exclude rule that leaves it out (then other is true)
   bool ok = false;
   int error = 0;  // when not ok
   struct stat st {};
@@ -223,6 +225,8 @@ struct Scratch {
   std::vector<char> chunk = std::vector<char>(64 * 1024);
   std::vector<Stated> stated;
   std::vector<std::uint32_t> order;
+  ExcludeRules::Scratch exclude;
+  std::string mountPath;
 };
 
 class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
@@ -264,6 +268,11 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     // The root is read here, whole even after a stop, so the partial result of a stop still
     // knows every folder of the root.
     Scratch scratch;
+    const std::string rootPath =
+        drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
+    if (rootFd >= 0) mounts_ = WalkMounts(options_, rootPath, driveDev_);
+    needPath_ = pathRules_ || (mounts_ && !mounts_->Empty());
+    if (needPath_) root.path = rootPath;
     ReadFolder(rootFd, root, scratch, nullptr);
     NodeList subs = SubfolderNodes(rootFd, root);
     path_ = drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
@@ -627,6 +636,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       s.depth = node.depth + 1;
       s.listing = node.subListings[k];
       if (noteOthers_) s.mtime = node.subMtimes[k];
+      if (needPath_) (s.path = node.path).append(s.name).push_back('/');
       i += len + 1;
     }
     node.subNames.clear();
@@ -716,6 +726,13 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
       std::int64_t handled = 0;
       if (!inodeOrder_.load(std::memory_order_relaxed)) {
         ForEachDirent(s.chunk.data(), n, [&](unsigned char type, const char* nm) {
+          if (matchRules_) {
+            const int rule = excludes_->Match(nm, node.path, s.exclude);
+            if (rule >= 0) {
+              if (noteOthers_) NoteExcluded(r, nm, rule);
+              return;
+            }
+          }
           if (type != DT_DIR && type != DT_REG && type != DT_UNKNOWN) {
             if (noteOthers_) Note(r, nm, WalkEntry{WalkEntry::Kind::Other});
             return;
@@ -728,7 +745,7 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
             StatFailed(r, errno);
             return;
           }
-          Offer(node, t, type, nm, files, st);
+          Offer(fd, node, t, type, nm, files, st, s);
         });
       } else {
         // A seeking device: the stat calls go in inode order, which on most file systems
@@ -737,6 +754,13 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
         s.stated.clear();
         ForEachDirentWithInode(s.chunk.data(), n,
                                [&](std::uint64_t ino, unsigned char type, const char* nm) {
+                                 const int rule =
+                                     matchRules_ ? excludes_->Match(nm, node.path, s.exclude) : -1;
+                                 if (rule >= 0) {
+                                   if (noteOthers_)
+                                     s.stated.push_back(Stated{ino, nm, type, false, true, rule});
+                                   return;
+                                 }
                                  const bool other =
                                      type != DT_DIR && type != DT_REG && type != DT_UNKNOWN;
                                  if (other && !noteOthers_) return;
@@ -757,10 +781,12 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
           ++handled;
         }
         for (const Stated& e : s.stated) {
-          if (e.other)
+          if (e.rule >= 0)
+            NoteExcluded(r, e.name, e.rule);
+          else if (e.other)
             Note(r, e.name, WalkEntry{WalkEntry::Kind::Other});
           else if (e.ok)
-            Offer(node, t, e.type, e.name, e.files, e.st);
+            Offer(fd, node, t, e.type, e.name, e.files, e.st, s);
           else
             StatFailed(r, e.error);
         }
@@ -781,8 +807,10 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   void Note(Record& r, const char* nm, const WalkEntry& e) const {
     if (keep_) {
       StoredEntry s;
-      s.What = e.What == WalkEntry::Kind::OtherFs ? StoredEntry::Kind::OtherFs
-                                                  : StoredEntry::Kind::Other;
+      s.What = e.What == WalkEntry::Kind::OtherFs    ? StoredEntry::Kind::OtherFs
+               : e.What == WalkEntry::Kind::Excluded ? StoredEntry::Kind::Excluded
+                                                     : StoredEntry::Kind::Other;
+      s.Reason = e.Reason;
       s.HasTime = e.Stated;
       s.Time = e.Mtime;
       s.Name = nm;
@@ -793,14 +821,36 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
     r.entryNames.append(nm, std::strlen(nm) + 1);
   }
 
-  // Files one stated entry into the folder's tally (counts) or record (names).
-  void Offer(Node& node, Tally& t, unsigned char type, const char* nm, bool files,
-             const struct stat& st) const {
+  // An entry an exclude rule leaves out (rule: its place).
+  void NoteExcluded(Record& r, const char* nm, int rule) const {
+    WalkEntry e{WalkEntry::Kind::Excluded};
+    e.Reason = static_cast<std::uint32_t>(rule + 1);
+    Note(r, nm, e);
+  }
+
+  // Files one stated entry of the folder open as fd into the folder's tally (counts) or
+  // record (names).
+  void Offer(int fd, Node& node, Tally& t, unsigned char type, const char* nm, bool files,
+             const struct stat& st, Scratch& s) const {
     Record& r = node.record;
     if (S_ISDIR(st.st_mode)) {
       if (type == DT_REG) return;
-      if (st.st_dev != t.dev) {
-        if (noteOthers_) Note(r, nm, WalkEntry{WalkEntry::Kind::OtherFs});
+      const MountPlan::Decision d = mounts_ ? mounts_->At(node.path, nm, s.mountPath)
+                                    : st.st_dev != t.dev ? MountPlan::Decision::Mount
+                                                         : MountPlan::Decision::None;
+      if (d == MountPlan::Decision::Mount || d == MountPlan::Decision::Kernel ||
+          d == MountPlan::Decision::Bind) {
+        if (noteOthers_) {
+          WalkEntry e{WalkEntry::Kind::OtherFs};
+          e.Reason = d == MountPlan::Decision::Kernel ? StoredEntry::kReasonKernel
+                     : d == MountPlan::Decision::Bind ? StoredEntry::kReasonBind
+                                                      : StoredEntry::kReasonMount;
+          Note(r, nm, e);
+        }
+        return;
+      }
+      if (cachesRule_ >= 0 && HoldsCacheTag(fd, nm)) {
+        if (noteOthers_) NoteExcluded(r, nm, cachesRule_);
         return;
       }
       node.subNames.append(nm, std::strlen(nm) + 1);
@@ -1025,6 +1075,14 @@ class ParallelWalk : public std::enable_shared_from_this<ParallelWalk> {
   // The drive keeps every entry (FileStore): the records pack them as they are read.
   const bool keep_ = !sink_ && drive_.Drive().Files != nullptr;
   const bool noteOthers_ = sink_ || keep_;
+  // The exclude rules, held here: readers may outlive the call, and the caller's options.
+  const std::shared_ptr<const ExcludeRules> excludes_ = options_.Excludes;
+  const bool matchRules_ = excludes_ && excludes_->MatchesNames();
+  const bool pathRules_ = excludes_ && excludes_->MatchesPaths();
+  const int cachesRule_ = excludes_ ? excludes_->CachesRule() : -1;
+  // Set before the readers start, then only read.
+  std::shared_ptr<const MountPlan> mounts_;
+  bool needPath_ = false;  // the nodes carry their paths (path rules, mount points below)
   bool sinkFailed_ = false;  // the sink refused a folder: the walk ends as on a stop
   // The caller's reader is the plain one: its calls can be made directly.
   const bool plainReader_ = typeid(reader_) == typeid(DirectoryReader);

@@ -91,6 +91,7 @@ class Walker {
     }
     if (keep_) drive_.Drive().Files->Device = driveDev_;
     path_ = drive_.Drive().RootFolder.empty() ? std::string("/") : drive_.Drive().RootFolder;
+    if (rootFd >= 0) mounts_ = WalkMounts(options_, path_, driveDev_);
     DiskObject* root = ScanFolder(rootFd, std::string(), &drive_, true, rootTime);
     while (!stack_.empty()) {
       Frame& top = stack_.back();
@@ -195,6 +196,10 @@ class Walker {
       const std::size_t len = std::strlen(nm);
       i += len + 2;
       if (type != DT_DIR && type != DT_UNKNOWN) continue;
+      if (ExcludedByName(std::string_view(nm, len)) >= 0) {
+        typeByte = static_cast<char>(kExcluded);
+        continue;
+      }
       struct stat st {};
       if (reader_.StatAt(fd, nm, st) != 0) {
         StatFailed(errno);
@@ -207,8 +212,20 @@ class Walker {
         continue;
       }
       if (keep_) typeByte = static_cast<char>(DT_DIR);
-      if (st.st_dev != driveDev_) {  // a mount point: another drive's folder
-        if (keep_) typeByte = static_cast<char>(kMountPoint);
+      const MountPlan::Decision d =
+          mounts_ ? mounts_->At(path_, std::string_view(nm, len), mountPath_)
+          : st.st_dev != driveDev_ ? MountPlan::Decision::Mount  // another drive's folder
+                                   : MountPlan::Decision::None;
+      if (d == MountPlan::Decision::Mount || d == MountPlan::Decision::Kernel ||
+          d == MountPlan::Decision::Bind) {
+        if (keep_)
+          typeByte = static_cast<char>(d == MountPlan::Decision::Kernel ? kKernelFs
+                                       : d == MountPlan::Decision::Bind ? kBindMount
+                                                                        : kMountPoint);
+        continue;
+      }
+      if (cachesRule_ >= 0 && HoldsCacheTag(fd, nm)) {
+        typeByte = static_cast<char>(kCache);
         continue;
       }
       names.append(nm, len + 1);
@@ -220,12 +237,32 @@ class Walker {
 
   // Listing types the subfolders' pass gives entries for the files' pass, beyond the d_type
   // values (which stop at 14).
-  static constexpr unsigned char kMountPoint = 0xF0, kSkipped = 0xF1;
+  // kExcluded: a folder or an entry of unknown type a rule matches; kCache: a folder holding
+  // a cache tag, under the Caches rule.
+  // kKernelFs and kBindMount: mount points of a pseudo file system, and bind mounts.
+  static constexpr unsigned char kMountPoint = 0xF0, kSkipped = 0xF1, kExcluded = 0xF2,
+                                 kCache = 0xF3, kKernelFs = 0xF4, kBindMount = 0xF5;
+
+  // The place of the rule that leaves out the entry name of the folder being read, or -1.
+  int ExcludedByName(std::string_view name) {
+    return matchRules_ ? options_.Excludes->Match(name, path_, excludeScratch_) : -1;
+  }
+
+  void KeepExcluded(const char* nm, int rule) {
+    if (!keep_) return;
+    StoredEntry e;
+    e.What = StoredEntry::Kind::Excluded;
+    e.Reason = static_cast<std::uint32_t>(rule + 1);
+    e.Name = nm;
+    packed_.Add(e);
+  }
 
   // Keeps an entry that is no counted file: a link, device, FIFO or socket, or a mount point.
-  void KeepOther(const char* nm, StoredEntry::Kind kind, const struct stat* st) {
+  void KeepOther(const char* nm, StoredEntry::Kind kind, const struct stat* st,
+                 std::uint32_t reason = 0) {
     StoredEntry e;
     e.What = kind;
+    e.Reason = reason;
     if (st) {
       e.HasTime = true;
       e.Time = st->st_mtim.tv_sec;
@@ -247,12 +284,31 @@ class Walker {
       const char* nm = listing_.data() + i + 1;
       const std::size_t len = std::strlen(nm);
       i += len + 2;
+      if (type == kExcluded || type == kCache) {
+        KeepExcluded(nm, type == kCache ? cachesRule_ : ExcludedByName(std::string_view(nm, len)));
+        continue;
+      }
+      // Left out by a rule: neither stated nor counted. (Folders and the marked types were
+      // asked when the subfolders were listed.)
+      if (type != DT_DIR && type < kMountPoint) {
+        const int rule = ExcludedByName(std::string_view(nm, len));
+        if (rule >= 0) {
+          KeepExcluded(nm, rule);
+          continue;
+        }
+      }
       // Entries whose type already says they are no file are never counted; a stat would
       // only confirm it.
       if (type != DT_REG && type != DT_UNKNOWN) {
         if (!keep_ || type == DT_DIR || type == kSkipped) continue;
-        KeepOther(nm, type == kMountPoint ? StoredEntry::Kind::OtherFs : StoredEntry::Kind::Other,
-                  nullptr);
+        if (type == kMountPoint || type == kKernelFs || type == kBindMount) {
+          KeepOther(nm, StoredEntry::Kind::OtherFs, nullptr,
+                    type == kKernelFs   ? StoredEntry::kReasonKernel
+                    : type == kBindMount ? StoredEntry::kReasonBind
+                                         : StoredEntry::kReasonMount);
+          continue;
+        }
+        KeepOther(nm, StoredEntry::Kind::Other, nullptr);
         continue;
       }
       struct stat st {};
@@ -360,6 +416,11 @@ class Walker {
   const bool keep_ = drive_.Drive().Files != nullptr;
   EntryPacker packed_;
   std::vector<std::uint64_t> linkedAt_;
+  const bool matchRules_ = options_.Excludes && options_.Excludes->MatchesNames();
+  const int cachesRule_ = options_.Excludes ? options_.Excludes->CachesRule() : -1;
+  ExcludeRules::Scratch excludeScratch_;
+  std::shared_ptr<const MountPlan> mounts_;
+  std::string mountPath_;
 };
 
 }  // namespace
@@ -385,6 +446,12 @@ unsigned Cores() {
 
 }  // namespace
 
+std::shared_ptr<const MountPlan> WalkMounts(const ScanOptions& options, const std::string& root,
+                                            dev_t rootDev) {
+  if (options.Mounts) return options.Mounts;
+  return MountPlan::ForScan(root, rootDev, options.CrossFileSystems);
+}
+
 unsigned ScanThreads(const ScanOptions& options) {
   unsigned n = options.Threads;
   if (n == 0) n = EnvironmentThreads();
@@ -400,6 +467,9 @@ bool ScanDrive(DiskObject& drive, std::int32_t& keyCounter, const ScanOptions& o
   if (!drive.Drive().RootFolder.empty() && drive.Drive().RootFolder.back() != '/')
     drive.DriveForChange().RootFolder += '/';
   drive.DriveForChange().LinkRule = options.Links;
+  drive.DriveForChange().CrossFileSystems = options.CrossFileSystems;
+  drive.DriveForChange().ExcludeLines =
+      options.Excludes ? options.Excludes->Lines() : std::vector<std::string>();
   if (options.KeepFiles && !options.Sink && !drive.Drive().Files)
     drive.DriveForChange().Files = std::make_shared<FileStore>();
   const bool adaptive = !TraceOn && AdaptiveScanThreads(options);

@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "core/scan/exclude_rules.h"
+#include "core/scan/mount_plan.h"
 #include "core/scan/walk_sink.h"
 #include "core/tree/disk_model.h"
 #include "core/tree/file_rules.h"
@@ -105,7 +107,21 @@ struct ScanOptions {
   // Whether the drive keeps every entry it meets in drive.Files (a new store): what the
   // window's map, finds and exports read. The report needs only the folders. Never with a Sink.
   bool KeepFiles = true;
+  // What the walk leaves out: an entry a rule matches is neither counted nor entered (nor
+  // stated); it is kept as Excluded with its rule's place. Null or empty: nothing is left out.
+  // The drive records the rules' lines (DriveFields::ExcludeLines) for its refreshes.
+  std::shared_ptr<const ExcludeRules> Excludes;
+  // Whether the walk goes into file systems mounted below its folder. Pseudo file systems and
+  // bind mounts are never entered either way (see MountPlan); recorded in the drive.
+  bool CrossFileSystems = false;
+  // The walk's decisions at mount points; null: read from /proc/self/mountinfo when the walk
+  // starts (tests give their own).
+  std::shared_ptr<const MountPlan> Mounts;
 };
+
+// The mount plan a walk of the folder root (ending in "/") on device rootDev follows.
+std::shared_ptr<const MountPlan> WalkMounts(const ScanOptions& options, const std::string& root,
+                                            dev_t rootDev);
 
 // The thread count a scan with these options uses when it is fixed, and where adaptive
 // readers settle when busy on the processor (one per core) otherwise: at least 1, at most 64.
@@ -120,7 +136,8 @@ bool AdaptiveScanThreads(const ScanOptions& options);
 // (keys numbered through keyCounter), Folder100 the "100 Largest Files" folder, and
 // DeepestLevel the deepest Level (at least 1 once the root is read). Folders' own totals
 // are filled; the summary is the caller's (see summary.h). Uses drive.Drive().AllocationUnit.
-// Never leaves the root folder's file system, never follows a symbolic link, keeps no more
+// Leaves the root folder's file system only into mounts CrossFileSystems allows (see
+// MountPlan), enters a folder of another device that is no mount point, never follows a symbolic link, keeps no more
 // than a bounded number of directories open and does not recurse, so depth and path length
 // are limited only by memory. Stops early, with a consistent partial result, when Scanning
 // is found false before a subfolder or a file. Returns false when the root folder cannot be

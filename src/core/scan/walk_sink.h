@@ -14,7 +14,7 @@ struct WalkEntry {
     File,     // a file the scan counts: its figures below
     Other,    // a link, device, FIFO or socket: nothing counted; Mtime when Stated
     OtherFs,  // a folder of another file system (a mount point): not entered
-    Excluded,  // left out by a rule: not counted, not entered (only a saved scan has them)
+    Excluded,  // left out by a rule: not counted, not entered
   };
   Kind What = Kind::File;
   bool Stated = false;
@@ -23,6 +23,8 @@ struct WalkEntry {
   std::uint64_t Inode = 0;
   std::uint64_t Links = 0;  // its names (hard links)
   std::int64_t Mtime = 0;   // seconds since the epoch
+  // OtherFs and Excluded: why, as StoredEntry::Reason says.
+  std::uint32_t Reason = 0;
 };
 
 // One folder of a scan, complete but for its subfolders.

@@ -372,6 +372,8 @@ void DiskObject::AdoptScan(DiskObject& result) {
   d.largestFiles_ = std::move(r.largestFiles_);
   d.hardLinks_ = std::move(r.hardLinks_);
   d.LinkRule = r.LinkRule;
+  d.ExcludeLines = std::move(r.ExcludeLines);
+  d.CrossFileSystems = r.CrossFileSystems;
   d.Folder100 = std::move(r.Folder100);
   d.Files = std::move(r.Files);
   d.Smallest = r.Smallest;

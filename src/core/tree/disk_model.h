@@ -167,6 +167,11 @@ struct DriveFields {
   // How the last scan counted hard links; a refresh counts the same way, so the drive's
   // totals follow one rule until the next scan.
   HardLinkRule LinkRule = HardLinkRule::Once;
+  // The exclude rules of the last scan, one line each as the settings keep them, and whether
+  // it went into other file systems mounted below its folder: a refresh leaves out what the
+  // scan left out, and an excluded entry names its rule by its place here.
+  std::vector<std::string> ExcludeLines;
+  bool CrossFileSystems = false;
   // The number the next largest-files key continues from, so that keys are never used twice
   // on a drive, even across refreshes.
   std::int32_t NextLargestKey = 0;
@@ -251,8 +256,8 @@ struct DiskObject {
   // Drive only: the table the window changes, copied first when a listing still holds it.
   HardLinkTable& HardLinksForChange();
   // Drive only: takes over the folders, largest files, hard-link table, largest-files folder,
-  // Smallest, SmallestIndex, DeepestLevel and LinkRule of result (a detached drive object that a
-  // scan filled), dropping those of the last scan. The root folder's Parent is pointed at this
+  // Smallest, SmallestIndex, DeepestLevel, LinkRule, ExcludeLines and CrossFileSystems of result
+  // (a detached drive object that a scan filled), dropping those of the last scan. The root folder's Parent is pointed at this
   // drive. result is left without a scan.
   void AdoptScan(DiskObject& result);
 

@@ -45,8 +45,12 @@ std::size_t RecordLength(const unsigned char* at) {
   std::uint64_t v = 0;
   q = d::GetNumber(q, v);
   const std::size_t name = v;
-  if ((flags & d::kKindMask) == static_cast<unsigned char>(StoredEntry::Kind::File)) {
+  const unsigned kind = flags & d::kKindMask;
+  if (kind == static_cast<unsigned char>(StoredEntry::Kind::File)) {
     q = d::GetNumber(q, v);
+    q = d::GetNumber(q, v);
+  } else if (kind == static_cast<unsigned char>(StoredEntry::Kind::OtherFs) ||
+             kind == static_cast<unsigned char>(StoredEntry::Kind::Excluded)) {
     q = d::GetNumber(q, v);
   }
   if (flags & d::kHasTime) q = d::GetNumber(q, v);
@@ -78,7 +82,9 @@ std::size_t Encode(const StoredEntry& e, std::int64_t& lastTime, unsigned char* 
   *at++ = flags;
   const std::size_t nameLength = std::min(e.Name.size(), FileStore::kLongestName);
   at = PutNumber(at, nameLength);
-  if (e.What == StoredEntry::Kind::File) {
+  if (e.What == StoredEntry::Kind::OtherFs || e.What == StoredEntry::Kind::Excluded) {
+    at = PutNumber(at, e.Reason);
+  } else if (e.What == StoredEntry::Kind::File) {
     at = PutNumber(at, e.Size);
     at = PutNumber(at, AllocationCode(e.Allocated));
   }

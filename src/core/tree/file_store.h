@@ -19,6 +19,9 @@ struct StoredEntry {
     OtherFs,   // a folder of another file system (a mount point), not entered
     Excluded,  // left out by a rule (a saved scan's "excluded" other than another file system)
   };
+  // OtherFs reasons: a mounted file system, a pseudo file system of the kernel (proc, sysfs,
+  // ...) or a bind mount of a folder already counted.
+  static constexpr std::uint32_t kReasonMount = 0, kReasonKernel = 1, kReasonBind = 2;
   Kind What = Kind::File;
   bool HasTime = false;
   // A further name of a file with several names whose bytes count at another name.
@@ -31,6 +34,10 @@ struct StoredEntry {
   std::int64_t Time = 0;  // modification time, seconds since 1970, when HasTime
   std::uint64_t Inode = 0;
   std::uint64_t Links = 0;
+  // OtherFs and Excluded: why the entry was left out. Excluded: the number of the drive's
+  // exclude rule (ExcludeLines) plus one, 0 when unknown (a saved scan's "pattern").
+  // OtherFs: one of the kReason values.
+  std::uint32_t Reason = 0;
   std::string_view Name;      // reading: points into the store
   std::uint64_t Position = 0;  // reading: where its record lies
 };
@@ -67,7 +74,7 @@ class EntryPacker {
 // The entries of a tree's folders, per folder in the order they were met: what an export
 // says of every entry, in about 8 bytes and the name for the usual file. A folder's run is a
 // header (readable, time) and its entries, each one record (flags, the name's length, size,
-// allocation, the time as a difference from the entry before, device number and links when it
+// allocation or, for an entry left out, its reason, the time as a difference from the entry before, device number and links when it
 // has several names, then the name's bytes), in blocks that never move; each folder holds the
 // position of its run (DiskObject::FilesAt). A saved scan's folder whose entries come between
 // its subfolders is written in pieces joined by jumps.
@@ -238,7 +245,11 @@ void FileStore::ForEach(std::uint64_t run, Visit&& visit, bool withGone) const {
     q = d::GetNumber(q, v);
     const std::size_t nameLength = v;
     e.Size = e.Allocated = 0;
-    if (e.What == StoredEntry::Kind::File) {
+    e.Reason = 0;
+    if (e.What == StoredEntry::Kind::OtherFs || e.What == StoredEntry::Kind::Excluded) {
+      q = d::GetNumber(q, v);
+      e.Reason = static_cast<std::uint32_t>(v);
+    } else if (e.What == StoredEntry::Kind::File) {
       q = d::GetNumber(q, e.Size);
       q = d::GetNumber(q, v);
       e.Allocated = (v & 1) ? v >> 1 : (v >> 1) * 512;

@@ -34,6 +34,10 @@ std::string Describe(const CommandLine& c) {
   if (f.Older) out += " older=" + std::to_string(*f.Older);
   if (c.Types) out += " types";
   if (!c.CompareWith.empty()) out += " compare=" + c.CompareWith;
+  list("exclude", c.Excludes);
+  list("exclude-from", c.ExcludeFiles);
+  if (c.ExcludeCaches) out += " caches";
+  if (c.CrossFileSystems) out += " cross";
   list("unknown", c.Unknown);
   for (std::size_t i = 0; i < c.Mistakes.size(); ++i) out += (i ? " | " : " ! ") + c.Mistakes[i];
   return out;
@@ -203,6 +207,17 @@ const Case kCases[] = {
     {R,
      {"--compare", "a", "/srv", "/data"},
      "compare paths=/srv,/data compare=a ! --compare takes one folder, not also /data"},
+    // What a scan leaves out, for this run: repeatable, in order; nothing in a saved scan's
+    // report, and a mistake without its value.
+    {R,
+     {"--exclude", "*.o", "/srv", "--exclude=node_modules", "--exclude-from", "trace.txt",
+      "--exclude-caches", "--cross-file-systems"},
+     "report paths=/srv exclude=*.o,node_modules exclude-from=trace.txt caches cross"},
+    {R, {"--import", "a.json", "--exclude", "x"}, "report imports=a.json exclude=x"},
+    {R, {"/srv", "--exclude"}, "report paths=/srv ! --exclude needs a pattern"},
+    {W,
+     {"--exclude", "x", "/srv"},
+     "window paths=/srv exclude=x ! --exclude does not apply to the window"},
     // In the order of the arguments, whatever their kind.
     {R,
      {"-x", "--threads", "0", "--bogus", "/srv"},
@@ -301,11 +316,33 @@ TEST(CommandLine, EachProgramHasItsUsage) {
     EXPECT_NE(report.find(option), std::string::npos) << option;
   }
   for (const char* option : {"--find", "--glob", "--regex", "--min-size", "--max-size", "--newer",
-                             "--older"})
+                             "--older", "--exclude", "--exclude-from", "--exclude-caches",
+                             "--cross-file-systems"})
     EXPECT_NE(report.find(option), std::string::npos) << option;
   const std::string v = VersionText();
   EXPECT_EQ(v.rfind("Kestrum ", 0), 0u);
   EXPECT_EQ(v.back(), '\n');
+}
+
+// The rules of a line: each --exclude, the lines of each --exclude-from file that are not
+// empty, then the cache rule; a file that cannot be read is named.
+TEST(CommandLine, ExcludeRulesOfTheLine) {
+  test::TempDir t;
+  const std::string file = t.Write("rules", "a*\r\n\n[b]c d\n#x");
+  CommandLine line;
+  line.Excludes = {"one", "*.two"};
+  line.ExcludeFiles = {file};
+  line.ExcludeCaches = true;
+  std::string error;
+  const auto rules = CommandLineExcludes(line, error);
+  ASSERT_TRUE(rules) << error;
+  std::string lines;
+  for (const ExcludeRule& r : *rules) lines += r.Line() + ";";
+  EXPECT_EQ(lines, "wildcard,name:one;wildcard,name:*.two;wildcard,name:a*;wildcard,name:[b]c d;"
+                   "wildcard,name:#x;caches;");
+  line.ExcludeFiles.push_back(t.Path() + "/missing");
+  EXPECT_FALSE(CommandLineExcludes(line, error));
+  EXPECT_NE(error.find("missing"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -67,6 +67,34 @@ TEST(Report, SameOnOneAndSeveralThreads) {
   EXPECT_GT(withoutFree(one).size(), 40u);
 }
 
+// A report of a scan with rules names them on a line before the drive's; what they leave out
+// is not counted.
+TEST(Report, RulesLineBeforeTheDrive) {
+  TempDir t;
+  t.Write("a", std::string(100, 'a'));
+  t.Write("b.iso", std::string(50, 'b'));
+  t.Write("node_modules/c", std::string(7, 'c'));
+  ScanRules rules;
+  std::string error;
+  ExcludeRule iso, modules;
+  iso.Pattern = "*.iso";
+  modules.Pattern = "node_modules";
+  rules.Excludes = ExcludeRules::Make({iso, modules}, error);
+  rules.CrossFileSystems = true;
+  FileSystemService fs;
+  std::string out;
+  ASSERT_TRUE(RunReport(fs, t.Path(), out, {}, 2, HardLinkRule::Once, rules));
+  const auto rows = Records(out);
+  ASSERT_GE(rows.size(), 3u);
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"rules", "wildcard,name:*.iso",
+                                               "wildcard,name:node_modules",
+                                               "cross-file-systems"}));
+  EXPECT_EQ(rows[1][0], "drive");
+  EXPECT_EQ(rows[1][4], "100");
+  EXPECT_EQ(rows[2][0], "folder");
+  EXPECT_EQ(rows[3][0], "largest");  // the root has no subfolder left
+}
+
 TEST(Report, RecordsOfAScannedFolder) {
   TempDir t;
   t.Write("a", std::string(100, 'a'));

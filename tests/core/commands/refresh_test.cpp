@@ -133,7 +133,7 @@ struct World {
     window.Pump(slot);
   }
   // A full scan of the drive as it is now, apart from the model.
-  std::unique_ptr<DiskObject> Rescan() const {
+  std::unique_ptr<DiskObject> Rescan(std::shared_ptr<const ExcludeRules> rules = nullptr) const {
     auto d = std::make_unique<DiskObject>();
     d->Class = ObjectClass::Drive;
     d->SetPath(top);
@@ -141,7 +141,9 @@ struct World {
     d->DriveForChange().AllocationUnit = 4096;
     std::int32_t keys = 0;
     Scanning = true;
-    ScanDrive(*d, keys, {});
+    ScanOptions o;
+    o.Excludes = std::move(rules);
+    ScanDrive(*d, keys, o);
     Scanning = false;
     SummarizeSizes(*d);
     return d;
@@ -292,6 +294,31 @@ TEST(Refresh, EqualsAFullRescanAfterChangesInsideTheFolder) {
       EXPECT_TRUE(fs::exists(e->Name) || e->Name.rfind(path, 0) != 0) << e->Name;
     }
   }
+}
+
+// A refresh leaves out what the drive's scan left out: the rules go with the drive, whatever
+// the loader is told since.
+TEST(Refresh, AppliesTheRulesOfTheDrivesScan) {
+  World w;
+  w.t.Write("v/a/keep", std::string(3000, 'k'));
+  w.t.Write("v/a/b.tmp", std::string(5000, 't'));
+  w.t.Write("v/a/node_modules/m", std::string(7000, 'm'));
+  ExcludeRule tmp, modules;
+  tmp.Pattern = "*.tmp";
+  modules.Pattern = "node_modules";
+  std::string error;
+  const auto rules = ExcludeRules::Make({tmp, modules}, error);
+  w.loader.Excludes = rules;
+  w.Scan();
+  w.loader.Excludes = nullptr;
+  w.t.Write("v/a/c.tmp", std::string(9000, 'c'));
+  w.t.Write("v/a/node_modules/n", std::string(9000, 'n'));
+  w.Refresh(w.Folder("a"));
+  const auto full = w.Rescan(rules);
+  EXPECT_EQ(FirstDifference(Facts(*w.drive), Facts(*full)), "");
+  EXPECT_EQ(w.drive->UsedSpace, 3000);
+  EXPECT_EQ(w.drive->UsedSpace, full->UsedSpace);
+  EXPECT_EQ(w.drive->Drive().ExcludeLines, full->Drive().ExcludeLines);
 }
 
 TEST(Refresh, GoneUnreadableStoppedAndNotReady) {

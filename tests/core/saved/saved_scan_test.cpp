@@ -546,13 +546,25 @@ TEST(SavedScan, ExportFromMemoryEqualsTheExportOfTheDisk) {
   EXPECT_EQ(after.find("\"link\""), std::string::npos);
   EXPECT_NE(after.find("\"fifo\""), std::string::npos);
   // What a saved scan says was left out keeps its reason, as far as the format tells them.
+  // A folder written as an array of its information alone is an entry left out too, not a
+  // folder: neither counted nor a level deeper.
   const Imported left = Import(t.Write(
       "left.json", "[1,2,{},[{\"name\":\"/r\"},{\"name\":\"p\",\"excluded\":\"pattern\"},"
-                   "{\"name\":\"m\",\"excluded\":\"otherfs\"}]]"));
+                   "{\"name\":\"m\",\"excluded\":\"otherfs\"},"
+                   "[{\"name\":\"mnt\",\"excluded\":\"othfs\"}],"
+                   "[{\"name\":\"proc\",\"excluded\":\"kernfs\"},{\"name\":\"x\",\"asize\":9}],"
+                   "[{\"name\":\"c\",\"excluded\":\"pattern\"}]]]"));
   ASSERT_TRUE(left.Ok) << left.Message;
+  EXPECT_EQ(left.Drive->DiskObjects().Count(), 1u);
+  EXPECT_EQ(left.Drive->DiskObjects().Item(1)->FolderCount, 0);
+  EXPECT_EQ(left.Drive->DiskObjects().Item(1)->FileCount, 0);
   const std::string leftText = ToText(*left.Drive);
-  EXPECT_NE(leftText.find("{\"name\":\"p\",\"excluded\":\"pattern\"}"), std::string::npos);
-  EXPECT_NE(leftText.find("{\"name\":\"m\",\"excluded\":\"othfs\"}"), std::string::npos);
+  for (const char* line : {"{\"name\":\"p\",\"excluded\":\"pattern\"}",
+                           "{\"name\":\"m\",\"excluded\":\"othfs\"}",
+                           "{\"name\":\"mnt\",\"excluded\":\"othfs\"}",
+                           "{\"name\":\"proc\",\"excluded\":\"kernfs\"}",
+                           "{\"name\":\"c\",\"excluded\":\"pattern\"}"})
+    EXPECT_NE(leftText.find(line), std::string::npos) << line;
   // Nothing kept, nothing to export.
   DiskObject none;
   std::string error;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <mutex>
+#include <algorithm>
 #include <random>
 #include <set>
 #include <string>
@@ -87,7 +88,7 @@ std::string KeptEntries(const DiskObject& drive, const DiskObject& folder) {
            std::to_string(e.HasTime) + ":" + std::to_string(e.Time) + " x" +
            std::to_string(e.Executable) + " l" + std::to_string(e.Linked) + ":" +
            std::to_string(e.Inode) + ":" + std::to_string(e.Links) + " e" +
-           std::to_string(e.CountedElsewhere) + "\n";
+           std::to_string(e.CountedElsewhere) + " r" + std::to_string(e.Reason) + "\n";
     if (e.What != StoredEntry::Kind::File) return;
     ++files;
     if (e.CountedElsewhere) return;
@@ -180,6 +181,48 @@ void ExpectAllModesSame(const std::string& root, ScanOptions o = {}) {
     SCOPED_TRACE("threads " + std::to_string(threads));
     Result many = ScanWith(root, threads, o);
     ExpectSame(one, many);
+  }
+}
+
+// Random sets of exclude rules of every kind, with cache tags right and wrong, on both orders
+// of stat calls: the same result on any number of readers.
+TEST(ParallelScan, RandomExcludeRules) {
+  TempDir t;
+  MakeRandomTree(t.Path(), 300, 2000, 13);
+  const std::string tag = "Signature: 8a477f597d28d172789f06886806bc55";
+  t.Write("d7/CACHEDIR.TAG", tag);
+  t.Write("d20/CACHEDIR.TAG", tag + "\nmore");
+  t.Write("d30/CACHEDIR.TAG", "Signature: 0");
+  using K = ExcludeRule::Kind;
+  std::vector<ExcludeRule> pool;
+  for (const char* w : {"f1*", "*7", "d1?", "l*", "fifo", "f[0-3]5", "*.none", "D2*"})
+    pool.push_back(ExcludeRule{K::Wildcard, false, w[0] != 'D', w});
+  pool.push_back(ExcludeRule{K::Regex, false, true, "^d2"});
+  pool.push_back(ExcludeRule{K::Regex, false, true, "9$"});
+  pool.push_back(ExcludeRule{K::Wildcard, true, true, "*/d3/*"});
+  pool.push_back(ExcludeRule{K::Regex, true, true, "/d1[0-9]/f"});
+  pool.push_back(ExcludeRule{K::Caches, false, true, ""});
+  std::mt19937 rng(21);
+  for (int round = 0; round < 6; ++round) {
+    std::shuffle(pool.begin(), pool.end(), rng);
+    const std::vector<ExcludeRule> rules(pool.begin(), pool.begin() + 2 + rng() % 6);
+    std::string names;
+    for (const ExcludeRule& r : rules) names += r.Line() + " ";
+    SCOPED_TRACE(names);
+    std::string error;
+    ScanOptions o;
+    o.Excludes = ExcludeRules::Make(rules, error);
+    ASSERT_TRUE(o.Excludes) << error;
+    o.Rotational = round % 2 == 1;
+    // Folders the mount table calls a pseudo file system, a bind mount, a mount not crossed
+    // and one crossed into.
+    const std::string root = t.Path() + "/";
+    o.Mounts = MountPlan::FromTable({{"proc", root + "d5", "proc", "/", 7},
+                                     {"/dev/b", root + "d9", "ext4", "/x", 8},
+                                     {"/dev/c", root + "d12", "ext4", "/", 9},
+                                     {"/dev/d", root + "d1/d15", "ext4", "/", 10}},
+                                    root, 0, round % 3 == 0);
+    ExpectAllModesSame(t.Path(), o);
   }
 }
 

@@ -445,6 +445,8 @@ TEST(ScanDrive, UnreadableVanishedAndForeignFolders) {
   reader.foreign = "mnt";
   ScanOptions o;
   o.Reader = &reader;
+  o.Mounts = MountPlan::FromTable({{"/dev/x", t.Path() + "/mnt", "ext4", "/", 99}}, t.Path() + "/",
+                                  0, false);
   ScanRun r{DriveAt(t.Path())};
   Scan(r, o);
   auto& d = r.drive;
@@ -486,6 +488,60 @@ TEST(ScanDrive, ProgressCounts) {
   Scan(r, o);
   EXPECT_EQ(p.Folders.load(), 2);
   EXPECT_EQ(p.Files.load(), 3);
+}
+
+}  // namespace
+}  // namespace kestrum
+
+namespace kestrum {
+namespace {
+
+// Mount points below the folder, as the mount table tells them: entered on request, never a
+// pseudo file system or a bind mount; a change of device the table does not know (a btrfs
+// subvolume) is a folder like any other.
+TEST(ScanDrive, MountPointsFollowTheMountTable) {
+  TempDir t;
+  for (const char* f : {"proc/x", "bind/x", "twice/x", "disk/x", "disk/inner/x", "subvol/x"})
+    t.Write(f, "1234");
+  FaultyReader reader;
+  reader.foreign = "subvol";
+  const std::string root = t.Path() + "/";
+  const std::vector<MountEntry> table{
+      {"/dev/root", "/", "ext4", "/", 1},
+      {"proc", root + "proc", "proc", "/", 40},
+      {"/dev/b", root + "bind", "ext4", "/home", 41},
+      {"/dev/d", root + "disk", "xfs", "/", 42},
+      {"/dev/d", root + "twice", "xfs", "/", 42},
+  };
+  for (const bool cross : {false, true}) {
+    SCOPED_TRACE(cross);
+    ScanOptions o;
+    o.Reader = &reader;
+    o.CrossFileSystems = cross;
+    o.Mounts = MountPlan::FromTable(table, root, 0, cross);
+    ScanRun r{DriveAt(t.Path())};
+    Scan(r, o);
+    std::set<std::string> folders, others;
+    for (const auto& f : r.drive.DiskObjects()) {
+      folders.insert(f->Path().substr(root.size()));
+      r.drive.Drive().Files->ForEach(f->FilesAt, [&](const StoredEntry& e) {
+        if (e.What == StoredEntry::Kind::OtherFs)
+          others.insert(std::string(e.Name) + "=" + std::to_string(e.Reason));
+      });
+    }
+    EXPECT_EQ(r.drive.Drive().CrossFileSystems, cross);
+    if (cross) {
+      EXPECT_EQ(folders, (std::set<std::string>{"", "disk/", "disk/inner/", "subvol/"}));
+      EXPECT_EQ(others, (std::set<std::string>{"proc=1", "bind=2", "twice=2"}));
+      EXPECT_EQ(r.drive.DiskObjects().Item(1)->FileCount, 3);
+    } else {
+      EXPECT_EQ(folders, (std::set<std::string>{"", "subvol/"}));
+      EXPECT_EQ(others, (std::set<std::string>{"proc=1", "bind=2", "disk=0", "twice=0"}));
+    }
+  }
+  // Pseudo file systems by type.
+  EXPECT_TRUE(IsKernelFileSystem("cgroup2"));
+  EXPECT_FALSE(IsKernelFileSystem("tmpfs"));
 }
 
 }  // namespace
