@@ -228,6 +228,31 @@ def check(tree, work):
     subprocess.run(["xdotool", "key", "Escape"], check=True)
     wait_for("the commands dialog to close", lambda: not window(app, "dialog", "Commands"))
 
+    # View, File Types: the pane's table reads its cells, categories with their endings.
+    types_item = find(find(main_window, "menu bar") or app, "menu item", "File Types")
+    if types_item is None:
+        fail("no View menu entry File Types")
+    press(types_item)
+    table = wait_for("the file types table", lambda: find(main_window, "tree", "File types"))
+    wait_for("the category of the text files",
+             lambda: find(table, pred=lambda a: a.name == "Source and text"))
+
+    # File, Find... (Ctrl+F): a bad pattern is said in the dialog; a good one lists its files
+    # in "Search Results", read cell by cell.
+    click(listing, 1)  # the window takes the keys again (the pane was shown from the bus)
+    subprocess.run(["xdotool", "key", "ctrl+f"], check=True)
+    finder = wait_for("the Find dialog", lambda: window(app, "dialog", "Find"))
+    name_box = wait_for("the Find dialog's name field", lambda: find(finder, "text", "Name:"))
+    for name in ("Size at least:", "at most:", "Modified after:", "and before:"):
+        wait_for("the Find dialog's field " + name, lambda: find(finder, "text", name))
+    name_box.queryEditableText().setTextContents("alpha")
+    press(find(finder, "push button", "Search"))
+    wait_for("the Find dialog to close", lambda: not window(app, "dialog", "Find"))
+    wait_for("the search's row " + tree + "/alpha.txt",
+             lambda: find(listing, "table cell", tree + "/alpha.txt"))
+    wait_for("the results folder in the tree",
+             lambda: find(main_window, pred=lambda a: a.name == "Search Results"))
+
     # Help, Contents: a frame with its title.
     contents = find(find(main_window, "menu bar") or app, "menu item", "Contents")
     if contents is None:
