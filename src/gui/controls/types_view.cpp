@@ -140,7 +140,8 @@ void TypesView::Refresh() {
   if (table_->header()->sortIndicatorSection() < 0 || rows_.empty())
     table_->sortByColumn(kSize, Qt::DescendingOrder);
   table_->setUpdatesEnabled(true);
-  table_->resizeColumnToContents(kType);
+  // The numbers take the room they need; the largest file's path gets the rest.
+  for (int c : {kType, kFiles, kSize, kShare}) table_->resizeColumnToContents(c);
 }
 
 }  // namespace kestrum::gui
