@@ -110,6 +110,11 @@ TEST_F(FileSearch, EachCriterionNarrowsTheFiles) {
       {"name and size",
        [](SearchCriteria& c) { c.Name = Name("*.txt", M::Wildcard), c.MinSize = 8; },
        {"a/b/deep.txt"}},
+      {"a category", [](SearchCriteria& c) { c.Category = FileCategory::DiskImages; },
+       {"holes.img"}},
+      {"an ending, any case",
+       [](SearchCriteria& c) { c.TypeKey = "log"; },
+       {"a/big.log", "a/small.LOG"}},
       {"nothing", name("zzz", M::Plain), {}},
   };
   for (const auto& c : cases) {
@@ -150,12 +155,21 @@ TEST_F(FileSearch, GoneFilesAreLeftOutAndAStopEndsTheWalk) {
   EXPECT_TRUE(VisitFiles({&drive_, &drive_}, {}, [&](const FoundFile&) { return ++seen > 0; }));
   EXPECT_EQ(seen, 2 * (all.Files.size() - 1));
   // A stop flag already set: the walk ends at its first look, with what it had.
-  const std::atomic<bool> stop{true};
-  SearchScope scope(200, &drive_);
-  const SearchResult stopped = SearchFiles(scope, {}, &stop);
-  EXPECT_TRUE(stopped.Stopped);
-  EXPECT_LT(stopped.Files.size(), 200 * all.Files.size());
+  // (Or a running flag found cleared, as the window's stop leaves it.)
+  for (const bool stopWhen : {true, false}) {
+    const std::atomic<bool> stop{stopWhen};
+    SearchScope scope(200, &drive_);
+    const SearchResult stopped = SearchFiles(scope, {}, &stop, stopWhen);
+    EXPECT_TRUE(stopped.Stopped);
+    EXPECT_LT(stopped.Files.size(), 200 * all.Files.size());
+  }
   EXPECT_FALSE(SearchFiles(drive_, {}).Stopped);
+  // Every match counts in the totals, within the limit or not.
+  SearchCriteria two;
+  two.Limit = 2;
+  const SearchResult few = SearchFiles(drive_, two);
+  EXPECT_EQ(few.Files.size(), 2u);
+  EXPECT_EQ(few.Matched, all.Files.size() - 1);
 }
 
 // "My Computer": every drive and saved scan, not the root itself.
