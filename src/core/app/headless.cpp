@@ -170,6 +170,29 @@ int RunExport(const std::string& folder, const std::string& file, unsigned threa
   return 0;
 }
 
+// Lines for standard output, gathered into pieces of a megabyte.
+struct LineWriter {
+  std::string Text;
+  bool Written = true;
+  // After each line: writes out what was gathered once it is a megabyte; false once a write
+  // failed (nothing more is written then).
+  bool Line() {
+    if (Text.size() >= (1u << 20)) Flush();
+    return Written;
+  }
+  void Flush() {
+    if (Written) Written = std::fwrite(Text.data(), 1, Text.size(), stdout) == Text.size();
+    Text.clear();
+  }
+  // Writes the rest: 0, or 1 with a message naming what could not be written.
+  int Finish(const char* what) {
+    Flush();
+    if (Written && std::fflush(stdout) == 0) return 0;
+    std::fprintf(stderr, "kestrum: cannot write the %s: %s\n", what, ErrorText(errno).c_str());
+    return 1;
+  }
+};
+
 // --find: the files of the folder (scanned, keeping its entries) or of the saved scans that
 // match, largest first. The pattern is checked before anything is read.
 int RunFind(const CommandLine& line, const std::string& folder, const ScanRules& rules) {
@@ -193,13 +216,8 @@ int RunFind(const CommandLine& line, const std::string& folder, const ScanRules&
   SearchScope scope;
   for (const auto& d : drives) scope.push_back(d.get());
   const SearchResult found = SearchFiles(scope, criteria);
-  std::string out;
-  const auto flush = [&out] {
-    const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
-    out.clear();
-    return ok;
-  };
-  bool written = true;
+  LineWriter writer;
+  std::string& out = writer.Text;
   for (const FoundFile& f : found.Files) {
     out += std::to_string(f.Size);
     out += '\t';
@@ -211,14 +229,9 @@ int RunFind(const CommandLine& line, const std::string& folder, const ScanRules&
     out += '\t';
     out += EscapeReportText(f.Path);
     out += '\n';
-    if (out.size() >= (1u << 20) && !(written = flush())) break;
+    if (!writer.Line()) break;
   }
-  if (written) written = flush();
-  if (!written || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "kestrum: cannot write the list: %s\n", ErrorText(errno).c_str());
-    return 1;
-  }
-  return 0;
+  return writer.Finish("list");
 }
 
 // --compare: what changed from the saved scan OLD to the folder (scanned now, entries kept) or
@@ -245,13 +258,8 @@ int RunCompare(const CommandLine& line, const std::string& folder) {
                  comparison.Refused.c_str());
     return 2;
   }
-  std::string out;
-  const auto flush = [&out] {
-    const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size();
-    out.clear();
-    return ok;
-  };
-  bool written = true;
+  LineWriter writer;
+  std::string& out = writer.Text;
   for (const ChangeLine& l : ChangesLargestFirst(comparison)) {
     const std::int64_t change = l.Change.Change();
     if (change > 0) out += '+';
@@ -265,14 +273,9 @@ int RunCompare(const CommandLine& line, const std::string& folder) {
     out += '\t';
     out += EscapeReportText(l.Path);
     out += '\n';
-    if (out.size() >= (1u << 20) && !(written = flush())) break;
+    if (!writer.Line()) break;
   }
-  if (written) written = flush();
-  if (!written || std::fflush(stdout) != 0) {
-    std::fprintf(stderr, "kestrum: cannot write the changes: %s\n", ErrorText(errno).c_str());
-    return 1;
-  }
-  return 0;
+  return writer.Finish("changes");
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "core/presenter/main_presenter.h"
 #include "core/presenter/navigation.h"
 #include "core/rows/pie_data.h"
+#include "core/saved/json_export.h"
 #include "support/test_support.h"
 
 namespace kestrum::test {
@@ -89,6 +90,21 @@ class FixedDrive : public DriveSource {
     free = Free;
   }
 };
+
+// The saved scan of folder as the export writes it, read now.
+inline std::string SavedScanText(const std::string& folder) {
+  std::string text, error;
+  Scanning = true;
+  ExportTree(
+      folder,
+      [&text](std::string_view piece) {
+        text.append(piece);
+        return true;
+      },
+      error);
+  Scanning = false;
+  return text;
+}
 
 struct ListingWorld {
   TempDir dir;

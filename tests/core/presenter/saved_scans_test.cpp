@@ -25,16 +25,7 @@ struct SavedWorld {
   DiskObject* entry = nullptr;
 
   SavedWorld() {
-    std::string text, error;
-    Scanning = true;
-    ExportTree(
-        w.drivePath,
-        [&text](std::string_view piece) {
-          text.append(piece);
-          return true;
-        },
-        error);
-    Scanning = false;
+    const std::string text = test::SavedScanText(w.drivePath);
     const std::string file = w.dir.Write("server.json", text);
     ::unlink((w.drivePath + "/two").c_str());
     w.dir.Write("drive/three", "333");

@@ -31,16 +31,7 @@ struct FindWorld {
   DiskObject* saved = nullptr;
 
   FindWorld() {
-    std::string text, error;
-    Scanning = true;
-    ExportTree(
-        w.drivePath,
-        [&text](std::string_view piece) {
-          text.append(piece);
-          return true;
-        },
-        error);
-    Scanning = false;
+    const std::string text = test::SavedScanText(w.drivePath);
     Run([&] { ImportScans(*w.p, {w.dir.Write("old.json", text)}); });
     for (const auto& d : *w.p->DiskList())
       if (d->Class == ObjectClass::Import) saved = d.get();
