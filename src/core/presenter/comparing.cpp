@@ -328,4 +328,80 @@ void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort) {
   batch = std::move(sorted);
 }
 
+const char* MapChangeName(MapChange change) {
+  switch (change) {
+    case MapChange::Grown:
+      return "Grown";
+    case MapChange::Shrunk:
+      return "Shrunk";
+    case MapChange::New:
+      return "New";
+    case MapChange::Unchanged:
+      break;
+  }
+  return "Unchanged";
+}
+
+std::vector<MapChange> RowChanges(const ListData& list) {
+  std::vector<MapChange> out(list.Count(), MapChange::Unchanged);
+  const std::vector<ListColumn>& columns = list.Columns();
+  std::size_t at = 0;
+  while (at < columns.size() && columns[at].Text != "Change") ++at;
+  if (at == columns.size()) return out;
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    const std::string& cell = list.Rows()[i].Cell(at);
+    if (cell.empty()) continue;
+    if (cell.rfind("new", 0) == 0)
+      out[i] = MapChange::New;
+    else
+      out[i] = cell.front() == '+' ? MapChange::Grown : MapChange::Shrunk;
+  }
+  return out;
+}
+
+namespace {
+
+MapChange OfChange(const TreeChange* t) {
+  if (!t) return MapChange::Unchanged;
+  if (t->Kind == ChangeKind::New) return MapChange::New;
+  const std::int64_t c = t->Change();
+  return c > 0 ? MapChange::Grown : c < 0 ? MapChange::Shrunk : MapChange::Unchanged;
+}
+
+}  // namespace
+
+std::vector<MapChange> MapChanges(const Treemap& map, const ActiveComparison& comparison,
+                                  bool allocated, const DiskObject* listed,
+                                  const std::vector<MapChange>& rows) {
+  const ChangeIndex& index = comparison.Index(allocated);
+  std::vector<MapChange> out(map.Rects.size(), MapChange::Unchanged);
+  const auto folderAt = [&map](std::uint32_t ref) -> const DiskObject* {
+    return ref < map.Folders.size() ? map.Folders[ref].Folder : nullptr;
+  };
+  for (std::size_t i = 0; i < map.Rects.size(); ++i) {
+    const MapRect& r = map.Rects[i];
+    switch (r.Kind) {
+      case MapKind::Row:
+        if (r.Ref < rows.size()) out[i] = rows[r.Ref];
+        break;
+      case MapKind::Folder:
+      case MapKind::Files:
+        if (const DiskObject* f = folderAt(r.Ref)) out[i] = OfChange(index.OfFolder(f));
+        break;
+      case MapKind::File: {
+        if (r.Ref >= map.Files.size()) break;
+        const MapFile& f = map.Files[r.Ref];
+        if (f.Row != 0) {
+          if (f.Row - 1 < rows.size()) out[i] = rows[f.Row - 1];
+          break;
+        }
+        const DiskObject* folder = f.Folder == kNoRect ? listed : folderAt(f.Folder);
+        if (folder) out[i] = OfChange(index.OfFile(folder, f.Name));
+        break;
+      }
+    }
+  }
+  return out;
+}
+
 }  // namespace kestrum

@@ -9,7 +9,9 @@
 
 #include "core/adapter/explorer.h"
 #include "core/query/scan_compare.h"
+#include "core/adapter/list_data.h"
 #include "core/rows/list_sort.h"
+#include "core/rows/treemap.h"
 #include "core/saved/scan_history.h"
 
 namespace kestrum {
@@ -110,5 +112,24 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
 // marked removed (RemovedTag, its old size) for everything that went from the folder, and,
 // when the job sorts by change, sorts the rows by change, largest growth first. Any thread.
 void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort);
+
+// How a rectangle of the map changed since the scan compared with: what the map colours by
+// change.
+enum class MapChange : std::uint8_t { Unchanged, Grown, Shrunk, New };
+inline constexpr std::size_t kMapChanges = 4;
+// "Unchanged", "Grown", "Shrunk", "New": the legend's names.
+const char* MapChangeName(MapChange change);
+
+// The change of each row of list as its Change cell says (Unchanged for every row when the
+// list has no Change column). Window thread; reads only the rows.
+std::vector<MapChange> RowChanges(const ListData& list);
+
+// The change of each rectangle of map (by index): a row's from rows (RowChanges of the list
+// the map was made of), a folder's (and its own files' block) and a file's from the
+// comparison, a file of no folder the map knows looked up in listed, the folder listed. Any
+// thread: the comparison is only read, and the map's folders only compared.
+std::vector<MapChange> MapChanges(const Treemap& map, const ActiveComparison& comparison,
+                                  bool allocated, const DiskObject* listed,
+                                  const std::vector<MapChange>& rows);
 
 }  // namespace kestrum

@@ -9,6 +9,7 @@
 #include "core/commands/targets.h"
 #include "core/saved/json_export.h"
 #include "core/presenter/listing.h"
+#include "core/presenter/treemap_pane.h"
 #include "core/rows/list_cells.h"
 #include "core/tree/largest.h"
 #include "listing_fixture.h"
@@ -167,6 +168,43 @@ TEST(Comparing, ANewScanOrNoneEndsIt) {
   StopComparing(*c.w.p);
   EXPECT_EQ(c.w.p->Comparing, nullptr);
   EXPECT_EQ(c.ChangeColumn(), 0u);
+}
+
+TEST(Comparing, TheMapColoursEachRectangleByItsChange) {
+  CompareWorld c;
+  c.w.dir.Write("drive/stays/two", std::string(4000, 't'));  // a folder that grew
+  c.w.dir.Write("drive/fresh/f", std::string(3000, 'f'));    // a new one
+  c.w.dir.Write("drive/grow.txt", std::string(10, 'g'));     // a file that shrank
+  c.Rescan();
+  c.Compare();
+  SetTreemapSize(*c.w.p, 400, 200);
+  SetTreemapShown(*c.w.p, true);
+  c.ListRoot();
+  const std::vector<MapChange> rows = RowChanges(c.w.List());
+  ASSERT_EQ(rows.size(), c.w.List().Count());
+  EXPECT_EQ(rows[c.w.RowOf("stays") - 1], MapChange::Grown);
+  EXPECT_EQ(rows[c.w.RowOf("fresh") - 1], MapChange::New);
+  EXPECT_EQ(rows[c.w.RowOf("grow.txt") - 1], MapChange::Shrunk);
+  EXPECT_EQ(rows[c.w.RowOf("keep.txt") - 1], MapChange::Unchanged);
+  const Treemap* map = c.w.p->MapPane().Map.get();
+  ASSERT_NE(map, nullptr);
+  const std::vector<MapChange> rects = MapChanges(
+      *map, *c.w.p->Comparing, false, c.w.Object(c.w.p->SelectedNode()), rows);
+  ASSERT_EQ(rects.size(), map->Rects.size());
+  // Every file inside the new folder is new; "two" grew from nothing into a folder that stood.
+  std::size_t news = 0, grown = 0;
+  for (std::size_t i = 0; i < rects.size(); ++i) {
+    const MapRect& r = map->Rects[i];
+    if (r.Kind != MapKind::File || map->Files[r.Ref].Row != 0) continue;
+    const std::string& name = map->Files[r.Ref].Name;
+    if (name == "f") news += rects[i] == MapChange::New;
+    if (name == "two") grown += rects[i] == MapChange::New;
+    if (name == "one") {
+      EXPECT_EQ(rects[i], MapChange::Unchanged);
+    }
+  }
+  EXPECT_EQ(news, 1u);
+  EXPECT_EQ(grown, 1u);
 }
 
 TEST(Comparing, Texts) {
