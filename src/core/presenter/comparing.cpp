@@ -40,18 +40,23 @@ HistoryRoot RootOf(const DiskObject& drive) {
   return root;
 }
 
-// The old sizes of the files of one folder of the earlier scan, by name.
+// The folder of the earlier scan at the path of folder (of the later one); null when none.
+const DiskObject* OlderFolderOf(const ActiveComparison& c, const DiskObject& folder) {
+  const FolderList* olderFolders = c.Older ? c.Older->DiskObjectsIfAny() : nullptr;
+  const ScanComparison& s = c.Bytes;
+  if (!olderFolders || !s.OlderRoot || !s.NewerRoot) return nullptr;
+  const std::string root = s.NewerRoot->Path(), path = folder.Path();
+  if (path.compare(0, root.size(), root) != 0) return nullptr;
+  return olderFolders->Find(s.OlderRoot->Path() + path.substr(root.size()));
+}
+
+// The old sizes of the files of a folder of the earlier scan, by name (pointing into its
+// store). Reads only the earlier scan, which nothing changes.
 std::unordered_map<std::string_view, std::uint64_t> OldFiles(const ActiveComparison& c,
-                                                             const DiskObject& folder,
+                                                             const DiskObject* then,
                                                              bool allocated) {
   std::unordered_map<std::string_view, std::uint64_t> out;
-  const ScanComparison& s = allocated ? c.Allocated : c.Bytes;
-  const FolderList* olderFolders = c.Older ? c.Older->DiskObjectsIfAny() : nullptr;
-  if (!olderFolders || !s.OlderRoot || !s.NewerRoot || !c.Older->Drive().Files) return out;
-  const std::string root = s.NewerRoot->Path(), path = folder.Path();
-  if (path.compare(0, root.size(), root) != 0) return out;
-  const DiskObject* then = olderFolders->Find(s.OlderRoot->Path() + path.substr(root.size()));
-  if (!then) return out;
+  if (!then || !c.Older || !c.Older->Drive().Files) return out;
   c.Older->Drive().Files->ForEach(then->FilesAt, [&](const StoredEntry& f) {
     if (f.What == StoredEntry::Kind::File) out.emplace(f.Name, allocated ? f.Allocated : f.Size);
     return true;
@@ -104,7 +109,9 @@ void StopComparing(MainPresenter& p) {
 }
 
 void CompareWith(MainPresenter& p) {
-  DiskObject* drive = DriveOf(ObjectOf(p.Explorer(), p.SelectedNode()));
+  const NodeId selected = p.Explorer().SelectedItem();
+  DiskObject* drive =
+      DriveOf(ObjectOf(p.Explorer(), p.Explorer().Exists(selected) ? selected : p.SelectedNode()));
   const FolderList* folders = drive ? drive->DiskObjectsIfAny() : nullptr;
   if (!drive || !folders || folders->Empty() || !drive->Drive().Files) {
     p.SetStatus("Select a scanned folder to compare it with an earlier scan");
@@ -221,7 +228,7 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
   for (const NodeId kid : n->Kids)
     if (const DiskObject* k = ObjectOf(ex, kid))
       if (const TreeChange* t = index.OfFolder(k)) job->Subfolders.emplace(kid, t);
-  if (filesListed) job->OldFiles = OldFiles(*c, *d, job->Allocated);
+  if (filesListed) job->OlderFolder = OlderFolderOf(*c, *d);
   // The two columns after the share bar; the bar's header is " ", the change bar's "  ".
   const std::vector<ListColumn>& now = p.List().Columns();
   if (std::none_of(now.begin(), now.end(), [](const ListColumn& k) { return k.Text == "Change"; })) {
@@ -231,7 +238,7 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
       args.emplace_back(now[i].Width);
       if (i == kChangeCell) {
         args.emplace_back(std::string("Change"));
-        args.emplace_back(900.0);
+        args.emplace_back(1400.0);
         args.emplace_back(std::string("  "));
         args.emplace_back(1200.0);
       }
@@ -245,6 +252,9 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
 
 void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort) {
   const ChangeIndex& index = job.Comparison->Index(job.Allocated);
+  const std::unordered_map<std::string_view, std::uint64_t> oldFiles =
+      job.FilesListed ? OldFiles(*job.Comparison, job.OlderFolder, job.Allocated)
+                      : std::unordered_map<std::string_view, std::uint64_t>();
   std::vector<std::int64_t> changes(batch.Count(), 0);
   std::unordered_map<std::string_view, char> seen;  // the files listed, by name
   std::vector<ChangeKind> kinds(batch.Count(), ChangeKind::Changed);
@@ -261,8 +271,8 @@ void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort) {
       std::string_view name = r.Text;
       if (batch.Suffixed[i] && !name.empty()) name.remove_suffix(1);
       const auto shown = static_cast<std::int64_t>(batch.Sizes[i]);
-      const auto old = job.OldFiles.find(name);
-      if (old == job.OldFiles.end()) {
+      const auto old = oldFiles.find(name);
+      if (old == oldFiles.end()) {
         kinds[i] = ChangeKind::New;
         changes[i] = shown;
       } else {
@@ -285,7 +295,7 @@ void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort) {
   if (job.FilesListed) {
     // In name order, as the map holds them in none.
     const std::size_t firstFile = removed.size();
-    for (const auto& [name, size] : job.OldFiles)
+    for (const auto& [name, size] : oldFiles)
       if (!seen.count(name)) {
         removed.emplace_back(std::string(name), size);
         removedFolder.push_back(0);

@@ -94,11 +94,11 @@ struct ChangeJob {
   bool SortByChange = false;
   // The folder rows' changes, by their node.
   std::unordered_map<NodeId, const TreeChange*> Subfolders;
-  // The file rows are listed: each is compared with OldFiles, the earlier scan's files of
-  // the folder (names point into the earlier scan's store), and those no row shows are
+  // The file rows are listed: each is compared with the files OlderFolder (the folder of the
+  // earlier scan at the same path; null when it had none) held, and those no row shows are
   // listed as removed.
   bool FilesListed = false;
-  std::unordered_map<std::string_view, std::uint64_t> OldFiles;
+  const DiskObject* OlderFolder = nullptr;
 };
 
 // The job of the listing of parentNode, with the Change columns added to the list's columns
