@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -14,6 +15,7 @@
 #include "core/saved/scan_history.h"
 #include "gui/accessibility_audit.h"
 #include "gui/app/frmMain.h"
+#include "gui/controls/treemap_view.h"
 #include "gui/ui/frmCompare.h"
 #include "support/test_support.h"
 
@@ -108,6 +110,14 @@ class TestCompareWindow : public QObject {
       if (list->index(r, 0).data().toString() == "grows")
         QCOMPARE(list->index(r, change + 1).data(Qt::AccessibleDescriptionRole).toString(),
                  QString("Changed by +4.78 kb, a bar of 60 of 60"));
+    // The map coloured by change, with its legend of four.
+    w.findChild<QAction*>("mnuViewTreemap")->trigger();
+    w.findChild<QAction*>("mnuViewColourChange")->trigger();
+    auto* legend = w.findChild<QListWidget*>("TreemapLegend");
+    QVERIFY(legend);
+    QTRY_COMPARE(legend->count(), 4);
+    QCOMPARE(legend->item(1)->text(), QString("Grown"));
+    QTRY_VERIFY(w.Treemap()->PictureMap() && w.Treemap()->PictureMap() == w.Presenter().MapPane().Map.get());
     if (const QString shots = qEnvironmentVariable("KESTRUM_SHOTS"); !shots.isEmpty())
       w.grab().save(shots + "/compare-window.png");
 

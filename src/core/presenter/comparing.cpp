@@ -238,7 +238,7 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
       args.emplace_back(now[i].Width);
       if (i == kChangeCell) {
         args.emplace_back(std::string("Change"));
-        args.emplace_back(1400.0);
+        args.emplace_back(1800.0);
         args.emplace_back(std::string("  "));
         args.emplace_back(1200.0);
       }
