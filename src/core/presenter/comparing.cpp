@@ -98,7 +98,7 @@ const ActiveComparison* ComparisonFor(MainPresenter& p, const DiskObject* folder
   const DiskObject* drive = DriveOf(folder);
   const DiskCollection* disks = p.DiskList();
   if (!drive || drive != c->Drive || !disks || disks->Find(c->DriveKey) != drive) return nullptr;
-  return drive->Drive().Files == c->Files ? c : nullptr;
+  return drive->Drive().Files == c->Files && c->Files->Count() == c->FilesCount ? c : nullptr;
 }
 
 void StopComparing(MainPresenter& p) {
@@ -158,6 +158,7 @@ void CompareWithFile(MainPresenter& p, DiskObject& drive, const std::string& fil
   made->Drive = &drive;
   made->DriveKey = DiskObjectKey(drive);
   made->Files = drive.Drive().Files;
+  made->FilesCount = made->Files ? made->Files->Count() : 0;
   made->Label = label;
   made->File = file;
   MainPresenter* presenter = &p;
@@ -217,7 +218,13 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
   const TreeNode* n = ex.Node(parentNode);
   if (!d || !n || d->Class != ObjectClass::Folder) return nullptr;
   const ActiveComparison* c = ComparisonFor(p, d);
-  if (!c) return nullptr;
+  if (!c) {
+    // A comparison its drive no longer matches is let go, with the two stores it holds.
+    const DiskObject* drive = DriveOf(d);
+    if (p.Comparing && drive && DiskObjectKey(*drive) == p.Comparing->DriveKey)
+      p.Comparing.reset();
+    return nullptr;
+  }
   auto job = std::make_shared<ChangeJob>();
   job->Comparison = p.Comparing;
   job->Folder = d;

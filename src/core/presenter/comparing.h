@@ -29,6 +29,8 @@ struct ActiveComparison {
   const DiskObject* Drive = nullptr;
   std::string DriveKey;
   std::shared_ptr<const FileStore> Files;
+  // Its entries then: a refresh adds entries to the store, and ends the comparison too.
+  std::size_t FilesCount = 0;
   ScanComparison Bytes, Allocated;
   std::unique_ptr<ChangeIndex> BytesIndex, AllocatedIndex;
   // What the path label says after "compared with ": "the scan of 2026-12-01 14:03", or the
@@ -42,8 +44,8 @@ struct ActiveComparison {
 };
 
 // The comparison the presenter holds, when it still applies to folder's drive as the model
-// stands: the drive is the same one, with the store of entries it was compared with (a new
-// scan or a rediscovery ends it). Null otherwise.
+// stands: the drive is the same one, with the store of entries it was compared with, as it
+// was then (a new scan, a refresh or a rediscovery ends it). Null otherwise.
 const ActiveComparison* ComparisonFor(MainPresenter& p, const DiskObject* folder);
 
 // What "Compare With..." offers for the tree selected: its root and the earlier scans the

@@ -156,15 +156,25 @@ TEST(Comparing, ScansUnderOtherRulesAreNotCompared) {
   EXPECT_NE(c.w.view.messages.back().find("hard links"), std::string::npos);
 }
 
-TEST(Comparing, ANewScanOrNoneEndsIt) {
+TEST(Comparing, ANewScanARefreshOrNoneEndsIt) {
   CompareWorld c;
   c.Compare();
   c.Rescan();
   c.ListRoot();
   EXPECT_EQ(c.ChangeColumn(), 0u);  // the store compared with is gone
+  EXPECT_EQ(c.w.p->Comparing, nullptr);  // and let go
   c.Compare();
   c.ListRoot();
   EXPECT_NE(c.ChangeColumn(), 0u);
+  c.w.p->Queue()->Connect([&c](std::function<void()> t) { c.w.tasks.Post(std::move(t)); });
+  c.w.p->MenuClick("mnuViewRefresh");
+  c.w.tasks.RunWhile([&c] { return c.w.p->Slot().Busy(); });
+  c.w.p->Queue()->Disconnect();
+  c.ListRoot();
+  EXPECT_EQ(c.ChangeColumn(), 0u);  // its folders are new objects: compared no more
+  c.Compare();
+  c.ListRoot();
+  ASSERT_NE(c.ChangeColumn(), 0u);
   StopComparing(*c.w.p);
   EXPECT_EQ(c.w.p->Comparing, nullptr);
   EXPECT_EQ(c.ChangeColumn(), 0u);
