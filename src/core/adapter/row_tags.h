@@ -12,6 +12,8 @@ namespace kestrum {
 //  - a drive or folder row carries the tree node it stands for (NodeTag);
 //  - a file row carries "File " followed by the plain number text of the byte count shown
 //    for it (FileTag);
+//  - a row of what went since an earlier scan compared with carries "Removed " followed by
+//    its old byte count (RemovedTag): it stands for nothing on the disk;
 //  - the placeholder row and the statistics rows carry no tag (empty).
 using RowTag = std::variant<std::monostate, NodeId, std::string>;
 
@@ -33,6 +35,15 @@ std::string FileTag(double size);
 inline bool IsFileTag(const RowTag& tag) {
   const std::string* s = std::get_if<std::string>(&tag);
   return s && std::string_view(*s).substr(0, 4) == "File";
+}
+
+// "Removed " + the old size as a plain whole number.
+std::string RemovedTag(double size);
+
+// True for the tag of a row marked removed.
+inline bool IsRemovedTag(const RowTag& tag) {
+  const std::string* s = std::get_if<std::string>(&tag);
+  return s && std::string_view(*s).substr(0, 8) == "Removed ";
 }
 
 }  // namespace kestrum

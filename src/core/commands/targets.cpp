@@ -55,6 +55,13 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
         real = !t.Name.empty() && (!drive->Saved || withSaved);
         if (drive->Saved && !withSaved) ++out.Saved;
       }
+    } else if (IsRemovedTag(row.Tag) && folderListing && !row.Text.empty()) {
+      // What went since a scan compared with: only its path can be read.
+      t.Folder = WithSlash(parent->Path());
+      t.Name = row.Text;
+      t.FullPath = t.Folder + t.Name;
+      real = withSaved && t.Name.find('/') == std::string::npos;
+      if (!withSaved) ++out.Removed;
     } else if (const auto node = TagNode(row.Tag); node && folderListing) {
       const TreeNode* n = explorer.Node(*node);
       DiskObject* child = ObjectOf(explorer, *node);
@@ -81,6 +88,8 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
 std::string NothingToActOn(const TargetSelection& selection) {
   if (!selection.Targets.empty()) return {};
   if (selection.LeftOut == 0) return {};
+  if (selection.Removed == selection.LeftOut)
+    return "The selected rows went since the scan compared with: only Copy Path works on them.";
   if (selection.Saved == selection.LeftOut)
     return "The selected rows were found in saved scans: nothing on this computer stands behind "
            "them, and only Copy Path works on them.";

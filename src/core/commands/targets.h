@@ -24,6 +24,7 @@ struct TargetSelection {
   std::vector<RowTarget> Targets;  // in list order
   std::size_t LeftOut = 0;         // rows that are not real files or folders
   std::size_t Saved = 0;           // of those, rows of the results folder from saved scans
+  std::size_t Removed = 0;         // of those, rows marked removed (since a scan compared with)
 };
 
 // The real files and folders among the selected rows of list, which shows the node listed:
@@ -33,7 +34,9 @@ struct TargetSelection {
 //    names the entry);
 //  - in the results folder, its file rows that lie on a scanned drive of this computer (each
 //    with its own volume root and drive key); rows found in saved scans are left out, and
-//    counted in Saved too, unless withSaved (for commands that only read the paths).
+//    counted in Saved too, unless withSaved (for commands that only read the paths);
+//  - in a folder listing, rows marked removed (RemovedTag) only when withSaved: nothing stands
+//    behind them but their path; left out otherwise, and counted in Removed too.
 // Everything else is left out and counted: drive rows, a drive's root-folder row, the
 // largest-files folder's row, the placeholder, statistics rows, rows of any listing of the
 // root or of a drive, and rows whose node no longer exists or is no longer a child of the

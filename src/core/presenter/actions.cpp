@@ -46,6 +46,7 @@ const std::vector<Menu>& MenuBar() {
         {"mnuViewHardLinks", "Count &Hard Links Once", C::ToggleHardLinks, G::None, true, true},
         {"mnuViewTreemap", "Tree&map", C::ToggleTreemap, G::None, true, false},
         {"mnuViewTypes", "File T&ypes", C::ToggleTypes, G::None, true, false},
+        {"mnuViewCompare", "Compare &With...", C::CompareWith, G::Busy},
         {"mnuViewSep1", "-"},
         {"mnuViewRefresh", "&Refresh", C::Refresh, G::BusyDisk},
         {"mnuViewBackUp", "&Back up one level", C::BackUp, G::Busy},

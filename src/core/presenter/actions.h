@@ -49,6 +49,7 @@ enum class Command : std::uint8_t {
   FindSparse,
   FindLarger,       // asks for the size first
   ToggleTypes,      // "mnuViewTypes": the "File Types" pane
+  CompareWith,      // "mnuViewCompare": compare the selected tree with an earlier scan
 };
 
 // What refuses a command; MainPresenter::Refused decides each in one place.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "core/adapter/row_tags.h"
+#include "core/presenter/comparing.h"
 #include "core/platform/open_folder.h"
 #include "core/presenter/recycle_folders.h"
 #include "core/presenter/search_results.h"
@@ -335,14 +336,18 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
     }
   }
   if (firstChild == kNoNode || p.Toggles().ShowFiles) AddFiles2(b, parentNode);
+  // While comparing with an earlier scan: the Change columns and the rows of what went.
+  const std::shared_ptr<const ChangeJob> changes = PrepareChanges(p, parentNode, b.ReadFiles);
 
   if (!b.ReadFiles) {
+    if (changes) ApplyChanges(b.Batch, *changes, st.SuffixSort);
     Finish(p, firstChild, parentNode, std::move(b.Batch), false);
     return;
   }
   const std::shared_ptr<WindowQueue> queue = p.Queue();
   if (!queue->Connected()) {
     b.Batch.Append(ReadFileRows(b.Request));
+    if (changes) ApplyChanges(b.Batch, *changes, st.SuffixSort);
     Finish(p, firstChild, parentNode, std::move(b.Batch), false);
     return;
   }
@@ -362,9 +367,10 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
   };
   auto job = std::make_shared<Job>(Job{std::move(b.Request), std::move(b.Batch)});
   auto work = [queue, newest, presenter, generation, firstChild, parentNode, parentObj, suffixSort,
-               sizeSort, job] {
+               sizeSort, job, changes] {
     RowBatch batch = std::move(job->Batch);
     batch.Append(ReadFileRows(job->Request));
+    if (changes) ApplyChanges(batch, *changes, suffixSort);
     // Sorted here too, so that the window thread only shows the rows.
     SortListing(batch, suffixSort, sizeSort);
     if (newest->load(std::memory_order_relaxed) != generation) return;
@@ -383,6 +389,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
     p.SetListingPending(false);
     RowBatch batch = std::move(job->Batch);
     batch.Append(ReadFileRows(job->Request));
+    if (changes) ApplyChanges(batch, *changes, suffixSort);
     Finish(p, firstChild, parentNode, std::move(batch), false);
   }
 }

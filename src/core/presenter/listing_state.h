@@ -20,6 +20,7 @@ struct ListingState {
   bool ColumnsSet = false;          // the current listing's columns were set
   bool SuffixSort = false;          // name-sort mode
   bool PaddedSizeSort = false;      // size-sort mode (by the byte counts, descending)
+  bool ChangeSort = false;          // while comparing: by change, largest growth first
   ObjectClass CurrentClass =
       ObjectClass::None;     // class of the rows shown: Drive, Folder, Folder100
   std::string DriveColumns;  // "", "Free" or "Used": the layout of the drives listing

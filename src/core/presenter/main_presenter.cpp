@@ -200,6 +200,9 @@ void MainPresenter::Execute(Command command, Guard guard) {
     case Command::OpenScan:
       ImportScans(*this, view_.AskScanFiles());
       break;
+    case Command::CompareWith:
+      kestrum::CompareWith(*this);
+      break;
     case Command::Stop:
       CommandSlot::Stop();
       break;

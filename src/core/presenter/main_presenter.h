@@ -19,6 +19,7 @@
 #include "core/platform/settings.h"
 #include "core/tree/discovery.h"
 #include "core/presenter/actions.h"
+#include "core/presenter/comparing.h"
 #include "core/presenter/listing_state.h"
 #include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
@@ -98,6 +99,9 @@ class MainView {
   }
   // The "File Types" pane was shown, hidden, or its count or message changed.
   virtual void TypesChanged() {}
+  // The "Compare With" dialog over offer: an earlier scan or a saved scan file to compare
+  // with, "None", or Cancel.
+  virtual CompareChoice AskCompare(const CompareOffer& /*offer*/) { return {}; }
   // Asks for the size of "Files Larger Than..." into text, checked as AskSearch checks.
   virtual bool AskSize(std::string& /*text*/,
                        const std::function<std::string(const std::string&)>& /*check*/) {
@@ -201,6 +205,10 @@ class MainPresenter : public CommandWindow {
   // a drive or folder entry is kept there while the kept switch "KeepScanHistory" is on (the
   // default), at most 10 per root and 500 MB in all.
   void SetHistoryFolder(std::string folder) { historyFolder_ = std::move(folder); }
+  const std::string& HistoryFolderPath() const { return historyFolder_; }
+  // The comparison with an earlier scan the lists of its drive's folders show (comparing.h);
+  // null when not comparing.
+  std::shared_ptr<const ActiveComparison> Comparing;
   bool KeepHistory = true;
   // Takes the kept switches from settings (at start); a missing or garbled key gives its
   // default.

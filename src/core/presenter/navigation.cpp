@@ -101,10 +101,11 @@ void LvListView_ColumnClick(MainPresenter& p, const std::string& header) {
              st.CurrentClass == ObjectClass::Results) {
     if (header == "Name") {
       st.SuffixSort = true;
-      st.PaddedSizeSort = false;
-    } else if (header == "Size") {
+      st.PaddedSizeSort = st.ChangeSort = false;
+    } else if (header == "Size" || header == "Change") {
       st.SuffixSort = false;
-      st.PaddedSizeSort = true;
+      st.PaddedSizeSort = header == "Size";
+      st.ChangeSort = header == "Change";
     } else {
       return;
     }

@@ -34,7 +34,8 @@ void lvListView_Click(MainPresenter& p, std::size_t row);
 void lvListView_Enter(MainPresenter& p, std::size_t row);
 
 // A click on a column header: the drive layout on "My Computer", name or size order on a
-// folder; relists the listed node as the tree has it now.
+// folder (or, while comparing, change order: "Change"); relists the listed node as the tree
+// has it now.
 void LvListView_ColumnClick(MainPresenter& p, const std::string& header);
 
 // Goes into node as a click on its row does: lists it as the new SelectedNode, selected in

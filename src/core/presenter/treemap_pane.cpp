@@ -107,7 +107,9 @@ TreemapSettings ReadTreemapSettings(const IniFile& s) {
       out.Split = std::clamp(f, 0.1, 0.9);
   }
   if (const auto v = s.Get(kSettingsGroup, kColourKey))
-    if (*v == "type") out.Colouring = MapColouring::FileType;
+    out.Colouring = *v == "type"     ? MapColouring::FileType
+                    : *v == "change" ? MapColouring::Change
+                                     : MapColouring::Branch;
   return out;
 }
 
@@ -116,7 +118,10 @@ void WriteTreemapSettings(IniFile& s, const TreemapSettings& t) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%.4f", std::clamp(t.Split, 0.1, 0.9));
   s.Set(kSettingsGroup, kSplitKey, buf);
-  s.Set(kSettingsGroup, kColourKey, t.Colouring == MapColouring::FileType ? "type" : "branch");
+  s.Set(kSettingsGroup, kColourKey,
+        t.Colouring == MapColouring::FileType ? "type"
+        : t.Colouring == MapColouring::Change ? "change"
+                                              : "branch");
 }
 
 std::shared_ptr<const MapSource> MakeMapSource(MainPresenter& p, float width, float height) {

@@ -16,9 +16,10 @@ class MainPresenter;
 class MapWorker;
 
 // What the map's colours say. Branch: each top-level rectangle's hue, kept through its
-// subtree; FileType: each file by its category, folders neutral. More ways may follow (change
-// since an earlier scan), so a setting names them by word.
-enum class MapColouring : std::uint8_t { Branch, FileType };
+// subtree; FileType: each file by its category, folders neutral; Change: grown, shrunk, new
+// or unchanged since the scan compared with (all unchanged while not comparing). A setting
+// names them by word.
+enum class MapColouring : std::uint8_t { Branch, FileType, Change };
 
 // Which of the list's rows are files (with their sizes) and which are not, as last read:
 // read once per listing, since a listing may hold a million file rows and a resize asks for

@@ -44,6 +44,7 @@
 #include "gui/ui/frmAbout.h"
 #include "gui/ui/frmCommandOutput.h"
 #include "gui/ui/frmCommands.h"
+#include "gui/ui/frmCompare.h"
 #include "gui/ui/frmFind.h"
 #include "gui/ui/frmZip.h"
 #include "kestrum_version.h"
@@ -492,6 +493,12 @@ bool frmMain::AskSize(std::string& text,
   if (dialog.exec() != QDialog::Accepted) return false;
   text = dialog.Text();
   return true;
+}
+
+CompareChoice frmMain::AskCompare(const CompareOffer& offer) {
+  frmCompare dialog(offer, this);
+  if (dialog.exec() != QDialog::Accepted) return {};
+  return dialog.Choice();
 }
 
 std::string frmMain::AskFolder() {

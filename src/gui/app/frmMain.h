@@ -118,6 +118,7 @@ class frmMain : public QMainWindow, public MainView {
   std::string AskFolder() override;
   bool AskSearch(SearchForm& form, const std::string& folder,
                  const std::function<std::string(const SearchForm&)>& check) override;
+  CompareChoice AskCompare(const CompareOffer& offer) override;
   bool AskSize(std::string& text,
                const std::function<std::string(const std::string&)>& check) override;
   std::vector<std::string> AskScanFiles() override;

@@ -29,9 +29,15 @@ void BarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
   const int width = static_cast<int>(static_cast<double>(area.width()) * bars / kBarWidth + 0.5);
   if (width <= 0 || area.height() <= 0) return;
   painter->save();
+  // A change bar says growth in red and loss in green, as its Change cell's sign reads.
+  QColor colour(58, 110, 165);
+  if (model_.IsChangeBarColumn(index.column()) && index.column() > 0) {
+    const QString change = index.sibling(index.row(), index.column() - 1).data().toString();
+    colour = change.contains('-') ? QColor(38, 162, 105) : QColor(192, 28, 40);
+  }
   const QColor fill = (opt.state & QStyle::State_Selected)
                           ? opt.palette.color(QPalette::HighlightedText)
-                          : QColor(58, 110, 165);
+                          : colour;
   painter->fillRect(QRect(area.left(), area.top(), std::max(width, 1), area.height()), fill);
   painter->restore();
 }

@@ -35,14 +35,19 @@ int ListModel::columnCount(const QModelIndex& parent) const {
 
 bool ListModel::IsBarColumn(int column) const {
   const std::string* h = HeaderOf(list_, column);
-  return h && *h == " ";
+  return h && (*h == " " || *h == "  ");
+}
+
+bool ListModel::IsChangeBarColumn(int column) const {
+  const std::string* h = HeaderOf(list_, column);
+  return h && *h == "  ";
 }
 
 bool ListModel::IsNumberColumn(int column) const {
   const std::string* h = HeaderOf(list_, column);
   if (!h) return false;
   return *h == "Size" || *h == "Free" || *h == "Used" || *h == "% Free" || *h == "% Used" ||
-         *h == "% Parent";
+         *h == "% Parent" || *h == "Change";
 }
 
 QVariant ListModel::data(const QModelIndex& index, int role) const {
@@ -60,6 +65,14 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
                  : QVariant(static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter));
     case Qt::AccessibleDescriptionRole:
       // Sixty vertical lines say nothing read aloud: the share in words instead.
+      if (IsChangeBarColumn(index.column())) {
+        const std::string& change = col >= 1 ? r.Cell(col - 1) : r.Text;
+        if (change.empty()) return QString("No change");
+        return QString("Changed by %1, a bar of %2 of %3")
+            .arg(DisplayText(change))
+            .arg(r.Cell(col).size())
+            .arg(kBarWidth);
+      }
       if (IsBarColumn(index.column())) {
         const std::size_t bars = r.Cell(col).size();
         const std::string& percent = col >= 1 ? r.Cell(col - 1) : r.Text;
@@ -90,6 +103,7 @@ QVariant ListModel::headerData(int section, Qt::Orientation orientation, int rol
     return static_cast<int>((IsNumberColumn(section) ? Qt::AlignRight : Qt::AlignLeft) |
                             Qt::AlignVCenter);
   if (role == Qt::AccessibleTextRole && *h == " ") return QString("Share bar");
+  if (role == Qt::AccessibleTextRole && *h == "  ") return QString("Change bar");
   return {};
 }
 

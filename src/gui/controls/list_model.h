@@ -21,6 +21,8 @@ class ListModel : public QAbstractTableModel, public ListObserver {
 
   // The column headed " ": its cells hold a bar of "|" characters.
   bool IsBarColumn(int column) const;
+  // The bar of the change since a scan compared with (header "  "), after its Change cell.
+  bool IsChangeBarColumn(int column) const;
   // Columns of numbers and sizes, shown right-aligned.
   bool IsNumberColumn(int column) const;
 

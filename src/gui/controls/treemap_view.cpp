@@ -12,8 +12,11 @@
 #include <QPainter>
 #include <QPointer>
 #include <QToolTip>
+#include <array>
 #include <cmath>
 
+#include "core/presenter/comparing.h"
+#include "core/presenter/main_presenter.h"
 #include "core/presenter/treemap_pane.h"
 #include "core/rows/list_cells.h"
 #include "gui/controls/text.h"
@@ -42,6 +45,8 @@ constexpr double kFilesTint = 0.3;
 // Coloured by type, folders are a neutral grey that frames the files' colours; files not
 // marked keep this much of their colour over the background.
 constexpr QRgb kNeutral = 0x9a9a9a;
+// Colouring by change, by MapChange: unchanged, grown, shrunk, new.
+constexpr std::array<QRgb, kMapChanges> kChangeColours{0xb0b0b0, 0xd0453a, 0x3aa860, 0x4a78d0};
 constexpr double kDimmed = 0.25;
 // A file's name and size are written on it from this size on (logical pixels), and the
 // legend's swatches are this wide.
@@ -131,12 +136,21 @@ QImage TreemapView::Paint(const Treemap& map, QSize size, qreal dpr, QColor back
   const std::vector<std::uint32_t>& palette = MapPalette();
   const auto& categories = CategoryPalette();
   const bool byType = look.Colouring == MapColouring::FileType;
+  const bool byChange = look.Colouring == MapColouring::Change;
+  std::vector<MapChange> changes;
+  if (byChange && look.Comparison)
+    changes = MapChanges(map, *look.Comparison, look.Allocated, look.Listed, look.Rows);
   const bool marking = look.Mark.What != MapTypeMark::By::None;
   const QRgb back = background.rgb();
   // A rectangle's colour, and whether it is dimmed (a file not marked, or a folder while
   // files are marked).
   auto colourOf = [&](const MapRect& r, bool& dim) -> QRgb {
     dim = false;
+    if (byChange) {
+      const std::size_t at = static_cast<std::size_t>(&r - map.Rects.data());
+      return kChangeColours[static_cast<std::size_t>(at < changes.size() ? changes[at]
+                                                                         : MapChange::Unchanged)];
+    }
     if (r.Kind == MapKind::File && r.Ref < map.Files.size()) {
       const MapFile& f = map.Files[r.Ref];
       dim = marking && !MapFileMarked(map, f, look.Mark);
@@ -237,6 +251,15 @@ void TreemapView::StartPainting() {
   look.Colouring = presenter_.MapPane().Colouring;
   look.Mark = presenter_.MapPane().Mark;
   look.Font = font();
+  if (look.Colouring == MapColouring::Change) {
+    const DiskObject* listed = ObjectOf(presenter_.Explorer(), presenter_.SelectedNode());
+    if (ComparisonFor(presenter_, listed)) {
+      look.Comparison = presenter_.Comparing;
+      look.Allocated = presenter_.Toggles().Allocated;
+      look.Listed = listed;
+      look.Rows = RowChanges(presenter_.List());
+    }
+  }
   QPointer<TreemapView> self(this);
   std::shared_ptr<std::atomic<int>> current = generation_;
   painter_.clear();
@@ -329,7 +352,9 @@ void TreemapView::UpdateLegend() {
   const TreemapPane& pane = presenter_.MapPane();
   if (byBranch_) byBranch_->setChecked(pane.Colouring == MapColouring::Branch);
   if (byType_) byType_->setChecked(pane.Colouring == MapColouring::FileType);
-  const bool shown = pane.Colouring == MapColouring::FileType;
+  if (byChange_) byChange_->setChecked(pane.Colouring == MapColouring::Change);
+  const bool byChange = pane.Colouring == MapColouring::Change;
+  const bool shown = pane.Colouring == MapColouring::FileType || byChange;
   if (!legend_) {
     if (!shown) return;
     legend_ = new QListWidget(this);
@@ -345,7 +370,17 @@ void TreemapView::UpdateLegend() {
   const bool wasShown = !legend_->isHidden();
   legend_->setGeometry(width() - w, 0, w, height());
   legend_->setVisible(shown);
-  if (shown && pane.Map) {
+  if (byChange) {
+    // The four colours, whatever the map: what each says.
+    legend_->clear();
+    for (std::size_t i = 0; i < kMapChanges; ++i) {
+      QPixmap swatch(kSwatch, kSwatch);
+      swatch.fill(QColor::fromRgb(kChangeColours[i]));
+      const QString text = MapChangeName(static_cast<MapChange>(i));
+      auto* item = new QListWidgetItem(QIcon(swatch), text, legend_);
+      item->setData(Qt::AccessibleTextRole, text);
+    }
+  } else if (shown && pane.Map) {
     const auto entries = LegendEntries(*pane.Map);
     const QStringList rows = LegendRows(*pane.Map);
     legend_->clear();
@@ -376,7 +411,9 @@ QList<QAction*> TreemapView::AddColourMenu(QMenu* view, QAction* before) {
   byBranch_->setObjectName("mnuViewColourBranch");
   byType_ = menu->addAction("File &Type");
   byType_->setObjectName("mnuViewColourType");
-  for (QAction* a : {byBranch_, byType_}) {
+  byChange_ = menu->addAction("&Change");
+  byChange_->setObjectName("mnuViewColourChange");
+  for (QAction* a : {byBranch_, byType_, byChange_}) {
     a->setCheckable(true);
     group->addAction(a);
   }
@@ -388,8 +425,12 @@ QList<QAction*> TreemapView::AddColourMenu(QMenu* view, QAction* before) {
     SetMapColouring(presenter_, MapColouring::FileType);
     presenter_.KeepSettings();
   });
+  connect(byChange_, &QAction::triggered, this, [this] {
+    SetMapColouring(presenter_, MapColouring::Change);
+    presenter_.KeepSettings();
+  });
   UpdateLegend();
-  return {byBranch_, byType_};
+  return {byBranch_, byType_, byChange_};
 }
 
 void TreemapView::changeEvent(QEvent* e) {

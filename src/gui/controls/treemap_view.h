@@ -22,6 +22,13 @@ struct MapLook {
   QFont Font;        // of the names and sizes on files large enough
   QColor Text = Qt::black, LightText = Qt::white;
   bool Labels = true;
+  // Colouring by change: the comparison, the sizes compared, the folder listed and the rows'
+  // changes (RowChanges); each rectangle's change is worked out on the painter's thread. No
+  // comparison: all unchanged.
+  std::shared_ptr<const ActiveComparison> Comparison;
+  bool Allocated = false;
+  const DiskObject* Listed = nullptr;
+  std::vector<MapChange> Rows;
 };
 
 // The treemap pane: shows the presenter's map (MainPresenter::MapPane) as nested, cushion-
@@ -92,6 +99,7 @@ class TreemapView : public QWidget {
   QListWidget* legend_ = nullptr;
   QAction* byBranch_ = nullptr;
   QAction* byType_ = nullptr;
+  QAction* byChange_ = nullptr;
 };
 
 // A thin bar that resizes the panes above and below it: reports each drag position, in its

@@ -210,8 +210,9 @@ TEST(TreemapSettingsTest, MissingOrGarbledValuesFallBackToHidden) {
       {"yes\n", "abc", {false, 0.4}},   {"", "nan", {false, 0.4}},   {"true", "0.5x", {true, 0.4}},
   };
   // The colouring by its word; anything else is by branch.
-  for (const auto& [word, want] : {std::pair{"type", MapColouring::FileType},
-                                   {"branch", MapColouring::Branch}, {"Type", MapColouring::Branch}}) {
+  for (const auto& [word, want] :
+       {std::pair{"type", MapColouring::FileType}, {"change", MapColouring::Change},
+        {"branch", MapColouring::Branch}, {"Type", MapColouring::Branch}}) {
     IniFile ini;
     ini.Set("Settings", "TreemapColour", word);
     EXPECT_EQ(ReadTreemapSettings(ini).Colouring, want) << word;
