@@ -49,6 +49,8 @@ enum class Command : std::uint8_t {
   FindSparse,
   FindLarger,       // asks for the size first
   ToggleTypes,      // "mnuViewTypes": the "File Types" pane
+  ToggleCrossFs,    // "mnuViewCrossFs": whether the next full scan enters mounted file systems
+  EditExcludes,     // "mnuToolsExcludes": the dialog of the exclude rules
 };
 
 // What refuses a command; MainPresenter::Refused decides each in one place.

@@ -19,6 +19,7 @@
 #include "core/platform/settings.h"
 #include "core/tree/discovery.h"
 #include "core/presenter/actions.h"
+#include "core/presenter/exclude_form.h"
 #include "core/presenter/listing_state.h"
 #include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
@@ -96,6 +97,12 @@ class MainView {
                          const std::function<std::string(const SearchForm&)>& /*check*/) {
     return false;
   }
+  // The dialog of the exclude rules over form; check gives the message for rules that cannot
+  // be kept ("" when they can), shown in the dialog, which stays open. True to keep them.
+  virtual bool EditExcludeRules(ExcludeForm& /*form*/,
+                                const std::function<std::string(const ExcludeForm&)>& /*check*/) {
+    return false;
+  }
   // The "File Types" pane was shown, hidden, or its count or message changed.
   virtual void TypesChanged() {}
   // Asks for the size of "Files Larger Than..." into text, checked as AskSearch checks.
@@ -114,6 +121,8 @@ struct ViewToggles {
   bool Allocated = false;
   // How the next scan counts a file with several names: once (the default) or at each name.
   bool HardLinksOnce = true;
+  // Whether the next full scan enters the file systems mounted below its folder.
+  bool CrossFileSystems = false;
 };
 
 // The status line of folders given to scan while a command runs.
@@ -278,6 +287,8 @@ class MainPresenter : public CommandWindow {
   void OpenTerminals();
   void CopyPaths();
   void EditCommands();
+  // The exclude rules dialog over the settings' rules; kept in the settings file when OK.
+  void EditExcludes();
   void RunUserCommand(std::size_t index);
 
   MainView& view_;
