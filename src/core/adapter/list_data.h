@@ -26,6 +26,13 @@ struct ListRow {
   // What a view says of such a row, as its tooltip and its accessible description.
   static constexpr const char* kCountedElsewhereText =
       "A hard link counted elsewhere: its bytes are counted at another name of the same file";
+  // An entry the scan left out by an exclude rule: listed so that the user sees it, with
+  // "excluded" and the rule in its size cell, no share and no area; its bytes were not
+  // counted. ExcludedFolder: it is a folder (which has no tree node).
+  bool Excluded = false;
+  bool ExcludedFolder = false;
+  static constexpr const char* kExcludedText =
+      "Left out of the scan by an exclude rule: its size was not counted";
   // The text of a column: 0 is Text, k is SubItems[k - 1] (empty when missing).
   const std::string& Cell(std::size_t column) const;
 };

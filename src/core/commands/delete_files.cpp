@@ -35,6 +35,11 @@ std::string ConfirmText(DeleteAction action) {
 std::string ConfirmDetails(DeleteAction action, const TargetSelection& selection) {
   std::string out = Objects(selection.Targets.size()) + " will be " + Verb(action) + ":\n";
   for (const RowTarget& t : selection.Targets) out += t.FullPath + (t.IsFolder ? "/" : "") + "\n";
+  if (const auto excluded = ExcludedCount(selection); excluded > 0)
+    out += std::to_string(excluded) +
+           (excluded == 1 ? " of them was" : " of them were") +
+           " left out of the scan by an exclude rule: " + (excluded == 1 ? "its" : "their") +
+           " size was not counted.\n";
   if (selection.LeftOut > 0)
     out += std::to_string(selection.LeftOut) +
            (selection.LeftOut == 1 ? " selected row is" : " selected rows are") +
@@ -177,7 +182,8 @@ void DeleteFilesCommand::Apply(std::size_t index, const OpResult& r) {
   }
   ++done_;
   changed_ = true;
-  if (!t.IsFolder) {
+  // A folder a rule left out is an entry of its folder, as a file is: it has no node.
+  if (!t.IsFolder || t.Excluded) {
     if (largestFolder_ && !t.LargestKey.empty()) RemoveLargestEntry(largestFolder_, t.LargestKey);
     if (resultsFolder_ && !t.LargestKey.empty()) goneRows_.push_back(t.LargestKey);
     // Nothing that reads what the scan kept shows the file again. (The drive's largest-files

@@ -31,6 +31,9 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
       t.Folder = WithSlash(parent->Path());
       t.Name = row.Text;
       t.FullPath = t.Folder + t.Name;
+      // A folder a rule left out has no node: its row stands for it.
+      t.IsFolder = row.ExcludedFolder;
+      t.Excluded = row.Excluded;
       real = t.Name.find('/') == std::string::npos;
     } else if (IsFileTag(row.Tag) && largestListing && !row.Text.empty() &&
                row.Text.front() == '/') {
@@ -95,6 +98,12 @@ std::string NothingToActOn(const TargetSelection& selection) {
            "them, and only Copy Path works on them.";
   return "The selected rows are not files or folders: drives, a drive's root folder, the "
          "largest-files folder and statistics rows cannot be acted on.";
+}
+
+std::size_t ExcludedCount(const TargetSelection& selection) {
+  std::size_t n = 0;
+  for (const RowTarget& t : selection.Targets) n += t.Excluded ? 1 : 0;
+  return n;
 }
 
 }  // namespace kestrum

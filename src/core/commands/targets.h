@@ -17,6 +17,7 @@ struct RowTarget : FileTarget {
   std::string DriveKey;          // rows of the results folder: the key of the drive it lies on
   NodeId Node = kNoNode;         // a folder row: the folder's tree node
   DiskObject* Object = nullptr;  // a folder row: the folder's model object
+  bool Excluded = false;         // left out of the scan by a rule: its size was not counted
 };
 
 // What the rows given to a file command stand for.
@@ -49,5 +50,8 @@ TargetSelection SelectFileTargets(const ListData& list, const CExplorer& explore
 // The message for a file command whose selection held rows but nothing real; "" when it
 // holds something real or no row was selected at all (then the command silently does nothing).
 std::string NothingToActOn(const TargetSelection& selection);
+
+// How many of the targets the scan left out by an exclude rule (their sizes were not counted).
+std::size_t ExcludedCount(const TargetSelection& selection);
 
 }  // namespace kestrum

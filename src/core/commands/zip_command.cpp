@@ -25,6 +25,7 @@ ZipRequest BuildZipRequest(const TargetSelection& selection, const std::string& 
   r.ZipPath = zipPath;
   r.BaseFolder = WithSlash(zipPath.empty() ? homeFolder : zipPath);
   r.LeftOut = selection.LeftOut;
+  r.Excluded = ExcludedCount(selection);
   for (const RowTarget& t : selection.Targets) {
     r.ZipFileList += " \"";
     r.ZipFileList += t.FullPath;

@@ -23,6 +23,7 @@ struct ZipRequest {
   std::string BaseFolder;
   std::vector<ZipItem> Items;  // in list order
   std::size_t LeftOut = 0;     // selected rows that are not real files or folders
+  std::size_t Excluded = 0;    // items the scan left out by a rule: their size was not counted
 };
 
 // The base path of the listed object: "" for the largest-files and results folders, its

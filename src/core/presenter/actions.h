@@ -50,6 +50,8 @@ enum class Command : std::uint8_t {
   FindLarger,       // asks for the size first
   ToggleTypes,      // "mnuViewTypes": the "File Types" pane
   CompareWith,      // "mnuViewCompare": compare the selected tree with an earlier scan
+  ToggleCrossFs,    // "mnuViewCrossFs": whether the next full scan enters mounted file systems
+  EditExcludes,     // "mnuToolsExcludes": the dialog of the exclude rules
 };
 
 // What refuses a command; MainPresenter::Refused decides each in one place.

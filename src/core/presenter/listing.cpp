@@ -4,14 +4,17 @@
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/adapter/row_tags.h"
 #include "core/presenter/comparing.h"
 #include "core/platform/open_folder.h"
+#include "core/presenter/exclude_form.h"
 #include "core/presenter/recycle_folders.h"
 #include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
@@ -207,10 +210,41 @@ void AddListedFiles(Build& b, DiskObject& d) {
   b.Request.ExpectedRows = d.Drive().Listed->Files.size();
 }
 
-void AddFiles2(Build& b, NodeId node) {
+// The entries of folder d that its drive's scan left out by a rule, each with the text of
+// its rule.
+std::vector<FileRowsRequest::ExcludedEntry> ExcludedEntries(const DiskObject& d) {
+  std::vector<FileRowsRequest::ExcludedEntry> out;
+  const DiskObject* drive = DriveOf(&d);
+  if (!drive || !drive->Drive().Files || d.FilesAt == FileStore::kNone) return out;
+  const std::vector<std::string>& lines = drive->Drive().ExcludeLines;
+  std::vector<std::string> texts;  // the rules' texts, made once each
+  drive->Drive().Files->ForEach(d.FilesAt, [&](const StoredEntry& e) {
+    if (e.What != StoredEntry::Kind::Excluded) return;
+    std::string rule;
+    if (e.Reason >= 1 && e.Reason <= lines.size()) {
+      if (texts.empty()) {
+        texts.reserve(lines.size());
+        for (const std::string& line : lines) {
+          std::string error;
+          const std::optional<ExcludeRule> r = ExcludeRule::Parse(line, error);
+          texts.push_back(r ? ExcludeRuleText(*r) : line);
+        }
+      }
+      rule = texts[e.Reason - 1];
+    }
+    out.push_back({std::string(e.Name), std::move(rule)});
+  });
+  return out;
+}
+
+// onlyExcluded: the files are not shown, only what the scan left out of a folder.
+void AddFiles2(Build& b, NodeId node, bool onlyExcluded = false) {
   if (Tracing()) Trace("frmMain.AddFiles2");
   DiskObject* d = ObjectOf(b.P.Explorer(), node);
   if (!d || IsDriveClass(d->Class)) return;
+  std::vector<FileRowsRequest::ExcludedEntry> excluded;
+  if (d->Class == ObjectClass::Folder) excluded = ExcludedEntries(*d);
+  if (onlyExcluded && excluded.empty()) return;
   if (d->Class == ObjectClass::Folder100) {
     AddFiles3(b, node);
     return;
@@ -239,6 +273,8 @@ void AddFiles2(Build& b, NodeId node) {
     b.Request.ImportedRun = d->FilesAt;
   }
   b.Request.ExpectedRows = static_cast<std::size_t>(std::max(d->fFileCount, 0));
+  b.Request.Excluded = std::move(excluded);
+  b.Request.OnlyExcluded = onlyExcluded;
 }
 
 std::string Count(std::int32_t n) { return std::to_string(n); }
@@ -335,7 +371,10 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
       for (; i < kids.size(); ++i) AddListViewItem(b, kids[i]);
     }
   }
-  if (firstChild == kNoNode || p.Toggles().ShowFiles) AddFiles2(b, parentNode);
+  if (firstChild == kNoNode || p.Toggles().ShowFiles)
+    AddFiles2(b, parentNode);
+  else
+    AddFiles2(b, parentNode, true);  // what a rule left out is listed beside the folders
   // While comparing with an earlier scan: the Change columns and the rows of what went.
   const std::shared_ptr<const ChangeJob> changes = PrepareChanges(p, parentNode, b.ReadFiles);
 

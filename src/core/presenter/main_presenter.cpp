@@ -248,6 +248,13 @@ void MainPresenter::Execute(Command command, Guard guard) {
       Toggle(toggles_.HardLinksOnce);
       KeepSettings();
       break;
+    case Command::ToggleCrossFs:
+      Toggle(toggles_.CrossFileSystems);
+      KeepSettings();
+      break;
+    case Command::EditExcludes:
+      EditExcludes();
+      break;
     case Command::ToggleTreemap:
       SetTreemapShown(*this, !mapPane_.Shown);
       view_.SyncToggles();
@@ -306,6 +313,7 @@ void MainPresenter::Execute(Command command, Guard guard) {
 void MainPresenter::ReadKeptSettings(const IniFile& settings) {
   toggles_.HardLinksOnce = ReadSwitch(settings, kHardLinksOnceKey, true);
   KeepHistory = ReadSwitch(settings, kKeepHistoryKey, true);
+  toggles_.CrossFileSystems = ReadSwitch(settings, kCrossFileSystemsKey, false);
   const TreemapSettings map = ReadTreemapSettings(settings);
   mapPane_.Shown = map.Shown;
   mapPane_.Split = map.Split;
@@ -316,6 +324,7 @@ void MainPresenter::ReadKeptSettings(const IniFile& settings) {
 void MainPresenter::WriteKeptSettings(IniFile& settings) const {
   WriteSwitch(settings, kHardLinksOnceKey, toggles_.HardLinksOnce);
   WriteSwitch(settings, kKeepHistoryKey, KeepHistory);
+  WriteSwitch(settings, kCrossFileSystemsKey, toggles_.CrossFileSystems);
   WriteTreemapSettings(settings, {mapPane_.Shown, mapPane_.Split, mapPane_.Colouring});
   WriteSwitch(settings, kTypesPaneKey, typesPane_.Shown);
 }
@@ -361,7 +370,9 @@ void MainPresenter::LoadSelectedDisk() {
   loader_->Links = LinkRule();
   loader_->History = HistoryForScans();
   loader_->Excludes = SettingsExcludes();
+  loader_->CrossFileSystems = toggles_.CrossFileSystems;
   loader_->LoadDisk(ObjectOf(explorer_, explorer_.SelectedItem()), *diskList_, toggles_.CDDrives);
+  loader_->CrossFileSystems = false;
 }
 
 void MainPresenter::RefreshFolder(DiskObject* folder) {
@@ -441,7 +452,9 @@ void MainPresenter::ScanFolders(const std::vector<std::string>& paths) {
   loader_->Links = LinkRule();
   loader_->History = HistoryForScans();
   loader_->Excludes = SettingsExcludes();
+  loader_->CrossFileSystems = toggles_.CrossFileSystems;
   if (!plan.Targets.empty()) loader_->LoadFolders(plan.Targets, toggles_.CDDrives);
+  loader_->CrossFileSystems = false;
 }
 
 void MainPresenter::ShowProgress() {
@@ -533,6 +546,22 @@ void MainPresenter::EditCommands() {
       view_.ShowMessage("The commands could not be saved: " + err);
   }
   view_.UserCommandsChanged();
+}
+
+void MainPresenter::EditExcludes() {
+  IniFile settings;
+  if (!settingsPath_.empty()) settings.Load(settingsPath_);
+  std::vector<std::string> errors;
+  ExcludeForm form = ReadExcludeForm(settings, &errors);
+  if (!errors.empty())
+    view_.ShowMessage(
+        "Some exclude rules of the settings file were not understood and are left out:\n" +
+        JoinMessages(errors));
+  if (!view_.EditExcludeRules(form, CheckExcludeForm)) return;
+  if (settingsPath_.empty()) return;
+  SaveExcludeRules(settings, form.AllRules());
+  if (std::string err; !settings.Save(settingsPath_, &err))
+    view_.ShowMessage("The exclude rules could not be saved: " + err);
 }
 
 void MainPresenter::RunUserCommand(std::size_t index) {

@@ -20,6 +20,7 @@
 #include "core/tree/discovery.h"
 #include "core/presenter/actions.h"
 #include "core/presenter/comparing.h"
+#include "core/presenter/exclude_form.h"
 #include "core/presenter/listing_state.h"
 #include "core/presenter/search_results.h"
 #include "core/presenter/treemap_pane.h"
@@ -97,6 +98,12 @@ class MainView {
                          const std::function<std::string(const SearchForm&)>& /*check*/) {
     return false;
   }
+  // The dialog of the exclude rules over form; check gives the message for rules that cannot
+  // be kept ("" when they can), shown in the dialog, which stays open. True to keep them.
+  virtual bool EditExcludeRules(ExcludeForm& /*form*/,
+                                const std::function<std::string(const ExcludeForm&)>& /*check*/) {
+    return false;
+  }
   // The "File Types" pane was shown, hidden, or its count or message changed.
   virtual void TypesChanged() {}
   // The "Compare With" dialog over offer: an earlier scan or a saved scan file to compare
@@ -118,6 +125,8 @@ struct ViewToggles {
   bool Allocated = false;
   // How the next scan counts a file with several names: once (the default) or at each name.
   bool HardLinksOnce = true;
+  // Whether the next full scan enters the file systems mounted below its folder.
+  bool CrossFileSystems = false;
 };
 
 // The status line of folders given to scan while a command runs.
@@ -286,6 +295,8 @@ class MainPresenter : public CommandWindow {
   void OpenTerminals();
   void CopyPaths();
   void EditCommands();
+  // The exclude rules dialog over the settings' rules; kept in the settings file when OK.
+  void EditExcludes();
   void RunUserCommand(std::size_t index);
 
   MainView& view_;

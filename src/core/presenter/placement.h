@@ -24,6 +24,7 @@ void WritePlacement(IniFile& settings, const Placement& p);
 // key in [Settings]. A missing key, or any other text, gives fallback.
 inline constexpr const char* kHardLinksOnceKey = "CountHardLinksOnce";
 inline constexpr const char* kKeepHistoryKey = "KeepScanHistory";
+inline constexpr const char* kCrossFileSystemsKey = "CrossFileSystems";
 bool ReadSwitch(const IniFile& settings, const char* key, bool fallback);
 void WriteSwitch(IniFile& settings, const char* key, bool on);
 

@@ -1,5 +1,8 @@
 #include "core/rows/drive_stats.h"
 
+#include <algorithm>
+#include <string>
+
 #include "core/platform/numbers.h"
 #include "core/rows/list_cells.h"
 #include "core/trace/trace.h"
@@ -27,7 +30,43 @@ std::string SizeAndBytes(double bytes) { return SizeText(bytes) + " (" + PlainNu
 
 }  // namespace
 
+CrossedSpace OtherFileSystemsSpace(const DiskObject& r, const std::vector<MountEntry>& table) {
+  CrossedSpace out;
+  const DiskObject* drive = r.Parent;
+  const FolderList* folders = drive ? drive->DiskObjectsIfAny() : nullptr;
+  if (!folders) return out;
+  std::string top = r.Path();
+  if (top.empty() || top.back() != '/') top += '/';
+  std::vector<std::string> points;
+  for (const MountEntry& m : table) {
+    std::string t = m.Target;
+    while (t.size() > 1 && t.back() == '/') t.pop_back();
+    t += '/';
+    if (t.size() > top.size() && t.compare(0, top.size(), top) == 0) points.push_back(t);
+  }
+  // Sorted, a mount point below another follows it.
+  std::sort(points.begin(), points.end());
+  points.erase(std::unique(points.begin(), points.end()), points.end());
+  std::string counted;
+  for (const std::string& t : points) {
+    if (!counted.empty() && t.compare(0, counted.size(), counted) == 0) continue;
+    const DiskObject* f = folders->Find(t);
+    if (!f) continue;
+    out.Used += f->UsedSpace;
+    out.Allocated += f->AllocatedSpace;
+    counted = t;
+  }
+  return out;
+}
+
 std::vector<ListRow> DriveStats(const DiskObject& r) {
+  const DiskObject* v = r.Parent;
+  if (v && v->Class == ObjectClass::Drive && v->Drive().CrossFileSystems)
+    return DriveStats(r, ReadMountTable("/proc/self/mountinfo"));
+  return DriveStats(r, {});
+}
+
+std::vector<ListRow> DriveStats(const DiskObject& r, const std::vector<MountEntry>& table) {
   if (Tracing()) Trace("frmMain.DriveStats(" + r.Path() + ")");
   static const DiskObject kNoDrive;
   const DiskObject& v = r.Parent ? *r.Parent : kNoDrive;
@@ -40,9 +79,11 @@ std::vector<ListRow> DriveStats(const DiskObject& r) {
             StatRow("Files", {std::to_string(r.FileCount), " "}),
             StatRow("Allocation Inefficiency", {SizeText(r.AllocatedSpace - r.UsedSpace), " "})};
   }
-  double overhead = v.Drive().DeviceSize - v.AllocatedSpace - v.Drive().FreeSpace;
+  const CrossedSpace other = table.empty() ? CrossedSpace{} : OtherFileSystemsSpace(r, table);
+  double overhead =
+      v.Drive().DeviceSize - (v.AllocatedSpace - other.Allocated) - v.Drive().FreeSpace;
   if (overhead < 1) overhead = 0;
-  const double inefficiency = r.AllocatedSpace - r.UsedSpace;
+  const double inefficiency = (r.AllocatedSpace - other.Allocated) - (r.UsedSpace - other.Used);
   std::vector<ListRow> rows;
   rows.reserve(8);
   rows.push_back(StatRow("Device Size", {SizeText(v.Drive().DeviceSize), " "}));

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/adapter/list_data.h"
+#include "core/platform/mounts.h"
 #include "core/tree/disk_model.h"
 
 namespace kestrum {
@@ -16,6 +17,21 @@ namespace kestrum {
 // sparse or compressed files hold less than their size, for a scan and a saved scan alike.
 // The overhead (device size less allocated and free bytes) is shown as 0 when it comes out
 // below 1 byte; quantities below 1 byte show "0" and an empty bar.
+// When the drive's scan crossed into the file systems mounted below its root, the overhead and
+// the inefficiency count only the drive's own file system: what the scan counted in the
+// folders it entered at those mount points (read from /proc/self/mountinfo, or given as
+// table) is taken off first. The folder and file counts stay the scan's.
 std::vector<ListRow> DriveStats(const DiskObject& rootFolder);
+std::vector<ListRow> DriveStats(const DiskObject& rootFolder, const std::vector<MountEntry>& table);
+
+// What the scan of rootFolder's drive counted on other file systems: the subtree totals of
+// the folders it holds at the mount points of table strictly below rootFolder (folders it
+// did not enter are not its folders), a mount point below another one counted once.
+struct CrossedSpace {
+  double Used = 0;
+  double Allocated = 0;
+};
+CrossedSpace OtherFileSystemsSpace(const DiskObject& rootFolder,
+                                   const std::vector<MountEntry>& table);
 
 }  // namespace kestrum

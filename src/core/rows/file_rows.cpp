@@ -12,6 +12,8 @@
 #include <memory>
 #include <system_error>
 #include <thread>
+#include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -65,6 +67,26 @@ ListRow FileRow(std::string text, const std::string& key, double size, std::time
   return row;
 }
 
+ListRow ExcludedRow(std::string text, const std::string& rule, const std::string& date,
+                    bool folder) {
+  ListRow row;
+  row.Text = std::move(text);
+  row.Icon = row.SmallIcon = folder ? "ClosedFolder" : "File";
+  row.SubItems = {ExcludedCell(rule), std::string(), BarText(0), date};
+  row.Tag = FileTag(0);
+  row.Excluded = true;
+  row.ExcludedFolder = folder;
+  return row;
+}
+
+using ExcludedNames = std::unordered_map<std::string_view, const std::string*>;
+
+ExcludedNames NamesOf(const FileRowsRequest& rq) {
+  ExcludedNames names;
+  for (const FileRowsRequest::ExcludedEntry& e : rq.Excluded) names.emplace(e.Name, &e.Rule);
+  return names;
+}
+
 // A name of a file with several names whose bytes this folder counts at its first name met in
 // the listing: which rows those are is settled once the pieces are joined, in listing order.
 struct CountedHere {
@@ -88,7 +110,8 @@ bool Superseded(const FileRowsRequest& rq) {
 
 // The rows of the names in [first, last) of a folder's listing (each name ending in NUL).
 void StatNames(int fd, const std::vector<const char*>& names, std::size_t first, std::size_t last,
-               const FileRowsRequest& rq, RowBatch& out, std::vector<CountedHere>& here) {
+               const FileRowsRequest& rq, const ExcludedNames& excluded, RowBatch& out,
+               std::vector<CountedHere>& here) {
   DateTexts dates;
   out.Rows.reserve(last - first);
   out.Sizes.reserve(last - first);
@@ -98,7 +121,17 @@ void StatNames(int fd, const std::vector<const char*>& names, std::size_t first,
     const char* name = names[i];
     struct stat st {};
     if (DirectoryReader::LStatAt(fd, name, st) != 0) continue;  // vanished
-    if (!CountsAsFile(st.st_mode, name)) continue;
+    if (!excluded.empty())
+      if (const auto x = excluded.find(name);
+          x != excluded.end() && (!rq.OnlyExcluded || S_ISDIR(st.st_mode))) {
+        std::string text(name);
+        if (rq.SuffixSort) text += S_ISDIR(st.st_mode) ? 'A' : 'B';
+        out.Add(ExcludedRow(std::move(text), *x->second, dates.Of(st.st_mtime),
+                            S_ISDIR(st.st_mode)),
+                0, rq.SuffixSort);
+        continue;
+      }
+    if (rq.OnlyExcluded || !CountsAsFile(st.st_mode, name)) continue;
     const auto bytes = static_cast<double>(st.st_size);
     // "Show Allocated Space" shows the space the file holds, as the scan counts it.
     const double size =
@@ -121,13 +154,16 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
   std::vector<std::unique_ptr<char[]>> buffers;
   std::vector<const char*> names;
   names.reserve(rq.ExpectedRows);
+  const ExcludedNames excluded = NamesOf(rq);
   for (;;) {
     auto buffer = std::make_unique<char[]>(kReadBuffer);
     const long n = ::syscall(SYS_getdents64, fd, buffer.get(), kReadBuffer);
     if (n <= 0) break;  // end, or the folder became unreadable: the names read so far stand
     ForEachDirent(buffer.get(), n, [&](unsigned char type, const char* name) {
       // A type that already says "no regular file" needs no stat.
-      if (type == DT_REG || type == DT_UNKNOWN) names.push_back(name);
+      if (((type == DT_REG || type == DT_UNKNOWN) && !rq.OnlyExcluded) ||
+          (!excluded.empty() && excluded.count(name) > 0))
+        names.push_back(name);
     });
     buffers.push_back(std::move(buffer));
     if (Superseded(rq)) return;
@@ -148,13 +184,14 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
   for (std::size_t k = 1; k < parts; ++k) {
     try {
       helpers.emplace_back(StatNames, fd, std::cref(names), count * k / parts,
-                           count * (k + 1) / parts, std::cref(rq), std::ref(pieces[k]),
-                           std::ref(here[k]));
+                           count * (k + 1) / parts, std::cref(rq), std::cref(excluded),
+                           std::ref(pieces[k]), std::ref(here[k]));
     } catch (const std::system_error&) {
-      StatNames(fd, names, count * k / parts, count * (k + 1) / parts, rq, pieces[k], here[k]);
+      StatNames(fd, names, count * k / parts, count * (k + 1) / parts, rq, excluded, pieces[k],
+                here[k]);
     }
   }
-  StatNames(fd, names, 0, count / parts, rq, pieces[0], here[0]);
+  StatNames(fd, names, 0, count / parts, rq, excluded, pieces[0], here[0]);
   for (std::thread& t : helpers) t.join();
   // Of the names of one file that this folder counted, the first in the listing counts.
   std::unordered_set<FileId, FileIdHash> counted;
@@ -177,6 +214,14 @@ void ReadFolder(const FileRowsRequest& rq, RowBatch& out) {
 void ImportedRows(const FileRowsRequest& rq, RowBatch& out) {
   DateTexts dates;
   const std::string none;
+  // What the saved scan left out is all it says of those entries: not even whether each is
+  // a folder, so they are listed with the files.
+  if (rq.OnlyExcluded) return;
+  for (const FileRowsRequest::ExcludedEntry& e : rq.Excluded) {
+    std::string text = e.Name;
+    if (rq.SuffixSort) text += 'B';
+    out.Add(ExcludedRow(std::move(text), e.Rule, none, false), 0, rq.SuffixSort);
+  }
   rq.Imported->ForEach(rq.ImportedRun, [&](const StoredEntry& f) {
     if (f.What != StoredEntry::Kind::File) return;
     const double size = static_cast<double>(rq.Allocated ? f.Allocated : f.Size);
@@ -234,6 +279,10 @@ void ListedRows(const FileRowsRequest& rq, RowBatch& out) {
 }
 
 }  // namespace
+
+std::string ExcludedCell(const std::string& rule) {
+  return rule.empty() ? std::string("excluded") : "excluded: " + rule;
+}
 
 RowBatch ReadFileRows(const FileRowsRequest& rq) {
   RowBatch out;

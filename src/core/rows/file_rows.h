@@ -46,6 +46,17 @@ struct FileRowsRequest {
   // The results folder: its rows come from Listed (the files not gone), every cell from
   // what the scan kept; nothing is read from the disk.
   std::shared_ptr<const FileListing> Listed;
+  // The listed folder's entries the scan left out by an exclude rule, by name, with the text
+  // of the rule ("" when the rule is unknown). Their rows come from the disk (any type, a
+  // folder too) or, for a saved scan, from the list alone.
+  struct ExcludedEntry {
+    std::string Name;
+    std::string Rule;
+  };
+  std::vector<ExcludedEntry> Excluded;
+  // No rows but those of the folders in Excluded (the files are not shown); none for a saved
+  // scan, which does not say which of them are folders.
+  bool OnlyExcluded = false;
   unsigned Readers = 0;  // threads that stat the files: 0 chooses by folder size and cores
   // Read by the reader every few thousand entries: when it no longer equals Generation the
   // listing was superseded and the reader gives up early. May be null.
@@ -74,6 +85,13 @@ struct FileRowsRequest {
 // several names that the scan counted at another name (see FileRowsRequest::Links) shows its
 // size, but the share and bar of zero bytes, and is marked CountedElsewhere: the file rows of
 // a folder still add up to its own total.
+//
+// The rows of the entries in FileRowsRequest::Excluded (a folder listing): marked Excluded,
+// the size cell "excluded: RULE" ("excluded" when the rule is unknown), no share, size 0 for
+// sorting; a folder among them has the folder icon and is marked ExcludedFolder.
 RowBatch ReadFileRows(const FileRowsRequest& request);
+
+// The size cell of an excluded entry's row.
+std::string ExcludedCell(const std::string& rule);
 
 }  // namespace kestrum

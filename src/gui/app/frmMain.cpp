@@ -45,6 +45,7 @@
 #include "gui/ui/frmCommandOutput.h"
 #include "gui/ui/frmCommands.h"
 #include "gui/ui/frmCompare.h"
+#include "gui/ui/frmExcludes.h"
 #include "gui/ui/frmFind.h"
 #include "gui/ui/frmZip.h"
 #include "kestrum_version.h"
@@ -479,6 +480,14 @@ bool frmMain::EditUserCommands(std::vector<UserCommand>& commands) {
   return true;
 }
 
+bool frmMain::EditExcludeRules(ExcludeForm& form,
+                               const std::function<std::string(const ExcludeForm&)>& check) {
+  frmExcludes dialog(form, check, this);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  form = dialog.Form();
+  return true;
+}
+
 bool frmMain::AskSearch(SearchForm& form, const std::string& folder,
                         const std::function<std::string(const SearchForm&)>& check) {
   frmFind dialog(form, folder, check, this);
@@ -778,6 +787,7 @@ void frmMain::SyncToggles() {
   set(Action("mnuViewAllocated"), t.Allocated);
   set(Button("Allocated"), t.Allocated);
   set(Action("mnuViewHardLinks"), t.HardLinksOnce);
+  set(Action("mnuViewCrossFs"), t.CrossFileSystems);
   set(Action("mnuViewTreemap"), presenter_->MapPane().Shown);
   set(Action("mnuViewTypes"), presenter_->TypesPaneState().Shown);
   // Shown or hidden: the right side is laid out again.

@@ -104,6 +104,8 @@ class frmMain : public QMainWindow, public MainView {
   void SetClipboard(const std::string& text, const std::string& uriList) override;
   std::shared_ptr<CommandOutput> OpenCommandOutput(const std::string& title) override;
   bool EditUserCommands(std::vector<UserCommand>& commands) override;
+  bool EditExcludeRules(ExcludeForm& form,
+                        const std::function<std::string(const ExcludeForm&)>& check) override;
   void UserCommandsChanged() override { BuildUserCommandEntries(); }
   // The output window of the last user command run, while it is open.
   frmCommandOutput* LastOutputWindow() const;

@@ -82,12 +82,14 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
             .arg(kBarWidth);
       }
       if (col == 0 && r.CountedElsewhere) return QString(ListRow::kCountedElsewhereText);
+      if (col == 0 && r.Excluded) return QString(ListRow::kExcludedText);
       return {};
     case Qt::ToolTipRole:
       // A name too long for its column can be read in full.
       if (col != 0) return {};
       if (r.CountedElsewhere)
         return VisibleText(r.Text) + "\n" + QString(ListRow::kCountedElsewhereText);
+      if (r.Excluded) return VisibleText(r.Text) + "\n" + QString(ListRow::kExcludedText);
       return VisibleText(r.Text);
     default:
       return {};

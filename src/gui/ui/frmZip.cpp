@@ -83,6 +83,14 @@ frmZip::frmZip(ZipRequest request, QWidget* owner) : QDialog(owner), request_(st
       "Select or type Target Zip File name above then click OK to zip selected files. Click "
       "CANCEL to stop zip operation. When done, click OK to close window.",
       this);
+  if (request_.Excluded > 0)
+    label2_->setText(label2_->text() +
+                     QString(request_.Excluded == 1
+                                 ? "\n1 item was left out of the scan by an exclude rule: its "
+                                   "size was not counted."
+                                 : "\n%1 items were left out of the scan by an exclude rule: "
+                                   "their size was not counted.")
+                         .arg(request_.Excluded));
   label2_->setObjectName("Label2");
   label2_->setWordWrap(true);
   status1_ = new ZipStatusControl("ZipStatusCtrl1", "Zip progress", this);

@@ -25,6 +25,7 @@ class ViewRecorder : public MainView {
   std::vector<bool> openedAsTrash;
   std::vector<PieChartData> charts;
   std::vector<std::string> questions;  // every confirmation asked; each is answered no
+  std::vector<std::string> details;    // and the details of each
   int popups = 0, chartHides = 0;
   std::size_t currentRow = 0;  // the row the list's cursor is on
   std::size_t CurrentListRow() const override { return currentRow; }
@@ -47,8 +48,9 @@ class ViewRecorder : public MainView {
   void HidePieChart() override { ++chartHides; }
   void PopupFileMenu() override { ++popups; }
   bool confirmYes = false;  // how every confirmation is answered
-  bool Confirm(const std::string& text, const std::string&) override {
+  bool Confirm(const std::string& text, const std::string& detail) override {
     questions.push_back(text);
+    details.push_back(detail);
     return confirmYes;
   }
   // The Find dialog and "Files Larger Than...": each answers with these (none: cancelled),
@@ -71,6 +73,18 @@ class ViewRecorder : public MainView {
     checked = check(*sizeAnswer);
     if (!checked.empty()) return false;
     text = *sizeAnswer;
+    return true;
+  }
+  // The exclude rules dialog: shown what it was given, answers with excludeAnswer (none:
+  // cancelled) when its check passes.
+  std::optional<ExcludeForm> excludeShown, excludeAnswer;
+  bool EditExcludeRules(ExcludeForm& form,
+                        const std::function<std::string(const ExcludeForm&)>& check) override {
+    excludeShown = form;
+    if (!excludeAnswer) return false;
+    checked = check(*excludeAnswer);
+    if (!checked.empty()) return false;
+    form = *excludeAnswer;
     return true;
   }
   bool ShellOpen(const std::string& path, bool trash) override {
@@ -115,8 +129,9 @@ struct ListingWorld {
   std::unique_ptr<MainPresenter> p;
   DiskObject* drive = nullptr;
 
-  // make fills the drive's folder before the scan.
-  explicit ListingWorld(const std::function<void(const TempDir&, const std::string&)>& make) {
+  // make fills the drive's folder before the scan, which leaves out what excludes says.
+  explicit ListingWorld(const std::function<void(const TempDir&, const std::string&)>& make,
+                        std::shared_ptr<const ExcludeRules> excludes = nullptr) {
     Scanning = false;
     drivePath = dir.Mkdir("drive");
     make(dir, drivePath);
@@ -130,6 +145,7 @@ struct ListingWorld {
     // The scan's results reach the window thread through the queue; without a window
     // afterwards, listings are read on the caller's thread.
     p->Queue()->Connect([this](std::function<void()> task) { tasks.Post(std::move(task)); });
+    p->Loader()->Excludes = std::move(excludes);
     p->Loader()->LoadDisk(drive, *p->DiskList(), false);
     tasks.RunWhile([this] { return p->Slot().Busy(); });
     p->Queue()->Disconnect();
