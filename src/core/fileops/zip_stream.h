@@ -1,4 +1,5 @@
 #pragma once
+#include "core/platform/utf8.h"
 #include <sys/types.h>
 
 #include <cstdint>
@@ -10,9 +11,6 @@
 
 namespace kestrum {
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view s);
-bool IsAscii(std::string_view s);
 
 // Writes a zip archive front to back into a descriptor open for writing at offset 0: each
 // entry's data goes out as it is read, and memory holds only the central directory's records

@@ -1,5 +1,7 @@
 #include "core/query/file_types.h"
 
+#include "core/platform/utf8.h"
+
 #include <algorithm>
 #include <tuple>
 
@@ -22,22 +24,6 @@ bool IsEnding(std::string_view s) {
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool IsUtf8(std::string_view s) {
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    const std::size_t n = b < 0x80         ? 1
-                          : (b >> 5) == 6  ? 2
-                          : (b >> 4) == 14 ? 3
-                          : (b >> 3) == 30 ? 4
-                                           : 0;
-    if (n == 0 || i + n > s.size()) return false;
-    for (std::size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
-    i += n;
-  }
-  return true;
-}
 
 bool StartsWith(std::string_view s, std::string_view p) { return s.substr(0, p.size()) == p; }
 bool EndsWith(std::string_view s, std::string_view p) {
@@ -172,7 +158,7 @@ std::uint32_t FileTypes::OfWholeName(std::string_view name) {
   if (const auto it = wholeNames_.find(name); it != wholeNames_.end()) return it->second;
   // The database's whole names are short, plain words; a name GIO might misread (not UTF-8)
   // or one beyond the bound is not asked.
-  if (wholeNames_.size() >= kMostWholeNames || name.size() > 64 || !IsUtf8(name)) return kNone;
+  if (wholeNames_.size() >= kMostWholeNames || name.size() > 64 || !IsValidUtf8(name)) return kNone;
   const GuessedType guess = GuessTypeOfName(name);
   std::uint32_t index = kNone;
   // Only a name the database lists whole: a suffix pattern without a dot ("*~") would also

@@ -1,5 +1,7 @@
 #include "core/query/name_match.h"
 
+#include "core/platform/utf8.h"
+
 #define PCRE2_CODE_UNIT_WIDTH 8
 #include <pcre2.h>
 
@@ -15,43 +17,6 @@ constexpr std::array<unsigned char, 256> kLower = [] {
     t[i] = static_cast<unsigned char>(i >= 'A' && i <= 'Z' ? i + 32 : i);
   return t;
 }();
-
-// True when text is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
-bool IsUtf8(std::string_view text) {
-  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
-  const auto* end = p + text.size();
-  while (p < end) {
-    const unsigned char c = *p;
-    if (c < 0x80) {
-      ++p;
-      continue;
-    }
-    std::size_t more = 0;
-    std::uint32_t cp = 0;
-    if (c >= 0xC2 && c <= 0xDF) {
-      more = 1;
-      cp = c & 0x1F;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      more = 2;
-      cp = c & 0x0F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      more = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    if (static_cast<std::size_t>(end - p) <= more) return false;
-    for (std::size_t i = 1; i <= more; ++i) {
-      if ((p[i] & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (p[i] & 0x3F);
-    }
-    if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
-        (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-      return false;
-    p += more + 1;
-  }
-  return true;
-}
 
 // Whether Unicode folding could make a name match the text where ASCII folding would not: the
 // text holds a byte outside ASCII, or k or s (KELVIN SIGN and LONG S fold onto them).
@@ -103,12 +68,6 @@ std::shared_ptr<const void> Compile(const std::string& pattern, std::uint32_t op
   return std::shared_ptr<const void>(compiled, [](const void* c) {
     pcre2_code_free(static_cast<pcre2_code*>(const_cast<void*>(c)));
   });
-}
-
-bool IsAscii(std::string_view text) {
-  for (const char c : text)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  return true;
 }
 
 }  // namespace
@@ -180,7 +139,7 @@ std::optional<NameMatcher> NameMatcher::Make(std::string_view text, Mode mode, b
   m.mode_ = mode;
   m.caseSensitive_ = caseSensitive;
   error.clear();
-  if (mode == Mode::Plain && (caseSensitive || !IsUtf8(text) || !NeedsUnicodeFolding(text))) {
+  if (mode == Mode::Plain && (caseSensitive || !IsValidUtf8(text) || !NeedsUnicodeFolding(text))) {
     if (!caseSensitive)
       for (const char c : text) m.folded_ += static_cast<char>(kLower[static_cast<unsigned char>(c)]);
     return m;
@@ -190,7 +149,7 @@ std::optional<NameMatcher> NameMatcher::Make(std::string_view text, Mode mode, b
   if (!caseSensitive) options |= PCRE2_CASELESS;
   if (mode == Mode::Plain) options |= PCRE2_LITERAL;
   if (mode == Mode::Wildcard) options |= PCRE2_ANCHORED | PCRE2_ENDANCHORED | PCRE2_DOTALL;
-  const bool utf = IsUtf8(text);
+  const bool utf = IsValidUtf8(text);
   m.code_ = Compile(pattern, options | (utf ? PCRE2_UTF | PCRE2_MATCH_INVALID_UTF : 0), error);
   if (!m.code_) return std::nullopt;
   // A wildcard stands for the whole name, which the UTF-8 pattern cannot match where the name
@@ -209,7 +168,7 @@ bool NameMatcher::Matches(std::string_view name, Scratch& scratch) const {
     return FindFolded(name, folded_);
   }
   if (!scratch.data_) return false;
-  const void* code = bytes_ && !IsAscii(name) && !IsUtf8(name) ? bytes_.get() : code_.get();
+  const void* code = bytes_ && !IsAscii(name) && !IsValidUtf8(name) ? bytes_.get() : code_.get();
   const int rc = pcre2_match(static_cast<const pcre2_code*>(code),
                              reinterpret_cast<PCRE2_SPTR>(name.data()), name.size(), 0, 0,
                              static_cast<pcre2_match_data*>(scratch.data_), nullptr);

@@ -1,5 +1,7 @@
 #include "core/scan/exclude_rules.h"
 
+#include "core/platform/utf8.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,43 +17,6 @@ namespace {
 
 constexpr std::string_view kGroup = "Exclude";
 constexpr std::string_view kSignature = "Signature: 8a477f597d28d172789f06886806bc55";
-
-bool ValidUtf8(std::string_view s) {
-  std::size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x80) {
-      ++i;
-      continue;
-    }
-    std::size_t n = 0;
-    std::uint32_t cp = 0;
-    if ((c & 0xE0) == 0xC0) {
-      n = 1;
-      cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-      n = 2;
-      cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-      n = 3;
-      cp = c & 0x07;
-    } else {
-      return false;
-    }
-    for (std::size_t k = 1; k <= n; ++k) {
-      if (i + k >= s.size()) return false;
-      const auto d = static_cast<unsigned char>(s[i + k]);
-      if ((d & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    // Overlong forms, surrogates and values beyond Unicode are not UTF-8.
-    if ((n == 1 && cp < 0x80) || (n == 2 && cp < 0x800) || (n == 3 && cp < 0x10000) ||
-        (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-      return false;
-    i += n + 1;
-  }
-  return true;
-}
 
 bool HasWildcard(std::string_view s) { return s.find_first_of("*?[") != std::string_view::npos; }
 
@@ -155,7 +120,7 @@ std::shared_ptr<const ExcludeRules> ExcludeRules::Make(std::vector<ExcludeRule> 
       if (std::find(g.EndingSizes.begin(), g.EndingSizes.end(), p.size() - 1) ==
           g.EndingSizes.end())
         g.EndingSizes.push_back(p.size() - 1);
-    } else if (ValidUtf8(p)) {
+    } else if (IsValidUtf8(p)) {
       std::string& joined = r.FullPath ? joinedPath : joinedName;
       (r.FullPath ? joinedPathMembers : joinedNameMembers).push_back(place);
       if (!joined.empty()) joined += '|';
@@ -194,7 +159,7 @@ bool ExcludeRules::Group::MayMatch(std::string_view subject,
   if (Joined) {
     // The joined pattern reads UTF-8; a name that is not is matched rule by rule, as each
     // wildcard's own matcher takes such names byte by byte.
-    if (ValidUtf8(subject)) {
+    if (IsValidUtf8(subject)) {
       if (Joined->Matches(subject, scratch)) return true;
     } else {
       for (const int m : JoinedMembers)
