@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHelpContentWidget>
@@ -17,6 +18,7 @@
 #include <QHelpSearchResultWidget>
 #include <QLabel>
 #include <QScreen>
+#include <QThread>
 #include <QSplitter>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -91,6 +93,17 @@ QString WritableCollection(const QString& original, const QString& cacheFolder) 
 
 // A main window of its own, so that assistive technology announces it as a frame with its
 // title.
+frmHelp::~frmHelp() {
+  if (!engine_) return;
+  if (QHelpSearchEngine* search = engine_->searchEngine()) search->cancelIndexing();
+  QElapsedTimer waited;
+  waited.start();
+  while ((engine_->contentModel()->isCreatingContents() ||
+          engine_->indexModel()->isCreatingIndex()) &&
+         waited.elapsed() < 5000)
+    QThread::msleep(5);
+}
+
 frmHelp::frmHelp(const QString& collection, QWidget* parent) : QMainWindow(parent) {
   setObjectName("frmHelp");
   setWindowTitle(QString(version::Product) + " Help");

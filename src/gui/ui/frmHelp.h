@@ -19,6 +19,9 @@ class frmHelp : public QMainWindow {
  public:
   // collection: the help collection to show (see core/app/help_files.h).
   explicit frmHelp(const QString& collection, QWidget* parent = nullptr);
+  // Waits (a few seconds at most) for the engine's threads that build its contents and index
+  // and stops its search indexing: the engine must not go while they still run.
+  ~frmHelp() override;
 
   // Shows the window on the contents tree, at the first page when none is shown yet.
   void ShowContents();
