@@ -80,6 +80,9 @@ class TestCompareWindow : public QObject {
       QVERIFY(d);
       faults = test::AccessibilityFaults(d);
       offered = d->ScanList()->topLevelItemCount();
+      // The scan shown is marked, and the earlier one is offered first.
+      QVERIFY(d->ScanList()->topLevelItem(0)->text(0).endsWith(" (this scan)"));
+      QCOMPARE(d->ScanList()->currentItem(), d->ScanList()->topLevelItem(1));
       for (std::size_t i = 0; i < d->Offer().Earlier.size(); ++i)
         if (d->Offer().Earlier[i].File == first.front().File)
           d->ScanList()->setCurrentItem(d->ScanList()->topLevelItem(static_cast<int>(i)));

@@ -220,7 +220,7 @@ void DiskLoader::LoadSingleDisk(const Plan& p, bool includeCd) {
   });
 }
 
-void DiskLoader::KeepInHistory(const Plan& p, const DiskObject& result) {
+void DiskLoader::KeepInHistory(const Plan& p, DiskObject& result) {
   // A stopped scan is not the tree as it stands, and one without its entries cannot be saved.
   if (!History || !Scanning || !result.Drive().Files) return;
   HistoryRoot root{p.Path, {}};
@@ -229,6 +229,7 @@ void DiskLoader::KeepInHistory(const Plan& p, const DiskObject& result) {
   Post([this] { window_.SetStatus("Keeping the scan in the history..."); });
   const HistorySaved saved = History->Save(result, root, std::time(nullptr), true);
   if (!saved.Kept && Scanning) historyNote_ = saved.Message;
+  if (saved.Kept) result.DriveForChange().HistoryFile = saved.File;
   if (Tracing()) Trace("  history: " + (saved.Kept ? saved.File : saved.Message));
 }
 

@@ -117,7 +117,7 @@ class DiskLoader {
   bool Ready(const Plan& p) const;
   void Work(std::vector<Plan> plan, bool allDrives, bool includeCd);
   void LoadSingleDisk(const Plan& p, bool includeCd);
-  void KeepInHistory(const Plan& p, const DiskObject& result);
+  void KeepInHistory(const Plan& p, DiskObject& result);
   void Post(std::function<void()> task);
   void FinalSteps();
   void JoinWorker();

@@ -122,6 +122,7 @@ void CompareWith(MainPresenter& p) {
   if (!p.HistoryFolderPath().empty() && drive->Class == ObjectClass::Drive)
     offer.Earlier = ScanHistory(p.HistoryFolderPath()).List(RootOf(*drive));
   if (const ActiveComparison* c = ComparisonFor(p, drive)) offer.Current = c->Label;
+  offer.ThisScan = drive->Drive().HistoryFile;
   const CompareChoice choice = p.View().AskCompare(offer);
   switch (choice.What) {
     case CompareChoice::Kind::Cancel:

@@ -54,6 +54,7 @@ struct CompareOffer {
   std::string Root;  // the scanned root's path
   std::vector<HistoryEntry> Earlier;
   std::string Current;  // what is compared now ("" none), as the path label names it
+  std::string ThisScan;  // the history's file of the scan shown, among Earlier ("" none)
 };
 
 // What the user chose in the dialog.

@@ -374,6 +374,7 @@ void DiskObject::AdoptScan(DiskObject& result) {
   d.LinkRule = r.LinkRule;
   d.ExcludeLines = std::move(r.ExcludeLines);
   d.CrossFileSystems = r.CrossFileSystems;
+  d.HistoryFile = std::move(r.HistoryFile);
   d.Folder100 = std::move(r.Folder100);
   d.Files = std::move(r.Files);
   d.Smallest = r.Smallest;

@@ -186,6 +186,8 @@ struct DriveFields {
   // The results folder's files (Results only). Shared, so that a listing reading its rows on
   // another thread keeps what it was given while a new search replaces them.
   std::shared_ptr<const FileListing> Listed;
+  // The history's file of the last scan, when it was kept there ("" when not).
+  std::string HistoryFile;
 
  private:
   friend struct DiskObject;

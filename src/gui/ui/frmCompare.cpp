@@ -59,11 +59,17 @@ frmCompare::frmCompare(const CompareOffer& offer, QWidget* owner, AskFile ask)
   list_->setHeaderLabels({"Date", "Saved size"});
   list_->header()->setStretchLastSection(false);
   list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  QTreeWidgetItem* first = nullptr;  // the newest scan that is not the one shown
   for (const HistoryEntry& e : offer_.Earlier) {
-    auto* item = new QTreeWidgetItem(list_, {DateOf(e.Time), Q(SizeText(static_cast<double>(e.Bytes)))});
+    const bool shown = !offer_.ThisScan.empty() && e.File == offer_.ThisScan;
+    auto* item = new QTreeWidgetItem(
+        list_, {DateOf(e.Time) + (shown ? " (this scan)" : ""),
+                Q(SizeText(static_cast<double>(e.Bytes)))});
     item->setTextAlignment(1, Qt::AlignRight | Qt::AlignVCenter);
+    if (!shown && !first) first = item;
   }
-  if (list_->topLevelItemCount() > 0) list_->setCurrentItem(list_->topLevelItem(0));
+  if (first || list_->topLevelItemCount() > 0)
+    list_->setCurrentItem(first ? first : list_->topLevelItem(0));
   list_->setEnabled(!offer_.Earlier.empty());
   intro->setBuddy(list_);
 
