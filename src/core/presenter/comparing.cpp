@@ -179,9 +179,10 @@ void CompareWithFile(MainPresenter& p, DiskObject& drive, const std::string& fil
     std::string refused = read ? std::string() : error.Message;
     if (read && Scanning) {
       made->Older = older;
-      made->Bytes = CompareScans(*older, *made->Drive, {false, nullptr});
+      // Stop (which clears Scanning) ends a comparison of a large tree too.
+      made->Bytes = CompareScans(*older, *made->Drive, {false, &Scanning, false});
       if (made->Bytes.Ok && Scanning)
-        made->Allocated = CompareScans(*older, *made->Drive, {true, nullptr});
+        made->Allocated = CompareScans(*older, *made->Drive, {true, &Scanning, false});
       if (!made->Bytes.Ok) refused = "Cannot compare with " + made->Label + ": " +
                                      made->Bytes.Refused + ".";
       if (made->Bytes.Ok && made->Allocated.Ok) {

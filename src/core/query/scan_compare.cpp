@@ -84,7 +84,7 @@ class Comparer {
   bool Stopped() {
     if (!options_.Stop || ++sinceCheck_ < 64) return false;
     sinceCheck_ = 0;
-    return options_.Stop->load(std::memory_order_relaxed);
+    return options_.Stop->load(std::memory_order_relaxed) == options_.StopWhen;
   }
 
   TreeChange FolderChange(const DiskObject& folder, std::uint64_t then, std::uint64_t now,

@@ -41,8 +41,10 @@ struct TreeChange {
 
 struct CompareOptions {
   bool Allocated = false;  // compare allocated bytes, not byte sizes
-  // Read every 64 folders; when it turns true the comparison ends, Stopped set.
+  // Read every 64 folders; when it reads StopWhen the comparison ends, Stopped set (the
+  // window's running flag stops it by turning false).
   const std::atomic<bool>* Stop = nullptr;
+  bool StopWhen = true;
 };
 
 struct ScanComparison {
