@@ -282,16 +282,24 @@ TEST_F(TreemapTypesTest, EveryFileIsARectangleOfItsCategoryWithItsTypeSaid) {
 
 TEST_F(TreemapTypesTest, AMarkOfACategoryOrAnEndingTakesInItsFilesOnly) {
   using By = MapTypeMark::By;
-  const struct {
+  struct Case {
     MapTypeMark mark;
     std::vector<std::string> marked;
-  } cases[] = {
-      {{}, {"a.png", "b.PNG", "c.jpeg", "clip.mp4", "notes.txt", "song.ogg", "tool"}},
-      {{By::Category, FileCategory::Images, ""}, {"a.png", "b.PNG", "c.jpeg"}},
-      {{By::Key, FileCategory::Other, "png"}, {"a.png", "b.PNG"}},  // the key is lowercased
-      {{By::Key, FileCategory::Other, "jpeg"}, {"c.jpeg"}},
-      {{By::Category, FileCategory::Archives, ""}, {}},
   };
+  // Made one by one: GCC's -O3 takes a nested brace list of these for uninitialized.
+  const auto mark = [](By by, FileCategory category, const char* key) {
+    MapTypeMark m;
+    m.What = by;
+    m.Category = category;
+    m.Key = key;
+    return m;
+  };
+  std::vector<Case> cases;
+  cases.push_back({MapTypeMark(), {"a.png", "b.PNG", "c.jpeg", "clip.mp4", "notes.txt", "song.ogg", "tool"}});
+  cases.push_back({mark(By::Category, FileCategory::Images, ""), {"a.png", "b.PNG", "c.jpeg"}});
+  cases.push_back({mark(By::Key, FileCategory::Other, "png"), {"a.png", "b.PNG"}});  // lowercased
+  cases.push_back({mark(By::Key, FileCategory::Other, "jpeg"), {"c.jpeg"}});
+  cases.push_back({mark(By::Category, FileCategory::Archives, ""), {}});
   for (const auto& c : cases) {
     SetMapHighlightType(*w.p, c.mark);
     EXPECT_EQ(w.p->MapPane().Mark, c.mark);
