@@ -166,6 +166,21 @@ std::string DescribeQuickList(QuickList list, std::uint64_t minSize, const std::
   return what + ", " + Where(where);
 }
 
+namespace {
+
+ListedFile Listed(const FoundFile& f, std::uint32_t drive) {
+  ListedFile l;
+  l.Path = f.Path;
+  l.Size = static_cast<double>(f.Size);
+  l.Allocated = static_cast<double>(f.Allocated);
+  l.Time = f.Time;
+  l.HasTime = f.HasTime;
+  l.Drive = drive;
+  return l;
+}
+
+}  // namespace
+
 FileListing MakeListing(const SearchResult& result, std::string criteria, ListedOrder order) {
   FileListing out;
   out.Criteria = std::move(criteria);
@@ -176,9 +191,18 @@ FileListing MakeListing(const SearchResult& result, std::string criteria, Listed
   out.MatchedAllocated = result.MatchedAllocated;
   out.Files.reserve(result.Files.size());
   std::unordered_map<const DiskObject*, std::uint32_t> drives;
+  // Files of one folder come together: its drive is looked up once for them.
+  const DiskObject* lastFolder = nullptr;
+  std::uint32_t lastDrive = 0;
   for (const FoundFile& f : result.Files) {
+    if (f.Folder == lastFolder && lastFolder) {
+      out.Files.push_back(Listed(f, lastDrive));
+      continue;
+    }
     const DiskObject* drive = DriveOf(f.Folder);
     auto [at, added] = drives.try_emplace(drive, static_cast<std::uint32_t>(out.Drives.size()));
+    lastFolder = f.Folder;
+    lastDrive = at->second;
     if (added) {
       ListedDrive d;
       if (drive) {
@@ -190,14 +214,7 @@ FileListing MakeListing(const SearchResult& result, std::string criteria, Listed
       }
       out.Drives.push_back(std::move(d));
     }
-    ListedFile l;
-    l.Path = f.Path;
-    l.Size = static_cast<double>(f.Size);
-    l.Allocated = static_cast<double>(f.Allocated);
-    l.Time = f.Time;
-    l.HasTime = f.HasTime;
-    l.Drive = at->second;
-    out.Files.push_back(std::move(l));
+    out.Files.push_back(Listed(f, at->second));
   }
   return out;
 }

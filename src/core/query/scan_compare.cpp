@@ -101,13 +101,9 @@ class Comparer {
 
   TreeChange FileChange(const DiskObject& folder, std::string_view name, std::uint64_t then,
                         std::uint64_t now, ChangeKind kind, bool fromOlder) const {
-    TreeChange c;
-    c.Folder = &folder;
+    TreeChange c = FolderChange(folder, then, now, kind, fromOlder);
     c.Name = name;
-    c.Old = then;
-    c.New = now;
-    c.Kind = kind;
-    c.FromOlder = fromOlder;
+    c.IsFolder = false;
     return c;
   }
 
