@@ -5,6 +5,7 @@
 // (-DKESTRUM_FUZZ=ON).
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,18 +40,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (error.empty()) __builtin_trap();
     return 0;
   }
+  // Each rule's own matcher, none of the fast routes in between.
+  std::vector<std::optional<NameMatcher>> plain;
+  for (const ExcludeRule& r : rules) {
+    std::string e;
+    plain.push_back(r.What == ExcludeRule::Kind::Caches
+                        ? std::nullopt
+                        : NameMatcher::Make(r.Pattern,
+                                            r.What == ExcludeRule::Kind::Regex
+                                                ? NameMatcher::Mode::Regex
+                                                : NameMatcher::Mode::Wildcard,
+                                            r.CaseSensitive, e));
+  }
   ExcludeRules::Scratch scratch;
+  NameMatcher::Scratch one;
+  // Every line as a name, below a fixed folder and below the line before it.
+  std::string_view folder = "/f/";
   for (const std::string_view name : lines) {
-    const int rule = compiled->Match(name, "/f/", scratch);
-    // The first rule that matches on its own, for rules of one kind.
+    const int rule = compiled->Match(name, folder, scratch);
+    const std::string path = std::string(folder) + std::string(name);
     int first = -1;
-    for (std::size_t i = 0; i < rules.size() && first < 0; ++i) {
-      if (rules[i].What == ExcludeRule::Kind::Caches) continue;
-      std::string e;
-      auto one = ExcludeRules::Make({rules[i]}, e);
-      if (one && one->Match(name, "/f/", scratch) == 0) first = static_cast<int>(i);
-    }
+    for (std::size_t i = 0; i < rules.size() && first < 0; ++i)
+      if (plain[i] && plain[i]->Matches(rules[i].FullPath ? std::string_view(path) : name, one))
+        first = static_cast<int>(i);
     if (rule != first) __builtin_trap();
+    folder = name;
   }
   return 0;
 }

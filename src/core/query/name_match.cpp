@@ -78,6 +78,42 @@ NameMatcher::Scratch::~Scratch() {
   pcre2_match_data_free(static_cast<pcre2_match_data*>(data_));
 }
 
+std::size_t WildcardClassEnd(std::string_view w, std::size_t at) {
+  // The class runs to the first "]" after its first member (a "]" there is a member).
+  std::size_t j = at + 1;
+  if (j < w.size() && (w[j] == '!' || w[j] == '^')) ++j;
+  if (j < w.size() && w[j] == ']') ++j;
+  while (j < w.size() && w[j] != ']') ++j;
+  return j < w.size() ? j : std::string_view::npos;
+}
+
+WildcardClue ClueOfWildcard(std::string_view w) {
+  WildcardClue clue;
+  std::string run;
+  const auto endRun = [&clue, &run] {
+    // Of runs as long, the later: the start of a path pattern is shared by most paths.
+    if (run.size() >= clue.Text.size()) clue.Text = run;
+    run.clear();
+  };
+  for (std::size_t i = 0; i < w.size(); ++i) {
+    const char c = w[i];
+    std::size_t classEnd = std::string_view::npos;
+    if (c == '*' || c == '?' ||
+        (c == '[' && (classEnd = WildcardClassEnd(w, i)) != std::string_view::npos)) {
+      endRun();
+      if (classEnd != std::string_view::npos) i = classEnd;
+    } else {
+      run += c;
+    }
+  }
+  if (!run.empty()) {
+    // A wildcard ending in literal text matches only subjects ending in it: the sharper clue.
+    clue.Text = std::move(run);
+    clue.Ending = true;
+  }
+  return clue;
+}
+
 std::string WildcardToRegex(std::string_view w) {
   std::string out;
   out.reserve(w.size() * 2);
@@ -95,21 +131,18 @@ std::string WildcardToRegex(std::string_view w) {
   for (std::size_t i = 0; i < w.size(); ++i) {
     const char c = w[i];
     if (c == '*') {
-      out += ".*";
+      // A run of stars is one star: ".*.*" would only give the matcher more ways to fail.
+      if (i == 0 || w[i - 1] != '*') out += ".*";
     } else if (c == '?') {
       out += '.';
     } else if (c == '[') {
-      // The class runs to the first "]" after its first member (a "]" there is a member).
-      std::size_t j = i + 1;
-      const bool negate = j < w.size() && (w[j] == '!' || w[j] == '^');
-      if (negate) ++j;
-      const std::size_t first = j;
-      if (j < w.size() && w[j] == ']') ++j;
-      while (j < w.size() && w[j] != ']') ++j;
-      if (j >= w.size()) {
+      const std::size_t j = WildcardClassEnd(w, i);
+      if (j == std::string_view::npos) {
         literal(c);
         continue;
       }
+      const bool negate = w[i + 1] == '!' || w[i + 1] == '^';
+      const std::size_t first = i + (negate ? 2 : 1);
       out += negate ? "[^" : "[";
       for (std::size_t k = first; k < j; ++k) {
         const char m = w[k];
@@ -162,17 +195,23 @@ std::optional<NameMatcher> NameMatcher::Make(std::string_view text, Mode mode, b
   return m;
 }
 
-bool NameMatcher::Matches(std::string_view name, Scratch& scratch) const {
+std::optional<bool> NameMatcher::TryMatch(std::string_view name, Scratch& scratch) const {
   if (!code_) {
     if (caseSensitive_) return name.find(text_) != std::string_view::npos;
     return FindFolded(name, folded_);
   }
-  if (!scratch.data_) return false;
+  if (!scratch.data_) return std::nullopt;
   const void* code = bytes_ && !IsAscii(name) && !IsValidUtf8(name) ? bytes_.get() : code_.get();
   const int rc = pcre2_match(static_cast<const pcre2_code*>(code),
                              reinterpret_cast<PCRE2_SPTR>(name.data()), name.size(), 0, 0,
                              static_cast<pcre2_match_data*>(scratch.data_), nullptr);
-  return rc >= 0;
+  if (rc >= 0) return true;
+  if (rc == PCRE2_ERROR_NOMATCH || rc == PCRE2_ERROR_PARTIAL) return false;
+  return std::nullopt;
+}
+
+bool NameMatcher::Matches(std::string_view name, Scratch& scratch) const {
+  return TryMatch(name, scratch).value_or(false);
 }
 
 bool NameMatcher::Matches(std::string_view name) const {

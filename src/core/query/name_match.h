@@ -43,6 +43,9 @@ class NameMatcher {
                                          std::string& error);
 
   bool Matches(std::string_view name, Scratch& scratch) const;
+  // As Matches, but nullopt where PCRE2 gave up (its match or depth limit, on a pattern that
+  // backtracks without end): neither a match nor a proven miss. Matches counts it a miss.
+  std::optional<bool> TryMatch(std::string_view name, Scratch& scratch) const;
   // With scratch made for the one call: for a few names, not for a walk.
   bool Matches(std::string_view name) const;
 
@@ -59,6 +62,18 @@ class NameMatcher {
   std::shared_ptr<const void> code_;  // pcre2_code_8, when the match goes through PCRE2
   std::shared_ptr<const void> bytes_;  // Wildcard: the pattern for names that are not UTF-8
 };
+
+// Where the "[" at place at of a wildcard opens a class, the place of the "]" that closes it;
+// npos where that "[" stands for itself.
+std::size_t WildcardClassEnd(std::string_view wildcard, std::size_t at);
+
+// Text every subject a wildcard matches (case sensitively) must hold: its literal ending when
+// it ends in one (Ending), else its longest literal run; empty when it has none ("*", "?*").
+struct WildcardClue {
+  std::string Text;
+  bool Ending = false;
+};
+WildcardClue ClueOfWildcard(std::string_view wildcard);
 
 // The PCRE2 pattern a wildcard text stands for (without anchors: the matcher anchors it at
 // both ends).

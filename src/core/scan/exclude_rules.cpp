@@ -116,13 +116,17 @@ std::shared_ptr<const ExcludeRules> ExcludeRules::Make(std::vector<ExcludeRule> 
     if (r.CaseSensitive && !HasWildcard(p)) {
       g.Literals.emplace(p);
     } else if (r.CaseSensitive && p.size() > 1 && p[0] == '*' && !HasWildcard(p.substr(1))) {
-      g.Endings.emplace(p.substr(1));
-      if (std::find(g.EndingSizes.begin(), g.EndingSizes.end(), p.size() - 1) ==
-          g.EndingSizes.end())
-        g.EndingSizes.push_back(p.size() - 1);
+      g.Endings.Add(p.substr(1));
     } else if (IsValidUtf8(p)) {
       std::string& joined = r.FullPath ? joinedPath : joinedName;
       (r.FullPath ? joinedPathMembers : joinedNameMembers).push_back(place);
+      WildcardClue clue = r.CaseSensitive ? ClueOfWildcard(p) : WildcardClue{};
+      if (clue.Text.empty())
+        g.Gated = false;
+      else if (clue.Ending)
+        g.ClueEndings.Add(clue.Text);
+      else
+        g.ClueTexts.push_back(std::move(clue.Text));
       if (!joined.empty()) joined += '|';
       joined += r.CaseSensitive ? "(?:" : "(?i:";
       joined += WildcardToRegex(p);
@@ -149,18 +153,38 @@ std::shared_ptr<const ExcludeRules> ExcludeRules::Make(std::vector<ExcludeRule> 
   return out;
 }
 
+void ExcludeRules::Group::EndingSet::Add(std::string_view ending) {
+  Texts.emplace(ending);
+  if (std::find(Sizes.begin(), Sizes.end(), ending.size()) == Sizes.end())
+    Sizes.push_back(ending.size());
+}
+
+bool ExcludeRules::Group::EndingSet::EndsOne(std::string_view subject) const {
+  for (const std::size_t n : Sizes)
+    if (subject.size() >= n && Texts.find(subject.substr(subject.size() - n)) != Texts.end())
+      return true;
+  return false;
+}
+
 bool ExcludeRules::Group::MayMatch(std::string_view subject,
                                    const std::vector<NameMatcher>& matchers,
                                    NameMatcher::Scratch& scratch) const {
   if (!Literals.empty() && Literals.find(subject) != Literals.end()) return true;
-  for (const std::size_t n : EndingSizes)
-    if (subject.size() >= n && Endings.find(subject.substr(subject.size() - n)) != Endings.end())
-      return true;
-  if (Joined) {
+  if (Endings.EndsOne(subject)) return true;
+  const auto clued = [this, subject] {
+    if (ClueEndings.EndsOne(subject)) return true;
+    for (const std::string& t : ClueTexts)
+      if (::memmem(subject.data(), subject.size(), t.data(), t.size()) != nullptr) return true;
+    return false;
+  };
+  if (Joined && (!Gated || clued())) {
     // The joined pattern reads UTF-8; a name that is not is matched rule by rule, as each
-    // wildcard's own matcher takes such names byte by byte.
-    if (IsValidUtf8(subject)) {
-      if (Joined->Matches(subject, scratch)) return true;
+    // wildcard's own matcher takes such names byte by byte. So is a name on which the joined
+    // pattern gave up backtracking, which a rule on its own may not.
+    const std::optional<bool> joined =
+        IsValidUtf8(subject) ? Joined->TryMatch(subject, scratch) : std::nullopt;
+    if (joined) {
+      if (*joined) return true;
     } else {
       for (const int m : JoinedMembers)
         if (matchers[static_cast<std::size_t>(m)].Matches(subject, scratch)) return true;

@@ -74,11 +74,23 @@ class ExcludeRules {
       std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
     using Set = std::unordered_set<std::string, Hash, std::equal_to<>>;
+    // Endings looked up once per distinct length.
+    struct EndingSet {
+      Set Texts;
+      std::vector<std::size_t> Sizes;
+      void Add(std::string_view ending);
+      bool EndsOne(std::string_view subject) const;
+    };
     Set Literals;
-    Set Endings;
-    std::vector<std::size_t> EndingSizes;  // the distinct lengths of Endings
+    EndingSet Endings;
     std::optional<NameMatcher> Joined;    // the other wildcards, as one pattern
     std::vector<int> JoinedMembers;        // and the rules it holds
+    // The text each joined wildcard needs (ClueOfWildcard): a subject that holds none of it
+    // is not given to Joined, whose leading "*" would otherwise run over every path. Off when
+    // some joined wildcard gives no clue (one of wildcards only, or one that ignores case).
+    bool Gated = true;
+    EndingSet ClueEndings;
+    std::vector<std::string> ClueTexts;
     std::vector<int> Others;               // rules matched one by one (regular expressions...)
     bool Empty() const { return Members.empty(); }
     bool MayMatch(std::string_view subject, const std::vector<NameMatcher>& matchers,

@@ -56,6 +56,47 @@ TEST(ExcludeRules, FirstMatchingRuleWhateverItsRoute) {
   EXPECT_TRUE(rules->MatchesNames());
   EXPECT_TRUE(rules->MatchesPaths());
   EXPECT_EQ(rules->CachesRule(), -1);
+
+  // Joined path wildcards are only run on paths holding their literal text: an ending, a run
+  // inside, a run that spans folder and name; and all of them again once one rule gives none.
+  const std::vector<ExcludeRule> clued = {Rule(W, "*/node_modules.x", true),
+                                          Rule(W, "*/tmp?[0-9]none*", true),
+                                          Rule(W, "/srv/*/log?", true)};
+  std::vector<ExcludeRule> unclued = clued;
+  unclued.push_back(Rule(W, "*/Q*", true, false));
+  for (const auto& set : {clued, unclued}) {
+    const auto gated = ExcludeRules::Make(set, error);
+    ASSERT_TRUE(gated) << error;
+    const struct {
+      const char* folder;
+      const char* name;
+      int rule;
+    } paths[] = {
+        {"/a/", "node_modules.x", 0}, {"/a/", "node_modules.y", -1}, {"/a/tmp/", "x", -1},
+        {"/a/", "tmpa1none", 1},      {"/tmpa1no", "ne/b", 1},       {"/a/", "tmpa1non", -1},
+        {"/srv/w/", "log1", 2},       {"/srv/", "log1", -1},         {"/a/", "q", set.size() > 3 ? 3 : -1},
+    };
+    for (const auto& c : paths)
+      EXPECT_EQ(gated->Match(c.name, c.folder, s), c.rule) << set.size() << c.folder << c.name;
+  }
+}
+
+TEST(ExcludeRules, WildcardCluesAreTextEveryMatchHolds) {
+  const struct {
+    const char* wildcard;
+    const char* text;
+    bool ending;
+  } cases[] = {
+      {"*/node_modules", "/node_modules", true}, {"/tmp/*none?", "none", false},
+      {"ab*[xyz]", "ab", false},                 {"a[b", "a[b", true},
+      {"[]]x*", "x", false},                     {"*", "", false},
+      {"?[!a]*", "", false},
+  };
+  for (const auto& c : cases) {
+    const WildcardClue clue = ClueOfWildcard(c.wildcard);
+    EXPECT_EQ(clue.Text, c.text) << c.wildcard;
+    EXPECT_EQ(clue.Ending, c.ending) << c.wildcard;
+  }
 }
 
 TEST(ExcludeRules, LinesRoundTripAndFaultsAreNamed) {
