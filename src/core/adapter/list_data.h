@@ -33,6 +33,11 @@ struct ListRow {
   bool ExcludedFolder = false;
   static constexpr const char* kExcludedText =
       "Left out of the scan by an exclude rule: its size was not counted";
+  // A folder where another file system is mounted, which the scan crossed into and counted:
+  // the file system's type ("tmpfs"), shown after the name. Empty for any other row.
+  std::string FileSystem = {};
+  static constexpr const char* kMountedText =
+      "Another file system is mounted here; the scan went into it and counted it";
   // The text of a column: 0 is Text, k is SubItems[k - 1] (empty when missing).
   const std::string& Cell(std::size_t column) const;
 };

@@ -63,6 +63,8 @@ struct Build {
   RowBatch Batch;
   bool ReadFiles = false;
   FileRowsRequest Request;
+  // The mount table, read once for a listing in a drive whose scan crossed file systems.
+  std::optional<std::vector<MountEntry>> Mounts;
 };
 
 void AddListViewItem(Build& b, NodeId node) {
@@ -136,6 +138,11 @@ void AddListViewItem(Build& b, NodeId node) {
     fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->Drive().DeviceSize)
                                                       : ShareOf(s, d->Parent->Space(allocated));
   row.SubItems = {SizeText(s), PercentText(fraction), BarText(fraction)};
+  if (const DiskObject* drive = DriveOf(d);
+      drive && drive->Class == ObjectClass::Drive && drive->Drive().CrossFileSystems) {
+    if (!b.Mounts) b.Mounts = ReadMountTable("/proc/self/mountinfo");
+    row.FileSystem = MountedFileSystem(*b.Mounts, d->Path());
+  }
   if (st.SuffixSort) row.Text += 'A';
   b.Batch.Add(std::move(row), s, st.SuffixSort);
 }
@@ -357,7 +364,7 @@ void SetListView(MainPresenter& p, NodeId firstChild, NodeId parentNode) {
     }
   }
 
-  Build b{p, firstChild, parentNode, {}, false, {}};
+  Build b{p, firstChild, parentNode, {}, false, {}, {}};
   st.ColumnsSet = false;
   st.Columns.NewListing();
   if (ex.Exists(firstChild)) {

@@ -123,17 +123,17 @@ void BackUpTree(MainPresenter& p) {
 }
 
 void DisplayPieChart(MainPresenter& p, const DiskObject& object) {
-  const PieChartData chart = PieChartOf(object);
-  p.List().Visible = false;
-  p.Listing().ChartShown = true;
-  p.View().ShowPieChart(chart);
-  p.View().SetPathLabel(chart.PathLabel);
   // The map shows the drive's root folder meanwhile.
   const DiskObject* root = &object;
   if (object.Class == ObjectClass::Drive) {
     const FolderList* folders = object.DiskObjectsIfAny();
     root = folders ? folders->Item(1) : nullptr;
   }
+  const PieChartData chart = PieChartOf(object, root ? CrossedSpaceOf(*root) : CrossedSpace{});
+  p.List().Visible = false;
+  p.Listing().ChartShown = true;
+  p.View().ShowPieChart(chart);
+  p.View().SetPathLabel(chart.PathLabel);
   p.MapPane().ChartNode = root ? root->Node : kNoNode;
   UpdateTreemap(p);
 }

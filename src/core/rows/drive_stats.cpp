@@ -59,6 +59,25 @@ CrossedSpace OtherFileSystemsSpace(const DiskObject& r, const std::vector<MountE
   return out;
 }
 
+CrossedSpace CrossedSpaceOf(const DiskObject& r) {
+  const DiskObject* v = r.Parent;
+  if (!r.RootDirectory || !v || v->Class != ObjectClass::Drive || !v->Drive().CrossFileSystems)
+    return {};
+  return OtherFileSystemsSpace(r, ReadMountTable("/proc/self/mountinfo"));
+}
+
+std::string MountedFileSystem(const std::vector<MountEntry>& table, std::string_view folderPath) {
+  while (folderPath.size() > 1 && folderPath.back() == '/') folderPath.remove_suffix(1);
+  std::string type;
+  // The last mount at a place is the one seen there.
+  for (const MountEntry& m : table) {
+    std::string_view t = m.Target;
+    while (t.size() > 1 && t.back() == '/') t.remove_suffix(1);
+    if (t == folderPath) type = m.FsType;
+  }
+  return type;
+}
+
 std::vector<ListRow> DriveStats(const DiskObject& r) {
   const DiskObject* v = r.Parent;
   if (v && v->Class == ObjectClass::Drive && v->Drive().CrossFileSystems)

@@ -33,5 +33,12 @@ struct CrossedSpace {
 };
 CrossedSpace OtherFileSystemsSpace(const DiskObject& rootFolder,
                                    const std::vector<MountEntry>& table);
+// The same from /proc/self/mountinfo, for the root folder of a drive whose scan crossed into
+// other file systems; nothing for any other folder or drive.
+CrossedSpace CrossedSpaceOf(const DiskObject& rootFolder);
+
+// The type of the file system mounted at folderPath by table ("tmpfs"), or "" when none is:
+// what a scan that crossed into it marks the folder with in the list.
+std::string MountedFileSystem(const std::vector<MountEntry>& table, std::string_view folderPath);
 
 }  // namespace kestrum

@@ -12,20 +12,23 @@ PieSlice Slice(double value, double device, const char* what, int color) {
 
 }  // namespace
 
-PieChartData PieChartOf(const DiskObject& d) {
+PieChartData PieChartOf(const DiskObject& d, const CrossedSpace& crossed) {
   PieChartData chart;
   chart.PathLabel = d.Label();
   if (d.RootDirectory && d.Parent) {
     const DiskObject& v = *d.Parent;
-    const double overhead = v.Drive().DeviceSize - d.AllocatedSpace - v.Drive().FreeSpace;
-    const double waste = d.AllocatedSpace - d.UsedSpace;
+    const double used = d.UsedSpace - crossed.Used;
+    const double allocated = d.AllocatedSpace - crossed.Allocated;
+    const double overhead = v.Drive().DeviceSize - allocated - v.Drive().FreeSpace;
+    const double waste = allocated - used;
     chart.Slices = {Slice(v.Drive().FreeSpace, v.Drive().DeviceSize, "% Free", kPaletteLightGreen),
-                    Slice(d.UsedSpace, v.Drive().DeviceSize, "% Used", kPaletteLightRed),
+                    Slice(used, v.Drive().DeviceSize, "% Used", kPaletteLightRed),
                     Slice(overhead, v.Drive().DeviceSize, "% Overhead", kPaletteDarkYellow),
                     Slice(waste, v.Drive().DeviceSize, "% Wasted", kPaletteLightYellow)};
   } else {
     chart.Slices = {Slice(d.Drive().FreeSpace, d.Drive().DeviceSize, "% Free", kPaletteLightGreen),
-                    Slice(d.AllocatedSpace, d.Drive().DeviceSize, "% Used", kPaletteLightRed)};
+                    Slice(d.AllocatedSpace - crossed.Allocated, d.Drive().DeviceSize, "% Used",
+                          kPaletteLightRed)};
   }
   return chart;
 }

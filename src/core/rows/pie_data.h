@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "core/rows/drive_stats.h"
 #include "core/tree/disk_model.h"
 
 namespace kestrum {
@@ -29,6 +30,8 @@ struct PieChartData {
 // The pie chart of a drive (two slices: free and allocated space) or of a drive's scanned
 // root folder (four: free, used bytes, drive overhead, allocation waste, which add up to the
 // device size). Shares are of the device size; a device size of 0 gives shares of 0.
-PieChartData PieChartOf(const DiskObject& object);
+// crossed: what the scan counted on other file systems mounted below the root (see
+// CrossedSpaceOf), which the drive's slices leave out: they are the drive's own.
+PieChartData PieChartOf(const DiskObject& object, const CrossedSpace& crossed = {});
 
 }  // namespace kestrum

@@ -50,13 +50,19 @@ bool ListModel::IsNumberColumn(int column) const {
          *h == "% Parent" || *h == "Change";
 }
 
+QString ListModel::NameShown(const ListRow& r) const {
+  // A folder where the scan crossed into another file system says which, after its name.
+  if (r.FileSystem.empty()) return VisibleText(r.Text);
+  return VisibleText(r.Text) + "  [" + DisplayText(r.FileSystem) + "]";
+}
+
 QVariant ListModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount()) return {};
   const ListRow& r = list_.Rows()[static_cast<std::size_t>(index.row())];
   const auto col = static_cast<std::size_t>(index.column());
   switch (role) {
     case Qt::DisplayRole:
-      return col == 0 ? VisibleText(r.Text) : DisplayText(r.Cell(col));
+      return col == 0 ? NameShown(r) : DisplayText(r.Cell(col));
     case Qt::DecorationRole:
       return col == 0 ? IconFor(r.SmallIcon) : QVariant();
     case Qt::TextAlignmentRole:
@@ -83,6 +89,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
       }
       if (col == 0 && r.CountedElsewhere) return QString(ListRow::kCountedElsewhereText);
       if (col == 0 && r.Excluded) return QString(ListRow::kExcludedText);
+      if (col == 0 && !r.FileSystem.empty()) return QString(ListRow::kMountedText);
       return {};
     case Qt::ToolTipRole:
       // A name too long for its column can be read in full.
@@ -90,6 +97,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
       if (r.CountedElsewhere)
         return VisibleText(r.Text) + "\n" + QString(ListRow::kCountedElsewhereText);
       if (r.Excluded) return VisibleText(r.Text) + "\n" + QString(ListRow::kExcludedText);
+      if (!r.FileSystem.empty()) return NameShown(r) + "\n" + QString(ListRow::kMountedText);
       return VisibleText(r.Text);
     default:
       return {};

@@ -41,6 +41,7 @@ class ListModel : public QAbstractTableModel, public ListObserver {
   void RowsReset();
 
  private:
+  QString NameShown(const ListRow& r) const;
   ListData& list_;
 };
 
