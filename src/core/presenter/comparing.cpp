@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -62,6 +63,31 @@ std::unordered_map<std::string_view, std::uint64_t> OldFiles(const ActiveCompari
     return true;
   });
   return out;
+}
+
+// The size the earlier scan gave the file at path (a full path of the later scan), found by
+// its path below the root; none when it had no such file.
+std::optional<std::uint64_t> OldFileSize(const ActiveComparison& c, const std::string& path,
+                                         bool allocated) {
+  const FolderList* olderFolders = c.Older ? c.Older->DiskObjectsIfAny() : nullptr;
+  const ScanComparison& s = c.Bytes;
+  if (!olderFolders || !s.OlderRoot || !s.NewerRoot || !c.Older->Drive().Files) return {};
+  const std::string root = s.NewerRoot->Path();
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 < root.size() ||
+      path.compare(0, root.size(), root) != 0)
+    return {};
+  const DiskObject* then =
+      olderFolders->Find(s.OlderRoot->Path() + path.substr(root.size(), slash + 1 - root.size()));
+  if (!then) return {};
+  const std::string_view name = std::string_view(path).substr(slash + 1);
+  std::optional<std::uint64_t> size;
+  c.Older->Drive().Files->ForEach(then->FilesAt, [&](const StoredEntry& f) {
+    if (f.What != StoredEntry::Kind::File || f.Name != name) return true;
+    size = allocated ? f.Allocated : f.Size;
+    return false;
+  });
+  return size;
 }
 
 std::string Signed(std::int64_t change) {
@@ -192,12 +218,14 @@ void CompareWithFile(MainPresenter& p, DiskObject& drive, const std::string& fil
     }
     const bool stopped = !Scanning;
     slot.Post([presenter, &slot, made, refused, stopped] {
+      // A Stop given after the worker ended, before its result is taken here, stops it too.
+      const bool stoppedNow = stopped || !Scanning;
       Scanning = false;
       presenter->SetProgressTimer(false);
       presenter->SetTreeEnabled(true);
       slot.Progress = nullptr;
       slot.Release();
-      if (stopped) {
+      if (stoppedNow) {
         presenter->SetStatus("Compare stopped: nothing was compared");
       } else if (!refused.empty()) {
         presenter->SetStatus("Nothing was compared");
@@ -218,26 +246,56 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
   CExplorer& ex = p.Explorer();
   const DiskObject* d = ObjectOf(ex, parentNode);
   const TreeNode* n = ex.Node(parentNode);
-  if (!d || !n || d->Class != ObjectClass::Folder) return nullptr;
-  const ActiveComparison* c = ComparisonFor(p, d);
-  if (!c) {
-    // A comparison its drive no longer matches is let go, with the two stores it holds.
-    const DiskObject* drive = DriveOf(d);
-    if (p.Comparing && drive && DiskObjectKey(*drive) == p.Comparing->DriveKey)
-      p.Comparing.reset();
-    return nullptr;
+  if (!d || !n) return nullptr;
+  const auto newJob = [&p, d] {
+    auto job = std::make_shared<ChangeJob>();
+    job->Comparison = p.Comparing;
+    job->Folder = d;
+    job->Allocated = p.Toggles().Allocated;
+    job->SortByChange = p.Listing().ChangeSort;
+    return job;
+  };
+  std::shared_ptr<ChangeJob> job;
+  const ActiveComparison* c = nullptr;
+  if (d->Class == ObjectClass::Root) {
+    // "My Computer": the drive compared changed as much as its root folder.
+    for (const NodeId kid : n->Kids) {
+      const DiskObject* k = ObjectOf(ex, kid);
+      c = k ? ComparisonFor(p, k) : nullptr;
+      if (!c || c->Drive != k) continue;
+      job = newJob();
+      if (const TreeChange* t = c->Index(job->Allocated).OfFolder(c->Bytes.NewerRoot))
+        job->Subfolders.emplace(kid, t);
+      break;
+    }
+    if (!job) return nullptr;
+  } else {
+    if (d->Class != ObjectClass::Folder && d->Class != ObjectClass::Folder100) return nullptr;
+    c = ComparisonFor(p, d);
+    if (!c) {
+      // A comparison its drive no longer matches is let go, with the two stores it holds.
+      const DiskObject* drive = DriveOf(d);
+      if (p.Comparing && drive && DiskObjectKey(*drive) == p.Comparing->DriveKey)
+        p.Comparing.reset();
+      return nullptr;
+    }
+    job = newJob();
+    if (d->Class == ObjectClass::Folder100) {
+      job->Largest = true;
+      const DiskObject* drive = DriveOf(d);
+      if (const FileObjectList* list = drive ? drive->LargestFilesIfAny() : nullptr)
+        for (const auto& f : *list)
+          if (const std::optional<std::uint64_t> old = OldFileSize(*c, f->Name, job->Allocated))
+            job->OldLargest.emplace(f->Name, *old);
+    } else {
+      job->FilesListed = filesListed;
+      const ChangeIndex& index = c->Index(job->Allocated);
+      for (const NodeId kid : n->Kids)
+        if (const DiskObject* k = ObjectOf(ex, kid))
+          if (const TreeChange* t = index.OfFolder(k)) job->Subfolders.emplace(kid, t);
+      if (filesListed) job->OlderFolder = OlderFolderOf(*c, *d);
+    }
   }
-  auto job = std::make_shared<ChangeJob>();
-  job->Comparison = p.Comparing;
-  job->Folder = d;
-  job->Allocated = p.Toggles().Allocated;
-  job->SortByChange = p.Listing().ChangeSort;
-  job->FilesListed = filesListed;
-  const ChangeIndex& index = c->Index(job->Allocated);
-  for (const NodeId kid : n->Kids)
-    if (const DiskObject* k = ObjectOf(ex, kid))
-      if (const TreeChange* t = index.OfFolder(k)) job->Subfolders.emplace(kid, t);
-  if (filesListed) job->OlderFolder = OlderFolderOf(*c, *d);
   // The two columns after the share bar; the bar's header is " ", the change bar's "  ".
   const std::vector<ListColumn>& now = p.List().Columns();
   if (std::none_of(now.begin(), now.end(), [](const ListColumn& k) { return k.Text == "Change"; })) {
@@ -280,6 +338,17 @@ void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort) {
       std::string_view name = r.Text;
       if (batch.Suffixed[i] && !name.empty()) name.remove_suffix(1);
       const auto shown = static_cast<std::int64_t>(batch.Sizes[i]);
+      if (job.Largest) {
+        // Its text is its full path.
+        const auto was = job.OldLargest.find(std::string(name));
+        if (was == job.OldLargest.end()) {
+          kinds[i] = ChangeKind::New;
+          changes[i] = shown;
+        } else {
+          changes[i] = shown - static_cast<std::int64_t>(was->second);
+        }
+        continue;
+      }
       const auto old = oldFiles.find(name);
       if (old == oldFiles.end()) {
         kinds[i] = ChangeKind::New;

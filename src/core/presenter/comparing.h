@@ -102,11 +102,18 @@ struct ChangeJob {
   // listed as removed.
   bool FilesListed = false;
   const DiskObject* OlderFolder = nullptr;
+  // The largest-files listing: each file row (whose text is the file's full path) is compared
+  // with the file at the same path below the root in the earlier scan, whose size OldLargest
+  // holds (by full path, of the later scan) when it had one. Nothing is listed as removed.
+  bool Largest = false;
+  std::unordered_map<std::string, std::uint64_t> OldLargest;
 };
 
 // The job of the listing of parentNode, with the Change columns added to the list's columns
-// and the path label naming the scan compared; null when no comparison applies to it (not a
-// folder, or of another drive). filesListed: the listing holds the folder's file rows.
+// and the path label naming the scan compared; null when no comparison applies to it (a
+// folder or largest-files folder of another drive, or "My Computer" listing no drive
+// compared). In "My Computer" the row of the drive (or folder entry, or saved scan) compared
+// shows its root folder's change. filesListed: the listing holds the folder's file rows.
 // Window thread.
 std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentNode,
                                                 bool filesListed);

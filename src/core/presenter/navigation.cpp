@@ -96,7 +96,10 @@ void lvListView_Enter(MainPresenter& p, std::size_t row) {
 void LvListView_ColumnClick(MainPresenter& p, const std::string& header) {
   ListingState& st = p.Listing();
   if (IsDriveClass(st.CurrentClass)) {
-    st.DriveColumns = header == "Free" ? "Used" : "Free";
+    // While comparing, "Change" puts the largest growth first; any other header switches
+    // between free and used space, in the volumes' own order.
+    st.ChangeSort = header == "Change";
+    if (!st.ChangeSort) st.DriveColumns = header == "Free" ? "Used" : "Free";
   } else if (st.CurrentClass == ObjectClass::Folder || st.CurrentClass == ObjectClass::Folder100 ||
              st.CurrentClass == ObjectClass::Results) {
     if (header == "Name") {

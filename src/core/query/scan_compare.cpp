@@ -52,6 +52,7 @@ class Comparer {
       const std::uint64_t now = TotalOf(nf, options_.Allocated);
       if (then != now) out_.push_back(FolderChange(nf, then, now, ChangeKind::Changed, false));
       CompareFiles(of, nf);
+      sinceCheck_ += static_cast<unsigned>((oldFiles_.size() + newFiles_.size()) / 64);
       // Subfolders by name; those on one side only go or come with everything below them.
       std::vector<PlacedFolder> os = Subfolders(*older_.Folders, o);
       std::vector<PlacedFolder> ns = Subfolders(*newer_.Folders, n);
@@ -81,6 +82,9 @@ class Comparer {
   }
 
  private:
+  // Reads the stop flag on the first call and then once every 64 steps, a step being a
+  // folder or 64 of the files compared: a stop asked before the comparison starts ends it
+  // at once, and a folder of a million files is no longer one step.
   bool Stopped() {
     if (!options_.Stop || ++sinceCheck_ < 64) return false;
     sinceCheck_ = 0;
@@ -157,6 +161,7 @@ class Comparer {
       out_.push_back(FolderChange(f, older ? total : 0, older ? 0 : total, kind, older));
       if (p == position) out_.back().Under = under;
       FilesOf(side, f, oldFiles_);
+      sinceCheck_ += static_cast<unsigned>(oldFiles_.size() / 64);
       for (const NamedSize& file : oldFiles_)
         out_.push_back(FileChange(f, file.Name, older ? file.Size : 0, older ? 0 : file.Size,
                                   kind, older));
@@ -169,7 +174,7 @@ class Comparer {
   const CompareOptions& options_;
   std::vector<TreeChange>& out_;
   std::vector<NamedSize> oldFiles_, newFiles_;
-  unsigned sinceCheck_ = 0;
+  unsigned sinceCheck_ = 63;  // the first call reads the flag
 };
 
 }  // namespace

@@ -41,8 +41,9 @@ struct TreeChange {
 
 struct CompareOptions {
   bool Allocated = false;  // compare allocated bytes, not byte sizes
-  // Read every 64 folders; when it reads StopWhen the comparison ends, Stopped set (the
-  // window's running flag stops it by turning false).
+  // Read when the comparison starts, then every 64 folders or 4096 files compared; when it
+  // reads StopWhen the comparison ends, Stopped set and no change kept (the window's running
+  // flag stops it by turning false).
   const std::atomic<bool>* Stop = nullptr;
   bool StopWhen = true;
 };

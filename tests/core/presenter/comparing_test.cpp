@@ -119,6 +119,84 @@ TEST(Comparing, ShowsExactlyTheChangesMade) {
   EXPECT_EQ(order.back(), "gone.txt");
 }
 
+// "My Computer" and the largest files: the drive's row changed as its root folder did, and each
+// largest file as the file at its path did; both sort by change with one click.
+TEST(Comparing, TheDriveRowAndTheLargestFilesShowTheirChange) {
+  CompareWorld c;
+  c.w.dir.Write("drive/grow.txt", std::string(5000, 'g'));
+  c.w.dir.Write("drive/added.txt", std::string(700, 'a'));
+  ASSERT_EQ(::unlink((c.w.drivePath + "/gone.txt").c_str()), 0);
+  ASSERT_EQ(std::rename((c.w.drivePath + "/old").c_str(), (c.w.drivePath + "/renamed").c_str()),
+            0);
+  c.Rescan();
+  c.Compare();
+
+  c.w.TreeClick(c.w.Root());
+  const std::string driveRow = c.w.Ex().Node(c.w.DriveNode())->Text;
+  ASSERT_NE(c.ChangeColumn(), 0u);
+  EXPECT_EQ(c.ChangeOf(driveRow), ChangeText(4900 + 700 - 300, ChangeKind::Changed));
+  for (const ListRow& r : c.w.List().Rows()) {
+    if (r.Text != driveRow) {
+      EXPECT_EQ(r.Cell(c.ChangeColumn()), "") << r.Text;
+    }
+  }
+  EXPECT_NE(c.w.p->Listing().PathLabel.find("compared with the scan before"), std::string::npos);
+  const std::string columns = c.w.p->Listing().DriveColumns;
+  LvListView_ColumnClick(*c.w.p, "Change");
+  EXPECT_EQ(c.w.Texts().front(), driveRow);
+  EXPECT_EQ(c.w.p->Listing().DriveColumns, columns);  // the Change header switches nothing else
+
+  const std::string r = c.w.drivePath + "/";
+  const struct {
+    std::string Row;
+    std::string Change;
+  } largest[] = {
+      {r + "grow.txt", ChangeText(4900, ChangeKind::Changed)},
+      {r + "added.txt", ChangeText(700, ChangeKind::New)},
+      {r + "renamed/inside", ChangeText(200, ChangeKind::New)},
+      {r + "keep.txt", ""},
+      {r + "stays/one", ""},
+  };
+  c.w.TreeClick(c.w.Child(c.w.RootFolderNode(), kLargestFolderName));
+  ASSERT_NE(c.ChangeColumn(), 0u);
+  EXPECT_EQ(c.w.List().Count(), std::size(largest));  // nothing listed as removed
+  for (const auto& e : largest) {
+    ASSERT_NE(c.w.RowOf(e.Row), 0u) << e.Row;
+    EXPECT_EQ(c.ChangeOf(e.Row), e.Change) << e.Row;
+  }
+  LvListView_ColumnClick(*c.w.p, "Name");
+  LvListView_ColumnClick(*c.w.p, "Change");
+  const std::vector<std::string> order = c.w.Texts();
+  ASSERT_EQ(order.size(), std::size(largest));
+  EXPECT_EQ(order[0], largest[0].Row);
+  EXPECT_EQ(order[1], largest[1].Row);
+  EXPECT_EQ(order[2], largest[2].Row);
+}
+
+// Stop, given while the earlier scan is read or compared, or before its result is taken,
+// switches nothing on: no Change column, the status says so, and comparing works again.
+TEST(Comparing, AStoppedComparisonSwitchesNothingOn) {
+  CompareWorld c;
+  c.w.dir.Write("drive/grow.txt", std::string(5000, 'g'));
+  c.Rescan();
+  c.w.p->Queue()->Connect([&c](std::function<void()> t) { c.w.tasks.Post(std::move(t)); });
+  CompareWithFile(*c.w.p, *c.w.drive, c.saved, "the scan before");
+  c.w.p->MenuClick("mnuScanStop");
+  c.w.tasks.RunWhile([&c] { return c.w.p->Slot().Busy(); });
+  c.w.p->Queue()->Disconnect();
+  EXPECT_EQ(c.w.p->Comparing, nullptr);
+  ASSERT_FALSE(c.w.view.status.empty());
+  EXPECT_EQ(c.w.view.status.back(), "Compare stopped: nothing was compared");
+  EXPECT_TRUE(c.w.view.messages.empty());
+  c.ListRoot();
+  EXPECT_EQ(c.ChangeColumn(), 0u);
+  EXPECT_EQ(c.w.p->Listing().PathLabel.find("compared with"), std::string::npos);
+  c.Compare();
+  c.ListRoot();
+  ASSERT_NE(c.ChangeColumn(), 0u);
+  EXPECT_EQ(c.ChangeOf("grow.txt"), ChangeText(4900, ChangeKind::Changed));
+}
+
 TEST(Comparing, RemovedRowsTakeNoCommandButCopyPath) {
   CompareWorld c;
   ASSERT_EQ(::unlink((c.w.drivePath + "/gone.txt").c_str()), 0);

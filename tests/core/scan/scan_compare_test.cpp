@@ -2,11 +2,13 @@
 // itself did to the tree.
 #include "core/query/scan_compare.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -69,10 +71,13 @@ std::vector<std::string> Lines(const ScanComparison& c) {
 struct Model {
   std::set<std::string> Folders{""};
   std::map<std::string, std::uint64_t> Files;
+  // The bytes each name adds to its folders' totals, where hard links make that differ from
+  // its size; empty: every name adds its size.
+  std::map<std::string, std::uint64_t> Counted;
 
   std::uint64_t Total(const std::string& folder) const {
     std::uint64_t sum = 0;
-    for (const auto& [path, size] : Files)
+    for (const auto& [path, size] : Counted.empty() ? Files : Counted)
       if (path.compare(0, folder.size(), folder) == 0) sum += size;
     return sum;
   }
@@ -81,6 +86,40 @@ struct Model {
     return slash == std::string::npos ? "" : file.substr(0, slash + 1);
   }
 };
+
+// The tree under root as a scan under rule counts it, found by a walk of its own: a folder's
+// files in the order the folder lists them, then its subfolders in that order, depth first.
+// Under once, the first name of a file with several names met in that order adds its bytes
+// and the others nothing; every name shows its size.
+Model Walked(const std::string& root, HardLinkRule rule) {
+  Model m;
+  std::set<std::pair<dev_t, ino_t>> met;
+  std::function<void(const std::string&)> walk = [&](const std::string& folder) {
+    DIR* d = ::opendir((root + folder).c_str());
+    ASSERT_NE(d, nullptr) << folder;
+    std::vector<std::string> subfolders;
+    while (const dirent* e = ::readdir(d)) {
+      const std::string name = e->d_name, path = folder + name;
+      if (name == "." || name == "..") continue;
+      struct stat st {};
+      ASSERT_EQ(::lstat((root + path).c_str(), &st), 0) << path;
+      if (S_ISDIR(st.st_mode)) subfolders.push_back(path + "/");
+      if (!S_ISREG(st.st_mode)) continue;
+      const auto size = static_cast<std::uint64_t>(st.st_size);
+      const bool counts = rule == HardLinkRule::Each || st.st_nlink < 2 ||
+                          met.insert({st.st_dev, st.st_ino}).second;
+      m.Files[path] = size;
+      m.Counted[path] = counts ? size : 0;
+    }
+    ::closedir(d);
+    for (const std::string& f : subfolders) {
+      m.Folders.insert(f);
+      walk(f);
+    }
+  };
+  walk("");
+  return m;
+}
 
 // What a comparison of then with now must say, in Lines' form.
 std::vector<std::string> Expected(const Model& then, const Model& now) {
@@ -245,6 +284,83 @@ TEST(ScanCompare, KnownChanges) {
     std::vector<std::string> want = k.Lines;
     std::sort(want.begin(), want.end());
     EXPECT_EQ(Lines(c), want);
+  }
+}
+
+// Names added to files in other folders (met before and after the file's first name, and
+// beside it) and one name taken away change exactly what each hard-link rule counts, as a
+// walk of the test's own counts it: under once a file's bytes stay with the first name met,
+// which may now be a new one; at each name every name adds them.
+TEST(ScanCompare, HardLinksAddedAndRemovedChangeWhatTheRuleCounts) {
+  const struct {
+    HardLinkRule Links;
+    std::int64_t RootChange;  // what the root's total must change by
+  } cases[] = {{HardLinkRule::Once, 0}, {HardLinkRule::Each, 1000 + 3000 + 500 + 500 + 70 - 1000}};
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.Links == HardLinkRule::Once ? "once" : "at each name");
+    TempDir dir;
+    const std::string root = dir.Path() + "/";
+    dir.Write("top", std::string(70, 't'));
+    dir.Write("a/f", std::string(1000, 'f'));
+    dir.Write("b/g", std::string(3000, 'g'));
+    dir.Write("b/d/h", std::string(500, 'h'));
+    dir.Mkdir("c");
+    const auto link = [&root](const char* from, const char* to) {
+      ASSERT_EQ(::link((root + from).c_str(), (root + to).c_str()), 0) << to;
+    };
+    link("a/f", "c/f2");
+    link("top", "b/d/top2");
+    const auto before = Scan(dir.Path(), k.Links);
+    const Model then = Walked(root, k.Links);
+    link("a/f", "b/d/f3");
+    link("b/g", "a/g2");
+    link("b/d/h", "c/h2");
+    link("b/d/h", "b/d/h3");
+    link("top", "c/top3");
+    ASSERT_EQ(::unlink((root + "c/f2").c_str()), 0);
+    const auto after = Scan(dir.Path(), k.Links);
+    const Model now = Walked(root, k.Links);
+    EXPECT_EQ(static_cast<std::int64_t>(now.Total("")) - static_cast<std::int64_t>(then.Total("")),
+              k.RootChange);
+    const ScanComparison c = CompareScans(*before, *after);
+    ASSERT_TRUE(c.Ok) << c.Refused;
+    const std::vector<std::string> want = Expected(then, now);
+    EXPECT_FALSE(want.empty());
+    EXPECT_EQ(Lines(c), want);
+  }
+}
+
+// A comparison whose stop flag reads StopWhen ends, says so, and keeps no change: asked before
+// it starts (on a tree of three folders, fewer than a check's steps) and on a tree of many
+// folders, by either value of the flag.
+TEST(ScanCompare, AStoppedComparisonSaysSoAndKeepsNothing) {
+  TempDir dir;
+  dir.Write("a/f", std::string(100, 'x'));
+  dir.Write("b/g", std::string(10, 'x'));
+  const auto small = Scan(dir.Path(), HardLinkRule::Once);
+  for (int i = 0; i < 300; ++i) dir.Write("many/d" + std::to_string(i) + "/f", "x");
+  const auto large = Scan(dir.Path(), HardLinkRule::Once);
+  for (const bool stopWhen : {true, false}) {
+    const std::atomic<bool> flag{stopWhen};
+    for (const DiskObject* newer : {small.get(), large.get()}) {
+      CompareOptions options;
+      options.Stop = &flag;
+      options.StopWhen = stopWhen;
+      const ScanComparison c = CompareScans(*small, *newer, options);
+      EXPECT_TRUE(c.Stopped);
+      EXPECT_FALSE(c.Ok);
+      EXPECT_TRUE(c.Changes.empty());
+      EXPECT_EQ(c.Refused, "");
+    }
+    // The flag at the other value lets it run to the end.
+    const std::atomic<bool> running{!stopWhen};
+    CompareOptions options;
+    options.Stop = &running;
+    options.StopWhen = stopWhen;
+    const ScanComparison c = CompareScans(*small, *large, options);
+    EXPECT_TRUE(c.Ok);
+    EXPECT_FALSE(c.Stopped);
+    EXPECT_EQ(c.Changes.size(), 2u + 2u * 300u);  // root, many/, each d/ and its f
   }
 }
 
