@@ -3,10 +3,14 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <ftw.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -28,6 +32,60 @@ TempDir::~TempDir() {
         return ::remove(p);
       },
       64, FTW_DEPTH | FTW_PHYS);
+}
+
+MountSandbox::MountSandbox() {
+  if (::geteuid() != 0) {
+    why_ = "mounts need root";
+    return;
+  }
+  if (::unshare(CLONE_NEWNS) != 0) {
+    why_ = std::string("no mount namespace of its own: ") + std::strerror(errno);
+    return;
+  }
+  // Mounts made here must not reach the namespace the test was started in.
+  if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+    why_ = std::string("mounts could not be made private: ") + std::strerror(errno);
+}
+
+bool MountSandbox::Mount(const std::string& type, const std::string& target) {
+  if (!why_.empty()) return false;
+  if (::mount(type.c_str(), target.c_str(), type.c_str(), 0, nullptr) != 0) {
+    error_ = "mount -t " + type + " " + target + ": " + std::strerror(errno);
+    return false;
+  }
+  mounted_.push_back(target);
+  return true;
+}
+
+bool MountSandbox::Bind(const std::string& from, const std::string& target) {
+  if (!why_.empty()) return false;
+  if (::mount(from.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+    error_ = "mount --bind " + from + " " + target + ": " + std::strerror(errno);
+    return false;
+  }
+  mounted_.push_back(target);
+  return true;
+}
+
+bool MountSandbox::LoopExt4(const std::string& image, const std::string& target, int megabytes) {
+  if (!why_.empty()) return false;
+  const std::string make = "truncate -s " + std::to_string(megabytes) + "M '" + image +
+                           "' && mkfs.ext4 -q -F '" + image + "' >/dev/null 2>&1 && mount -o loop '" +
+                           image + "' '" + target + "'";
+  if (std::system(make.c_str()) != 0) {
+    error_ = "no loop-mounted ext4: " + make + " failed";
+    return false;
+  }
+  mounted_.push_back(target);
+  return true;
+}
+
+void MountSandbox::Unmount() {
+  while (!mounted_.empty()) {
+    ::umount2(mounted_.back().c_str(), MNT_DETACH);
+    mounted_.pop_back();
+  }
 }
 
 std::string TempDir::Mkdir(const std::string& relative) const {

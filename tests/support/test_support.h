@@ -6,6 +6,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/platform/volumes.h"
 
@@ -25,6 +26,32 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Real mounts for a test, made in a mount namespace of the test process's own (with private
+// propagation), so that nothing is seen outside it and everything is gone when the process
+// ends. Needs root and a process of one thread; where either is missing, Why() says so and
+// the test should skip. Unmount() (and the destructor) takes the mounts down, the last first:
+// call it before removing the folders they are mounted on.
+class MountSandbox {
+ public:
+  MountSandbox();
+  ~MountSandbox() { Unmount(); }
+  MountSandbox(const MountSandbox&) = delete;
+  MountSandbox& operator=(const MountSandbox&) = delete;
+  const std::string& Why() const { return why_; }  // empty when mounts can be made
+  // Each false, with Error() set, when the mount failed.
+  bool Mount(const std::string& type, const std::string& target);  // tmpfs, proc...
+  bool Bind(const std::string& from, const std::string& target);
+  // An ext4 file system of megabytes in the file image, made and loop-mounted by the system's
+  // tools (mkfs.ext4, mount).
+  bool LoopExt4(const std::string& image, const std::string& target, int megabytes);
+  void Unmount();
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::vector<std::string> mounted_;
+  std::string why_, error_;
 };
 
 // A whole file's bytes ("" when it cannot be read).

@@ -21,6 +21,11 @@ int ColumnPixels(const ListModel& model, int column, int nominal, const QFont& c
     px = std::max(
         px,
         cm.horizontalAdvance(share ? QStringLiteral("100.0") : QStringLiteral("1023.99 mb")) + pad);
+    // An excluded row names its rule where a size would be: wide enough for the rule, up to
+    // about forty characters (a longer one is elided, and read in full by its tooltip).
+    const int most = cm.averageCharWidth() * 40 + pad;
+    for (const QString& words : model.WordCells(column, 50))
+      px = std::max(px, std::min(most, cm.horizontalAdvance(words) + pad));
   }
   if (title == QLatin1String("Last Accessed")) {
     // The last second of a year with two-digit day and month: the widest date there is.

@@ -50,6 +50,18 @@ bool ListModel::IsNumberColumn(int column) const {
          *h == "% Parent" || *h == "Change";
 }
 
+QStringList ListModel::WordCells(int column, int limit) const {
+  QStringList out;
+  if (column < 1) return out;
+  for (const ListRow& r : list_.Rows()) {
+    if (!r.Excluded) continue;
+    const QString text = DisplayText(r.Cell(static_cast<std::size_t>(column)));
+    if (!out.contains(text)) out.push_back(text);
+    if (out.size() >= limit) break;
+  }
+  return out;
+}
+
 QString ListModel::NameShown(const ListRow& r) const {
   // A folder where the scan crossed into another file system says which, after its name.
   if (r.FileSystem.empty()) return VisibleText(r.Text);
@@ -92,8 +104,9 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
       if (col == 0 && !r.FileSystem.empty()) return QString(ListRow::kMountedText);
       return {};
     case Qt::ToolTipRole:
-      // A name too long for its column can be read in full.
-      if (col != 0) return {};
+      // A name too long for its column can be read in full, and so can an excluded row's rule.
+      if (col != 0)
+        return r.Excluded && !r.Cell(col).empty() ? QVariant(DisplayText(r.Cell(col))) : QVariant();
       if (r.CountedElsewhere)
         return VisibleText(r.Text) + "\n" + QString(ListRow::kCountedElsewhereText);
       if (r.Excluded) return VisibleText(r.Text) + "\n" + QString(ListRow::kExcludedText);

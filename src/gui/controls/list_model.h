@@ -25,6 +25,9 @@ class ListModel : public QAbstractTableModel, public ListObserver {
   bool IsChangeBarColumn(int column) const;
   // Columns of numbers and sizes, shown right-aligned.
   bool IsNumberColumn(int column) const;
+  // The texts of column that are not numbers: what excluded rows say in place of a size
+  // ("excluded: *.o"), each once, at most limit of them.
+  QStringList WordCells(int column, int limit) const;
 
   void ListAboutToBeReset() override;
   void ListReset() override;

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -238,6 +239,67 @@ TEST(DriveStats, OverheadCountsOnlyTheDrivesOwnFileSystem) {
   EXPECT_EQ(overhead({}), SizeText(device - w.drive->AllocatedSpace - free));
   EXPECT_EQ(overhead(table),
             SizeText(device - (w.drive->AllocatedSpace - big->AllocatedSpace) - free));
+  // So are the pie chart's slices, which still add up to the device.
+  const PieChartData pie = PieChartOf(root, other);
+  ASSERT_EQ(pie.Slices.size(), 4u);
+  EXPECT_EQ(pie.Slices[1].Value, root.UsedSpace - 59000);
+  double sum = 0;
+  for (const PieSlice& s : pie.Slices) sum += s.Value;
+  EXPECT_DOUBLE_EQ(sum, device);
+  // The folders at mount points are marked with their file system.
+  EXPECT_EQ(MountedFileSystem(table, top + "mnt/big/"), "ext4");
+  EXPECT_EQ(MountedFileSystem(table, top + "mnt/big/inner"), "tmpfs");
+  EXPECT_EQ(MountedFileSystem(table, top + "mnt/"), "");
+}
+
+// The same on real mounts (root only, in a mount namespace of the test's own): a tmpfs, an
+// ext4 loop-mounted inside it, and proc, which is never entered.
+TEST(DriveStats, RealMountsAreMarkedAndLeftOutOfTheDrivesOwnSpace) {
+  MountSandbox mounts;
+  if (!mounts.Why().empty()) GTEST_SKIP() << mounts.Why();
+  bool loop = false;
+  std::optional<ListingWorld> made;
+  made.emplace(
+      [&](const TempDir& d, const std::string& drive) {
+        d.Write("drive/own/a", std::string(1000, 'a'));
+        d.Mkdir("drive/proc");
+        ASSERT_TRUE(mounts.Mount("tmpfs", d.Mkdir("drive/t"))) << mounts.Error();
+        d.Write("drive/t/x", std::string(3000, 'x'));
+        loop = mounts.LoopExt4(d.Path() + "/disk.img", d.Mkdir("drive/t/disk"), 8);
+        if (loop) d.Write("drive/t/disk/y", std::string(6000, 'y'));
+        ASSERT_TRUE(mounts.Mount("proc", drive + "/proc")) << mounts.Error();
+      },
+      nullptr, true);
+  // Taken down before the world's folder is removed.
+  struct Down {
+    MountSandbox& m;
+    ~Down() { m.Unmount(); }
+  } down{mounts};
+  ListingWorld& w = *made;
+  const auto marks = [&w] {
+    std::vector<std::string> out;
+    for (const ListRow& r : w.List().Rows())
+      if (const auto n = TagNode(r.Tag); n && w.Object(*n)->Class == ObjectClass::Folder)
+        out.push_back(w.Object(*n)->Name + "=" + r.FileSystem);
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+  const NodeId root = w.RootFolderNode();
+  w.TreeClick(root);
+  EXPECT_EQ(marks(), (std::vector<std::string>{"own=", "t=tmpfs"}));
+  if (loop) {
+    w.TreeClick(w.Child(root, "t"));
+    EXPECT_EQ(marks(), (std::vector<std::string>{"disk=ext4"}));
+  }
+  const DiskObject& r = *w.Object(root);
+  const DiskObject* t = w.drive->DiskObjects().Find(w.drivePath + "/t/");
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(t->UsedSpace, loop ? 9000 : 3000);
+  DisplayPieChart(*w.p, r);
+  ASSERT_EQ(w.view.charts.back().Slices.size(), 4u);
+  EXPECT_EQ(w.view.charts.back().Slices[1].Value, r.UsedSpace - t->UsedSpace);
+  DisplayPieChart(*w.p, *w.drive);
+  EXPECT_EQ(w.view.charts.back().Slices[1].Value, w.drive->AllocatedSpace - t->AllocatedSpace);
 }
 
 }  // namespace

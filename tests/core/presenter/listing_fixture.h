@@ -131,7 +131,8 @@ struct ListingWorld {
 
   // make fills the drive's folder before the scan, which leaves out what excludes says.
   explicit ListingWorld(const std::function<void(const TempDir&, const std::string&)>& make,
-                        std::shared_ptr<const ExcludeRules> excludes = nullptr) {
+                        std::shared_ptr<const ExcludeRules> excludes = nullptr,
+                        bool crossFileSystems = false) {
     Scanning = false;
     drivePath = dir.Mkdir("drive");
     make(dir, drivePath);
@@ -146,6 +147,7 @@ struct ListingWorld {
     // afterwards, listings are read on the caller's thread.
     p->Queue()->Connect([this](std::function<void()> task) { tasks.Post(std::move(task)); });
     p->Loader()->Excludes = std::move(excludes);
+    p->Loader()->CrossFileSystems = crossFileSystems;
     p->Loader()->LoadDisk(drive, *p->DiskList(), false);
     tasks.RunWhile([this] { return p->Slot().Busy(); });
     p->Queue()->Disconnect();
