@@ -116,6 +116,7 @@ def main():
         "QT_ACCESSIBILITY": "1",
         "XDG_CONFIG_HOME": os.path.join(work, "config"),
         "XDG_CACHE_HOME": os.path.join(work, "cache"),
+        "XDG_DATA_HOME": os.path.join(work, "data"),
         "XDG_STATE_HOME": os.path.join(work, "state"),
         "XDG_CONFIG_DIRS": os.path.join(work, "etc"),
     })

@@ -34,6 +34,43 @@ TempDir::~TempDir() {
       64, FTW_DEPTH | FTW_PHYS);
 }
 
+namespace {
+
+// Every test program gets data and settings folders of its own, set before GLib or Qt first
+// reads them and removed when it ends: a test that trashes a file, keeps a scan in the
+// history or saves its settings never touches the user's own. A test that needs other
+// folders sets its own before they are read.
+class OwnUserFolders {
+ public:
+  OwnUserFolders() {
+    char base[] = "/tmp/kestrum-user-XXXXXX";
+    if (!::mkdtemp(base)) return;
+    root_ = base;
+    owner_ = ::getpid();
+    ::setenv("XDG_DATA_HOME", (root_ + "/data").c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
+  }
+  ~OwnUserFolders() {
+    if (root_.empty() || ::getpid() != owner_) return;  // not in a forked child
+    ::nftw(
+        root_.c_str(),
+        [](const char* p, const struct stat*, int, struct FTW*) {
+          ::chmod(p, 0700);
+          return ::remove(p);
+        },
+        64, FTW_DEPTH | FTW_PHYS);
+  }
+  OwnUserFolders(const OwnUserFolders&) = delete;
+  OwnUserFolders& operator=(const OwnUserFolders&) = delete;
+
+ private:
+  std::string root_;
+  pid_t owner_ = 0;
+};
+const OwnUserFolders kOwnUserFolders;
+
+}  // namespace
+
 MountSandbox::MountSandbox() {
   if (::geteuid() != 0) {
     why_ = "mounts need root";
