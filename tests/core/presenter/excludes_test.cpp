@@ -149,6 +149,16 @@ TEST(ExcludedRows, DeleteActsOnThemAndSaysTheirSizeWasNotCounted) {
   ASSERT_EQ(w.view.details.size(), 3u);
   EXPECT_NE(w.view.details[2].find("drive/src/\n"), std::string::npos) << w.view.details[2];
   EXPECT_EQ(w.view.details[2].find("exclude rule"), std::string::npos);
+  // An excluded file goes to the trash (the test program's own) as any other, and says so.
+  w.view.confirmYes = true;
+  x.Select({"b.o"});
+  x.Run([&] { w.p->MenuClick("mnuFileRecycle"); });
+  ASSERT_EQ(w.view.details.size(), 4u);
+  EXPECT_NE(w.view.details[3].find("exclude rule"), std::string::npos) << w.view.details[3];
+  EXPECT_NE(::access((w.drivePath + "/b.o").c_str(), F_OK), 0);
+  const char* data = std::getenv("XDG_DATA_HOME");
+  ASSERT_NE(data, nullptr);
+  EXPECT_EQ(::access((std::string(data) + "/Trash/files/b.o").c_str(), F_OK), 0);
 }
 
 TEST(ExcludeSettings, DialogAndCrossingAreKeptInTheSettingsFile) {
