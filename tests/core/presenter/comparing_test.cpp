@@ -34,6 +34,16 @@ struct CompareWorld {
     EXPECT_TRUE(ExportScanToFile(*w.drive, saved, error)) << error;
     w.p->Toggles().ShowFiles = true;
   }
+  // Grows a file, adds one, removes one and renames a folder, then scans again.
+  bool ChangeKnownWays() {
+    w.dir.Write("drive/grow.txt", std::string(5000, 'g'));
+    w.dir.Write("drive/added.txt", std::string(700, 'a'));
+    if (::unlink((w.drivePath + "/gone.txt").c_str()) != 0 ||
+        std::rename((w.drivePath + "/old").c_str(), (w.drivePath + "/renamed").c_str()) != 0)
+      return false;
+    Rescan();
+    return true;
+  }
   void Rescan() {
     w.p->Queue()->Connect([this](std::function<void()> t) { w.tasks.Post(std::move(t)); });
     w.p->Loader()->LoadDisk(w.drive, *w.p->DiskList(), false);
@@ -78,12 +88,7 @@ TEST(Comparing, AScanWithItselfShowsNoChange) {
 
 TEST(Comparing, ShowsExactlyTheChangesMade) {
   CompareWorld c;
-  c.w.dir.Write("drive/grow.txt", std::string(5000, 'g'));
-  c.w.dir.Write("drive/added.txt", std::string(700, 'a'));
-  ASSERT_EQ(::unlink((c.w.drivePath + "/gone.txt").c_str()), 0);
-  ASSERT_EQ(std::rename((c.w.drivePath + "/old").c_str(), (c.w.drivePath + "/renamed").c_str()),
-            0);
-  c.Rescan();
+  ASSERT_TRUE(c.ChangeKnownWays());
   c.Compare();
   c.ListRoot();
   const struct {
@@ -123,12 +128,7 @@ TEST(Comparing, ShowsExactlyTheChangesMade) {
 // largest file as the file at its path did; both sort by change with one click.
 TEST(Comparing, TheDriveRowAndTheLargestFilesShowTheirChange) {
   CompareWorld c;
-  c.w.dir.Write("drive/grow.txt", std::string(5000, 'g'));
-  c.w.dir.Write("drive/added.txt", std::string(700, 'a'));
-  ASSERT_EQ(::unlink((c.w.drivePath + "/gone.txt").c_str()), 0);
-  ASSERT_EQ(std::rename((c.w.drivePath + "/old").c_str(), (c.w.drivePath + "/renamed").c_str()),
-            0);
-  c.Rescan();
+  ASSERT_TRUE(c.ChangeKnownWays());
   c.Compare();
 
   c.w.TreeClick(c.w.Root());
