@@ -47,6 +47,7 @@ const std::vector<Menu>& MenuBar() {
         {"mnuViewTreemap", "Tree&map", C::ToggleTreemap, G::None, true, false},
         {"mnuViewTypes", "File T&ypes", C::ToggleTypes, G::None, true, false},
         {"mnuViewCompare", "Compare &With...", C::CompareWith, G::Busy},
+        {"mnuViewKeepHistory", "&Keep Scan History", C::ToggleKeepHistory, G::None, true, true},
         {"mnuViewCrossFs", "Cross F&ile Systems", C::ToggleCrossFs, G::None, true, false},
         {"mnuViewSep1", "-"},
         {"mnuViewRefresh", "&Refresh", C::Refresh, G::BusyDisk},

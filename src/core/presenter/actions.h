@@ -51,6 +51,7 @@ enum class Command : std::uint8_t {
   ToggleTypes,      // "mnuViewTypes": the "File Types" pane
   CompareWith,      // "mnuViewCompare": compare the selected tree with an earlier scan
   ToggleCrossFs,    // "mnuViewCrossFs": whether the next full scan enters mounted file systems
+  ToggleKeepHistory,  // "mnuViewKeepHistory": whether completed scans are kept in the history
   EditExcludes,     // "mnuToolsExcludes": the dialog of the exclude rules
 };
 

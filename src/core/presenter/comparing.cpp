@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -65,29 +64,39 @@ std::unordered_map<std::string_view, std::uint64_t> OldFiles(const ActiveCompari
   return out;
 }
 
-// The size the earlier scan gave the file at path (a full path of the later scan), found by
-// its path below the root; none when it had no such file.
-std::optional<std::uint64_t> OldFileSize(const ActiveComparison& c, const std::string& path,
-                                         bool allocated) {
+// The sizes the earlier scan gave the files at paths (full paths of the later scan), found
+// by their paths below the root, by path; a path it had no file at is left out. Each earlier
+// folder's entries are read once, however many of the paths lie in it.
+std::unordered_map<std::string_view, std::uint64_t> OldSizesAt(
+    const ActiveComparison& c, const std::vector<std::string_view>& paths, bool allocated) {
+  std::unordered_map<std::string_view, std::uint64_t> out;
   const FolderList* olderFolders = c.Older ? c.Older->DiskObjectsIfAny() : nullptr;
   const ScanComparison& s = c.Bytes;
-  if (!olderFolders || !s.OlderRoot || !s.NewerRoot || !c.Older->Drive().Files) return {};
+  if (!olderFolders || !s.OlderRoot || !s.NewerRoot || !c.Older->Drive().Files) return out;
   const std::string root = s.NewerRoot->Path();
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 < root.size() ||
-      path.compare(0, root.size(), root) != 0)
-    return {};
-  const DiskObject* then =
-      olderFolders->Find(s.OlderRoot->Path() + path.substr(root.size(), slash + 1 - root.size()));
-  if (!then) return {};
-  const std::string_view name = std::string_view(path).substr(slash + 1);
-  std::optional<std::uint64_t> size;
-  c.Older->Drive().Files->ForEach(then->FilesAt, [&](const StoredEntry& f) {
-    if (f.What != StoredEntry::Kind::File || f.Name != name) return true;
-    size = allocated ? f.Allocated : f.Size;
-    return false;
-  });
-  return size;
+  const std::string olderRoot = s.OlderRoot->Path();
+  // The names wanted in each earlier folder, with the path each stands for.
+  std::unordered_map<const DiskObject*, std::unordered_map<std::string_view, std::string_view>>
+      wanted;
+  for (const std::string_view path : paths) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string_view::npos || slash + 1 < root.size() ||
+        path.compare(0, root.size(), root) != 0)
+      continue;
+    const DiskObject* then = olderFolders->Find(
+        olderRoot + std::string(path.substr(root.size(), slash + 1 - root.size())));
+    if (then) wanted[then].emplace(path.substr(slash + 1), path);
+  }
+  for (auto& [folder, names] : wanted)
+    c.Older->Drive().Files->ForEach(folder->FilesAt, [&](const StoredEntry& f) {
+      if (f.What != StoredEntry::Kind::File) return true;
+      const auto it = names.find(f.Name);
+      if (it == names.end()) return true;
+      out.emplace(it->second, allocated ? f.Allocated : f.Size);
+      names.erase(it);
+      return !names.empty();
+    });
+  return out;
 }
 
 std::string Signed(std::int64_t change) {
@@ -281,12 +290,7 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
     }
     job = newJob();
     if (d->Class == ObjectClass::Folder100) {
-      job->Largest = true;
-      const DiskObject* drive = DriveOf(d);
-      if (const FileObjectList* list = drive ? drive->LargestFilesIfAny() : nullptr)
-        for (const auto& f : *list)
-          if (const std::optional<std::uint64_t> old = OldFileSize(*c, f->Name, job->Allocated))
-            job->OldLargest.emplace(f->Name, *old);
+      job->Largest = true;  // the earlier sizes are looked up with the rows, off this thread
     } else {
       job->FilesListed = filesListed;
       const ChangeIndex& index = c->Index(job->Allocated);
@@ -325,6 +329,19 @@ void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort) {
   std::vector<std::int64_t> changes(batch.Count(), 0);
   std::unordered_map<std::string_view, char> seen;  // the files listed, by name
   std::vector<ChangeKind> kinds(batch.Count(), ChangeKind::Changed);
+  // The largest files' rows: their texts are their full paths.
+  const auto textOf = [&batch](std::size_t i) {
+    std::string_view name = batch.Rows[i].Text;
+    if (batch.Suffixed[i] && !name.empty()) name.remove_suffix(1);
+    return name;
+  };
+  std::unordered_map<std::string_view, std::uint64_t> oldLargest;
+  if (job.Largest) {
+    std::vector<std::string_view> paths;
+    for (std::size_t i = 0; i < batch.Count(); ++i)
+      if (IsFileTag(batch.Rows[i].Tag)) paths.push_back(textOf(i));
+    oldLargest = OldSizesAt(*job.Comparison, paths, job.Allocated);
+  }
   for (std::size_t i = 0; i < batch.Count(); ++i) {
     ListRow& r = batch.Rows[i];
     if (const auto node = TagNode(r.Tag)) {
@@ -335,13 +352,11 @@ void ApplyChanges(RowBatch& batch, const ChangeJob& job, bool suffixSort) {
       }
     } else if (IsFileTag(r.Tag)) {
       // A file row compares what it shows, read from the disk now, with the earlier scan.
-      std::string_view name = r.Text;
-      if (batch.Suffixed[i] && !name.empty()) name.remove_suffix(1);
+      const std::string_view name = textOf(i);
       const auto shown = static_cast<std::int64_t>(batch.Sizes[i]);
       if (job.Largest) {
-        // Its text is its full path.
-        const auto was = job.OldLargest.find(std::string(name));
-        if (was == job.OldLargest.end()) {
+        const auto was = oldLargest.find(name);
+        if (was == oldLargest.end()) {
           kinds[i] = ChangeKind::New;
           changes[i] = shown;
         } else {

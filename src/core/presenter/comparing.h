@@ -103,10 +103,9 @@ struct ChangeJob {
   bool FilesListed = false;
   const DiskObject* OlderFolder = nullptr;
   // The largest-files listing: each file row (whose text is the file's full path) is compared
-  // with the file at the same path below the root in the earlier scan, whose size OldLargest
-  // holds (by full path, of the later scan) when it had one. Nothing is listed as removed.
+  // with the file at the same path below the root in the earlier scan, or is new when it had
+  // none. Nothing is listed as removed.
   bool Largest = false;
-  std::unordered_map<std::string, std::uint64_t> OldLargest;
 };
 
 // The job of the listing of parentNode, with the Change columns added to the list's columns

@@ -252,6 +252,10 @@ void MainPresenter::Execute(Command command, Guard guard) {
       Toggle(toggles_.CrossFileSystems);
       KeepSettings();
       break;
+    case Command::ToggleKeepHistory:
+      Toggle(KeepHistory);
+      KeepSettings();
+      break;
     case Command::EditExcludes:
       EditExcludes();
       break;

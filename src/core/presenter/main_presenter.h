@@ -218,6 +218,8 @@ class MainPresenter : public CommandWindow {
   // The comparison with an earlier scan the lists of its drive's folders show (comparing.h);
   // null when not comparing.
   std::shared_ptr<const ActiveComparison> Comparing;
+  // Whether completed scans are kept in the history (View, "Keep Scan History"): read by the
+  // next scan, so one that runs keeps what it was started with.
   bool KeepHistory = true;
   // Takes the kept switches from settings (at start); a missing or garbled key gives its
   // default.

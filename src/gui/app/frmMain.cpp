@@ -788,6 +788,7 @@ void frmMain::SyncToggles() {
   set(Button("Allocated"), t.Allocated);
   set(Action("mnuViewHardLinks"), t.HardLinksOnce);
   set(Action("mnuViewCrossFs"), t.CrossFileSystems);
+  set(Action("mnuViewKeepHistory"), presenter_->KeepHistory);
   set(Action("mnuViewTreemap"), presenter_->MapPane().Shown);
   set(Action("mnuViewTypes"), presenter_->TypesPaneState().Shown);
   // Shown or hidden: the right side is laid out again.

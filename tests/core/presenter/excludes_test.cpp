@@ -161,7 +161,7 @@ TEST(ExcludedRows, DeleteActsOnThemAndSaysTheirSizeWasNotCounted) {
   EXPECT_EQ(::access((std::string(data) + "/Trash/files/b.o").c_str(), F_OK), 0);
 }
 
-TEST(ExcludeSettings, DialogAndCrossingAreKeptInTheSettingsFile) {
+TEST(ExcludeSettings, DialogCrossingAndHistoryAreKeptInTheSettingsFile) {
   ListingWorld w([](const TempDir&, const std::string&) {});
   const std::string file = w.dir.Write("kestrum.conf",
                                        "[Exclude]\nRule1=wildcard,name:*.o\n"
@@ -205,12 +205,17 @@ TEST(ExcludeSettings, DialogAndCrossingAreKeptInTheSettingsFile) {
   EXPECT_EQ(w.view.checked, "");
   w.p->MenuClick("mnuViewCrossFs");
   EXPECT_TRUE(w.p->Toggles().CrossFileSystems);
+  // And the history's switch.
+  ASSERT_TRUE(w.p->KeepHistory);
+  w.p->MenuClick("mnuViewKeepHistory");
+  EXPECT_FALSE(w.p->KeepHistory);
   IniFile kept;
   ASSERT_EQ(kept.Load(file), IniFile::LoadResult::Loaded);
   EXPECT_EQ(LoadExcludeRules(kept, nullptr), good.AllRules());
   ListingWorld again([](const TempDir&, const std::string&) {});
   again.p->ReadKeptSettings(kept);
   EXPECT_TRUE(again.p->Toggles().CrossFileSystems);
+  EXPECT_FALSE(again.p->KeepHistory);
   again.p->SetSettingsFile(file);
   again.p->MenuClick("mnuToolsExcludes");
   ASSERT_TRUE(again.view.excludeShown);
