@@ -24,17 +24,18 @@ TempDir::TempDir() {
   path_ = tmpl;
 }
 
-TempDir::~TempDir() {
+namespace {
+
+// Removes folder and everything in it, read-only folders too, never following a link.
+void RemoveTree(const std::string& folder) {
   ::nftw(
-      path_.c_str(),
+      folder.c_str(),
       [](const char* p, const struct stat*, int, struct FTW*) {
         ::chmod(p, 0700);
         return ::remove(p);
       },
       64, FTW_DEPTH | FTW_PHYS);
 }
-
-namespace {
 
 // Every test program gets data and settings folders of its own, set before GLib or Qt first
 // reads them and removed when it ends: a test that trashes a file, keeps a scan in the
@@ -51,14 +52,7 @@ class OwnUserFolders {
     ::setenv("XDG_CONFIG_HOME", (root_ + "/config").c_str(), 1);
   }
   ~OwnUserFolders() {
-    if (root_.empty() || ::getpid() != owner_) return;  // not in a forked child
-    ::nftw(
-        root_.c_str(),
-        [](const char* p, const struct stat*, int, struct FTW*) {
-          ::chmod(p, 0700);
-          return ::remove(p);
-        },
-        64, FTW_DEPTH | FTW_PHYS);
+    if (!root_.empty() && ::getpid() == owner_) RemoveTree(root_);  // not in a forked child
   }
   OwnUserFolders(const OwnUserFolders&) = delete;
   OwnUserFolders& operator=(const OwnUserFolders&) = delete;
@@ -70,6 +64,8 @@ class OwnUserFolders {
 const OwnUserFolders kOwnUserFolders;
 
 }  // namespace
+
+TempDir::~TempDir() { RemoveTree(path_); }
 
 MountSandbox::MountSandbox() {
   if (::geteuid() != 0) {

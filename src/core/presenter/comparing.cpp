@@ -40,14 +40,15 @@ HistoryRoot RootOf(const DiskObject& drive) {
   return root;
 }
 
-// The folder of the earlier scan at the path of folder (of the later one); null when none.
-const DiskObject* OlderFolderOf(const ActiveComparison& c, const DiskObject& folder) {
+// The folder of the earlier scan at the place of the later scan's folder path (ending in
+// "/"); null when none.
+const DiskObject* OlderFolderAt(const ActiveComparison& c, std::string_view path) {
   const FolderList* olderFolders = c.Older ? c.Older->DiskObjectsIfAny() : nullptr;
   const ScanComparison& s = c.Bytes;
   if (!olderFolders || !s.OlderRoot || !s.NewerRoot) return nullptr;
-  const std::string root = s.NewerRoot->Path(), path = folder.Path();
+  const std::string root = s.NewerRoot->Path();
   if (path.compare(0, root.size(), root) != 0) return nullptr;
-  return olderFolders->Find(s.OlderRoot->Path() + path.substr(root.size()));
+  return olderFolders->Find(s.OlderRoot->Path() + std::string(path.substr(root.size())));
 }
 
 // The old sizes of the files of a folder of the earlier scan, by name (pointing into its
@@ -70,32 +71,17 @@ std::unordered_map<std::string_view, std::uint64_t> OldFiles(const ActiveCompari
 std::unordered_map<std::string_view, std::uint64_t> OldSizesAt(
     const ActiveComparison& c, const std::vector<std::string_view>& paths, bool allocated) {
   std::unordered_map<std::string_view, std::uint64_t> out;
-  const FolderList* olderFolders = c.Older ? c.Older->DiskObjectsIfAny() : nullptr;
-  const ScanComparison& s = c.Bytes;
-  if (!olderFolders || !s.OlderRoot || !s.NewerRoot || !c.Older->Drive().Files) return out;
-  const std::string root = s.NewerRoot->Path();
-  const std::string olderRoot = s.OlderRoot->Path();
-  // The names wanted in each earlier folder, with the path each stands for.
-  std::unordered_map<const DiskObject*, std::unordered_map<std::string_view, std::string_view>>
-      wanted;
+  std::unordered_map<const DiskObject*, std::unordered_map<std::string_view, std::uint64_t>> read;
   for (const std::string_view path : paths) {
     const std::size_t slash = path.rfind('/');
-    if (slash == std::string_view::npos || slash + 1 < root.size() ||
-        path.compare(0, root.size(), root) != 0)
-      continue;
-    const DiskObject* then = olderFolders->Find(
-        olderRoot + std::string(path.substr(root.size(), slash + 1 - root.size())));
-    if (then) wanted[then].emplace(path.substr(slash + 1), path);
+    if (slash == std::string_view::npos) continue;
+    const DiskObject* then = OlderFolderAt(c, path.substr(0, slash + 1));
+    if (!then) continue;
+    auto [files, first] = read.try_emplace(then);
+    if (first) files->second = OldFiles(c, then, allocated);
+    if (const auto f = files->second.find(path.substr(slash + 1)); f != files->second.end())
+      out.emplace(path, f->second);
   }
-  for (auto& [folder, names] : wanted)
-    c.Older->Drive().Files->ForEach(folder->FilesAt, [&](const StoredEntry& f) {
-      if (f.What != StoredEntry::Kind::File) return true;
-      const auto it = names.find(f.Name);
-      if (it == names.end()) return true;
-      out.emplace(it->second, allocated ? f.Allocated : f.Size);
-      names.erase(it);
-      return !names.empty();
-    });
   return out;
 }
 
@@ -297,7 +283,7 @@ std::shared_ptr<const ChangeJob> PrepareChanges(MainPresenter& p, NodeId parentN
       for (const NodeId kid : n->Kids)
         if (const DiskObject* k = ObjectOf(ex, kid))
           if (const TreeChange* t = index.OfFolder(k)) job->Subfolders.emplace(kid, t);
-      if (filesListed) job->OlderFolder = OlderFolderOf(*c, *d);
+      if (filesListed) job->OlderFolder = OlderFolderAt(*c, d->Path());
     }
   }
   // The two columns after the share bar; the bar's header is " ", the change bar's "  ".

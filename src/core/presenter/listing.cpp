@@ -63,7 +63,8 @@ struct Build {
   RowBatch Batch;
   bool ReadFiles = false;
   FileRowsRequest Request;
-  // The mount table, read once for a listing in a drive whose scan crossed file systems.
+  // The mount table of a listing in a drive whose scan crossed file systems (CrossedMountTable),
+  // asked for at its first folder row.
   std::optional<std::vector<MountEntry>> Mounts;
 };
 
@@ -138,11 +139,9 @@ void AddListViewItem(Build& b, NodeId node) {
     fraction = d->Parent->Class == ObjectClass::Drive ? ShareOf(s, d->Parent->Drive().DeviceSize)
                                                       : ShareOf(s, d->Parent->Space(allocated));
   row.SubItems = {SizeText(s), PercentText(fraction), BarText(fraction)};
-  if (const DiskObject* drive = DriveOf(d);
-      drive && drive->Class == ObjectClass::Drive && drive->Drive().CrossFileSystems) {
-    if (!b.Mounts) b.Mounts = ReadMountTable("/proc/self/mountinfo");
-    row.FileSystem = MountedFileSystem(*b.Mounts, d->Path());
-  }
+  // The folders of one listing are of one drive: the table is asked for once.
+  if (!b.Mounts) b.Mounts = CrossedMountTable(DriveOf(d));
+  if (!b.Mounts->empty()) row.FileSystem = MountedFileSystem(*b.Mounts, d->Path());
   if (st.SuffixSort) row.Text += 'A';
   b.Batch.Add(std::move(row), s, st.SuffixSort);
 }

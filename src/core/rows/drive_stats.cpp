@@ -59,11 +59,15 @@ CrossedSpace OtherFileSystemsSpace(const DiskObject& r, const std::vector<MountE
   return out;
 }
 
+std::vector<MountEntry> CrossedMountTable(const DiskObject* drive) {
+  if (!drive || drive->Class != ObjectClass::Drive || !drive->Drive().CrossFileSystems) return {};
+  return ReadMountTable("/proc/self/mountinfo");
+}
+
 CrossedSpace CrossedSpaceOf(const DiskObject& r) {
-  const DiskObject* v = r.Parent;
-  if (!r.RootDirectory || !v || v->Class != ObjectClass::Drive || !v->Drive().CrossFileSystems)
-    return {};
-  return OtherFileSystemsSpace(r, ReadMountTable("/proc/self/mountinfo"));
+  if (!r.RootDirectory) return {};
+  const std::vector<MountEntry> table = CrossedMountTable(r.Parent);
+  return table.empty() ? CrossedSpace{} : OtherFileSystemsSpace(r, table);
 }
 
 std::string MountedFileSystem(const std::vector<MountEntry>& table, std::string_view folderPath) {
@@ -79,10 +83,7 @@ std::string MountedFileSystem(const std::vector<MountEntry>& table, std::string_
 }
 
 std::vector<ListRow> DriveStats(const DiskObject& r) {
-  const DiskObject* v = r.Parent;
-  if (v && v->Class == ObjectClass::Drive && v->Drive().CrossFileSystems)
-    return DriveStats(r, ReadMountTable("/proc/self/mountinfo"));
-  return DriveStats(r, {});
+  return DriveStats(r, CrossedMountTable(r.Parent));
 }
 
 std::vector<ListRow> DriveStats(const DiskObject& r, const std::vector<MountEntry>& table) {

@@ -33,8 +33,11 @@ struct CrossedSpace {
 };
 CrossedSpace OtherFileSystemsSpace(const DiskObject& rootFolder,
                                    const std::vector<MountEntry>& table);
-// The same from /proc/self/mountinfo, for the root folder of a drive whose scan crossed into
-// other file systems; nothing for any other folder or drive.
+// The mount table (/proc/self/mountinfo) for the listings of drive when its scan crossed into
+// other file systems; empty, and not read, for any other drive or object.
+std::vector<MountEntry> CrossedMountTable(const DiskObject* drive);
+// What OtherFileSystemsSpace gives from that table: nothing but for the root folder of a
+// drive whose scan crossed.
 CrossedSpace CrossedSpaceOf(const DiskObject& rootFolder);
 
 // The type of the file system mounted at folderPath by table ("tmpfs"), or "" when none is:

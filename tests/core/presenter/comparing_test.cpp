@@ -45,16 +45,10 @@ struct CompareWorld {
     return true;
   }
   void Rescan() {
-    w.p->Queue()->Connect([this](std::function<void()> t) { w.tasks.Post(std::move(t)); });
-    w.p->Loader()->LoadDisk(w.drive, *w.p->DiskList(), false);
-    w.tasks.RunWhile([this] { return w.p->Slot().Busy(); });
-    w.p->Queue()->Disconnect();
+    w.Run([this] { w.p->Loader()->LoadDisk(w.drive, *w.p->DiskList(), false); });
   }
   void Compare(const std::string& label = "the scan before") {
-    w.p->Queue()->Connect([this](std::function<void()> t) { w.tasks.Post(std::move(t)); });
-    CompareWithFile(*w.p, *w.drive, saved, label);
-    w.tasks.RunWhile([this] { return w.p->Slot().Busy(); });
-    w.p->Queue()->Disconnect();
+    w.Run([&] { CompareWithFile(*w.p, *w.drive, saved, label); });
   }
   void ListRoot() {
     w.TreeClick(w.RootFolderNode());
@@ -179,11 +173,10 @@ TEST(Comparing, AStoppedComparisonSwitchesNothingOn) {
   CompareWorld c;
   c.w.dir.Write("drive/grow.txt", std::string(5000, 'g'));
   c.Rescan();
-  c.w.p->Queue()->Connect([&c](std::function<void()> t) { c.w.tasks.Post(std::move(t)); });
-  CompareWithFile(*c.w.p, *c.w.drive, c.saved, "the scan before");
-  c.w.p->MenuClick("mnuScanStop");
-  c.w.tasks.RunWhile([&c] { return c.w.p->Slot().Busy(); });
-  c.w.p->Queue()->Disconnect();
+  c.w.Run([&c] {
+    CompareWithFile(*c.w.p, *c.w.drive, c.saved, "the scan before");
+    c.w.p->MenuClick("mnuScanStop");
+  });
   EXPECT_EQ(c.w.p->Comparing, nullptr);
   ASSERT_FALSE(c.w.view.status.empty());
   EXPECT_EQ(c.w.view.status.back(), "Compare stopped: nothing was compared");
@@ -244,10 +237,7 @@ TEST(Comparing, ANewScanARefreshOrNoneEndsIt) {
   c.Compare();
   c.ListRoot();
   EXPECT_NE(c.ChangeColumn(), 0u);
-  c.w.p->Queue()->Connect([&c](std::function<void()> t) { c.w.tasks.Post(std::move(t)); });
-  c.w.p->MenuClick("mnuViewRefresh");
-  c.w.tasks.RunWhile([&c] { return c.w.p->Slot().Busy(); });
-  c.w.p->Queue()->Disconnect();
+  c.w.Run([&c] { c.w.p->MenuClick("mnuViewRefresh"); });
   c.ListRoot();
   EXPECT_EQ(c.ChangeColumn(), 0u);  // its folders are new objects: compared no more
   c.Compare();

@@ -50,13 +50,6 @@ struct ExcludeWorld {
               d.Write("drive/src/y.c", std::string(10, 'y'));
             },
             Rules({Wild("*.o"), Wild("node_modules")})) {}
-  template <typename Start>
-  void Run(Start&& start) {
-    w.p->Queue()->Connect([this](std::function<void()> t) { w.tasks.Post(std::move(t)); });
-    start();
-    w.tasks.RunWhile([this] { return w.p->Slot().Busy() || w.p->ListingPending(); });
-    w.p->Queue()->Disconnect();
-  }
   // Selects the rows whose texts begin with one of names (a sort letter may follow).
   void Select(const std::vector<std::string>& names) {
     for (std::size_t i = 1; i <= w.List().Count(); ++i) {
@@ -119,7 +112,7 @@ TEST(ExcludedRows, DeleteActsOnThemAndSaysTheirSizeWasNotCounted) {
   const std::vector<std::string> chosen = {"node_modules", "a.txt"};
   x.Select(chosen);
   // Answered no first: nothing happens, but the question said it.
-  x.Run([&] { w.p->MenuClick("mnuFileDelete"); });
+  w.Run([&] { w.p->MenuClick("mnuFileDelete"); });
   ASSERT_EQ(w.view.details.size(), 1u);
   EXPECT_NE(w.view.details[0].find("drive/node_modules/\n"), std::string::npos)
       << w.view.details[0];
@@ -135,9 +128,9 @@ TEST(ExcludedRows, DeleteActsOnThemAndSaysTheirSizeWasNotCounted) {
   EXPECT_EQ(::access(folder.c_str(), F_OK), 0);
   w.view.confirmYes = true;
   x.Select(chosen);
-  x.Run([&] { w.p->MenuClick("mnuFileDelete"); });
+  w.Run([&] { w.p->MenuClick("mnuFileDelete"); });
   EXPECT_NE(::access(folder.c_str(), F_OK), 0);
-  x.Run([&] { w.TreeClick(root); });
+  w.Run([&] { w.TreeClick(root); });
   for (const ListRow& r : w.List().Rows()) {
     EXPECT_NE(r.Text.rfind("node_modules", 0), 0u);
     EXPECT_NE(r.Text.rfind("a.txt", 0), 0u);
@@ -145,14 +138,14 @@ TEST(ExcludedRows, DeleteActsOnThemAndSaysTheirSizeWasNotCounted) {
   // A confirmation of rows that were all counted says nothing of rules.
   w.view.confirmYes = false;
   x.Select({"src"});
-  x.Run([&] { w.p->MenuClick("mnuFileDelete"); });
+  w.Run([&] { w.p->MenuClick("mnuFileDelete"); });
   ASSERT_EQ(w.view.details.size(), 3u);
   EXPECT_NE(w.view.details[2].find("drive/src/\n"), std::string::npos) << w.view.details[2];
   EXPECT_EQ(w.view.details[2].find("exclude rule"), std::string::npos);
   // An excluded file goes to the trash (the test program's own) as any other, and says so.
   w.view.confirmYes = true;
   x.Select({"b.o"});
-  x.Run([&] { w.p->MenuClick("mnuFileRecycle"); });
+  w.Run([&] { w.p->MenuClick("mnuFileRecycle"); });
   ASSERT_EQ(w.view.details.size(), 4u);
   EXPECT_NE(w.view.details[3].find("exclude rule"), std::string::npos) << w.view.details[3];
   EXPECT_NE(::access((w.drivePath + "/b.o").c_str(), F_OK), 0);

@@ -143,16 +143,22 @@ struct ListingWorld {
         view, [table, base] { return test::VolumesFromTable(table, base); }, &source);
     p->LoadDisks();
     drive = p->DiskList()->Item(2);
-    // The scan's results reach the window thread through the queue; without a window
-    // afterwards, listings are read on the caller's thread.
-    p->Queue()->Connect([this](std::function<void()> task) { tasks.Post(std::move(task)); });
     p->Loader()->Excludes = std::move(excludes);
     p->Loader()->CrossFileSystems = crossFileSystems;
-    p->Loader()->LoadDisk(drive, *p->DiskList(), false);
-    tasks.RunWhile([this] { return p->Slot().Busy(); });
-    p->Queue()->Disconnect();
+    Run([this] { p->Loader()->LoadDisk(drive, *p->DiskList(), false); });
   }
   ~ListingWorld() { Scanning = false; }
+
+  // Runs what starts a long command and waits, as the window thread would, until it and the
+  // listings it starts have ended: their results reach this thread through the queue. Without
+  // a window afterwards, listings are read on the caller's thread.
+  template <typename Start>
+  void Run(Start&& start) {
+    p->Queue()->Connect([this](std::function<void()> task) { tasks.Post(std::move(task)); });
+    start();
+    tasks.RunWhile([this] { return p->Slot().Busy() || p->ListingPending(); });
+    p->Queue()->Disconnect();
+  }
 
   CExplorer& Ex() { return p->Explorer(); }
   const ListData& List() { return p->List(); }

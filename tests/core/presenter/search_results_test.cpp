@@ -32,21 +32,13 @@ struct FindWorld {
 
   FindWorld() {
     const std::string text = test::SavedScanText(w.drivePath);
-    Run([&] { ImportScans(*w.p, {w.dir.Write("old.json", text)}); });
+    w.Run([&] { ImportScans(*w.p, {w.dir.Write("old.json", text)}); });
     for (const auto& d : *w.p->DiskList())
       if (d->Class == ObjectClass::Import) saved = d.get();
   }
-  // Runs what starts a long command and waits for its end, as the window would.
-  template <typename Start>
-  void Run(Start&& start) {
-    w.p->Queue()->Connect([this](std::function<void()> t) { w.tasks.Post(std::move(t)); });
-    start();
-    w.tasks.RunWhile([this] { return w.p->Slot().Busy() || w.p->ListingPending(); });
-    w.p->Queue()->Disconnect();
-  }
   void Find(const SearchForm& form) {
     w.view.searchAnswer = form;
-    Run([&] { w.p->MenuClick("mnuFileFind"); });
+    w.Run([&] { w.p->MenuClick("mnuFileFind"); });
   }
   void Select(const std::string& text) {
     for (std::size_t i = 1; i <= w.List().Count(); ++i)
@@ -80,7 +72,7 @@ TEST(SearchResults, FindListsTheStoreOfEveryDriveAfterTheSavedScans) {
   EXPECT_EQ(s.w.view.status.back(), "4 files for " + SizeText(18004));
   // Opening another saved scan and finding the drives again keep the folder last, listing the
   // same files.
-  s.Run([&] { ImportScans(*s.w.p, {s.w.dir.Path() + "/old.json"}); });
+  s.w.Run([&] { ImportScans(*s.w.p, {s.w.dir.Path() + "/old.json"}); });
   s.w.p->LoadDisks();
   EXPECT_EQ(s.LastRootChild(), s.w.p->Results()->Node);
   s.w.TreeClick(s.w.p->Results()->Node);
@@ -99,7 +91,7 @@ TEST(SearchResults, RowsKeepTheGuardsAndDeletedOnesLeave) {
   // Both rows selected: the saved scan's is left out, the drive's is deleted.
   for (std::size_t i = 1; i <= 2; ++i) s.w.p->List().SetSelected(i, true);
   s.w.view.confirmYes = true;
-  s.Run([&] { s.w.p->MenuClick("mnuFileDelete"); });
+  s.w.Run([&] { s.w.p->MenuClick("mnuFileDelete"); });
   EXPECT_NE(::access(big.c_str(), F_OK), 0);
   ASSERT_EQ(s.w.List().Count(), 1u);
   EXPECT_EQ(s.w.view.status.back(), "1 file for " + SizeText(9000) + "; 1 deleted or trashed since");
@@ -132,7 +124,7 @@ TEST(SearchResults, QuickListsAndTheFolderSelected) {
   s.w.view.sizeAnswer = "5k";
   for (const Case& c : cases) {
     s.w.TreeClick(s.w.RootFolderNode());
-    s.Run([&] { s.w.p->MenuClick(c.Entry); });
+    s.w.Run([&] { s.w.p->MenuClick(c.Entry); });
     ASSERT_FALSE(s.w.Texts().empty()) << c.Entry;
     const std::vector<std::string> rows = s.w.Texts();
     EXPECT_EQ(std::vector<std::string>(rows.begin(), rows.begin() + static_cast<long>(std::min(
